@@ -1,0 +1,36 @@
+# Tonvero: the two everyday commands, plus the benchmarks.
+#   make demo   set up the machine, build, and render the demo song to demo.wav
+#   make test   set up the machine, build the sanitizer test configuration, run every suite
+
+JOBS ?= $(shell nproc)
+RELEASE_DIR := build/release
+TEST_DIR := build/test
+BENCH_DIR := build/bench
+
+.PHONY: all setup build demo test bench clean
+
+all: build
+
+setup:
+	@scripts/bootstrap
+
+build: setup
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONVERO_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+demo: build
+	@scripts/demo $(RELEASE_DIR)
+
+test: setup
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DTONVERO_SANITIZE=ON -DTONVERO_WERROR=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+bench: setup
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTONVERO_TESTS=OFF -DTONVERO_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf build

@@ -1,0 +1,62 @@
+#pragma once
+// The Patchmap in memory: 128 Instrument slots, the ProgramMap (entry p for
+// MIDI program p, entry 128 for the drum set) and the count of slots in use.
+//
+// Threads: the bank is read by note-on on the timer thread and changed from
+// the user-interface thread; callers hold the engine mutex for both.
+
+#include "bank/Instrument.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tonvero {
+
+class Bank {
+public:
+    static constexpr int32_t kInstrumentSlots = 128;
+    static constexpr int32_t kProgramEntries = 129;
+    static constexpr int32_t kDrumEntry = 128;
+
+    // Slots 0 .. instrumentCount - 1 hold Instruments, without gaps; the rest are null.
+    std::array<std::unique_ptr<Instrument>, kInstrumentSlots> instruments;
+    std::array<int32_t, kProgramEntries> programMap{};
+    int32_t instrumentCount = 0;
+
+    // The Instrument for a program 0..128: the slot its entry names if it holds
+    // one, else slot 0 if it holds one, else null.
+    Instrument* instrumentForProgram(int32_t program) const;
+    // The first Zone, in list order, whose range holds `key`; null if none.
+    static Zone* findZone(const Instrument* instrument, int32_t key);
+    // Lowest slot whose Instrument's name equals `name` byte for byte, or -1.
+    int32_t findInstrumentByName(std::string_view name) const;
+    // Position of the first Zone whose Wave's name equals `name`, or -1.
+    static int32_t findZoneByWaveName(const Instrument* instrument, std::string_view name);
+
+    // Makes a new Instrument in slot instrumentCount; returns the slot, or -1
+    // when all 128 slots are taken (the bank is unchanged).
+    int32_t insertInstrument(std::string name);
+    // Removes the Instrument in `slot`, moves the later ones down one slot and
+    // renumbers the ProgramMap; entries naming the deleted slot become 0.
+    void deleteInstrument(int32_t slot);
+    // Destroys every Instrument; the ProgramMap is kept.
+    void clearBank();
+
+    // Appends a Zone (range 0..120, basic note 60) playing `wave`.
+    static Zone* addZone(Instrument& instrument, std::unique_ptr<Wave> wave);
+    // Destroys the Zone at `position` with its Wave.
+    static void removeZone(Instrument& instrument, int32_t position);
+
+    // Calls `visit` for every Wave of the Instrument in `slot` (or of the bank).
+    template <class F> void forEachWave(F&& visit) const {
+        for (int32_t s = 0; s < instrumentCount; ++s)
+            if (instruments[s])
+                for (int32_t z = 0; z < instruments[s]->zones.count(); ++z)
+                    if (Wave* w = instruments[s]->zones[z]->wave.get()) visit(*w);
+    }
+};
+
+}  // namespace tonvero
