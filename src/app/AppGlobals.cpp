@@ -1,0 +1,8 @@
+#include "app/AppGlobals.h"
+
+namespace tonvero {
+
+std::string patchmapPath;
+std::string songPath;
+
+}  // namespace tonvero

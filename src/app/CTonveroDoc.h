@@ -1,0 +1,22 @@
+#pragma once
+// The document: an empty placeholder. Every piece of state lives in the
+// engine and the two file names; the document only gives the window its title.
+
+#include <QString>
+
+namespace tonvero {
+
+class CTonveroDoc {
+public:
+    // A new, empty document: "Untitled".
+    void onNewDocument() { title_ = QStringLiteral("Untitled"); }
+    // A file named on the command line that is neither a song nor a Patchmap
+    // becomes the document's name and nothing more.
+    void setPathName(const QString& path);
+    const QString& title() const { return title_; }
+
+private:
+    QString title_ = QStringLiteral("Untitled");
+};
+
+}  // namespace tonvero

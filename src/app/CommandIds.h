@@ -1,0 +1,24 @@
+#pragma once
+// Command ids of the menu, toolbar and accelerators. They name the commands
+// in the code and tie each one to its prompt.
+
+namespace tonvero::command {
+
+constexpr int InstrumentEditor = 32771;
+constexpr int LoadMidi = 32773;
+constexpr int Play = 32774;
+constexpr int Pause = 32776;
+constexpr int Unassigned = 32777;  // the toolbar's last button: no handler, always disabled
+constexpr int Stop = 32778;
+constexpr int SavePatchmap = 32779;
+constexpr int SavePatchmapAs = 32781;
+constexpr int NewDocument = 57600;
+constexpr int OpenPatchmap = 57601;
+constexpr int SaveDocument = 57603;
+constexpr int Print = 57607;
+constexpr int About = 57664;
+constexpr int Exit = 57665;
+constexpr int ToggleToolbar = 59392;
+constexpr int ToggleStatusBar = 59393;
+
+}  // namespace tonvero::command

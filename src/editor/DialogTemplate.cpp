@@ -1,0 +1,104 @@
+#include "editor/DialogTemplate.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSlider>
+
+namespace tonvero {
+
+DialogUnits::DialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    baseX_ = (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2;
+    baseY_ = metrics.height();
+    if (baseX_ < 1) baseX_ = 1;
+    if (baseY_ < 1) baseY_ = 1;
+}
+
+int DialogUnits::x(int units) const { return (units * baseX_ + 2) / 4; }
+int DialogUnits::y(int units) const { return (units * baseY_ + 4) / 8; }
+
+DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_(dialog.font()) {
+    dialog.setWindowTitle(spec.title);
+    dialog.setFixedSize(units_.x(spec.width), units_.y(spec.height));
+
+    QButtonGroup* radioGroup = nullptr;
+    for (const ControlSpec& c : spec.controls) {
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+        case ControlKind::Label:
+            widget = new QLabel(c.caption, &dialog);
+            break;
+        case ControlKind::Edit:
+            widget = new QLineEdit(&dialog);
+            break;
+        case ControlKind::DropDownList: {
+            auto* combo = new QComboBox(&dialog);
+            combo->setEditable(false);
+            combo->setMaxVisibleItems(qMax(1, c.height / 10));
+            widget = combo;
+            break;
+        }
+        case ControlKind::PushButton:
+        case ControlKind::DefaultButton: {
+            auto* button = new QPushButton(c.caption, &dialog);
+            button->setAutoDefault(false);
+            button->setDefault(c.kind == ControlKind::DefaultButton);
+            widget = button;
+            break;
+        }
+        case ControlKind::CheckBox:
+            widget = new QCheckBox(c.caption, &dialog);
+            break;
+        case ControlKind::RadioButton: {
+            auto* radio = new QRadioButton(c.caption, &dialog);
+            if (c.group || !radioGroup) radioGroup = new QButtonGroup(&dialog);
+            radioGroup->addButton(radio);
+            widget = radio;
+            break;
+        }
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(c.caption, &dialog);
+            break;
+        case ControlKind::HScrollBar:
+            widget = new QScrollBar(Qt::Horizontal, &dialog);
+            break;
+        case ControlKind::Trackbar:
+            widget = new QSlider(Qt::Horizontal, &dialog);
+            break;
+        case ControlKind::Custom:
+            break;
+        }
+        if (c.kind != ControlKind::RadioButton) radioGroup = nullptr;
+        if (c.id != 0) specs_.insert(c.id, c);
+        if (!widget) continue;
+        // A drop-down's height is that of its opened list; closed it is one line high.
+        const int height = c.kind == ControlKind::DropDownList ? units_.y(14) : units_.y(c.height);
+        widget->setGeometry(units_.x(c.x), units_.y(c.y), units_.x(c.width), height);
+        if (c.kind == ControlKind::GroupBox || c.kind == ControlKind::Label) widget->setFocusPolicy(Qt::NoFocus);
+        if (c.id != 0) {
+            widget->setObjectName(QStringLiteral("control%1").arg(c.id));
+            controls_.insert(c.id, widget);
+        }
+    }
+}
+
+void DialogTemplate::place(QWidget* widget, int id) const {
+    const auto it = specs_.find(id);
+    if (it == specs_.end() || !widget) return;
+    const ControlSpec& c = it.value();
+    widget->setGeometry(units_.x(c.x), units_.y(c.y), units_.x(c.width), units_.y(c.height));
+    widget->setObjectName(QStringLiteral("control%1").arg(id));
+}
+
+}  // namespace tonvero
+

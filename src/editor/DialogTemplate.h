@@ -1,0 +1,82 @@
+#pragma once
+// Builds a dialog from its resource table: title, size and controls in dialog
+// units, converted to pixels with the dialog font's metrics (a horizontal unit
+// is a quarter of the font's average character width, a vertical unit an
+// eighth of its height), so every dialog keeps the proportions it was laid
+// out in. Controls are made in table order, which is also the tab order.
+//
+// Threads: user-interface thread only.
+
+#include <QFont>
+#include <QMap>
+#include <QString>
+
+#include <vector>
+
+class QDialog;
+class QWidget;
+
+namespace tonvero {
+
+enum class ControlKind {
+    Label,
+    Edit,           // bordered single-line edit
+    DropDownList,   // non-editable combo box; `sorted` keeps its entries sorted
+    PushButton,
+    DefaultButton,  // the push button Enter presses
+    CheckBox,       // automatic check box
+    RadioButton,    // automatic radio button; `group` starts a new group
+    GroupBox,
+    HScrollBar,
+    Trackbar,       // horizontal slider
+    Custom,         // an area for a widget the dialog makes itself (e.g. a drawing)
+};
+
+struct ControlSpec {
+    ControlKind kind;
+    int id;           // 0 for a label with no id of its own
+    QString caption;
+    int x, y, width, height;  // dialog units
+    bool sorted = false;
+    bool group = false;
+};
+
+struct DialogSpec {
+    QString title;
+    int width, height;  // dialog units
+    std::vector<ControlSpec> controls;
+};
+
+// Dialog units to pixels for a font.
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    int x(int units) const;
+    int y(int units) const;
+
+private:
+    int baseX_;
+    int baseY_;
+};
+
+class DialogTemplate {
+public:
+    // Sets the dialog's title and fixed size and makes every control as a child.
+    // Custom controls are left to the caller: `place` positions a widget made
+    // for one.
+    DialogTemplate(QDialog& dialog, const DialogSpec& spec);
+
+    // The control with this id (null if none). Labels have no id.
+    QWidget* control(int id) const { return controls_.value(id, nullptr); }
+    template <class T> T* get(int id) const { return qobject_cast<T*>(control(id)); }
+    // Positions a widget over a control's rectangle.
+    void place(QWidget* widget, int id) const;
+    const DialogUnits& units() const { return units_; }
+
+private:
+    DialogUnits units_;
+    QMap<int, QWidget*> controls_;
+    QMap<int, ControlSpec> specs_;
+};
+
+}  // namespace tonvero

@@ -1,0 +1,106 @@
+#include "editor/Prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tonvero {
+
+QString qtNameFilter(const QString& filter) {
+    // "MIDI music files (*.mid)|*.mid||": the description already names the pattern.
+    const QStringList parts = filter.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        if (!description.contains(QLatin1Char('(')))
+            description += QStringLiteral(" (") + parts[i + 1] + QLatin1Char(')');
+        filters << description;
+    }
+    if (filters.isEmpty() && !parts.isEmpty()) filters << parts.front();
+    return filters.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+QString withoutDot(QString extension) {
+    // "*.mid" -> "mid"
+    while (extension.startsWith(QLatin1Char('*')) || extension.startsWith(QLatin1Char('.')))
+        extension.remove(0, 1);
+    return extension;
+}
+
+QString runFileDialog(QWidget* owner, const FileDialogSpec& spec, bool save) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(qtNameFilter(spec.filter));
+    dialog.setDefaultSuffix(withoutDot(spec.defaultExtension));
+    // A wildcard initial name ("*.mid") only selects the filter; a real name is proposed.
+    if (!spec.initialName.isEmpty() && !spec.initialName.contains(QLatin1Char('*')))
+        dialog.selectFile(spec.initialName);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.front();
+}
+
+QtPrompter realPrompter;
+Prompter* current = nullptr;
+
+}  // namespace
+
+void QtPrompter::notify(QWidget* owner, const QString& text) {
+    QMessageBox::warning(owner, QStringLiteral("Message"), text, QMessageBox::Ok);
+}
+
+bool QtPrompter::confirm(QWidget* owner, const QString& text) {
+    return QMessageBox::question(owner, QStringLiteral("Confirmation"), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& spec) {
+    return runFileDialog(owner, spec, false);
+}
+
+QString QtPrompter::saveFile(QWidget* owner, const FileDialogSpec& spec) {
+    return runFileDialog(owner, spec, true);
+}
+
+void ScriptedPrompter::notify(QWidget*, const QString& text) {
+    shown_.push_back({Shown::Notice, text, {}});
+}
+
+bool ScriptedPrompter::confirm(QWidget*, const QString& text) {
+    shown_.push_back({Shown::Question, text, {}});
+    if (answers_.empty()) return false;
+    const bool yes = answers_.front();
+    answers_.pop_front();
+    return yes;
+}
+
+QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& spec) {
+    shown_.push_back({Shown::OpenDialog, spec.filter, spec.initialName});
+    if (files_.empty()) return {};
+    QString path = files_.front();
+    files_.pop_front();
+    return path;
+}
+
+QString ScriptedPrompter::saveFile(QWidget*, const FileDialogSpec& spec) {
+    shown_.push_back({Shown::SaveDialog, spec.filter, spec.initialName});
+    if (files_.empty()) return {};
+    QString path = files_.front();
+    files_.pop_front();
+    return path;
+}
+
+QStringList ScriptedPrompter::notices() const {
+    QStringList texts;
+    for (const Shown& s : shown_)
+        if (s.kind == Shown::Notice) texts << s.text;
+    return texts;
+}
+
+Prompter& prompter() { return current ? *current : realPrompter; }
+
+void setPrompter(Prompter* replacement) { current = replacement; }
+
+}  // namespace tonvero

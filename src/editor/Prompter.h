@@ -1,0 +1,83 @@
+#pragma once
+// Every message box and file dialog of the application goes through the
+// Prompter, so a test (or a script) can answer them without a person.
+//
+// Threads: user-interface thread only.
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <vector>
+
+class QWidget;
+
+namespace tonvero {
+
+// A file dialog's set-up, in the terms the commands use: the initial file
+// name, the default extension and the filter in "Description (*.ext)|*.ext||" form.
+struct FileDialogSpec {
+    QString initialName;
+    QString defaultExtension;
+    QString filter;
+};
+
+// The Qt name filter for a "Description (*.ext)|*.ext||" filter string.
+QString qtNameFilter(const QString& filter);
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    // A notice or refusal: caption "Message", exclamation icon, OK.
+    virtual void notify(QWidget* owner, const QString& text) = 0;
+    // A question: caption "Confirmation", question icon, Yes and No. True for Yes.
+    virtual bool confirm(QWidget* owner, const QString& text) = 0;
+    // The chosen path, or an empty string when the user cancels.
+    virtual QString openFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+    virtual QString saveFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+};
+
+// The real dialogs.
+class QtPrompter final : public Prompter {
+public:
+    void notify(QWidget* owner, const QString& text) override;
+    bool confirm(QWidget* owner, const QString& text) override;
+    QString openFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString saveFile(QWidget* owner, const FileDialogSpec& spec) override;
+};
+
+// Answers from a script, and a record of everything asked: for tests.
+class ScriptedPrompter final : public Prompter {
+public:
+    struct Shown {
+        enum Kind { Notice, Question, OpenDialog, SaveDialog } kind;
+        QString text;  // the message, or the dialog's filter
+        QString initialName;
+    };
+
+    void notify(QWidget* owner, const QString& text) override;
+    bool confirm(QWidget* owner, const QString& text) override;
+    QString openFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString saveFile(QWidget* owner, const FileDialogSpec& spec) override;
+
+    // Queued answers, used in order; an empty queue answers No / cancel.
+    void answerYes(bool yes) { answers_.push_back(yes); }
+    void answerFile(const QString& path) { files_.push_back(path); }
+
+    const std::vector<Shown>& shown() const { return shown_; }
+    // The texts of the notices shown, in order.
+    QStringList notices() const;
+    void clear() { shown_.clear(); }
+
+private:
+    std::deque<bool> answers_;
+    std::deque<QString> files_;
+    std::vector<Shown> shown_;
+};
+
+// The prompter the application uses (a QtPrompter unless replaced).
+Prompter& prompter();
+// Replaces it (tests); null restores the real dialogs. Not owned.
+void setPrompter(Prompter* replacement);
+
+}  // namespace tonvero
