@@ -1,0 +1,93 @@
+// Writing a Patchmap file: always the newest record versions, built in memory
+// and then stored through a temporary file.
+
+#include "bank/FileUtil.h"
+#include "bank/Patchmap.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace tonvero {
+
+namespace {
+
+// A name as the file stores it: up to its first NUL (which the reader would
+// stop at) and at most kMaxStoredNameLength bytes (all the reader accepts).
+std::string_view storedName(const std::string& name) {
+    std::string_view s(name);
+    s = s.substr(0, s.find('\0'));
+    return s.substr(0, static_cast<size_t>(kMaxStoredNameLength));
+}
+
+void writeName(ByteWriter& out, const std::string& name) {
+    const std::string_view s = storedName(name);
+    out.i32(static_cast<int32_t>(s.size()));
+    out.text(s);
+}
+
+}  // namespace
+
+void writeWave(ByteWriter& out, const Wave& wave) {
+    out.i32(1);
+    out.u32(static_cast<uint32_t>(wave.samples.size()));
+    out.i32(wave.loopBegin);
+    out.i32(wave.loopEnd);
+    out.i32(wave.holdPos);
+    out.u32(wave.frequency);
+    out.i32(wave.looped);
+    out.u32(0);  // spare
+    out.u8(static_cast<uint8_t>(wave.reserved & 0xFF));
+    writeName(out, wave.name);
+    for (int16_t s : wave.samples) out.u16(static_cast<uint16_t>(s));
+}
+
+void writeInstrument(ByteWriter& out, const Instrument& instrument) {
+    out.i32(3);
+    writeName(out, instrument.name);
+    out.u32(instrument.loopFading);
+    out.u32(instrument.sustainFading);
+    out.u32(instrument.cutoffFading);
+    out.i32(instrument.index);
+    const ZoneList& zones = instrument.zones;
+    out.i32(zones.count());
+    const Zone emptyZone;
+    const Wave emptyWave;
+    for (int32_t z = 0; z < zones.count(); ++z) {
+        const Zone* zone = zones[z] ? zones[z] : &emptyZone;
+        out.i32(zone->rangeStart);
+        out.i32(zone->rangeEnd);
+        out.i32(zone->basicNote);
+        writeWave(out, zone->wave ? *zone->wave : emptyWave);
+    }
+}
+
+bool isSavable(const Bank& bank) {
+    if (bank.instrumentCount < 0 || bank.instrumentCount > Bank::kInstrumentSlots) return false;
+    return std::all_of(bank.programMap.begin(), bank.programMap.end(),
+                       [](int32_t entry) { return entry >= 0 && entry < Bank::kInstrumentSlots; });
+}
+
+std::vector<uint8_t> patchmapImage(const Bank& bank) {
+    ByteWriter out;
+    out.bytes(patchmapHeader.data(), patchmapHeader.size());
+    for (int32_t entry : bank.programMap) out.i32(entry);
+    const int32_t count = std::clamp(bank.instrumentCount, 0, Bank::kInstrumentSlots);
+    out.i32(count);
+    for (int32_t slot = 0; slot < count; ++slot) {
+        const Instrument* instrument = bank.instruments[static_cast<size_t>(slot)].get();
+        if (instrument) {
+            writeInstrument(out, *instrument);
+        } else {  // cannot happen in a bank without gaps; keeps the file readable if it does
+            writeInstrument(out, Instrument("", slot));
+        }
+    }
+    return out.take();
+}
+
+bool savePatchmap(const Bank& bank, const std::string& path) {
+    if (!isSavable(bank)) return false;
+    const std::vector<uint8_t> image = patchmapImage(bank);
+    return replaceFileContents(path, image.data(), image.size());
+}
+
+}  // namespace tonvero
