@@ -65,47 +65,97 @@ public:
     MixerEngine(const MixerEngine&) = delete;
     MixerEngine& operator=(const MixerEngine&) = delete;
 
-    // --- output set-up (user-interface thread) ---
-    // Opens the device for the mode; 1 when ready, 0 when not (`error` says why).
+    // --- output set-up ---
+    // Opens the device for the mode; 1 when ready, 0 when not (`error`, if
+    // given, says why in words for the user). Called once, right after
+    // construction. User-interface thread, before any timer runs.
     int32_t initOutput(std::string* error = nullptr);
-    // Starts the output: software mixer silenced, mixing buffer looping, mixer timer running.
+    // Starts the output if it is not running: with the software mixer, cuts
+    // every MixerVoice, silences and loops the mixing buffer, writes its first
+    // write-ahead of silence at once (so the first notes keep the same
+    // latency as all later ones) and runs the 20 ms mixer timer.
+    // Caller holds the mutex; user-interface thread (play, previewNote) or
+    // timer thread.
     void startOutput();
 
-    // --- notes (timer thread for the song's, user-interface thread for previews) ---
+    // --- notes ---
+    // key 0..127, velocity 1..127, channel 0..15. Timer thread (sequencer), mutex held.
     void noteOn(int32_t key, int32_t velocity, int32_t channel);
+    // Releases the lowest active Voice with this key and channel. Timer thread, mutex held.
     void noteOff(int32_t key, int32_t channel);
+    // Hold pedal of `channel` (0..16) down (1) or up (0). Timer thread, mutex held.
     void setSustain(int32_t on, int32_t channel);
-    // Plays a Zone's Wave at its own frequency on the preview channel; the note id, or -1.
+    // Plays a Zone's Wave at its own frequency on the preview channel; the
+    // note id (1, 2, ...), or -1 when `instrument` or `zone` is null.
+    // User-interface thread, mutex held.
     int32_t previewNote(Instrument* instrument, Zone* zone);
+    // Releases the audition note with this id (ids below 1 name no note).
+    // User-interface thread, mutex held.
     void stopPreview(int32_t noteId);
-    // Hz for a Wave of `waveFrequency` Hz played `pitchOffset` semitones away, bent by `bend` semitones.
+    // Hz for a Wave of `waveFrequency` Hz played `pitchOffset` semitones
+    // away, bent by `bend` semitones. Any thread (pure).
     static uint32_t noteFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
 
+    // Picks the Voice for a new note: the lowest free one, else the oldest
+    // (lowest slot among equals), released first. Mutex held.
+    int32_t chooseVoice();
+    // Releases a Voice's note in either mixer (note-off, stopPreview, stealing). Mutex held.
+    void releaseVoice(Voice& voice);
+    // The MixerVoice that still plays `voice`'s note, or null once that sound
+    // has ended or its MixerVoice has gone to a later note. Mutex held.
+    MixerVoice* mixerVoiceOf(const Voice& voice);
+    // Hardware mixer: the buffer that still plays `voice`'s note, or null. Mutex held.
+    SoundBuffer* bufferOf(const Voice& voice);
+
     // --- software mixer ---
-    // frequency x 65536 / rate, the 16.16 step.
+    // frequency (Hz) x 65536 / rate (Hz), truncated: the 16.16 step. Any thread (pure).
     static uint32_t frequencyStep(uint32_t frequency, uint32_t rate);
+    // Index of a MixerVoice free for a new note (cutting one if all sound), or -1. Mutex held.
     int32_t allocMixerVoice();
+    // Starts a MixerVoice for a Voice already filled in: frequency in Hz, pan
+    // 0..127; returns its index or -1. Mutex held.
     int32_t startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument);
+    // Cuts every MixerVoice and fills the mixing buffer with silence.
+    // Either thread, mutex held.
     void silenceAll();
+    // Keeps the mixing buffer written writeAheadBytes past the play cursor.
+    // Timer thread (mixerTimerProc) or startOutput; mutex held.
     void mixerTick();
+    // Mixes every active MixerVoice into `bytes` bytes (whole 4-byte stereo
+    // frames) at `destination`, saturating each sample. Mutex held; no
+    // allocation, division or floating point inside.
     void mixBlock(uint8_t* destination, uint32_t bytes);
 
-    // --- hardware mixer ---
+    // --- hardware mixer (all: mutex held, whichever thread starts the note) ---
+    // Plays `voice` on a device buffer of its own at `frequency` Hz, pan 0..127.
     void startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan);
+    // The buffer slot for `voice` (0..31 waveBuffers, 32..63 voiceBuffers), or
+    // kNoBuffer, or kNoBufferGiveUp when the note start ends there.
     int32_t acquireVoiceBuffer(Voice& voice);
+    // Makes wave.deviceBuffer from the Wave's samples unless it has one.
     void createWaveBuffer(Wave& wave);
+    // Copies `bytes` bytes from `source` into the start of `buffer`; 1 or 0.
     static int32_t fillBuffer(SoundBuffer* buffer, const void* source, uint32_t bytes);
+    // Releases every duplicate that has stopped playing.
     void releaseIdleVoiceBuffers();
+    // Frees device room before a retried buffer creation (idle duplicates).
     void reclaimBuffers();
+    // The slot a bufferRef names (0..63), or null.
+    SoundBufferPtr* bufferSlot(int32_t ref);
+    static constexpr int32_t kNoBuffer = -1;
+    static constexpr int32_t kNoBufferGiveUp = -2;
 
-    // Channels 0..15 to their rewind values (the channel part of rewinding a song).
+    // Channels 0..15 to their rewind values (the channel part of rewinding a
+    // song). Mutex held, or during construction.
     void resetChannels();
-    // Cuts every Voice and MixerVoice that plays a Wave of `instrument` (or
-    // this Wave), so it can be destroyed. Caller holds the mutex.
+    // Cuts every Voice, MixerVoice and hardware buffer that plays a Wave of
+    // `instrument` (or this Wave) and frees the Wave's buffer slot, so the
+    // Wave can be destroyed. User-interface thread, mutex held.
     void cutVoicesOf(const Instrument& instrument);
     void cutVoicesOf(const Wave& wave);
 
-    // The mixer timer's callback: runs mixerTick on theEngine under mixerBusy and the mutex.
+    // The mixer timer's callback: runs mixerTick on theEngine under mixerBusy
+    // and the mutex; an event that finds mixerBusy set does nothing. Timer thread.
     static void mixerTimerProc();
 
     TimerService& timers() { return *timerService; }
@@ -146,6 +196,17 @@ public:
     SoundDeviceFactory deviceFactory;
     TimerService* timerService = nullptr;
     std::mutex mutex;
+
+    // Sound serial numbers: the next one to give out, and the one each
+    // hardware buffer slot (0..31 waveBuffers, 32..63 voiceBuffers) plays.
+    uint32_t nextSoundSerial = 1;
+    std::array<uint32_t, 2 * kBufferSlots> bufferSerials{};
+    // The Wave whose samples each hardware buffer slot holds (compared, never read).
+    std::array<const Wave*, 2 * kBufferSlots> bufferWaves{};
+
+private:
+    uint32_t takeSoundSerial();
+    void releaseBufferSlot(int32_t ref);
 };
 
 // Holds the engine mutex for a scope (user-interface side).

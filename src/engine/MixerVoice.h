@@ -2,6 +2,11 @@
 // One sound of the software mixer. It keeps its own copies of the Wave's
 // playing values and of the Instrument's fading values at its start, so later
 // edits reach only later notes; it reads the Wave's samples in place.
+//
+// The loop values are made safe at the start (startMixerVoice): `loopEnd` is
+// at most `sampleCount` - 1, and a voice whose loop is empty or inverted
+// (loopBegin < 0, loopEnd < loopBegin, or no samples) plays unlooped. So the
+// mixer never reads outside the Wave whatever its loop points say.
 
 #include <cstdint>
 
@@ -30,6 +35,8 @@ struct MixerVoice {
     uint32_t loopFading = 0;    // 16.16 per pass
     uint32_t sustainFading = 0;
     uint32_t cutoffFading = 0;
+    // Serial number of the note this MixerVoice plays (see Voice::soundSerial).
+    uint32_t soundSerial = 0;
 };
 
 }  // namespace tonvero

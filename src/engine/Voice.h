@@ -22,6 +22,11 @@ struct Voice {
     // Hardware mixer: the engine buffer slot playing the note, -1 none.
     // 0..31 are waveBuffers slots, 32..63 voiceBuffers slots 0..31.
     int32_t bufferRef = -1;
+    // Serial number of the sound this Voice started (0: none). The MixerVoice or
+    // buffer slot playing that sound carries the same number; once the slot
+    // has gone to a later note the numbers differ and this Voice no longer
+    // reaches it (MixerEngine::mixerVoiceOf, MixerEngine::bufferOf).
+    uint32_t soundSerial = 0;
 };
 
 }  // namespace tonvero

@@ -1,0 +1,171 @@
+#include "engine/MixerEngine.h"
+
+#include "platform/AudioBackend.h"
+
+namespace tonvero {
+
+MixerEngine* theEngine = nullptr;
+std::atomic<int32_t> sequencerBusy{0};
+std::atomic<int32_t> mixerBusy{0};
+
+MixerEngine::MixerEngine(int32_t softwareMixer, int32_t writePrimary, int32_t outputRate,
+                         SoundDeviceFactory deviceFactory, TimerService* timers)
+    : deviceFactory(deviceFactory ? std::move(deviceFactory)
+                                  : backendDeviceFactory(chooseBackendName(""))),
+      timerService(timers ? timers : &realTimerService()) {
+    // 1. Every Voice free, with no MixerVoice.
+    for (Voice& v : voices) v = Voice{};
+    // 2. Every channel zeroed, bend range 2 (the preview channel keeps these values).
+    for (ChannelState& c : channels) c = ChannelState{};
+    // 3. No tracks yet.
+    tracks.clear();
+    // 4, 5. No song image, no device, no buffers, no Instruments.
+    songData.clear();
+    primaryBuffer.reset();
+    mixBuffer.reset();
+    soundDevice.reset();
+    for (auto& b : waveBuffers) b.reset();
+    for (auto& b : voiceBuffers) b.reset();
+    bank.clearBank();
+    // 6. Rewinding with no song only sets the MIDI channels.
+    resetChannels();
+    // 7. The ProgramMap all 0.
+    bank.programMap.fill(0);
+    bank.instrumentCount = 0;
+    // 8. Mode and rate.
+    this->outputRate = outputRate;
+    this->softwareMixer = softwareMixer;
+    this->writePrimary = writePrimary;
+    // 9. Everything idle.
+    playing = 0;
+    outputRunning = 0;
+    format = 0;
+    trackCount = 0;
+    division = 0;
+    secondsPerTick = 0;
+    ticksPerSecond = 0;
+    sequencerTimer = 0;
+    mixerTimer = 0;
+    mixBufferBytes = 0;
+    writeAheadBytes = 0;
+    lastNoteId = 0;
+    for (MixerVoice& m : mixerVoices) m.active = 0;
+    // 10.
+    writeAheadSeconds = 0.3f;
+    // 11.
+    theEngine = this;
+    // 12.
+    buildSemitoneTable();
+}
+
+// Runs on the user-interface thread without holding the mutex: the timers'
+// callbacks take it, and killing a timer waits for a running callback.
+MixerEngine::~MixerEngine() {
+    // 1. Stop the mixing buffer.
+    {
+        EngineLock lock(mutex);
+        if (softwareMixer && mixBuffer) mixBuffer->stop();
+    }
+    // 2. Kill the sequencer timer, then the mixer timer. A callback running
+    // meanwhile may start a new timer (a tempo change re-times the sequencer),
+    // so take the ids under the lock and repeat until none is left.
+    for (;;) {
+        TimerId sequencer = 0;
+        TimerId mixer = 0;
+        {
+            EngineLock lock(mutex);
+            sequencer = sequencerTimer;
+            mixer = mixerTimer;
+            sequencerTimer = 0;
+            mixerTimer = 0;
+            outputRunning = 0;
+            playing = 0;
+        }
+        if (sequencer == 0 && mixer == 0) break;
+        if (sequencer != 0) timerService->kill(sequencer);
+        if (mixer != 0) timerService->kill(mixer);
+    }
+
+    // No callback runs any more.
+    EngineLock lock(mutex);
+    for (MixerVoice& m : mixerVoices) m.active = 0;
+    // 3. Destroy the Instruments (their Waves release the buffers they still own).
+    bank.clearBank();
+    // 4. Free the song image.
+    songData.clear();
+    songData.shrink_to_fit();
+    // 5. Release every duplicate, every Wave buffer, the mixing buffer, the
+    // primary buffer and the device; each handle is null afterwards.
+    for (auto& b : voiceBuffers) b.reset();
+    for (auto& b : waveBuffers) b.reset();
+    bufferSerials.fill(0);
+    bufferWaves.fill(nullptr);
+    mixBuffer.reset();
+    primaryBuffer.reset();
+    soundDevice.reset();
+    // 6. Free the tracks.
+    tracks.clear();
+    if (theEngine == this) theEngine = nullptr;
+}
+
+void MixerEngine::resetChannels() {
+    for (int32_t c = 0; c < 16; ++c) {
+        ChannelState& ch = channels[static_cast<size_t>(c)];
+        ch.program = 0;
+        ch.modulation = 0;
+        ch.pan = 64;
+        ch.bendRange = 2;
+        ch.bend = 0.0f;
+        ch.volume = 120;
+        ch.sustain = 0;
+        ch.pitchChanged = 0;
+    }
+}
+
+void MixerEngine::mixerTimerProc() {
+    // Test and set: an event arriving while the previous one still runs is lost.
+    if (mixerBusy.exchange(1) != 0) return;
+    if (MixerEngine* engine = theEngine) {
+        EngineLock lock(engine->mutex);
+        engine->mixerTick();
+    }
+    mixerBusy.store(0);
+}
+
+uint32_t MixerEngine::takeSoundSerial() {
+    const uint32_t serial = nextSoundSerial++;
+    if (nextSoundSerial == 0) nextSoundSerial = 1;  // 0 stays "none"
+    return serial;
+}
+
+void MixerEngine::cutVoicesOf(const Instrument& instrument) {
+    for (int32_t z = 0; z < instrument.zones.count(); ++z)
+        if (const Zone* zone = instrument.zones[z])
+            if (zone->wave) cutVoicesOf(*zone->wave);
+}
+
+void MixerEngine::cutVoicesOf(const Wave& wave) {
+    for (Voice& v : voices) {
+        if (v.wave != &wave) continue;
+        v.active = 0;
+        v.wave = nullptr;
+        v.mixerVoice = -1;
+        v.bufferRef = -1;
+        v.soundSerial = 0;
+    }
+    for (MixerVoice& m : mixerVoices) {
+        if (m.wave != &wave) continue;
+        m.active = 0;
+        m.wave = nullptr;
+        m.samples = nullptr;
+        m.sampleCount = 0;
+        m.soundSerial = 0;
+    }
+    // Every hardware buffer holding this Wave's samples, the Wave's own slot included.
+    for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref)
+        if (bufferWaves[static_cast<size_t>(ref)] == &wave) releaseBufferSlot(ref);
+    // The Wave's bufferSlot may still name the freed slot; acquireVoiceBuffer
+    // trusts a slot only while it holds this Wave's buffer.
+}
+
+}  // namespace tonvero

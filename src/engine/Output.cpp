@@ -1,0 +1,107 @@
+// Opening and starting the output: the device, its primary buffer, the
+// software mixer's looping buffer and the mixer timer.
+
+#include "engine/MixerEngine.h"
+
+namespace tonvero {
+
+namespace {
+
+// Buffer description flags of the primary buffer and of the mixing buffer.
+constexpr uint32_t kPrimaryFlags = BufferFlags::PrimaryBuffer | BufferFlags::GetCurrentPosition2;  // 0x10001
+constexpr uint32_t kMixBufferFlags =
+    BufferFlags::GetCurrentPosition2 | BufferFlags::GlobalFocus | BufferFlags::StickyFocus;  // 0x1C000
+
+void setError(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+}
+
+}  // namespace
+
+int32_t MixerEngine::initOutput(std::string* error) {
+    if (soundDevice) return 1;  // already open
+
+    auto fail = [&](std::string why) {
+        mixBuffer.reset();
+        primaryBuffer.reset();
+        soundDevice.reset();
+        setError(error, std::move(why));
+        return 0;
+    };
+
+    // 1. The device.
+    if (!deviceFactory) return fail("No sound output is available.");
+    DeviceOpenResult opened = deviceFactory();
+    if (!opened.device)
+        return fail(opened.error.empty() ? std::string("The sound device could not be opened.")
+                                         : opened.error);
+    soundDevice = std::move(opened.device);
+
+    // 2. Cooperative level; its result does not matter.
+    soundDevice->setCooperativeLevel(softwareMixer && writePrimary ? CooperativeLevel::WritePrimary
+                                                                   : CooperativeLevel::Priority);
+
+    // 3. The primary buffer.
+    BufferDesc primaryDesc;
+    primaryDesc.flags = kPrimaryFlags;
+    primaryDesc.bufferBytes = 0;
+    primaryDesc.format = nullptr;
+    SoundResult r = soundDevice->createSoundBuffer(primaryDesc, primaryBuffer);
+    if (!succeeded(r) || !primaryBuffer)
+        return fail(std::string("The sound device has no output buffer (") + soundResultText(r) + ").");
+
+    // 4. 16-bit stereo at the output rate.
+    const WaveFormat outputFormat = WaveFormat::pcm16(2, static_cast<uint32_t>(outputRate));
+    r = primaryBuffer->setFormat(outputFormat);
+    if (!succeeded(r))
+        return fail("The sound device cannot play 16-bit stereo at " + std::to_string(outputRate) +
+                    " Hz (" + soundResultText(r) + ").");
+
+    // 5. The primary buffer's size.
+    uint32_t primaryBytes = 0;
+    primaryBuffer->getCaps(primaryBytes);
+    mixBufferBytes = primaryBytes;
+
+    // 6. The mixing buffer for the mode.
+    if (softwareMixer) {
+        if (writePrimary) {
+            mixBuffer = primaryBuffer;
+        } else {
+            mixBufferBytes = static_cast<uint32_t>(outputRate) * 2;  // half a second
+            BufferDesc mixDesc;
+            mixDesc.flags = kMixBufferFlags;
+            mixDesc.bufferBytes = mixBufferBytes;
+            mixDesc.format = &outputFormat;
+            r = soundDevice->createSoundBuffer(mixDesc, mixBuffer);
+            if (!succeeded(r) || !mixBuffer)
+                return fail(std::string("The sound device could not make the mixing buffer (") +
+                            soundResultText(r) + ").");
+        }
+    }
+
+    // 7. Nothing written yet; 0.3 s ahead in bytes (the float 0.3 times the
+    // rate in double precision, truncated: 52920 at 44100 Hz).
+    writePos = kWritePosUnset;
+    writeAheadBytes = static_cast<uint32_t>(static_cast<double>(writeAheadSeconds) * outputRate * 4);
+    setError(error, std::string());
+    return 1;
+}
+
+void MixerEngine::startOutput() {
+    if (outputRunning) return;
+    if (softwareMixer && mixBuffer) {
+        silenceAll();
+        if (!writePrimary) mixBuffer->setVolume(0);
+        mixBuffer->play(PlayFlags::Looping);
+        // A mixer timer still set is kept: killing it here, under the engine
+        // mutex, could wait for its callback, which waits for the mutex.
+        if (mixerTimer == 0)
+            mixerTimer = timerService->setPeriodic(kMixerPeriodMicros, [] { MixerEngine::mixerTimerProc(); });
+        // Write the first write-ahead (silence) now, so a note started before
+        // the timer's first event is heard as late as every later note.
+        mixerTick();
+    }
+    outputRunning = 1;
+}
+
+}  // namespace tonvero

@@ -1,0 +1,179 @@
+// Notes: choosing a Voice, looking the note up in the bank, its frequency,
+// and starting and releasing it on the software or the hardware mixer.
+
+#include "engine/MixerEngine.h"
+
+#include <cmath>
+
+namespace tonvero {
+
+namespace {
+
+// Hz to an unsigned 32-bit value, truncated toward zero (0 for NaN, saturating above).
+uint32_t truncateHz(double hz) {
+    if (!(hz > 0)) return 0;
+    if (hz >= 4294967295.0) return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(hz);
+}
+
+}  // namespace
+
+uint32_t MixerEngine::noteFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend) {
+    if (bend == 0.0f && pitchOffset >= -60 && pitchOffset <= 60) {
+        // Single-precision product, as the table holds single-precision ratios.
+        const float hz = static_cast<float>(waveFrequency) * semitoneRatio[60 + pitchOffset];
+        return truncateHz(hz);
+    }
+    // Bent, or beyond the table: 2^(semitones / 12), the exponent in single precision.
+    const float exponent = (static_cast<float>(pitchOffset) + bend) * 0.083333336f;
+    return truncateHz(std::pow(2.0, static_cast<double>(exponent)) * waveFrequency);
+}
+
+int32_t MixerEngine::chooseVoice() {
+    for (int32_t i = 0; i < kVoiceCount; ++i)
+        if (!voices[static_cast<size_t>(i)].active) return i;
+    int32_t oldest = 0;
+    for (int32_t i = 1; i < kVoiceCount; ++i)
+        if (voices[static_cast<size_t>(i)].startTick < voices[static_cast<size_t>(oldest)].startTick) oldest = i;
+    releaseVoice(voices[static_cast<size_t>(oldest)]);
+    return oldest;
+}
+
+MixerVoice* MixerEngine::mixerVoiceOf(const Voice& voice) {
+    if (voice.soundSerial == 0 || voice.mixerVoice < 0 || voice.mixerVoice >= kMixerVoiceCount) return nullptr;
+    MixerVoice& m = mixerVoices[static_cast<size_t>(voice.mixerVoice)];
+    return m.active && m.soundSerial == voice.soundSerial ? &m : nullptr;
+}
+
+SoundBuffer* MixerEngine::bufferOf(const Voice& voice) {
+    SoundBufferPtr* slot = bufferSlot(voice.bufferRef);
+    if (!slot || !*slot || voice.soundSerial == 0) return nullptr;
+    return bufferSerials[static_cast<size_t>(voice.bufferRef)] == voice.soundSerial ? slot->get() : nullptr;
+}
+
+void MixerEngine::releaseVoice(Voice& voice) {
+    if (softwareMixer) {
+        // A Voice that never got a MixerVoice stays held until it is stolen.
+        if (voice.mixerVoice == -1) return;
+        voice.active = 0;
+        if (MixerVoice* m = mixerVoiceOf(voice)) m->released = 1;
+        return;
+    }
+    voice.active = 0;
+    SoundBuffer* buffer = bufferOf(voice);
+    if (!voice.wave || !buffer) return;
+    const Wave& w = *voice.wave;
+    uint32_t status = 0;
+    buffer->getStatus(status);
+    // A looping buffer plays on to its end once.
+    if (w.looped && (status & BufferStatus::Looping)) buffer->play(0);
+    // From the release point, sample loopEnd, when play has not reached it.
+    if (w.loopEnd > 0) {
+        const uint64_t releaseBytes = 2 * static_cast<uint64_t>(w.loopEnd);
+        uint32_t cursor = 0;
+        buffer->getCurrentPosition(&cursor, nullptr);
+        uint32_t size = 0;
+        buffer->getCaps(size);
+        // A release point past the samples ends the note.
+        if (releaseBytes >= size) {
+            buffer->stop();
+        } else if (cursor < releaseBytes) {
+            buffer->setCurrentPosition(static_cast<uint32_t>(releaseBytes));
+        }
+    }
+}
+
+void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
+    if (channel < 0 || channel >= kPreviewChannel) return;  // song channels only
+    // 1.
+    Voice& v = voices[static_cast<size_t>(chooseVoice())];
+    // 2. MIDI channel 10 always plays the drum set.
+    channels[9].program = Bank::kDrumEntry;
+    ChannelState& ch = channels[static_cast<size_t>(channel)];
+    // 3, 4.
+    Instrument* instrument = bank.instrumentForProgram(ch.program);
+    if (!instrument) return;
+    Zone* zone = Bank::findZone(instrument, key);
+    if (!zone) return;
+    // 5.
+    v.key = key;
+    v.channel = channel;
+    v.velocity = velocity;
+    v.pitchOffset = key - zone->basicNote;
+    v.startTick = currentTick;
+    v.active = 1;
+    v.wave = zone->wave.get();
+    v.noteId = 0;  // a song note answers to no audition id
+    v.soundSerial = 0;
+    v.mixerVoice = -1;
+    v.bufferRef = -1;
+    // 6.
+    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, v.pitchOffset, ch.bend) : 0;
+    // 7.
+    if (softwareMixer)
+        v.mixerVoice = startMixerVoice(v, hz, ch.pan, instrument);
+    else
+        startBufferVoice(v, hz, ch.pan);
+}
+
+void MixerEngine::noteOff(int32_t key, int32_t channel) {
+    for (Voice& v : voices) {
+        if (v.active && v.key == key && v.channel == channel) {
+            releaseVoice(v);
+            return;
+        }
+    }
+}
+
+void MixerEngine::setSustain(int32_t on, int32_t channel) {
+    if (channel < 0 || channel >= kChannelCount) return;
+    channels[static_cast<size_t>(channel)].sustain = on;
+    if (!softwareMixer) return;
+    for (MixerVoice& m : mixerVoices)
+        if (m.active && m.channel == channel) m.sustained = on;
+}
+
+int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
+    // 1. The mixer runs even when no song plays.
+    startOutput();
+    // 2.
+    Voice& v = voices[static_cast<size_t>(chooseVoice())];
+    // 3.
+    if (!instrument || !zone) return -1;
+    // 4.
+    v.key = zone->basicNote;
+    v.channel = kPreviewChannel;
+    v.velocity = 128;
+    v.pitchOffset = 0;
+    v.startTick = currentTick;
+    v.active = 1;
+    v.wave = zone->wave.get();
+    v.soundSerial = 0;
+    v.mixerVoice = -1;
+    v.bufferRef = -1;
+    ++lastNoteId;
+    v.noteId = lastNoteId;
+    // 5. The Wave's own frequency.
+    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, 0, 0.0f) : 0;
+    // 6. In the pan of MIDI channel 16.
+    const int32_t pan = channels[15].pan;
+    // 7.
+    if (softwareMixer)
+        v.mixerVoice = startMixerVoice(v, hz, pan, instrument);
+    else
+        startBufferVoice(v, hz, pan);
+    // 8.
+    return v.noteId;
+}
+
+void MixerEngine::stopPreview(int32_t noteId) {
+    if (noteId < 1) return;
+    for (Voice& v : voices) {
+        if (v.active && v.noteId == noteId) {
+            releaseVoice(v);
+            return;
+        }
+    }
+}
+
+}  // namespace tonvero
