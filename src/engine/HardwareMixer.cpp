@@ -120,10 +120,12 @@ void MixerEngine::createWaveBuffer(Wave& wave) {
     const uint32_t count = std::min<uint32_t>(wave.sampleCount, static_cast<uint32_t>(wave.samples.size()));
     if (count == 0) return;  // nothing to play
     // 16-bit mono at the Wave's frequency.
+    // A format record that does not say so (not yet filled in, or a rate the
+    // device cannot take) is replaced; each note sets its own frequency anyway.
     WaveFormat waveFormat = wave.format;
-    if (waveFormat.formatTag != 1 || waveFormat.channels != 1 || waveFormat.bitsPerSample != 16 ||
-        waveFormat.samplesPerSec == 0)
-        waveFormat = WaveFormat::pcm16(1, wave.frequency ? wave.frequency : static_cast<uint32_t>(outputRate));
+    if (waveFormat != WaveFormat::pcm16(1, waveFormat.samplesPerSec) || waveFormat.samplesPerSec < kFrequencyMin ||
+        waveFormat.samplesPerSec > kFrequencyMax)
+        waveFormat = WaveFormat::pcm16(1, std::clamp(wave.frequency, kFrequencyMin, kFrequencyMax));
     BufferDesc desc;
     desc.flags = kWaveBufferFlags;
     desc.bufferBytes = 2 * count;

@@ -17,8 +17,7 @@ MixerEngine::MixerEngine(int32_t softwareMixer, int32_t writePrimary, int32_t ou
     for (Voice& v : voices) v = Voice{};
     // 2. Every channel zeroed, bend range 2 (the preview channel keeps these values).
     for (ChannelState& c : channels) c = ChannelState{};
-    // 3. No tracks yet.
-    tracks.clear();
+    // 3. No tracks yet: `tracks` starts empty with capacity 1.
     // 4, 5. No song image, no device, no buffers, no Instruments.
     songData.clear();
     primaryBuffer.reset();
