@@ -15,9 +15,11 @@ struct Wave {
     // Hardware mixer: the Wave's own device buffer, made on first use and then
     // handed to the engine's waveBuffers (null once handed over).
     SoundBufferPtr deviceBuffer;
-    // The samples, little-endian signed 16-bit mono. sampleCount == samples.size().
+    // The samples, signed 16-bit mono. sampleCount == samples.size(). (Between
+    // loadWaveFile and convertToMono16 a WAV file's values as stored: see WaveImport.h.)
     std::vector<int16_t> samples;
-    // Describes the samples to the device: PCM, 1 channel, 16 bits, `frequency` Hz.
+    // Describes the samples to the device: PCM, 1 channel, 16 bits, `frequency` Hz
+    // (between import and conversion: the WAV file's own format).
     WaveFormat format = WaveFormat::pcm16(1, 0);
     int32_t looped = 0;         // 0 or 1
     uint32_t sampleCount = 0;
