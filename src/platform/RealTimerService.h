@@ -2,6 +2,15 @@
 // Timers on a steady clock, one thread for all callbacks. Deadlines are
 // absolute (start + n x period), so a late event does not push later ones
 // back: the period holds on average, with no drift.
+//
+// A late event still fires, at once, as long as it is at most one whole
+// period late; when the thread was held up longer (a stalled machine, a
+// callback that ran for several periods) the events more than a period late
+// are skipped instead of fired back to back, so the next event fires for the
+// latest deadline passed and the timer goes on on its grid.
+//
+// Callbacks run with the service's own mutex released. The service must not
+// be destroyed from one of its callbacks.
 
 #include "platform/TimerService.h"
 
@@ -15,6 +24,7 @@ struct TimerLateness {
     uint64_t events = 0;
     double meanMicros = 0;
     uint64_t worstMicros = 0;
+    uint64_t skipped = 0;  // events dropped for being more than a period late
 };
 
 class RealTimerService final : public TimerService {

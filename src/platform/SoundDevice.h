@@ -33,8 +33,10 @@ class VirtualTimerService;
 
 class SoundDevice {
 public:
-    // Opens a device on a backend by name ("portaudio", "null"); `error` says
-    // why when it returns null (for "portaudio": no output device, and so on).
+    // Opens a device on a backend by name ("portaudio", "null", "offline");
+    // `error` says why when it returns null (for "portaudio": no output
+    // device, and so on). An "offline" device opened by name is driven by
+    // nobody: it consumes only what render() is asked for.
     static std::unique_ptr<SoundDevice> open(const std::string& backendName, std::string& error);
     // A device on a backend already made (tests, the offline renderer).
     explicit SoundDevice(std::unique_ptr<AudioBackend> backend);
@@ -56,6 +58,8 @@ public:
     uint32_t outputRate() const;
     // Buffers alive on this device (the primary included once made).
     size_t liveBuffers() const;
+    // Why the backend last refused to start (setFormat failed), in words for the user.
+    std::string lastError() const;
 
     // Test hooks: every buffer becomes lost; at most `count` secondary buffers
     // may exist at once (creating and duplicating beyond fails with OutOfMemory).

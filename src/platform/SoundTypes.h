@@ -106,5 +106,7 @@ constexpr int32_t kVolumeMin = -10000;  // silence
 constexpr int32_t kVolumeMax = 0;       // full level
 constexpr int32_t kPanLeft = -10000;    // right side silent
 constexpr int32_t kPanRight = 10000;    // left side silent
+constexpr uint32_t kFrequencyMin = 100;     // Hz, lowest buffer frequency and format rate
+constexpr uint32_t kFrequencyMax = 200000;  // Hz, highest
 
 }  // namespace tonvero

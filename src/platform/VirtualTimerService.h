@@ -4,6 +4,10 @@
 // thread, at exactly their virtual times. The offline sound backend listens
 // to the same clock and consumes sound as it moves, so the engine runs
 // deterministically and faster than real time.
+//
+// One thread uses a virtual service. Callbacks may create and kill timers,
+// their own included; kill never waits (there is no other thread to wait
+// for). advanceTo from inside a callback or a listener does nothing.
 
 #include "platform/TimerService.h"
 
@@ -11,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace tonvero {
@@ -49,13 +54,18 @@ private:
         TimerCallback callback;
     };
     void moveClock(uint64_t to);
+    // The live timer with the earliest deadline not after `limit` (the
+    // lowest id among equal deadlines), or 0.
+    TimerId earliestDue(uint64_t limit) const;
 
     uint64_t now_ = 0;
     TimerId nextId_ = 1;
     std::map<TimerId, Timer> timers_;
     std::map<int, AdvanceListener> listeners_;
     int nextListener_ = 1;
-    bool firing_ = false;
+    bool firing_ = false;            // advancing: callbacks and listeners run
+    bool inCallback_ = false;        // a timer callback is running
+    std::thread::id advancingThread_;
 };
 
 }  // namespace tonvero

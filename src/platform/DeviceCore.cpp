@@ -1,0 +1,189 @@
+#include "platform/DeviceCore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tonvero {
+
+namespace {
+
+// Frames mixed per pass through the buffers; bounds the scratch sums.
+constexpr uint32_t kChunkFrames = 1024;
+
+struct Frame {
+    int32_t left;
+    int32_t right;
+};
+
+Frame readFrame(const uint8_t* data, uint32_t index, const WaveFormat& format) {
+    const uint8_t* p = data + static_cast<size_t>(index) * format.blockAlign;
+    int32_t left;
+    int32_t right;
+    if (format.bitsPerSample == 16) {
+        int16_t s[2] = {0, 0};
+        std::memcpy(s, p, format.channels * sizeof(int16_t));
+        left = s[0];
+        right = format.channels == 2 ? s[1] : s[0];
+    } else {  // 8-bit samples are unsigned, 128 the centre
+        left = (static_cast<int32_t>(p[0]) - 128) * 256;
+        right = format.channels == 2 ? (static_cast<int32_t>(p[1]) - 128) * 256 : left;
+    }
+    return {left, right};
+}
+
+}  // namespace
+
+// Adds one playing buffer to `acc` (interleaved stereo sums) for `frames`
+// output frames at `rate`, advancing its cursor; stops a buffer played once
+// when it reaches its end. Resampling interpolates linearly between frames;
+// at the output's own rate every frame is copied as it is.
+void DeviceCore::mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate) {
+    if (s.frames == 0 || rate == 0)
+        return;
+    const uint8_t* data = s.data->data();
+    const uint64_t end = static_cast<uint64_t>(s.frames) << 16;
+    const uint64_t step = std::max<uint64_t>(1, (static_cast<uint64_t>(s.frequency) << 16) / rate);
+    const bool unity = s.leftGain == 1.0f && s.rightGain == 1.0f;
+    const bool silent = s.leftGain == 0.0f && s.rightGain == 0.0f;
+    uint64_t pos = s.position % end;
+
+    for (uint32_t i = 0; i < frames; ++i) {
+        if (!silent) {
+            const uint32_t index = static_cast<uint32_t>(pos >> 16);
+            const uint32_t fraction = static_cast<uint32_t>(pos & 0xFFFF);
+            const Frame a = readFrame(data, index, s.format);
+            if (fraction == 0 && unity) {
+                acc[2 * i] += a.left;
+                acc[2 * i + 1] += a.right;
+            } else {
+                float left = static_cast<float>(a.left);
+                float right = static_cast<float>(a.right);
+                if (fraction != 0) {
+                    // The frame after the last is the first when looping; a
+                    // buffer played once holds its last frame.
+                    const uint32_t nextIndex = index + 1 < s.frames ? index + 1 : (s.looping ? 0 : index);
+                    const Frame b = readFrame(data, nextIndex, s.format);
+                    const float t = static_cast<float>(fraction) * (1.0f / 65536.0f);
+                    left += static_cast<float>(b.left - a.left) * t;
+                    right += static_cast<float>(b.right - a.right) * t;
+                }
+                acc[2 * i] += static_cast<int32_t>(std::lrint(left * s.leftGain));
+                acc[2 * i + 1] += static_cast<int32_t>(std::lrint(right * s.rightGain));
+            }
+        }
+        pos += step;
+        if (pos >= end) {
+            if (s.looping) {
+                pos %= end;
+            } else {
+                s.playing = false;
+                s.position = 0;
+                return;
+            }
+        }
+    }
+    s.position = pos;
+}
+
+DeviceCore::DeviceCore(std::unique_ptr<AudioBackend> backend)
+    : mix_(static_cast<size_t>(kChunkFrames) * 2), backend_(std::move(backend)),
+      backendName_(backend_ ? backend_->name() : "none") {}
+
+DeviceCore::~DeviceCore() { shutdown(); }
+
+void DeviceCore::add(State* state) { buffers_.push_back(state); }
+
+void DeviceCore::remove(State* state) {
+    buffers_.erase(std::remove(buffers_.begin(), buffers_.end(), state), buffers_.end());
+}
+
+size_t DeviceCore::secondaryBuffers() const {
+    return static_cast<size_t>(
+        std::count_if(buffers_.begin(), buffers_.end(), [](const State* s) { return !s->primary; }));
+}
+
+std::string DeviceCore::lastError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastError_;
+}
+
+uint32_t DeviceCore::primaryBytesFor(const WaveFormat& format) {
+    uint32_t bytes = format.samplesPerSec * format.blockAlign;
+    while (bytes % 4 != 0)
+        bytes += format.blockAlign;
+    return bytes;
+}
+
+SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& format) {
+    std::lock_guard<std::mutex> backendLock(backendMutex_);
+    if (!backend_)
+        return SoundResult::Failed;
+    const uint32_t rate = format.samplesPerSec;
+    const bool restart = !streaming_ || outputRate_.load() != rate;
+    if (streaming_ && restart) {
+        backend_->stop();
+        streaming_ = false;
+        outputRate_.store(0);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        primaryFormat = format;
+        primaryState.format = format;
+        primaryState.frequency = rate;
+        primaryState.data = std::make_shared<std::vector<uint8_t>>(primaryBytesFor(format), uint8_t{0});
+        primaryState.frames = primaryState.bytes() / format.blockAlign;
+        primaryState.position = 0;
+    }
+    if (!restart)
+        return SoundResult::Ok;
+    outputRate_.store(rate);
+    std::string error = backend_->start(rate, [this](int16_t* out, uint32_t frames) { render(out, frames); });
+    if (!error.empty()) {
+        outputRate_.store(0);
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastError_ = std::move(error);
+        return SoundResult::Failed;
+    }
+    streaming_ = true;
+    return SoundResult::Ok;
+}
+
+void DeviceCore::shutdown() {
+    std::lock_guard<std::mutex> backendLock(backendMutex_);
+    if (backend_ && streaming_)
+        backend_->stop();
+    streaming_ = false;
+    backend_.reset();
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed = true;
+}
+
+void DeviceCore::render(int16_t* out, uint32_t frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint32_t rate = outputRate_.load();
+    while (frames > 0) {
+        const uint32_t n = std::min(frames, kChunkFrames);
+        mixChunk(out, n, rate);
+        out += static_cast<size_t>(n) * 2;
+        frames -= n;
+    }
+}
+
+void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
+    int32_t* acc = mix_.data();
+    std::fill(acc, acc + static_cast<size_t>(frames) * 2, 0);
+    for (State* s : buffers_) {
+        if (!s->playing || s->lost)
+            continue;
+        // The primary buffer carries sound of its own only when the program
+        // writes it directly.
+        if (s->primary && level != CooperativeLevel::WritePrimary)
+            continue;
+        mixBuffer(*s, acc, frames, rate);
+    }
+    for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i)
+        out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i], -32768, 32767));
+}
+
+}  // namespace tonvero

@@ -1,0 +1,90 @@
+#pragma once
+// The inside of a SoundDevice, shared with every buffer made on it (a buffer
+// may outlive its device object): the registry of live buffers, the
+// cooperative level, the output rate, the backend, and the mixer that turns
+// the playing buffers into output frames.
+//
+// One mutex guards the registry and every buffer's state. The backend's audio
+// thread takes it once per render() call; every other holder keeps it for a
+// few field updates only. Backend start and stop run under a second mutex and
+// never under the first, because stopping a stream waits for a render in
+// progress.
+
+#include "platform/AudioBackend.h"
+#include "platform/SoundBuffer.h"
+#include "platform/SoundBufferState.h"
+#include "platform/SoundTypes.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tonvero {
+
+class DeviceCore {
+public:
+    using State = SoundBuffer::State;
+
+    explicit DeviceCore(std::unique_ptr<AudioBackend> backend);
+    ~DeviceCore();
+    DeviceCore(const DeviceCore&) = delete;
+    DeviceCore& operator=(const DeviceCore&) = delete;
+
+    std::mutex& mutex() { return mutex_; }
+
+    // Registry, called with mutex() held.
+    void add(State* state);
+    void remove(State* state);
+    size_t liveBuffers() const { return buffers_.size(); }
+    size_t secondaryBuffers() const;
+    bool roomForSecondary() const { return secondaryBuffers() < bufferLimit; }
+    const std::vector<State*>& buffers() const { return buffers_; }
+
+    // Fields guarded by mutex().
+    CooperativeLevel level = CooperativeLevel::Normal;
+    std::weak_ptr<SoundBuffer> primary;
+    size_t bufferLimit = std::numeric_limits<size_t>::max();
+    bool closed = false;  // the device object is gone: no new buffers
+    WaveFormat primaryFormat = WaveFormat::pcm16(2, 44100);  // given to a new primary buffer
+
+    // Sets the primary buffer's format and (re)starts the backend at its rate.
+    // Called without mutex() held.
+    SoundResult setPrimaryFormat(State& primaryState, const WaveFormat& format);
+    // Stops the backend for good (the device object is being destroyed).
+    // Called without mutex() held.
+    void shutdown();
+
+    uint32_t outputRate() const { return outputRate_.load(); }
+    std::string lastError() const;
+    const char* backendName() const { return backendName_.c_str(); }
+
+    // Mixes `frames` stereo frames into `out` and advances every play cursor.
+    // Takes mutex(); called by the backend's thread (or the offline clock).
+    void render(int16_t* out, uint32_t frames);
+
+    // The primary buffer's size for a format: one second of output, a whole
+    // number of frames and a multiple of 4 bytes.
+    static uint32_t primaryBytesFor(const WaveFormat& format);
+
+private:
+    static void mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate);
+    void mixChunk(int16_t* out, uint32_t frames, uint32_t rate);
+
+    mutable std::mutex mutex_;
+    std::vector<State*> buffers_;
+    std::vector<int32_t> mix_;  // one chunk of stereo sums, made once
+
+    std::mutex backendMutex_;  // orders start and stop; never taken under mutex_
+    std::unique_ptr<AudioBackend> backend_;
+    bool streaming_ = false;
+    std::atomic<uint32_t> outputRate_{0};
+    std::string backendName_;
+    std::string lastError_;  // guarded by mutex_
+};
+
+}  // namespace tonvero
