@@ -204,6 +204,11 @@ public:
     // The Wave whose samples each hardware buffer slot holds (compared, never read).
     std::array<const Wave*, 2 * kBufferSlots> bufferWaves{};
 
+    // The loaded song's tempo map and length, and the transport's pause and
+    // end-of-song state (kept by song/). Mutex held.
+    SongTiming songTiming;
+    PlaybackState playback;
+
 private:
     uint32_t takeSoundSerial();
     void releaseBufferSlot(int32_t ref);

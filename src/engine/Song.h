@@ -1,6 +1,11 @@
 #pragma once
 // The loaded Standard MIDI File's read state: one Track per track chunk,
-// reading events straight out of the file image held by the engine.
+// reading events straight out of the file image held by the engine; the
+// song's tempo map, read once at load; and what the transport keeps beside
+// the engine's clock (pause, the ending of a song, note counts).
+//
+// All of it is engine data: the user-interface thread and the timer thread
+// touch it only with the engine mutex held.
 
 #include <cstdint>
 #include <memory>
@@ -12,13 +17,15 @@ struct Track {
     int32_t position = 0;        // next unread byte, relative to dataOffset
     int32_t dataOffset = 0;      // offset in songData of the first event byte
     int32_t dataLength = 0;      // bytes of event data in the file image (clipped to the file)
-    int32_t nextEventTick = 0;   // absolute tick of the next event
+    int32_t nextEventTick = 0;   // absolute tick of the next event (compared as unsigned)
     int32_t runningKind = 0;     // running status: message kind 1..8 of the last message
     int32_t runningChannel = 0;  // its channel 0..15
-    int32_t ended = 0;           // end of track reached
+    int32_t ended = 0;           // end of track reached (its event, or its data ran out)
 };
 
-// A growable list of owned Tracks: capacity 1 at first, then size + 5 when full.
+// A growable list of owned Tracks: capacity 1 when the engine is made; an
+// append to a full list makes the capacity size + 5. clear() releases the
+// storage, leaving size and capacity 0.
 class TrackList {
 public:
     int32_t size() const { return static_cast<int32_t>(tracks_.size()); }
@@ -28,17 +35,61 @@ public:
         return index >= 0 && index < size() ? tracks_[static_cast<size_t>(index)].get() : nullptr;
     }
     void append(std::unique_ptr<Track> track) {
-        if (size() == capacity_) capacity_ = size() + 5;
+        if (size() == capacity_) {
+            capacity_ = size() + 5;
+            tracks_.reserve(static_cast<size_t>(capacity_));
+        }
         tracks_.push_back(std::move(track));
     }
     void clear() {
         tracks_.clear();
-        capacity_ = 1;
+        tracks_.shrink_to_fit();
+        capacity_ = 0;
     }
 
 private:
     std::vector<std::unique_ptr<Track>> tracks_;
     int32_t capacity_ = 1;
+};
+
+// One stretch of constant tempo: from `tick` on, each tick lasts
+// `secondsPerTick`; `seconds` is the song time at `tick`.
+struct TempoPoint {
+    uint64_t tick = 0;
+    double seconds = 0;
+    double secondsPerTick = 0;
+};
+
+// The song's time line, read from all its tracks when it is loaded.
+struct SongTiming {
+    std::vector<TempoPoint> tempoMap;  // sorted by tick; the first one at tick 0
+    uint64_t endTick = 0;              // the tick at which the last track ends
+    double lengthSeconds = 0;          // song time of endTick
+};
+
+// How many note-ons the sequencer sent since play, and how many of them
+// found no Instrument for their program or no Zone for their key.
+struct NoteCounts {
+    int64_t played = 0;
+    int64_t withoutInstrument = 0;
+    int64_t withoutZone = 0;
+};
+
+// Transport state beside the engine's own clock members.
+struct PlaybackState {
+    int32_t paused = 0;         // playing, with the timers and the output held
+    // The song has ended and the output runs on until silent; meanwhile
+    // sequencerTimer holds the 20 ms timer that watches for that.
+    int32_t ending = 0;
+    uint64_t endStartMicros = 0;     // timer-clock time at which the song ended
+    uint64_t quietSinceMicros = 0;   // since when every voice has been silent
+    int32_t quiet = 0;               // quietSinceMicros is valid
+    // Hardware mixer: the voice buffers that were playing when paused
+    // (bit i: waveBuffers slot i; bit 32 + i: voiceBuffers slot i) and
+    // which of them looped.
+    uint64_t pausedBuffers = 0;
+    uint64_t pausedLooping = 0;
+    NoteCounts notes;
 };
 
 }  // namespace tonvero

@@ -1,0 +1,34 @@
+#pragma once
+// The sequencer: each timer event advances the Song by ticksPerTimerEvent
+// ticks, dispatching every event that is due, track by track (lower index
+// first) and within a track in file order; after the batch, the sounding
+// voices of bent channels are retuned.
+//
+// Timer thread; the engine mutex is held (sequencerTimerProc takes it).
+
+#include <cstdint>
+
+namespace tonvero {
+
+class MixerEngine;
+
+// The sequencer timer's callback: runs sequencerTick on theEngine under
+// sequencerBusy and the engine mutex. An event that finds sequencerBusy set,
+// or the song paused, does nothing. Timer thread.
+void sequencerTimerProc();
+
+// Processes one batch of ticks. Nothing unless `playing`. Mutex held.
+void sequencerTick(MixerEngine& engine);
+
+// A set-tempo event: the sequencer timer is re-timed for `tempo` (microseconds
+// per quarter note). The batch becomes 1 tick, or the fewest ticks (at least
+// 2) that bring the rate before the change to 125 events a second or fewer;
+// then at least 1 ms per event. A tempo of 0, or any tempo with an SMPTE
+// division, changes nothing. Timer thread, mutex held.
+void changeTempo(MixerEngine& engine, int32_t tempo);
+
+// 2^((pitchOffset + bend) / 12) x waveFrequency in Hz, computed in double
+// precision and truncated (0 .. 4294967295). Pure.
+uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
+
+}  // namespace tonvero

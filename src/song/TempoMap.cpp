@@ -1,0 +1,102 @@
+#include "song/TempoMap.h"
+
+#include "song/MidiEvent.h"
+#include "song/TrackReader.h"
+
+#include <algorithm>
+
+namespace tonvero {
+
+double smpteTicksPerSecond(int32_t division) {
+    if (!isSmpteDivision(division)) return 0;
+    const int32_t framesCode = -static_cast<int32_t>(static_cast<int8_t>((division >> 8) & 0xFF));
+    const int32_t ticksPerFrame = division & 0xFF;
+    // Code 29 is 30-frame drop-frame time code: 29.97 frames per second.
+    const double framesPerSecond = framesCode == 29 ? 30000.0 / 1001.0 : framesCode;
+    return framesPerSecond * ticksPerFrame;
+}
+
+double microsPerTick(int32_t division, int32_t tempo) {
+    if (isSmpteDivision(division)) {
+        const double ticksPerSecond = smpteTicksPerSecond(division);
+        return ticksPerSecond > 0 ? 1e6 / ticksPerSecond : 0;
+    }
+    if (division <= 0) return 0;
+    return static_cast<double>(tempo) / division;
+}
+
+namespace {
+
+struct TempoChange {
+    uint64_t tick;
+    int32_t tempo;
+};
+
+// Reads one track to its end; returns the tick at which it ends and adds
+// its tempo changes.
+uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vector<TempoChange>& changes) {
+    track.position = 0;
+    track.ended = 0;
+    track.runningKind = 0;
+    track.runningChannel = 0;
+    TrackReader reader(songData.data(), track);
+    uint64_t tick = reader.varLen();
+    if (track.ended) return 0;
+    for (;;) {
+        const MidiEvent event = readEvent(reader, track);
+        if (event.type == MidiEventType::Truncated) break;
+        if (event.type == MidiEventType::Meta) {
+            if (event.metaType == 0x2F && event.metaLength == 0) break;
+            if (event.metaType == 0x51 && event.metaLength == 3) {
+                const uint8_t* b = songData.data() + event.metaOffset;
+                const int32_t tempo = (b[0] << 16) | (b[1] << 8) | b[2];
+                if (tempo > 0) changes.push_back({tick, tempo});
+            }
+        }
+        const uint32_t delta = reader.varLen();
+        if (reader.overran()) break;
+        tick += delta;
+    }
+    return tick;
+}
+
+}  // namespace
+
+SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList& tracks, int32_t division) {
+    SongTiming timing;
+    std::vector<TempoChange> changes;
+    for (int32_t t = 0; t < tracks.size(); ++t)
+        timing.endTick = std::max(timing.endTick, scanTrack(songData, *tracks.at(t), changes));
+
+    const double defaultSeconds = microsPerTick(division, kDefaultTempo) * 1e-6;
+    timing.tempoMap.push_back({0, 0.0, defaultSeconds});
+    if (!isSmpteDivision(division)) {
+        // Track by track, then file order: at one tick the last change wins,
+        // as it does when the sequencer dispatches them in that order.
+        std::stable_sort(changes.begin(), changes.end(),
+                         [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+        for (const TempoChange& change : changes) {
+            TempoPoint& last = timing.tempoMap.back();
+            const double secondsPerTick = microsPerTick(division, change.tempo) * 1e-6;
+            if (change.tick == last.tick) {
+                last.secondsPerTick = secondsPerTick;
+                continue;
+            }
+            const double seconds = last.seconds + static_cast<double>(change.tick - last.tick) * last.secondsPerTick;
+            timing.tempoMap.push_back({change.tick, seconds, secondsPerTick});
+        }
+    }
+    timing.lengthSeconds = secondsAtTick(timing, timing.endTick);
+    return timing;
+}
+
+double secondsAtTick(const SongTiming& timing, uint64_t tick) {
+    if (timing.tempoMap.empty()) return 0;
+    auto after = std::upper_bound(timing.tempoMap.begin(), timing.tempoMap.end(), tick,
+                                  [](uint64_t t, const TempoPoint& p) { return t < p.tick; });
+    const TempoPoint& p = after == timing.tempoMap.begin() ? timing.tempoMap.front() : *(after - 1);
+    if (tick < p.tick) return p.seconds;
+    return p.seconds + static_cast<double>(tick - p.tick) * p.secondsPerTick;
+}
+
+}  // namespace tonvero

@@ -1,0 +1,224 @@
+#include "song/Transport.h"
+
+#include "engine/MixerEngine.h"
+#include "song/SongLoader.h"
+#include "song/Sequencer.h"
+#include "song/TempoMap.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonvero {
+
+namespace {
+
+TimerId startSequencerTimer(MixerEngine& engine) {
+    return engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
+}
+
+// Silences and stops the output. Mutex held, no timer left running.
+void silenceOutput(MixerEngine& engine) {
+    engine.silenceAll();
+    if (engine.softwareMixer) {
+        if (engine.mixBuffer) engine.mixBuffer->stop();
+    } else {
+        // The hardware mixer's notes play on buffers of their own: stop them
+        // too, or a looped note would sound on after Stop.
+        for (auto& buffer : engine.waveBuffers)
+            if (buffer) buffer->stop();
+        for (auto& buffer : engine.voiceBuffers)
+            if (buffer) buffer->stop();
+    }
+    engine.outputRunning = 0;
+    engine.playback.paused = 0;
+    engine.playback.ending = 0;
+    engine.playback.pausedBuffers = 0;
+    engine.playback.pausedLooping = 0;
+}
+
+SoundBufferPtr& hardwareSlot(MixerEngine& engine, int32_t ref) {
+    return ref < kBufferSlots ? engine.waveBuffers[static_cast<size_t>(ref)]
+                              : engine.voiceBuffers[static_cast<size_t>(ref - kBufferSlots)];
+}
+
+}  // namespace
+
+int32_t play(MixerEngine& engine) {
+    bool mustStop = false;
+    {
+        EngineLock lock(engine.mutex);
+        if (engine.songData.empty()) return 0;
+        mustStop = engine.playing || engine.playback.ending || engine.playback.paused || engine.sequencerTimer != 0;
+    }
+    if (mustStop) stop(engine);
+
+    EngineLock lock(engine.mutex);
+    if (engine.songData.empty()) return 0;
+    setTempo(engine, kDefaultTempo);
+    rewindSong(engine);
+    engine.currentTick = 0;
+    engine.ticksPerTimerEvent = 2;
+    if (isSmpteDivision(engine.division)) {
+        // No tempo event will re-time an SMPTE song: take the batch a tempo
+        // event would choose, at most 125 events a second.
+        const double rate = smpteTicksPerSecond(engine.division);
+        engine.ticksPerTimerEvent = std::max(2, static_cast<int32_t>(std::ceil(rate / 125.0)));
+    }
+    keepPeriodAtLeastOneMs(engine);
+    engine.playback = PlaybackState{};
+    engine.sequencerTimer = startSequencerTimer(engine);
+    engine.startOutput();
+    engine.playing = 1;
+    return 1;
+}
+
+void stop(MixerEngine& engine) {
+    // Take the timer ids under the lock, kill them without it. A callback
+    // that was waiting for the lock sees `playing` 0 and does nothing; should
+    // one still have started a timer meanwhile, the loop takes that one too.
+    for (;;) {
+        TimerId sequencer = 0;
+        TimerId mixer = 0;
+        {
+            EngineLock lock(engine.mutex);
+            engine.playing = 0;
+            engine.playback.ending = 0;
+            engine.playback.paused = 0;
+            sequencer = engine.sequencerTimer;
+            mixer = engine.mixerTimer;
+            engine.sequencerTimer = 0;
+            engine.mixerTimer = 0;
+        }
+        if (sequencer == 0 && mixer == 0) break;
+        if (sequencer != 0) engine.timers().kill(sequencer);
+        if (mixer != 0) engine.timers().kill(mixer);
+    }
+    EngineLock lock(engine.mutex);
+    silenceOutput(engine);
+}
+
+void stopOnTimerThread(MixerEngine& engine) {
+    engine.playing = 0;
+    if (engine.sequencerTimer != 0) {
+        engine.timers().kill(engine.sequencerTimer);
+        engine.sequencerTimer = 0;
+    }
+    if (engine.mixerTimer != 0) {
+        engine.timers().kill(engine.mixerTimer);
+        engine.mixerTimer = 0;
+    }
+    silenceOutput(engine);
+}
+
+void pause(MixerEngine& engine) {
+    TimerId sequencer = 0;
+    TimerId mixer = 0;
+    {
+        EngineLock lock(engine.mutex);
+        if (!engine.playing || engine.playback.paused) return;
+        engine.playback.paused = 1;
+        sequencer = engine.sequencerTimer;
+        mixer = engine.mixerTimer;
+        engine.sequencerTimer = 0;
+        engine.mixerTimer = 0;
+        if (engine.softwareMixer) {
+            // A stopped buffer keeps its play cursor and what is written ahead of it.
+            if (engine.mixBuffer) engine.mixBuffer->stop();
+        } else {
+            engine.playback.pausedBuffers = 0;
+            engine.playback.pausedLooping = 0;
+            for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
+                SoundBufferPtr& buffer = hardwareSlot(engine, ref);
+                uint32_t status = 0;
+                if (!buffer || !succeeded(buffer->getStatus(status)) || !(status & BufferStatus::Playing)) continue;
+                engine.playback.pausedBuffers |= uint64_t{1} << ref;
+                if (status & BufferStatus::Looping) engine.playback.pausedLooping |= uint64_t{1} << ref;
+                buffer->stop();
+            }
+        }
+    }
+    if (sequencer != 0) engine.timers().kill(sequencer);
+    if (mixer != 0) engine.timers().kill(mixer);
+}
+
+void resume(MixerEngine& engine) {
+    EngineLock lock(engine.mutex);
+    if (!engine.playback.paused) return;
+    engine.playback.paused = 0;
+    if (engine.softwareMixer) {
+        if (engine.mixBuffer) {
+            engine.mixBuffer->play(PlayFlags::Looping);
+            if (engine.mixerTimer == 0)
+                engine.mixerTimer =
+                    engine.timers().setPeriodic(kMixerPeriodMicros, [] { MixerEngine::mixerTimerProc(); });
+        }
+    } else {
+        for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
+            SoundBufferPtr& buffer = hardwareSlot(engine, ref);
+            if (!buffer || !(engine.playback.pausedBuffers & (uint64_t{1} << ref))) continue;
+            buffer->play((engine.playback.pausedLooping & (uint64_t{1} << ref)) ? PlayFlags::Looping : 0);
+        }
+        engine.playback.pausedBuffers = 0;
+        engine.playback.pausedLooping = 0;
+    }
+    if (engine.playing && engine.sequencerTimer == 0) engine.sequencerTimer = startSequencerTimer(engine);
+}
+
+void setTempo(MixerEngine& engine, int32_t tempo) {
+    engine.tempo = tempo;
+    const double micros = microsPerTick(engine.division, tempo);
+    if (micros <= 0) {
+        engine.secondsPerTick = 0;
+        engine.ticksPerSecond = 0;
+        return;
+    }
+    const double seconds = micros * static_cast<double>(1e-6f);
+    engine.secondsPerTick = static_cast<float>(seconds);
+    engine.ticksPerSecond = static_cast<float>(1.0 / seconds);
+}
+
+void rewindSong(MixerEngine& engine) {
+    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
+        Track& track = *engine.tracks.at(t);
+        track.position = 0;
+        track.ended = 0;
+        track.nextEventTick = static_cast<int32_t>(readVarLen(engine, track));
+    }
+    engine.resetChannels();
+}
+
+uint64_t sequencerPeriodMicros(const MixerEngine& engine) {
+    const double micros = microsPerTick(engine.division, engine.tempo) * std::max(1, engine.ticksPerTimerEvent);
+    if (!(micros >= 1)) return 1;
+    if (micros >= 1e15) return static_cast<uint64_t>(1e15);
+    return static_cast<uint64_t>(std::llround(micros));
+}
+
+void keepPeriodAtLeastOneMs(MixerEngine& engine) {
+    const double micros = microsPerTick(engine.division, engine.tempo);
+    if (micros <= 0) return;
+    if (engine.ticksPerTimerEvent < 1) engine.ticksPerTimerEvent = 1;
+    if (micros * engine.ticksPerTimerEvent >= kMinSequencerPeriodMicros) return;
+    const double needed = std::ceil(kMinSequencerPeriodMicros / micros);
+    engine.ticksPerTimerEvent = needed >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(needed);
+}
+
+TransportStatus transportStatus(const MixerEngine& engine) {
+    if (engine.playing) return engine.playback.paused ? TransportStatus::Paused : TransportStatus::Playing;
+    if (engine.playback.ending) return TransportStatus::Ending;
+    if (engine.outputRunning) return TransportStatus::Previewing;
+    return TransportStatus::Idle;
+}
+
+double songPositionSeconds(const MixerEngine& engine) {
+    if (engine.playback.ending) return songLengthSeconds(engine);
+    if (!engine.playing) return 0;
+    const uint64_t tick = std::min<uint64_t>(engine.currentTick, engine.songTiming.endTick);
+    return secondsAtTick(engine.songTiming, tick);
+}
+
+double songLengthSeconds(const MixerEngine& engine) { return engine.songTiming.lengthSeconds; }
+
+NoteCounts noteCounts(const MixerEngine& engine) { return engine.playback.notes; }
+
+}  // namespace tonvero
