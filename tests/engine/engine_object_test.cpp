@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 namespace tonvero {
 namespace {
@@ -177,6 +178,50 @@ TEST(MixerTimerProc, AnEventThatFindsTheFlagSetDoesNothing) {
     rig.clock().advanceBy(kMixerPeriodMicros);
     EXPECT_EQ(e.writePos, (rig.playCursor() + e.writeAheadBytes) % e.mixBufferBytes);
     EXPECT_EQ(mixerBusy.load(), 0);
+}
+
+}  // namespace
+}  // namespace tonvero
+
+namespace tonvero {
+namespace {
+
+// The real timer service and the null backend: the mixer timer runs on its
+// own thread while this thread starts notes under the lock, then the engine
+// is destroyed with the timer still running. Nothing is timed; the test
+// shows the locking lets both sides finish.
+TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
+    auto engine = std::make_unique<MixerEngine>(1, 0, 44100, backendDeviceFactory("null"), &realTimerService());
+    MixerEngine& e = *engine;
+    ASSERT_EQ(e.initOutput(), 1);
+    Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
+    test::EngineRig::zone(inst, {test::constantSamples(2000, 300), 22050, 1, 100, 1999});
+    {
+        EngineLock lock(e.mutex);
+        e.startOutput();
+    }
+    ASSERT_NE(e.mixerTimer, 0u);
+    // Until the timer thread has written five times (bounded, in case it never runs).
+    uint32_t lastWritePos = e.writePos;
+    int writes = 0;
+    for (int k = 0; writes < 5 && k < 20000000; ++k) {
+        {
+            EngineLock lock(e.mutex);
+            ++e.currentTick;
+            if (k % 3 == 2)
+                e.noteOff(30 + (k % 50), 0);
+            else
+                e.noteOn(30 + (k % 50), 100, 0);
+            if (e.writePos != lastWritePos) {
+                lastWritePos = e.writePos;
+                ++writes;
+            }
+        }
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(writes, 5);
+    engine.reset();
+    EXPECT_EQ(theEngine, nullptr);
 }
 
 }  // namespace
