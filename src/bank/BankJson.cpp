@@ -1,0 +1,151 @@
+#include "bank/BankJson.h"
+
+#include <cstdio>
+
+namespace tonvero {
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at `i`, or 0 when there is none.
+size_t utf8Length(std::string_view s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    const uint8_t lead = byte(i);
+    size_t length;
+    uint32_t code;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3Fu);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+void appendEscaped(std::string& out, std::string_view s) {
+    out += '"';
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<uint8_t>(s[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+            }
+            ++i;
+        } else if (const size_t n = utf8Length(s, i); n > 0) {
+            out.append(s.substr(i, n));
+            i += n;
+        } else {  // a stray byte: its Latin-1 character, encoded as UTF-8
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+            ++i;
+        }
+    }
+    out += '"';
+}
+
+void appendField(std::string& out, const char* key, int64_t value, bool first = false) {
+    if (!first) out += ',';
+    out += '"';
+    out += key;
+    out += "\":";
+    out += std::to_string(value);
+}
+
+void appendWave(std::string& out, const Wave& w) {
+    int64_t sum = 0;
+    for (int16_t v : w.samples) sum += v;
+    out += "{\"name\":";
+    appendEscaped(out, w.name);
+    appendField(out, "sampleCount", w.sampleCount);
+    appendField(out, "loopBegin", w.loopBegin);
+    appendField(out, "loopEnd", w.loopEnd);
+    appendField(out, "holdPos", w.holdPos);
+    appendField(out, "frequency", w.frequency);
+    appendField(out, "looped", w.looped);
+    appendField(out, "reserved", w.reserved);
+    appendField(out, "sampleSum", sum);
+    out += '}';
+}
+
+void appendInstrument(std::string& out, const Instrument& in) {
+    out += "{\"name\":";
+    appendEscaped(out, in.name);
+    appendField(out, "index", in.index);
+    appendField(out, "loopFading", in.loopFading);
+    appendField(out, "sustainFading", in.sustainFading);
+    appendField(out, "cutoffFading", in.cutoffFading);
+    out += ",\"zones\":[";
+    for (int32_t z = 0; z < in.zones.count(); ++z) {
+        const Zone* zone = in.zones[z];
+        if (z > 0) out += ',';
+        out += '{';
+        appendField(out, "rangeStart", zone->rangeStart, true);
+        appendField(out, "rangeEnd", zone->rangeEnd);
+        appendField(out, "basicNote", zone->basicNote);
+        out += ",\"wave\":";
+        if (zone->wave) {
+            appendWave(out, *zone->wave);
+        } else {
+            out += "null";
+        }
+        out += '}';
+    }
+    out += "]}";
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string out;
+    appendEscaped(out, text);
+    return out;
+}
+
+std::string bankToJson(const Bank& bank) {
+    std::string out = "{\"programMap\":[";
+    for (size_t p = 0; p < bank.programMap.size(); ++p) {
+        if (p > 0) out += ',';
+        out += std::to_string(bank.programMap[p]);
+    }
+    out += "],\"instruments\":[";
+    bool first = true;
+    for (int32_t slot = 0; slot < bank.instrumentCount && slot < Bank::kInstrumentSlots; ++slot) {
+        const Instrument* in = bank.instruments[static_cast<size_t>(slot)].get();
+        if (!in) continue;
+        if (!first) out += ',';
+        first = false;
+        appendInstrument(out, *in);
+    }
+    out += "]}";
+    return out;
+}
+
+}  // namespace tonvero
