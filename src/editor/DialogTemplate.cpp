@@ -32,6 +32,7 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_
     dialog.setFixedSize(units_.x(spec.width), units_.y(spec.height));
 
     QButtonGroup* radioGroup = nullptr;
+    QLabel* pendingLabel = nullptr;
     for (const ControlSpec& c : spec.controls) {
         QWidget* widget = nullptr;
         switch (c.kind) {
@@ -61,6 +62,8 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_
             break;
         case ControlKind::RadioButton: {
             auto* radio = new QRadioButton(c.caption, &dialog);
+            // A group runs from the radio button that starts it to the next
+            // one that starts a group, whatever controls stand between them.
             if (c.group || !radioGroup) radioGroup = new QButtonGroup(&dialog);
             radioGroup->addButton(radio);
             widget = radio;
@@ -78,7 +81,6 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_
         case ControlKind::Custom:
             break;
         }
-        if (c.kind != ControlKind::RadioButton) radioGroup = nullptr;
         if (c.id != 0) specs_.insert(c.id, c);
         if (!widget) continue;
         // A drop-down's height is that of its opened list; closed it is one line high.
@@ -89,6 +91,12 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_
             widget->setObjectName(QStringLiteral("control%1").arg(c.id));
             controls_.insert(c.id, widget);
         }
+        // A label's mnemonic moves the focus to the control after it in tab order.
+        if (pendingLabel && widget->focusPolicy() != Qt::NoFocus) {
+            pendingLabel->setBuddy(widget);
+            pendingLabel = nullptr;
+        }
+        if (c.kind == ControlKind::Label) pendingLabel = static_cast<QLabel*>(widget);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "editor/Prompter.h"
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -56,6 +57,8 @@ bool QtPrompter::confirm(QWidget* owner, const QString& text) {
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
+int Prompter::runModal(QDialog& dialog) { return dialog.exec(); }
+
 QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& spec) {
     return runFileDialog(owner, spec, false);
 }
@@ -90,6 +93,17 @@ QString ScriptedPrompter::saveFile(QWidget*, const FileDialogSpec& spec) {
     QString path = files_.front();
     files_.pop_front();
     return path;
+}
+
+int ScriptedPrompter::runModal(QDialog& dialog) {
+    shown_.push_back({Shown::ModalDialog, dialog.windowTitle(), {}});
+    if (dialogs_.empty()) {
+        dialog.reject();
+        return dialog.result();
+    }
+    auto handler = std::move(dialogs_.front());
+    dialogs_.pop_front();
+    return handler(dialog);
 }
 
 QStringList ScriptedPrompter::notices() const {

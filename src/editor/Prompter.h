@@ -8,8 +8,10 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
+class QDialog;
 class QWidget;
 
 namespace tonvero {
@@ -35,6 +37,10 @@ public:
     // The chosen path, or an empty string when the user cancels.
     virtual QString openFile(QWidget* owner, const FileDialogSpec& spec) = 0;
     virtual QString saveFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+    // Runs one of the application's own modal dialogs (a name dialog, the
+    // Loop Point Editor) and returns its result (QDialog::Accepted or
+    // Rejected). The real prompter runs its modal loop.
+    virtual int runModal(QDialog& dialog);
 };
 
 // The real dialogs.
@@ -50,8 +56,8 @@ public:
 class ScriptedPrompter final : public Prompter {
 public:
     struct Shown {
-        enum Kind { Notice, Question, OpenDialog, SaveDialog } kind;
-        QString text;  // the message, or the dialog's filter
+        enum Kind { Notice, Question, OpenDialog, SaveDialog, ModalDialog } kind;
+        QString text;  // the message, the file dialog's filter, or the modal dialog's title
         QString initialName;
     };
 
@@ -59,10 +65,16 @@ public:
     bool confirm(QWidget* owner, const QString& text) override;
     QString openFile(QWidget* owner, const FileDialogSpec& spec) override;
     QString saveFile(QWidget* owner, const FileDialogSpec& spec) override;
+    // Hands the dialog, made and ready but not shown, to the next queued
+    // handler, which works it as a user would (it may show it, set its
+    // controls, click its buttons) and returns its result; with no handler
+    // queued the dialog is cancelled.
+    int runModal(QDialog& dialog) override;
 
     // Queued answers, used in order; an empty queue answers No / cancel.
     void answerYes(bool yes) { answers_.push_back(yes); }
     void answerFile(const QString& path) { files_.push_back(path); }
+    void answerDialog(std::function<int(QDialog&)> handler) { dialogs_.push_back(std::move(handler)); }
 
     const std::vector<Shown>& shown() const { return shown_; }
     // The texts of the notices shown, in order.
@@ -72,6 +84,7 @@ public:
 private:
     std::deque<bool> answers_;
     std::deque<QString> files_;
+    std::deque<std::function<int(QDialog&)>> dialogs_;
     std::vector<Shown> shown_;
 };
 

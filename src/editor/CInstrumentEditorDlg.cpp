@@ -1,0 +1,480 @@
+#include "editor/CInstrumentEditorDlg.h"
+
+#include "bank/Bank.h"
+#include "bank/WaveImport.h"
+#include "editor/CInstrumentNameDlg.h"
+#include "editor/CLoopPointEditorDlg.h"
+#include "editor/DataExchange.h"
+#include "editor/DialogFont.h"
+#include "editor/DialogTemplate.h"
+#include "editor/EditorEngine.h"
+#include "editor/PreviewNoteIds.h"
+#include "editor/ProgramList.h"
+#include "editor/Prompter.h"
+#include "editor/SortedList.h"
+#include "engine/MixerEngine.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace tonvero {
+
+using D = CInstrumentEditorDlg;
+
+const QString D::kDuplicateInstrument = QStringLiteral("Duplicate instrument names are not allowed!");
+const QString D::kDeleteInstrumentQuestion = QStringLiteral("Do you want to delete current instrument ?");
+const QString D::kCreateInstrumentFirst = QStringLiteral("Create a new instrument first!");
+const QString D::kSelectInstrumentFirst = QStringLiteral("Select an instrument first!");
+const QString D::kDuplicateWave = QStringLiteral("Duplicate wave files are not allowed!");
+const QString D::kFileNotFound = QStringLiteral("File not found!");
+const QString D::kUnreadableWave = QStringLiteral("Unable to read this wav file!");
+const QString D::kTooManyChannels =
+    QStringLiteral("This file contains more than two audio channels! You cannot use it here.");
+const QString D::kNot8Or16Bit = QStringLiteral("This audio file is neither 8 or 16 bit. You cannot use it here.");
+const QString D::kStereoNotice = QStringLiteral("This is a stereo audio file. It will be converted to mono.");
+const QString D::k8BitNotice = QStringLiteral(
+    "This is an 8 bit audio file. It will be converted to 16 bit.\nYou should use 16 bit samples for better quality!");
+const QString D::kDeleteSoundQuestion = QStringLiteral("Do you want to delete current wave from the list ?");
+const QString D::kBankFull = QStringLiteral("No more than 128 instruments are allowed!");
+const QString D::kWaveFilter = QStringLiteral("RIFF wav files (*.wav)|*.wav||");
+
+namespace {
+
+constexpr float kMaxFading = 1000.0f;
+
+DialogSpec editorSpec() {
+    using K = ControlKind;
+    const auto label = [](const char* text, int x, int y, int w, int h) {
+        return ControlSpec{K::Label, 0, QString::fromLatin1(text), x, y, w, h};
+    };
+    const auto edit = [](int id, int x, int y) { return ControlSpec{K::Edit, id, {}, x, y, 40, 14}; };
+    return {QStringLiteral("Instrument Editor"),
+            268,
+            193,
+            {
+                label("&Midi Program Number", 49, 9, 68, 8),
+                {K::DropDownList, D::kProgramList, {}, 11, 22, 149, 156, true},
+                label("&Instrument", 66, 45, 37, 8),
+                {K::DropDownList, D::kInstrumentList, {}, 11, 60, 149, 118, true},
+                {K::PushButton, D::kInsertInstrument, QStringLiteral("I&nsert"), 30, 79, 50, 14},
+                {K::PushButton, D::kDeleteInstrument, QStringLiteral("&Delete"), 90, 79, 50, 14},
+                label("&Sounds", 70, 109, 25, 8),
+                {K::DropDownList, D::kSoundList, {}, 12, 122, 148, 58, true},
+                {K::PushButton, D::kInsertSound, QStringLiteral("Ins&ert"), 30, 143, 50, 14},
+                {K::PushButton, D::kDeleteSound, QStringLiteral("Dele&te"), 89, 143, 50, 14},
+                {K::DefaultButton, D::kTest, QStringLiteral("Test"), 30, 165, 50, 14},
+                {K::PushButton, D::kStop, QStringLiteral("Stop"), 89, 165, 50, 14},
+                label("&Range Start", 171, 13, 39, 8),
+                edit(D::kRangeStart, 217, 10),
+                label("R&ange End", 173, 29, 37, 8),
+                edit(D::kRangeEnd, 217, 26),
+                label("&Basic Note", 174, 44, 36, 8),
+                edit(D::kBasicNote, 217, 42),
+                label("&Frequency", 176, 59, 34, 8),
+                edit(D::kFrequency, 217, 58),
+                {K::PushButton, D::kLoopEdit, QStringLiteral("&Loop Edit"), 175, 73, 35, 12},
+                {K::CheckBox, D::kLooped, QStringLiteral("Loo&ped"), 217, 74, 40, 10},
+                label("Loop Begin", 173, 89, 37, 8),
+                edit(D::kLoopBegin, 217, 86),
+                label("Loop End", 178, 105, 32, 8),
+                edit(D::kLoopEnd, 217, 102),
+                label("&Hold Pos", 180, 121, 30, 8),
+                edit(D::kHoldPos, 217, 118),
+                label("S&ustain Fading", 162, 137, 48, 8),
+                edit(D::kSustainFading, 217, 134),
+                label("Loop Fadi&ng", 170, 153, 40, 8),
+                edit(D::kLoopFading, 217, 150),
+                label("&Cutoff Fading", 167, 169, 43, 8),
+                edit(D::kCutoffFading, 217, 166),
+            }};
+}
+
+constexpr int kEditIds[] = {D::kRangeStart, D::kRangeEnd,      D::kBasicNote,   D::kFrequency, D::kLoopBegin,
+                            D::kLoopEnd,    D::kSustainFading, D::kLoopFading, D::kHoldPos,   D::kCutoffFading};
+
+QString nameOf(const std::string& name) { return QString::fromStdString(name); }
+
+}  // namespace
+
+void runInstrumentEditor(QWidget* parent) {
+    if (!theEngine) return;
+    CInstrumentEditorDlg dialog(parent);
+    dialog.exec();
+}
+
+CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
+    setFont(editorDialogFont());
+    layout_ = std::make_unique<DialogTemplate>(*this, editorSpec());
+    m_soundList = layout_->get<QComboBox>(kSoundList);
+    m_programList = layout_->get<QComboBox>(kProgramList);
+    m_instrumentList = layout_->get<QComboBox>(kInstrumentList);
+    // The program list comes with the dialog: its entries sort in program order.
+    for (int p = 0; p < kProgramListEntries; ++p) insertSorted(*m_programList, programListEntry(p));
+
+    const auto clicked = [this](int id, void (CInstrumentEditorDlg::*handler)()) {
+        connect(layout_->get<QPushButton>(id), &QPushButton::clicked, this, handler);
+    };
+    clicked(kInsertInstrument, &D::onInsertInstrument);
+    clicked(kDeleteInstrument, &D::onDeleteInstrument);
+    clicked(kInsertSound, &D::onInsertSound);
+    clicked(kDeleteSound, &D::onDeleteSound);
+    clicked(kTest, &D::onTest);
+    clicked(kStop, &D::onStop);
+    clicked(kLoopEdit, &D::onLoopEdit);
+    // Only the user's choices reach the selection handlers (a choice made in
+    // code, like selecting a name, does not notify).
+    connect(m_programList, &QComboBox::activated, this, &D::onProgramSelected);
+    connect(m_instrumentList, &QComboBox::activated, this, &D::onInstrumentSelected);
+    connect(m_soundList, &QComboBox::activated, this, &D::onSoundSelected);
+    for (int id : kEditIds) {
+        connect(layout_->get<QLineEdit>(id), &QLineEdit::textChanged, this, [this, id] {
+            if (!loading_) onFieldChanged(id);
+        });
+    }
+    connect(layout_->get<QCheckBox>(kLooped), &QCheckBox::clicked, this, [this] { onFieldChanged(kLooped); });
+}
+
+CInstrumentEditorDlg::~CInstrumentEditorDlg() = default;
+
+QWidget* CInstrumentEditorDlg::control(int id) const { return layout_->control(id); }
+
+uint32_t CInstrumentEditorDlg::storedFading(float shown) {
+    const double stored = std::trunc(static_cast<double>(shown) * 65536.0);
+    if (!(stored > 0.0)) return 0;
+    return static_cast<uint32_t>(std::min(stored, static_cast<double>(std::numeric_limits<uint32_t>::max())));
+}
+
+float CInstrumentEditorDlg::shownFading(uint32_t stored) {
+    return static_cast<float>(static_cast<double>(stored) / 65536.0);
+}
+
+bool CInstrumentEditorDlg::updateData(bool save) {
+    DataExchange dx(this, save ? DataExchange::Save : DataExchange::Load);
+    const auto edit = [this](int id) { return layout_->get<QLineEdit>(id); };
+    loading_ = !save;
+    dx.signedInteger(edit(kRangeStart), m_rangeStart);
+    dx.signedInteger(edit(kRangeEnd), m_rangeEnd);
+    dx.checkBox(layout_->get<QCheckBox>(kLooped), m_looped);
+    dx.signedInteger(edit(kBasicNote), m_basicNote);
+    dx.unsignedInteger(edit(kFrequency), m_frequency);
+    dx.unsignedInteger(edit(kLoopBegin), m_loopBegin);
+    dx.unsignedInteger(edit(kLoopEnd), m_loopEnd);
+    dx.number(edit(kLoopFading), m_loopFading, 0.0f, kMaxFading);
+    dx.number(edit(kSustainFading), m_sustainFading, 0.0f, kMaxFading);
+    dx.unsignedInteger(edit(kHoldPos), m_holdPos);
+    dx.number(edit(kCutoffFading), m_cutoffFading, 0.0f, kMaxFading);
+    loading_ = false;
+    return !dx.failed();
+}
+
+void CInstrumentEditorDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!initialised_) {
+        initialised_ = true;
+        onInitDialog();
+    }
+}
+
+void CInstrumentEditorDlg::onInitDialog() {
+    updateData(false);
+    m_programList->setCurrentIndex(0);
+    const Bank* bank = editedBank();
+    if (!bank) return;
+    for (int32_t s = 0; s < bank->instrumentCount; ++s)
+        if (const Instrument* instrument = bank->instruments[static_cast<size_t>(s)].get())
+            insertSorted(*m_instrumentList, nameOf(instrument->name));
+    if (bank->instrumentCount != 0) {
+        if (const Instrument* instrument = programSlotInstrument(0)) {
+            selectByPrefix(*m_instrumentList, nameOf(instrument->name));
+            onInstrumentSelected();
+        }
+    }
+    m_programList->setFocus();
+}
+
+int CInstrumentEditorDlg::selectedProgram() const { return m_programList->currentIndex(); }
+
+std::optional<CInstrumentEditorDlg::Sound> CInstrumentEditorDlg::currentSound() const {
+    Instrument* instrument = programSlotInstrument(selectedProgram());
+    if (m_soundList->currentIndex() < 0 || m_instrumentList->currentIndex() < 0 || !instrument) return std::nullopt;
+    const std::string name = selectedText(*m_soundList).toStdString();
+    for (int32_t z = 0; z < instrument->zones.count(); ++z) {
+        Zone* zone = instrument->zones[z];
+        if (zone && zone->wave && zone->wave->name == name) return Sound{instrument, zone};
+    }
+    return std::nullopt;
+}
+
+void CInstrumentEditorDlg::loadSound(Instrument* instrument, Zone* zone) {
+    if (!instrument || !zone) return;
+    m_rangeStart = zone->rangeStart;
+    m_rangeEnd = zone->rangeEnd;
+    m_basicNote = zone->basicNote;
+    if (const Wave* wave = zone->wave.get()) {
+        m_frequency = wave->frequency;
+        m_looped = wave->looped;
+        m_loopBegin = static_cast<uint32_t>(wave->loopBegin);
+        m_loopEnd = static_cast<uint32_t>(wave->loopEnd);
+        m_holdPos = static_cast<uint32_t>(wave->holdPos);
+    }
+    m_loopFading = shownFading(instrument->loopFading);
+    m_sustainFading = shownFading(instrument->sustainFading);
+    m_cutoffFading = shownFading(instrument->cutoffFading);
+    updateData(false);
+}
+
+void CInstrumentEditorDlg::fillSoundList(const Instrument& instrument) {
+    m_soundList->clear();
+    for (int32_t z = 0; z < instrument.zones.count(); ++z) {
+        const Zone* zone = instrument.zones[z];
+        if (zone && zone->wave) insertSorted(*m_soundList, nameOf(zone->wave->name));
+    }
+}
+
+void CInstrumentEditorDlg::onProgramSelected() {
+    const Bank* bank = editedBank();
+    const Instrument* instrument = programSlotInstrument(selectedProgram());
+    if (bank && bank->instrumentCount != 0 && instrument) {
+        selectByPrefix(*m_instrumentList, nameOf(instrument->name));
+        onInstrumentSelected();
+        return;
+    }
+    m_instrumentList->setCurrentIndex(-1);
+    m_soundList->clear();
+}
+
+void CInstrumentEditorDlg::onInstrumentSelected() {
+    Bank* bank = editedBank();
+    const int p = selectedProgram();
+    const QString n = selectedText(*m_instrumentList);
+    if (!bank || n.isEmpty() || p < 0 || p >= Bank::kProgramEntries) return;
+    // Choosing an Instrument assigns it to the selected program.
+    const std::string name = n.toStdString();
+    int32_t matched = -1;
+    for (int32_t i = 0; i < bank->instrumentCount; ++i) {
+        const Instrument* instrument = bank->instruments[static_cast<size_t>(i)].get();
+        if (instrument && instrument->name == name) matched = i;
+    }
+    if (matched < 0) return;
+    {
+        auto lock = lockEngine();
+        bank->programMap[static_cast<size_t>(p)] = matched;
+    }
+    fillSoundList(*bank->instruments[static_cast<size_t>(matched)]);
+    if (m_soundList->count() > 0) m_soundList->setCurrentIndex(m_soundList->count() - 1);
+    onSoundSelected();
+    updateData(false);
+}
+
+void CInstrumentEditorDlg::onSoundSelected() {
+    if (m_soundList->currentIndex() < 0 || m_instrumentList->currentIndex() < 0) return;
+    Instrument* instrument = programSlotInstrument(selectedProgram());
+    if (instrument) {
+        const std::string name = selectedText(*m_soundList).toStdString();
+        for (int32_t z = 0; z < instrument->zones.count(); ++z) {
+            Zone* zone = instrument->zones[z];
+            if (zone && zone->wave && zone->wave->name == name) loadSound(instrument, zone);
+        }
+    }
+    updateData(false);
+}
+
+void CInstrumentEditorDlg::onFieldChanged(int id) {
+    const auto sound = currentSound();
+    if (!sound) return;
+    // Every keystroke validates the whole dialog; whatever fails, this
+    // field's member (its last value that passed) is stored.
+    updateData(true);
+    storeField(id, *sound);
+}
+
+void CInstrumentEditorDlg::storeField(int id, const Sound& sound) {
+    Zone& zone = *sound.zone;
+    Wave* wave = zone.wave.get();
+    Instrument& instrument = *sound.instrument;
+    auto lock = lockEngine();
+    switch (id) {
+    case kRangeStart: zone.rangeStart = m_rangeStart; break;
+    case kRangeEnd: zone.rangeEnd = m_rangeEnd; break;
+    case kBasicNote: zone.basicNote = m_basicNote; break;
+    case kSustainFading: instrument.sustainFading = storedFading(m_sustainFading); break;
+    case kLoopFading: instrument.loopFading = storedFading(m_loopFading); break;
+    case kCutoffFading: instrument.cutoffFading = storedFading(m_cutoffFading); break;
+    default:
+        if (!wave) break;
+        switch (id) {
+        case kFrequency: wave->frequency = m_frequency; break;
+        case kLooped: wave->looped = m_looped; break;
+        case kLoopBegin: wave->loopBegin = static_cast<int32_t>(m_loopBegin); break;
+        case kLoopEnd: wave->loopEnd = static_cast<int32_t>(m_loopEnd); break;
+        case kHoldPos: wave->holdPos = static_cast<int32_t>(m_holdPos); break;
+        default: break;
+        }
+    }
+}
+
+void CInstrumentEditorDlg::onInsertInstrument() {
+    Bank* bank = editedBank();
+    if (!bank) return;
+    // The bank has 128 slots: a further Instrument is refused before its name is asked.
+    if (bank->instrumentCount >= Bank::kInstrumentSlots) {
+        prompter().notify(this, kBankFull);
+        return;
+    }
+    CInstrumentNameDlg nameDialog(this);
+    if (prompter().runModal(nameDialog) != QDialog::Accepted || nameDialog.m_name.isEmpty()) return;
+    const QString name = nameDialog.m_name;
+    for (int i = 0; i < m_instrumentList->count(); ++i) {
+        if (m_instrumentList->itemText(i) == name) {
+            prompter().notify(this, kDuplicateInstrument);
+            return;
+        }
+    }
+    int32_t slot = -1;
+    {
+        auto lock = lockEngine();
+        slot = bank->insertInstrument(name.toStdString());
+    }
+    if (slot < 0) {
+        prompter().notify(this, kBankFull);
+        return;
+    }
+    m_instrumentList->setCurrentIndex(insertSorted(*m_instrumentList, name));
+    onInstrumentSelected();
+}
+
+void CInstrumentEditorDlg::onDeleteInstrument() {
+    Bank* bank = editedBank();
+    if (!bank || m_instrumentList->count() == 0) return;
+    if (!prompter().confirm(this, kDeleteInstrumentQuestion)) return;
+    const int selected = m_instrumentList->currentIndex();
+    if (selected < 0) return;  // nothing chosen: nothing to delete
+    const std::string name = m_instrumentList->itemText(selected).toStdString();
+    m_instrumentList->removeItem(selected);
+    if (const int32_t slot = bank->findInstrumentByName(name); slot >= 0) {
+        auto lock = lockEngine();
+        // No voice may go on reading a Wave that is about to be destroyed.
+        if (theEngine) theEngine->cutVoicesOf(*bank->instruments[static_cast<size_t>(slot)]);
+        bank->deleteInstrument(slot);
+    }
+    if (m_instrumentList->count() == 0) {
+        m_instrumentList->setCurrentIndex(-1);
+        m_soundList->clear();
+        return;
+    }
+    m_instrumentList->setCurrentIndex(0);
+    onInstrumentSelected();
+}
+
+void CInstrumentEditorDlg::onInsertSound() {
+    if (m_instrumentList->count() == 0) {
+        prompter().notify(this, kCreateInstrumentFirst);
+        return;
+    }
+    Instrument* instrument = programSlotInstrument(selectedProgram());
+    if (selectedText(*m_instrumentList).isEmpty() || !instrument) {
+        prompter().notify(this, kSelectInstrumentFirst);
+        return;
+    }
+    const QString path = prompter().openFile(this, {QStringLiteral("*.wav"), QStringLiteral("*.wav"), kWaveFilter});
+    if (path.isEmpty()) return;
+    for (int i = 0; i < m_soundList->count(); ++i) {
+        if (m_soundList->itemText(i) == path) {
+            prompter().notify(this, kDuplicateWave);
+            return;
+        }
+    }
+    if (QFile file(path); !file.open(QIODevice::ReadOnly)) {
+        prompter().notify(this, kFileNotFound);
+        return;
+    }
+    // The Wave is read and converted outside the lock: nothing else sees it
+    // until it joins the Instrument.
+    auto wave = std::make_unique<Wave>();
+    if (loadWaveFile(*wave, path.toStdString()) == 0) {
+        prompter().notify(this, kUnreadableWave);
+        return;
+    }
+    const uint16_t channels = wave->format.channels;
+    const uint16_t bits = wave->format.bitsPerSample;
+    if (channels > 2) {
+        prompter().notify(this, kTooManyChannels);
+        return;
+    }
+    if (bits != 8 && bits != 16) {
+        prompter().notify(this, kNot8Or16Bit);
+        return;
+    }
+    if (channels == 2) prompter().notify(this, kStereoNotice);
+    if (bits == 8) prompter().notify(this, k8BitNotice);
+    if (channels == 2 || bits == 8) convertToMono16(*wave);
+
+    m_soundList->setCurrentIndex(insertSorted(*m_soundList, path));
+    Zone* zone = nullptr;
+    {
+        auto lock = lockEngine();
+        zone = Bank::addZone(*instrument, std::move(wave));
+    }
+    loadSound(instrument, zone);
+}
+
+void CInstrumentEditorDlg::onDeleteSound() {
+    if (m_soundList->count() == 0) return;
+    if (!prompter().confirm(this, kDeleteSoundQuestion)) return;
+    const int selected = m_soundList->currentIndex();
+    if (selected < 0) return;  // nothing chosen: nothing to delete
+    const std::string name = m_soundList->itemText(selected).toStdString();
+    m_soundList->removeItem(selected);
+    if (Instrument* instrument = programSlotInstrument(selectedProgram())) {
+        auto lock = lockEngine();
+        // The last Zone moves into a freed place; the scan goes on at the next position.
+        for (int32_t z = 0; z < instrument->zones.count(); ++z) {
+            Zone* zone = instrument->zones[z];
+            if (!zone || !zone->wave || zone->wave->name != name) continue;
+            if (theEngine) theEngine->cutVoicesOf(*zone->wave);
+            Bank::removeZone(*instrument, z);
+        }
+    }
+    // The fields keep showing the deleted sound until another one is chosen.
+    if (m_soundList->count() > 0)
+        m_soundList->setCurrentIndex(0);
+    else
+        update();
+}
+
+void CInstrumentEditorDlg::onTest() {
+    const auto sound = currentSound();
+    if (!sound) return;
+    editorPreviewId = startTestNote(sound->instrument, sound->zone);
+}
+
+void CInstrumentEditorDlg::onStop() { stopTestNote(editorPreviewId); }
+
+void CInstrumentEditorDlg::onLoopEdit() {
+    const auto sound = currentSound();
+    if (!sound || !sound->zone->wave) return;
+    Wave* wave = sound->zone->wave.get();
+    CLoopPointEditorDlg loopEditor(this);
+    loopEditor.m_wave = wave;
+    loopEditor.m_instrument = sound->instrument;
+    loopEditor.m_zone = sound->zone;
+    if (prompter().runModal(loopEditor) == QDialog::Accepted) {
+        m_loopBegin = static_cast<uint32_t>(wave->loopBegin);
+        m_loopEnd = static_cast<uint32_t>(wave->loopEnd);
+        updateData(false);
+        return;
+    }
+    auto lock = lockEngine();
+    wave->loopBegin = loopEditor.m_savedLoopBegin;
+    wave->loopEnd = loopEditor.m_savedLoopEnd;
+}
+
+}  // namespace tonvero

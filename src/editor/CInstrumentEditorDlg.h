@@ -1,0 +1,143 @@
+#pragma once
+// "Instrument Editor": the one place where the user changes the bank. Three
+// drop-down lists choose, from the top down, the MIDI program, the
+// Instrument that program plays (choosing one assigns it) and one sound of
+// that Instrument; the fields edit the sound's Zone and Wave and the
+// Instrument's three fading values. Every change reaches the bank at once;
+// there is no OK, Cancel or undo, and closing the dialog keeps everything.
+//
+// Fading values are stored as 16.16 fixed point and shown divided by 65536:
+// typing 0.3 stores 19660, which shows as 0.299988 when the sound is loaded again.
+//
+// Threads: user-interface thread only. Changes to the bank hold the engine
+// lock (see EditorEngine.h), so a song may play while the dialog is open.
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QComboBox;
+class QWidget;
+
+namespace tonvero {
+
+class DialogTemplate;
+struct Instrument;
+struct Zone;
+
+// Runs the Instrument Editor modally over `parent` (the View menu's
+// "&InstrumentEditor" command). Does nothing when there is no engine.
+void runInstrumentEditor(QWidget* parent);
+
+class CInstrumentEditorDlg : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kInsertInstrument = 1002;
+    static constexpr int kDeleteInstrument = 1003;
+    static constexpr int kTest = 1004;
+    static constexpr int kStop = 1005;
+    static constexpr int kRangeStart = 1006;
+    static constexpr int kRangeEnd = 1007;
+    static constexpr int kBasicNote = 1008;
+    static constexpr int kFrequency = 1009;
+    static constexpr int kLooped = 1010;
+    static constexpr int kLoopBegin = 1011;
+    static constexpr int kLoopEnd = 1012;
+    static constexpr int kSustainFading = 1013;
+    static constexpr int kLoopFading = 1014;
+    static constexpr int kInstrumentList = 1015;
+    static constexpr int kInsertSound = 1016;
+    static constexpr int kDeleteSound = 1017;
+    static constexpr int kSoundList = 1018;
+    static constexpr int kProgramList = 1019;
+    static constexpr int kLoopEdit = 1021;
+    static constexpr int kHoldPos = 1042;
+    static constexpr int kCutoffFading = 1043;
+
+    // The texts of the dialog's own messages.
+    static const QString kDuplicateInstrument;
+    static const QString kDeleteInstrumentQuestion;
+    static const QString kCreateInstrumentFirst;
+    static const QString kSelectInstrumentFirst;
+    static const QString kDuplicateWave;
+    static const QString kFileNotFound;
+    static const QString kUnreadableWave;
+    static const QString kTooManyChannels;
+    static const QString kNot8Or16Bit;
+    static const QString kStereoNotice;
+    static const QString k8BitNotice;
+    static const QString kDeleteSoundQuestion;
+    static const QString kBankFull;
+    static const QString kWaveFilter;
+
+    explicit CInstrumentEditorDlg(QWidget* parent = nullptr);
+    ~CInstrumentEditorDlg() override;
+
+    // ---- members, in declared order (the value members are 0 at construction) ----
+    QComboBox* m_soundList = nullptr;       // 1018
+    QComboBox* m_programList = nullptr;     // 1019
+    QComboBox* m_instrumentList = nullptr;  // 1015
+    int32_t m_rangeStart = 0;     // Zone rangeStart
+    int32_t m_rangeEnd = 0;       // Zone rangeEnd
+    int32_t m_looped = 0;         // Wave looped
+    int32_t m_basicNote = 0;      // Zone basicNote
+    uint32_t m_frequency = 0;     // Wave frequency, Hz
+    uint32_t m_loopBegin = 0;     // Wave loopBegin
+    uint32_t m_loopEnd = 0;       // Wave loopEnd
+    float m_loopFading = 0;       // Instrument loopFading / 65536
+    float m_sustainFading = 0;    // Instrument sustainFading / 65536
+    uint32_t m_holdPos = 0;       // Wave holdPos
+    float m_cutoffFading = 0;     // Instrument cutoffFading / 65536
+
+    QWidget* control(int id) const;
+
+    // Moves every member into its control (save false) or every control
+    // into its member (save true; stops at the first field that fails, with
+    // a message and the focus there). True when nothing failed.
+    bool updateData(bool save);
+
+    // A fading value as stored (16.16, truncated) and as shown.
+    static uint32_t storedFading(float shown);
+    static float shownFading(uint32_t stored);
+
+    struct Sound {
+        Instrument* instrument;
+        Zone* zone;
+    };
+    // The selected program's Instrument and the Zone whose Wave is named by
+    // the selected sound entry; nothing when either list has no selection.
+    std::optional<Sound> currentSound() const;
+
+public slots:
+    // The handlers, reached by the controls as listed in the constructor.
+    void onInsertInstrument();
+    void onDeleteInstrument();
+    void onProgramSelected();
+    void onInstrumentSelected();
+    void onInsertSound();
+    void onDeleteSound();
+    void onSoundSelected();
+    void onFieldChanged(int id);
+    void onTest();
+    void onStop();
+    void onLoopEdit();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void onInitDialog();
+    int selectedProgram() const;
+    void loadSound(Instrument* instrument, Zone* zone);
+    void storeField(int id, const Sound& sound);
+    void fillSoundList(const Instrument& instrument);
+
+    std::unique_ptr<DialogTemplate> layout_;
+    bool initialised_ = false;
+    bool loading_ = false;  // a load is writing the controls: their notifications are not the user's
+};
+
+}  // namespace tonvero

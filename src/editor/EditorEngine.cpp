@@ -1,0 +1,48 @@
+#include "editor/EditorEngine.h"
+
+#include "engine/MixerEngine.h"
+#include "song/Transport.h"
+
+namespace tonvero {
+
+std::unique_lock<std::mutex> lockEngine() {
+    if (!theEngine) return {};
+    return std::unique_lock<std::mutex>(theEngine->mutex);
+}
+
+Bank* editedBank() { return theEngine ? &theEngine->bank : nullptr; }
+
+Instrument* programSlotInstrument(int program) {
+    const Bank* bank = editedBank();
+    if (!bank || program < 0 || program >= Bank::kProgramEntries) return nullptr;
+    const int32_t slot = bank->programMap[static_cast<size_t>(program)];
+    if (slot < 0 || slot >= Bank::kInstrumentSlots) return nullptr;
+    return bank->instruments[static_cast<size_t>(slot)].get();
+}
+
+int32_t startTestNote(Instrument* instrument, Zone* zone) {
+    MixerEngine* engine = theEngine;
+    if (!engine) return -1;
+    bool songRuns = false;
+    {
+        EngineLock lock(engine->mutex);
+        const TransportStatus status = transportStatus(*engine);
+        songRuns = status == TransportStatus::Playing || status == TransportStatus::Paused ||
+                   status == TransportStatus::Ending;
+    }
+    // stop takes the lock itself and waits for the timer callbacks.
+    if (songRuns) stop(*engine);
+    EngineLock lock(engine->mutex);
+    engine->silenceAll();
+    rewindSong(*engine);
+    return engine->previewNote(instrument, zone);
+}
+
+void stopTestNote(int32_t noteId) {
+    MixerEngine* engine = theEngine;
+    if (!engine) return;
+    EngineLock lock(engine->mutex);
+    engine->stopPreview(noteId);
+}
+
+}  // namespace tonvero

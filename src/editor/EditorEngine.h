@@ -1,0 +1,37 @@
+#pragma once
+// The editors' way into the one MixerEngine (theEngine).
+//
+// Locking: the user-interface thread is the only one that changes the bank,
+// so the editors read it without the lock; every change they make to it
+// holds the engine lock (lockEngine), because the sequencer's note-ons read
+// the bank on the timer thread while a song plays. The transport's stop is
+// called without the lock (it waits for the timer callbacks, which need it).
+//
+// Threads: user-interface thread only.
+
+#include <cstdint>
+#include <mutex>
+
+namespace tonvero {
+
+class Bank;
+struct Instrument;
+struct Zone;
+
+// Holds theEngine's mutex for a scope; holds nothing when there is no engine.
+std::unique_lock<std::mutex> lockEngine();
+// theEngine's bank, or null when there is no engine.
+Bank* editedBank();
+// The Instrument in the slot that the ProgramMap names for `program`
+// (0..128), with no fallback to slot 0; null when that slot is empty.
+Instrument* programSlotInstrument(int program);
+
+// The editors' Test: stops a song that plays (or is paused or ending),
+// silences the output, rewinds the song and plays the Zone's Wave at its own
+// frequency on the preview channel. Returns the new note's id, or -1 when
+// there is no engine, Instrument or Zone.
+int32_t startTestNote(Instrument* instrument, Zone* zone);
+// The editors' Stop: releases the test note with this id (nothing if none sounds).
+void stopTestNote(int32_t noteId);
+
+}  // namespace tonvero
