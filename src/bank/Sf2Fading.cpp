@@ -23,7 +23,7 @@ double sf2Seconds(int32_t timecents) {
 
 uint32_t fadeForSeconds(double seconds) {
     const double perPass = kReferenceGain * kGainOne * kPassSeconds / std::max(seconds, 1e-6);
-    return static_cast<uint32_t>(std::clamp(std::round(perPass), 1.0, kMaxFade));
+    return static_cast<uint32_t>(std::clamp(std::ceil(perPass), 1.0, kMaxFade));
 }
 
 Sf2Fading fadingFromEnvelope(const Sf2Envelope& envelope, int32_t key, bool loopThenTail) {

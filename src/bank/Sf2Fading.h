@@ -40,7 +40,7 @@ struct Sf2Fading {
 // Seconds of a SoundFont time in timecents, limited to the SoundFont's range (1 ms .. 101 s).
 double sf2Seconds(int32_t timecents);
 
-// The 16.16 per-pass decrement that takes gain 63.5 to 0 in `seconds`.
+// The 16.16 per-pass decrement that takes gain 63.5 to 0 in `seconds` (rounded up, so never later).
 uint32_t fadeForSeconds(double seconds);
 
 // The fading values for `envelope` as heard on `key`; `loopThenTail` for sample mode 3.
