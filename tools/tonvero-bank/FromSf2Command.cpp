@@ -1,51 +1,35 @@
 #include "FromSf2Command.h"
 
+#include "BankCommand.h"
+
 #include "bank/Patchmap.h"
 #include "bank/Sf2Import.h"
 
-#include <cstdio>
-#include <string>
+#include <ostream>
 
-namespace tonvero {
-namespace {
+namespace tonvero::tool {
 
-void printUsage(std::FILE* out) {
-    std::fputs("Usage: tonvero-bank from-sf2 IN.sf2 OUT.map\n"
-               "Builds a Patchmap from a SoundFont 2 file: one Instrument per General MIDI\n"
-               "program (bank 0) and one for the standard drum kit (bank 128, preset 0).\n",
-               out);
-}
-
-}  // namespace
-
-int runFromSf2(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        printUsage(stdout);
-        return 0;
-    }
-    if (argc != 3) {
-        printUsage(stderr);
-        return 2;
-    }
-    const std::string in = argv[1];
-    const std::string out = argv[2];
+int runFromSf2(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 2) return kExitUsage;
+    const std::string& in = args[0];
+    const std::string& map = args[1];
 
     Bank bank;
     std::string error;
     Sf2ImportReport report;
     if (!importSoundFont(in, bank, error, &report)) {
-        std::fprintf(stderr, "tonvero-bank: %s: %s\n", in.c_str(), error.c_str());
-        return 1;
+        err << in << ": " << error << '\n';
+        return kExitFailed;
     }
-    if (!savePatchmap(bank, out)) {
-        std::fprintf(stderr, "tonvero-bank: cannot write the Patchmap %s.\n", out.c_str());
-        return 1;
+    if (!savePatchmap(bank, map)) {
+        err << map << ": cannot write the Patchmap.\n";
+        return kExitFailed;
     }
-    for (const std::string& note : report.notes) std::printf("note: %s\n", note.c_str());
-    std::printf("%s: %d Instruments, %d Zones, %llu samples; %d of 129 program entries mapped.\n",
-                out.c_str(), report.instruments, report.zones,
-                static_cast<unsigned long long>(report.sampleFrames), report.mappedEntries);
-    return 0;
+    for (const std::string& note : report.notes) out << "note: " << note << '\n';
+    out << map << ": " << report.instruments << " Instruments, " << report.zones << " Zones, "
+        << report.sampleFrames << " samples; " << report.mappedEntries
+        << " of 129 program entries mapped.\n";
+    return kExitOk;
 }
 
-}  // namespace tonvero
+}  // namespace tonvero::tool

@@ -2,10 +2,12 @@
 //
 //   tonvero-bank info FILE.map     the bank as JSON on stdout
 //   tonvero-bank check FILE.map    "ok" (exit 0), or the reason it does not load (exit 1)
+//   tonvero-bank from-sf2 IN.sf2 OUT.map   a Patchmap built from a SoundFont 2 file
 //
 // Wrong arguments print the usage on stderr and exit 2; --help prints it on stdout.
 
 #include "BankCommand.h"
+#include "FromSf2Command.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,6 +22,7 @@ using tonvero::tool::BankCommand;
 const BankCommand kCommands[] = {
     {"info", "FILE.map", "print the bank as JSON", tonvero::tool::runInfo},
     {"check", "FILE.map", "say \"ok\" if the file loads, else why not (exit 1)", tonvero::tool::runCheck},
+    {"from-sf2", "IN.sf2 OUT.map", "build a Patchmap from a SoundFont 2 file", tonvero::tool::runFromSf2},
 };
 
 void printUsage(std::ostream& out) {
