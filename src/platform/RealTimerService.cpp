@@ -58,7 +58,9 @@ void RealTimerService::Impl::run() {
         const Clock::time_point now = Clock::now();
         if (now < earliest->second->deadline) {
             // Woken early by a new timer, a kill or the end: choose again.
-            wake.wait_until(lock, earliest->second->deadline);
+            // (A copy: a kill may free the timer while this waits.)
+            const Clock::time_point deadline = earliest->second->deadline;
+            wake.wait_until(lock, deadline);
             continue;
         }
         const TimerId dueId = earliest->first;
@@ -100,7 +102,7 @@ RealTimerService::~RealTimerService() {
 }
 
 TimerId RealTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callback) {
-    if (periodMicros == 0 || !callback)
+    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback)
         return 0;
     auto timer = std::make_shared<Impl::Timer>();
     timer->period = std::chrono::microseconds(periodMicros);

@@ -17,12 +17,15 @@ namespace tonvero {
 using TimerId = uint32_t;  // 0 means none
 using TimerCallback = std::function<void()>;
 
+// The longest period a timer accepts: 2^40 us, about twelve and a half days.
+constexpr uint64_t kMaxTimerPeriodMicros = uint64_t{1} << 40;
+
 class TimerService {
 public:
     virtual ~TimerService() = default;
     // Starts a periodic timer whose first event is one period from now.
-    // Period in microseconds (at least 1). Returns its id, never 0 on success,
-    // 0 on failure. Any thread.
+    // Period in microseconds (1 .. kMaxTimerPeriodMicros). Returns its id,
+    // never 0 on success, 0 on failure. Any thread.
     virtual TimerId setPeriodic(uint64_t periodMicros, TimerCallback callback) = 0;
     // Kills a timer; false if the id names no live timer. Any thread.
     virtual bool kill(TimerId id) = 0;

@@ -3,7 +3,7 @@
 namespace tonvero {
 
 TimerId VirtualTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callback) {
-    if (periodMicros == 0 || !callback)
+    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback)
         return 0;
     if (nextId_ == 0)  // after wrapping round, 0 stays "none"
         nextId_ = 1;

@@ -139,6 +139,7 @@ TEST(RealTimerService, CallbacksOfSeveralTimersRunOnOneThreadAndCountTheirLatene
     EXPECT_TRUE(service.kill(idA));
     EXPECT_TRUE(service.kill(idB));
     EXPECT_EQ(service.setPeriodic(0, [] {}), 0u);
+    EXPECT_EQ(service.setPeriodic(kMaxTimerPeriodMicros + 1, [] {}), 0u);
 }
 
 TEST(RealTimerService, DestroyingWithLiveTimersStopsThem) {

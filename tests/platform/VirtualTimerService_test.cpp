@@ -69,6 +69,7 @@ TEST(VirtualTimerService, KilledTimerNeverFiresAgain) {
     EXPECT_FALSE(timers.advanceToNextDeadline());
     EXPECT_EQ(timers.setPeriodic(0, [] {}), 0u);
     EXPECT_EQ(timers.setPeriodic(10, nullptr), 0u);
+    EXPECT_EQ(timers.setPeriodic(kMaxTimerPeriodMicros + 1, [] {}), 0u);
 }
 
 TEST(VirtualTimerService, CallbacksMayKillThemselvesOthersAndStartNewTimers) {
