@@ -1,0 +1,88 @@
+#include "render/AudioFileWriter.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace tonvero {
+
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+SNDFILE* handle(void* file) { return static_cast<SNDFILE*>(file); }
+
+}  // namespace
+
+AudioFileWriter::~AudioFileWriter() { discard(); }
+
+bool AudioFileWriter::formatForPath(const std::string& path, Format& format) {
+    const std::string ext = lowerExtension(path);
+    if (ext == "wav" || ext == "wave") format = Format::Wav;
+    else if (ext == "flac") format = Format::Flac;
+    else return false;
+    return true;
+}
+
+bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) {
+    discard();
+    Format format;
+    if (!formatForPath(path, format)) {
+        if (error) *error = "Cannot tell the output format from \"" + path + "\": name it .wav or .flac.";
+        return false;
+    }
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        if (error) *error = "Cannot write \"" + path + "\": " + sf_strerror(nullptr);
+        // libsndfile may have created the file before failing.
+        std::remove(path.c_str());
+        return false;
+    }
+    file_ = file;
+    path_ = path;
+    return true;
+}
+
+bool AudioFileWriter::write(const int16_t* stereoFrames, uint32_t frames) {
+    if (!file_) return false;
+    if (frames == 0) return true;
+    return sf_writef_short(handle(file_), stereoFrames, frames) == static_cast<sf_count_t>(frames);
+}
+
+bool AudioFileWriter::close(std::string* error) {
+    if (!file_) return false;
+    sf_write_sync(handle(file_));
+    const int result = sf_close(handle(file_));
+    file_ = nullptr;
+    if (result != 0) {
+        if (error) *error = "Cannot finish \"" + path_ + "\": " + sf_error_number(result);
+        std::remove(path_.c_str());
+        path_.clear();
+        return false;
+    }
+    path_.clear();
+    return true;
+}
+
+void AudioFileWriter::discard() {
+    if (!file_) return;
+    sf_close(handle(file_));
+    file_ = nullptr;
+    std::remove(path_.c_str());
+    path_.clear();
+}
+
+}  // namespace tonvero

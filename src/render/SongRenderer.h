@@ -1,0 +1,82 @@
+#pragma once
+// The offline renderer: the engine on the offline sound backend and the
+// virtual timer clock. Rendering plays the song exactly as real-time playback
+// does (the same engine, timers and mixer), only the clock is moved by the
+// renderer, from one timer deadline to the next, with the device consuming
+// sound at the output rate, until the song has ended whole.
+//
+// The frames handed out start at the song's time zero: the software mixer's
+// constant write-ahead latency (its first 0.3 s, silence) is left out.
+//
+// Threads: one thread makes, drives and destroys a SongRenderer; the engine's
+// timer callbacks run on that thread, inside render().
+
+#include "engine/MixerEngine.h"
+#include "platform/SoundDevice.h"
+#include "song/SongLoader.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tonvero {
+
+// The three ways the engine can mix.
+enum class MixerMode {
+    Software,  // the software mixer on a secondary buffer of its own
+    Primary,   // the software mixer writing the primary buffer
+    Hardware,  // one device buffer per voice
+};
+
+// "software", "primary", "hardware"; false for any other name.
+bool parseMixerMode(const std::string& name, MixerMode& mode);
+const char* mixerModeName(MixerMode mode);
+
+struct RenderReport {
+    bool started = false;        // a song was loaded and played
+    bool endedWhole = false;     // it ended by itself (not cut by a limit or a failed sink)
+    bool sinkFailed = false;     // the sink refused frames
+    uint64_t frames = 0;         // frames handed to the sink
+    int32_t peak = 0;            // largest sample magnitude, 0..32768
+    double songSeconds = 0;      // the song's length by its tempo map
+    NoteCounts notes;            // note-ons sent, and those with no Instrument or Zone
+};
+
+class SongRenderer {
+public:
+    // Receives consecutive stereo frames (interleaved, left first); returns
+    // false to stop the render (a write failed).
+    using FrameSink = std::function<bool(const int16_t* stereoFrames, uint32_t frames)>;
+    // Told the song position and length in seconds as the render goes on.
+    using Progress = std::function<void(double positionSeconds, double lengthSeconds)>;
+
+    // rate in Hz.
+    SongRenderer(MixerMode mode, int32_t rate);
+    ~SongRenderer();
+    SongRenderer(const SongRenderer&) = delete;
+    SongRenderer& operator=(const SongRenderer&) = delete;
+
+    // Opens the offline device; false with `error` set when it cannot.
+    bool openOutput(std::string* error = nullptr);
+
+    // The engine, to fill its bank or load a song directly. Take its mutex
+    // (EngineLock) when changing it; nothing else runs while render() does not.
+    MixerEngine& engine() { return *engine_; }
+    // Loads the song at `path` into the engine.
+    SongLoadResult loadSong(const std::string& path);
+
+    // Plays the loaded song from its start until it has ended whole, handing
+    // every frame from song time zero to `sink`. `maxSeconds` above 0 stops
+    // it after that much song time (for songs too long to wait for).
+    RenderReport render(const FrameSink& sink, const Progress& progress = {}, double maxSeconds = 0);
+
+    // Microseconds of the virtual clock.
+    uint64_t clockMicros();
+
+private:
+    OfflineAudio audio_;
+    std::unique_ptr<MixerEngine> engine_;
+};
+
+}  // namespace tonvero

@@ -1,0 +1,216 @@
+// tonvero-render: renders a Standard MIDI File through the Tonvero engine to a
+// WAV or FLAC file, faster than real time.
+//
+//   tonvero-render SONG.mid [-o OUT.wav|OUT.flac] [--patchmap FILE]
+//                  [--mixer software|primary|hardware] [--rate HZ]
+
+#include "bank/Patchmap.h"
+#include "render/AudioFileWriter.h"
+#include "render/DefaultPatchmap.h"
+#include "render/SongRenderer.h"
+#include "render/SongTimeText.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+using namespace tonvero;
+
+namespace {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;      // the output could not be written
+constexpr int kExitUsage = 2;       // a wrong option or argument
+constexpr int kExitBadSong = 3;     // the song cannot be read
+constexpr int kExitBadBank = 4;     // the Patchmap cannot be read
+constexpr int kExitInterrupted = 130;
+
+const char* const kUsage =
+    "usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer software|primary|hardware] [--rate HZ]\n"
+    "\n"
+    "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
+    "\n"
+    "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
+    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
+    "                     directory, else in the program's data directory)\n"
+    "  --mixer MODE       software (default), primary or hardware\n"
+    "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
+    "  -h, --help         this text\n"
+    "\n"
+    "Exit codes: 0 done, 1 the output could not be written, 2 wrong usage,\n"
+    "3 the song cannot be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) { interrupted.store(true); }
+
+struct Options {
+    std::string song;
+    std::string output;
+    std::string patchmap;
+    MixerMode mixer = MixerMode::Software;
+    int32_t rate = 44100;
+};
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "tonvero-render: %s\n\n%s", text.c_str(), kUsage);
+    return kExitUsage;
+}
+
+// SONG.mid -> SONG.wav, beside the song.
+std::string defaultOutput(const std::string& song) {
+    const size_t slash = song.find_last_of('/');
+    const size_t dot = song.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) return song.substr(0, dot) + ".wav";
+    return song + ".wav";
+}
+
+// Returns -1 when the options are good, else the exit code.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(options.output)) return usageError(arg + " needs a file name");
+        } else if (arg == "--patchmap") {
+            if (!value(options.patchmap)) return usageError("--patchmap needs a file name");
+        } else if (arg == "--mixer") {
+            if (!value(text) || !parseMixerMode(text, options.mixer))
+                return usageError("--mixer takes software, primary or hardware");
+        } else if (arg == "--rate") {
+            char* end = nullptr;
+            if (!value(text)) return usageError("--rate needs a rate in Hz");
+            const long rate = std::strtol(text.c_str(), &end, 10);
+            if (end == text.c_str() || *end != '\0' || rate < 8000 || rate > 192000)
+                return usageError("--rate takes a whole number of Hz from 8000 to 192000, not \"" + text + "\"");
+            options.rate = static_cast<int32_t>(rate);
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            return usageError("unknown option " + arg);
+        } else if (options.song.empty()) {
+            options.song = arg;
+        } else {
+            return usageError("only one song at a time (\"" + arg + "\" is one too many)");
+        }
+    }
+    if (options.song.empty()) return usageError("no song given");
+    if (options.output.empty()) options.output = defaultOutput(options.song);
+    AudioFileWriter::Format format;
+    if (!AudioFileWriter::formatForPath(options.output, format))
+        return usageError("the output \"" + options.output + "\" must end in .wav or .flac");
+    return -1;
+}
+
+// A bar on stderr, redrawn in place: [#########-----------]  45%  0:42 / 2:15
+void drawProgress(double position, double length) {
+    constexpr int kWidth = 30;
+    const double fraction = length > 0 ? std::min(1.0, std::max(0.0, position / length)) : 0.0;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '-');
+    std::fprintf(stderr, "\r[%s] %3d%%  %s ", bar.c_str(), static_cast<int>(fraction * 100),
+                 formatSongPosition(position, length).c_str());
+    std::fflush(stderr);
+}
+
+std::string decibels(int32_t peak) {
+    if (peak <= 0) return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(peak / 32768.0));
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (int code = parseOptions(argc, argv, options); code >= 0) return code;
+    if (options.patchmap.empty()) options.patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
+
+    SongRenderer renderer(options.mixer, options.rate);
+    std::string error;
+    if (!renderer.openOutput(&error)) {
+        std::fprintf(stderr, "tonvero-render: cannot start the engine: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    {
+        MixerEngine& engine = renderer.engine();
+        EngineLock lock(engine.mutex);
+        const LoadResult result = loadPatchmap(engine.bank, options.patchmap);
+        if (result != LoadOk) {
+            std::fprintf(stderr, "tonvero-render: cannot read the Patchmap \"%s\": %s\n", options.patchmap.c_str(),
+                         loadResultMessage(result));
+            return kExitBadBank;
+        }
+    }
+    const SongLoadResult loaded = renderer.loadSong(options.song);
+    if (loaded != SongLoadResult::Loaded) {
+        std::fprintf(stderr, "tonvero-render: cannot read the song \"%s\": %s\n", options.song.c_str(),
+                     songLoadResultText(loaded));
+        return kExitBadSong;
+    }
+
+    AudioFileWriter writer;
+    if (!writer.open(options.output, options.rate, &error)) {
+        std::fprintf(stderr, "tonvero-render: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    bool writeFailed = false;
+    const auto started = std::chrono::steady_clock::now();
+    const RenderReport report = renderer.render(
+        [&](const int16_t* frames, uint32_t count) {
+            if (interrupted.load()) return false;
+            if (!writer.write(frames, count)) {
+                writeFailed = true;
+                return false;
+            }
+            return true;
+        },
+        showProgress ? SongRenderer::Progress(drawProgress) : SongRenderer::Progress());
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (showProgress) std::fputs("\r\033[K", stderr);
+
+    if (!report.endedWhole) {
+        writer.discard();
+        if (interrupted.load()) {
+            std::fprintf(stderr, "tonvero-render: interrupted; \"%s\" not written\n", options.output.c_str());
+            return kExitInterrupted;
+        }
+        std::fprintf(stderr, "tonvero-render: %s \"%s\"\n",
+                     writeFailed ? "writing failed (is the disk full?):" : "rendering stopped early; removed",
+                     options.output.c_str());
+        return kExitFailed;
+    }
+    if (!writer.close(&error)) {
+        std::fprintf(stderr, "tonvero-render: %s\n", error.c_str());
+        return kExitFailed;
+    }
+
+    const double audioSeconds = static_cast<double>(report.frames) / options.rate;
+    const double speed = elapsed > 0 ? audioSeconds / elapsed : 0;
+    std::printf("%s: %s long, rendered in %.2f s (%.1fx real time), peak %s, %lld notes played, "
+                "%lld without an Instrument, %lld without a Zone\n",
+                options.output.c_str(), formatSongTime(audioSeconds).c_str(), elapsed, speed,
+                decibels(report.peak).c_str(), static_cast<long long>(report.notes.played),
+                static_cast<long long>(report.notes.withoutInstrument),
+                static_cast<long long>(report.notes.withoutZone));
+    return kExitOk;
+}
