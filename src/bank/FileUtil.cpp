@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +26,9 @@ struct FdGuard {
 int openForReading(const std::string& path) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // O_NONBLOCK: opening a FIFO must not wait for a writer; it is then
+        // refused as no regular file. Reads of regular files are unaffected.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -83,7 +86,16 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t ma
     return true;
 }
 
-bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
+bool replaceFileContents(const std::string& linkOrPath, const uint8_t* data, size_t size) {
+    // A symbolic link keeps pointing at the file it names: that file is replaced.
+    std::string path = linkOrPath;
+    struct stat link {};
+    if (::lstat(linkOrPath.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(linkOrPath.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
     // The temporary file sits beside the target so that the rename stays on
     // one file system and is atomic.
     static std::atomic<unsigned> counter{0};

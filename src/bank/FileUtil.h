@@ -15,7 +15,8 @@ namespace tonvero {
 constexpr size_t kMaxFileBytes = 0x7FFFFFFF;
 
 // Opens `path` read-only, returns its length in bytes and closes it again.
-// -1 when it cannot be opened, is not a regular file, or is longer than
+// -1 when it cannot be opened, is not a regular file (a directory, or a FIFO,
+// which is never waited on), or is longer than
 // kMaxFileBytes (2 GiB - 1): such a file cannot be told apart from one that
 // does not open, because no loader could take it in anyway.
 int32_t fileLength(const std::string& path);
@@ -29,6 +30,7 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t ma
 // which is flushed to disk and then renamed over `path`. An existing file at
 // `path` is replaced only when every byte was written, and keeps its
 // permission bits; on any failure it is left as it was and false is returned.
+// When `path` is a symbolic link, the file it points at is replaced.
 bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size);
 
 }  // namespace tonvero

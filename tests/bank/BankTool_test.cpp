@@ -36,7 +36,7 @@ ToolRun runTool(const std::string& arguments) {
     while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
     const int status = ::pclose(pipe);
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const std::vector<uint8_t> err = test::readBytes(errFile);
+    const std::vector<uint8_t> err = test::readFileBytes(errFile);
     run.err.assign(err.begin(), err.end());
     return run;
 }
@@ -58,7 +58,7 @@ TEST(BankTool, CheckSaysOkOrWhy) {
     EXPECT_EQ(run.out, "ok\n");
 
     const std::string wav = test::tempPath("sound.wav");
-    ASSERT_TRUE(test::writeBytes(wav, test::WavWriter::pcm16({1}, 1, 8000)));
+    ASSERT_TRUE(test::writeFileBytes(wav, test::WavWriter::pcm16({1}, 1, 8000)));
     run = runTool("check " + quoted(wav));
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.out.find("error 3"), std::string::npos) << run.out;

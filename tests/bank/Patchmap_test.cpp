@@ -13,15 +13,16 @@
 #include <filesystem>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace tonvero {
 namespace {
 
 using test::describeBank;
 using test::patchmapStart;
-using test::readBytes;
+using test::readFileBytes;
 using test::tempPath;
-using test::writeBytes;
+using test::writeFileBytes;
 
 int32_t i32At(const std::vector<uint8_t>& b, size_t offset) {
     uint32_t v = 0;
@@ -36,7 +37,7 @@ std::string textAt(const std::vector<uint8_t>& b, size_t offset, size_t n) {
 // Loads `bytes` written to a file into `bank`.
 LoadResult loadBytes(Bank& bank, const std::vector<uint8_t>& bytes, const std::string& name = "file.map") {
     const std::string path = tempPath(name);
-    EXPECT_TRUE(writeBytes(path, bytes));
+    EXPECT_TRUE(writeFileBytes(path, bytes));
     return loadPatchmap(bank, path);
 }
 
@@ -73,7 +74,7 @@ TEST(PatchmapLayout, HeaderCarriesTheMarkAndOurLines) {
 TEST(PatchmapLayout, ExampleBankIs867BytesWithFieldsAtTheirOffsets) {
     const std::string path = tempPath("example.map");
     ASSERT_TRUE(savePatchmap(test::makeExampleBank(), path));
-    const std::vector<uint8_t> b = readBytes(path);
+    const std::vector<uint8_t> b = readFileBytes(path);
     ASSERT_EQ(b.size(), 867u);
     EXPECT_TRUE(std::equal(patchmapHeader.begin(), patchmapHeader.end(), b.begin()));
     EXPECT_EQ(i32At(b, 772), 1);
@@ -113,7 +114,7 @@ TEST(PatchmapRoundTrip, SaveLoadSaveGivesIdenticalBytes) {
     ASSERT_EQ(loadPatchmap(loaded, first), LoadOk);
     EXPECT_EQ(describeBank(loaded), describeBank(original));
     ASSERT_TRUE(savePatchmap(loaded, second));
-    EXPECT_EQ(readBytes(second), readBytes(first));
+    EXPECT_EQ(readFileBytes(second), readFileBytes(first));
 
     const Wave& wave = *loaded.instruments[0]->zones[1]->wave;
     EXPECT_EQ(wave.format, WaveFormat::pcm16(1, 22050));
@@ -234,7 +235,7 @@ TEST(PatchmapVersions, LoadThenSaveWritesTheNewestVersionsAndKeepsReserved) {
     ASSERT_EQ(loadBytes(bank, instrumentFile(0, 0)), LoadOk);
     const std::string path = tempPath("upgraded.map");
     ASSERT_TRUE(savePatchmap(bank, path));
-    const std::vector<uint8_t> b = readBytes(path);
+    const std::vector<uint8_t> b = readFileBytes(path);
     EXPECT_EQ(i32At(b, 776), 3);
     const size_t wave = 776 + 4 + 4 + 4 + 12 + 4 + 4 + 12;
     EXPECT_EQ(i32At(b, wave), 1);
@@ -456,7 +457,7 @@ TEST_F(PatchmapSaveFailure, WriteErrorLeavesTheOldFileWhole) {
     const std::filesystem::path dir = tempPath("full");
     std::filesystem::create_directory(dir);
     const std::string target = (dir / "bank.map").string();
-    ASSERT_TRUE(writeBytes(target, oldBytes));
+    ASSERT_TRUE(writeFileBytes(target, oldBytes));
 
     // A file size limit far below the bank makes every write past it fail, as a full disk would.
     struct rlimit saved {};
@@ -470,11 +471,11 @@ TEST_F(PatchmapSaveFailure, WriteErrorLeavesTheOldFileWhole) {
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(saved_ok);
-    EXPECT_EQ(readBytes(target), oldBytes);
+    EXPECT_EQ(readFileBytes(target), oldBytes);
     EXPECT_EQ(filesIn(dir), 1u) << "the temporary file is removed";
 
     ASSERT_TRUE(savePatchmap(bank, target));  // and with room it replaces the file
-    EXPECT_EQ(readBytes(target), patchmapImage(bank));
+    EXPECT_EQ(readFileBytes(target), patchmapImage(bank));
     EXPECT_EQ(filesIn(dir), 1u);
 }
 
@@ -483,25 +484,25 @@ TEST_F(PatchmapSaveFailure, ReadOnlyDirectory) {
     const std::filesystem::path dir = tempPath("readonly");
     std::filesystem::create_directory(dir);
     const std::string target = (dir / "bank.map").string();
-    ASSERT_TRUE(writeBytes(target, oldBytes));
+    ASSERT_TRUE(writeFileBytes(target, oldBytes));
     std::filesystem::permissions(dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_FALSE(savePatchmap(bank, target));
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-    EXPECT_EQ(readBytes(target), oldBytes);
+    EXPECT_EQ(readFileBytes(target), oldBytes);
 }
 
 TEST_F(PatchmapSaveFailure, BankThatWouldNotLoadAgainIsNotWritten) {
     Bank odd = test::makeSmallBank();
     odd.programMap[40] = 200;
     const std::string target = tempPath("odd.map");
-    ASSERT_TRUE(writeBytes(target, oldBytes));
+    ASSERT_TRUE(writeFileBytes(target, oldBytes));
     EXPECT_FALSE(savePatchmap(odd, target));
-    EXPECT_EQ(readBytes(target), oldBytes);
+    EXPECT_EQ(readFileBytes(target), oldBytes);
 }
 
 TEST(FileLength, SizesAndFailures) {
     const std::string path = tempPath("seven bytes");
-    ASSERT_TRUE(writeBytes(path, {1, 2, 3, 4, 5, 6, 7}));
+    ASSERT_TRUE(writeFileBytes(path, {1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(fileLength(path), 7);
     EXPECT_EQ(fileLength(tempPath("missing")), -1);
     EXPECT_EQ(fileLength(std::filesystem::temp_directory_path().string()), -1) << "a directory";
@@ -510,6 +511,24 @@ TEST(FileLength, SizesAndFailures) {
     EXPECT_EQ(bytes.size(), 7u);
     EXPECT_FALSE(readWholeFile(path, bytes, 6));
     EXPECT_TRUE(bytes.empty());
+
+    const std::string fifo = tempPath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(fileLength(fifo), -1) << "refused without waiting for a writer";
+    EXPECT_FALSE(readWholeFile(fifo, bytes));
+}
+
+TEST(PatchmapSave, ThroughASymbolicLinkReplacesTheFileItNames) {
+    const std::filesystem::path dir = tempPath("linked");
+    std::filesystem::create_directory(dir);
+    const std::string real = (dir / "real.map").string();
+    const std::string link = (dir / "gmpatch.map").string();
+    ASSERT_TRUE(writeFileBytes(real, {1, 2, 3}));
+    std::filesystem::create_symlink("real.map", link);
+    const Bank bank = test::makeExampleBank();
+    ASSERT_TRUE(savePatchmap(bank, link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFileBytes(real), patchmapImage(bank));
 }
 
 TEST(LoadResultMessages, OneForEachCode) {

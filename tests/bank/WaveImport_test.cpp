@@ -25,7 +25,7 @@ std::string describeWave(const Wave& w) {
 // Loads `image` through a file, as the editor does.
 int loadThroughFile(Wave& wave, const std::vector<uint8_t>& image, const std::string& name = "sound.wav") {
     const std::string path = test::tempPath(name);
-    EXPECT_TRUE(test::writeBytes(path, image));
+    EXPECT_TRUE(test::writeFileBytes(path, image));
     return loadWaveFile(wave, path);
 }
 

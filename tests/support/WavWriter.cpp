@@ -93,13 +93,13 @@ std::vector<uint8_t> WavWriter::image() const {
     return out;
 }
 
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(file.flush());
 }
 
-std::vector<uint8_t> readBytes(const std::string& path) {
+std::vector<uint8_t> readFileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -41,9 +41,9 @@ private:
 };
 
 // Writes `bytes` to `path`; false when the file cannot be written whole.
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // The contents of `path`, empty when it cannot be read.
-std::vector<uint8_t> readBytes(const std::string& path);
+std::vector<uint8_t> readFileBytes(const std::string& path);
 // A path named `name` in a fresh directory made for this test process.
 std::string tempPath(const std::string& name);
 
