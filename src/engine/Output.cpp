@@ -89,6 +89,8 @@ int32_t MixerEngine::initOutput(std::string* error) {
 
 void MixerEngine::startOutput() {
     if (outputRunning) return;
+    // Set first: the tick below plays a lost buffer again only while the output runs.
+    outputRunning = 1;
     if (softwareMixer && mixBuffer) {
         silenceAll();
         if (!writePrimary) mixBuffer->setVolume(0);
@@ -101,7 +103,6 @@ void MixerEngine::startOutput() {
         // the timer's first event is heard as late as every later note.
         mixerTick();
     }
-    outputRunning = 1;
 }
 
 }  // namespace tonvero

@@ -229,6 +229,17 @@ TEST_F(MixerTick, LostBufferIsRestoredPlayedAgainAndRewritten) {
     EXPECT_NE(rig.playCursor(), 0u);
 }
 
+TEST_F(MixerTick, ABufferLostBeforeTheStartPlaysFromTheNextTick) {
+    e().mixBuffer->simulateLoss();
+    startOutput();  // the first tick restores it and plays it again
+    EXPECT_EQ(e().writePos, kWritePosUnset);
+    uint32_t status = 0;
+    e().mixBuffer->getStatus(status);
+    EXPECT_EQ(status, BufferStatus::Playing | BufferStatus::Looping);
+    rig.clock().advanceBy(kTick);
+    EXPECT_EQ(e().writePos, ahead());
+}
+
 TEST_F(MixerTick, WritingGoesOnFromWritePosAfterARestart) {
     startOutput();
     rig.clock().advanceBy(4 * kTick);
