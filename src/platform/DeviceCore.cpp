@@ -88,7 +88,9 @@ void DeviceCore::mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rat
 
 DeviceCore::DeviceCore(std::unique_ptr<AudioBackend> backend)
     : mix_(static_cast<size_t>(kChunkFrames) * 2), backend_(std::move(backend)),
-      backendName_(backend_ ? backend_->name() : "none") {}
+      backendName_(backend_ ? backend_->name() : "none") {
+    buffers_.reserve(128);  // the engine's 2 x 32 slots and a few more, without regrowing under the lock
+}
 
 DeviceCore::~DeviceCore() { shutdown(); }
 

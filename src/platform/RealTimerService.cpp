@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/prctl.h>
+
 namespace tonvero {
 
 using Clock = std::chrono::steady_clock;
@@ -42,6 +44,9 @@ struct RealTimerService::Impl {
 };
 
 void RealTimerService::Impl::run() {
+    // Linux may defer a sleeping thread's wake-up by its timer slack (50 us
+    // by default) to batch wake-ups; the timer thread wants its deadlines.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // A timer's callback is destroyed only with this mutex released (it may
     // hold objects whose destructors call back into the service).
     std::unique_lock<std::mutex> lock(mutex);
