@@ -50,3 +50,9 @@ void CTonveroView::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace tonvero
+
+namespace tonvero {
+
+void CTonveroView::onInstrumentEditor() {}
+
+}  // namespace tonvero

@@ -1,0 +1,411 @@
+#include "app/CMainFrame.h"
+
+#include "app/AboutDialog.h"
+#include "app/AppGlobals.h"
+#include "app/CTonveroView.h"
+#include "app/CommandIds.h"
+#include "app/ToolbarIcons.h"
+#include "bank/Patchmap.h"
+#include "editor/Prompter.h"
+#include "engine/MixerEngine.h"
+#include "render/SongTimeText.h"
+#include "song/SongLoader.h"
+#include "song/Transport.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+namespace tonvero {
+
+namespace {
+
+constexpr int kRecentFileCount = 4;
+const char* const kRecentKey = "Recent File List/files";
+
+const FileDialogSpec kMidiDialog{QStringLiteral("*.mid"), QStringLiteral("*.mid"),
+                                 QStringLiteral("MIDI music files (*.mid)|*.mid||")};
+const QString kPatchmapFilter = QStringLiteral("Tonvero Patchmap files (*.map)|*.map||");
+
+bool isPatchmapName(const QString& path) { return path.endsWith(QStringLiteral(".map"), Qt::CaseInsensitive); }
+
+bool isOpenableName(const QString& path) {
+    static const QStringList kinds{QStringLiteral(".mid"), QStringLiteral(".midi"), QStringLiteral(".rmi"),
+                                   QStringLiteral(".kar"), QStringLiteral(".map")};
+    for (const QString& kind : kinds)
+        if (path.endsWith(kind, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CTonveroDoc& document, QWidget* parent) : QMainWindow(parent), document_(document) {
+    setWindowIcon(applicationIcon());
+    view_ = new CTonveroView(this);
+    setCentralWidget(view_);
+    buildMenus();
+    buildToolBar();
+    buildStatusBar();
+    setAcceptDrops(true);
+    resize(640, 640);
+    updateTitle();
+}
+
+QAction* CMainFrame::makeAction(int id, const QString& text, const QString& prompt) {
+    auto* action = new QAction(text, this);
+    // A prompt is the status-bar text, then the tooltip after a line break.
+    const qsizetype split = prompt.indexOf(QLatin1Char('\n'));
+    action->setStatusTip(split < 0 ? prompt : prompt.left(split));
+    if (split >= 0) action->setToolTip(prompt.mid(split + 1));
+    actions_.insert(id, action);
+    return action;
+}
+
+void CMainFrame::buildMenus() {
+    QAction* open = makeAction(command::OpenPatchmap, QStringLiteral("&Open...\tCtrl+O"),
+                               QStringLiteral("Open an existing patchmap\nOpen Patchmap"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    open->setIcon(toolbarIcon(ToolbarImage::Open));
+    connect(open, &QAction::triggered, this, &CMainFrame::onOpenPatchmap);
+
+    QAction* save = makeAction(command::SavePatchmap, QStringLiteral("&Save\tCtrl+S"),
+                               QStringLiteral("Save current patchmap\nSave Patchmap"));
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    save->setIcon(toolbarIcon(ToolbarImage::Save));
+    connect(save, &QAction::triggered, this, &CMainFrame::onSavePatchmap);
+
+    QAction* saveAs = makeAction(command::SavePatchmapAs, QStringLiteral("Save &As"),
+                                 QStringLiteral("Save current patchmap with new name\nSave Patchmap As"));
+    saveAs->setIcon(toolbarIcon(ToolbarImage::SaveAs));
+    connect(saveAs, &QAction::triggered, this, &CMainFrame::onSavePatchmapAs);
+
+    exitAction_ = makeAction(command::Exit, QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit"));
+    connect(exitAction_, &QAction::triggered, this, &QWidget::close);
+
+    fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
+    fileMenu_->addAction(open);
+    fileMenu_->addAction(save);
+    fileMenu_->addAction(saveAs);
+    fileMenu_->addSeparator();
+    recentSeparator_ = fileMenu_->addSeparator();
+    fileMenu_->addAction(exitAction_);
+    rebuildRecentMenu();
+
+    QAction* editor = makeAction(command::InstrumentEditor, QStringLiteral("&InstrumentEditor"),
+                                 QStringLiteral("Edit the instruments of the patchmap\nInstrument Editor"));
+    connect(editor, &QAction::triggered, view_, &CTonveroView::onInstrumentEditor);
+
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    viewMenu->addAction(editor);
+    viewMenu->addSeparator();
+    QAction* toolbarToggle = makeAction(command::ToggleToolbar, QStringLiteral("&Toolbar"),
+                                        QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
+    toolbarToggle->setCheckable(true);
+    toolbarToggle->setChecked(true);
+    viewMenu->addAction(toolbarToggle);
+    QAction* statusToggle = makeAction(command::ToggleStatusBar, QStringLiteral("&Status Bar"),
+                                       QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
+    statusToggle->setCheckable(true);
+    statusToggle->setChecked(true);
+    connect(statusToggle, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+    viewMenu->addAction(statusToggle);
+
+    QAction* about = makeAction(command::About, QStringLiteral("&About Tonvero..."),
+                                QStringLiteral("Display program information, version number and copyright\nAbout"));
+    connect(about, &QAction::triggered, this, &CMainFrame::onAbout);
+    menuBar()->addMenu(QStringLiteral("&Help"))->addAction(about);
+
+    // Ctrl+N makes a new, empty document: only the title changes.
+    QAction* newDocument = makeAction(command::NewDocument, QStringLiteral("&New"),
+                                      QStringLiteral("Create a new patchmap\nNew Patchmap"));
+    newDocument->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(newDocument, &QAction::triggered, this, [this] {
+        document_.onNewDocument();
+        updateTitle();
+    });
+    addAction(newDocument);
+}
+
+void CMainFrame::buildToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("Standard"));
+    toolBar_->setObjectName(QStringLiteral("toolbar"));
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setMovable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    toolBar_->addAction(action(command::OpenPatchmap));
+    toolBar_->addAction(action(command::SavePatchmap));
+    toolBar_->addAction(action(command::SavePatchmapAs));
+    toolBar_->addSeparator();
+
+    QAction* load = makeAction(command::LoadMidi, QStringLiteral("Load MIDI file"),
+                               QStringLiteral("Load a MIDI song\nLoad MIDI file"));
+    load->setIcon(toolbarIcon(ToolbarImage::LoadMidi));
+    connect(load, &QAction::triggered, this, &CMainFrame::onLoadMidi);
+    QAction* stopAction = makeAction(command::Stop, QStringLiteral("Stop"), QStringLiteral("Stop playing music\nStop"));
+    stopAction->setIcon(toolbarIcon(ToolbarImage::Stop));
+    connect(stopAction, &QAction::triggered, this, &CMainFrame::onStop);
+    QAction* playAction = makeAction(command::Play, QStringLiteral("Play"),
+                                     QStringLiteral("Play the current MIDI song\nPlay"));
+    playAction->setIcon(toolbarIcon(ToolbarImage::Play));
+    connect(playAction, &QAction::triggered, this, &CMainFrame::onPlay);
+    QAction* pauseAction = makeAction(command::Pause, QStringLiteral("Pause"), QStringLiteral("Pause playing\nPause"));
+    pauseAction->setIcon(toolbarIcon(ToolbarImage::Pause));
+    pauseAction->setCheckable(true);  // shown pressed while the song is paused
+    connect(pauseAction, &QAction::triggered, this, &CMainFrame::onPause);
+    toolBar_->addAction(load);
+    toolBar_->addAction(stopAction);
+    toolBar_->addAction(playAction);
+    toolBar_->addAction(pauseAction);
+    toolBar_->addSeparator();
+
+    // The last button has no command behind it and is always disabled.
+    QAction* unassigned = makeAction(command::Unassigned, QString(), QString());
+    unassigned->setIcon(toolbarIcon(ToolbarImage::Unassigned));
+    unassigned->setEnabled(false);
+    toolBar_->addAction(unassigned);
+
+    QAction* toggle = action(command::ToggleToolbar);
+    connect(toggle, &QAction::toggled, toolBar_, &QToolBar::setVisible);
+    connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+}
+
+void CMainFrame::buildStatusBar() {
+    messagePane_ = new QLabel(QStringLiteral("Ready"), this);
+    messagePane_->setObjectName(QStringLiteral("messagePane"));
+    statusBar()->addWidget(messagePane_, 1);
+    positionPane_ = new QLabel(this);
+    positionPane_->setObjectName(QStringLiteral("positionPane"));
+    positionPane_->setMinimumWidth(positionPane_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
+    positionPane_->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(positionPane_);
+    // The three keyboard indicators; shown greyed, as keys that are off.
+    for (const char* indicator : {"CAP", "NUM", "SCRL"}) {
+        auto* pane = new QLabel(QString::fromLatin1(indicator), this);
+        pane->setEnabled(false);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
+        statusBar()->addPermanentWidget(pane);
+    }
+}
+
+QString CMainFrame::messagePaneText() const { return messagePane_->text(); }
+
+void CMainFrame::setMessagePaneText(const QString& text) {
+    messagePane_->setText(text);
+    messagePane_->repaint();
+}
+
+QString CMainFrame::positionPaneText() const { return positionPane_->text(); }
+
+void CMainFrame::updateTitle() { setWindowTitle(document_.title() + QStringLiteral(" - Tonvero")); }
+
+QStringList CMainFrame::recentFiles() const {
+    return QSettings().value(QString::fromLatin1(kRecentKey)).toStringList();
+}
+
+void CMainFrame::addRecentFile(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QStringList files = recentFiles();
+    files.removeAll(full);
+    files.prepend(full);
+    while (files.size() > kRecentFileCount) files.removeLast();
+    QSettings().setValue(QString::fromLatin1(kRecentKey), files);
+    rebuildRecentMenu();
+}
+
+void CMainFrame::rebuildRecentMenu() {
+    for (QAction* old : recentActions_) {
+        fileMenu_->removeAction(old);
+        old->deleteLater();
+    }
+    recentActions_.clear();
+    const QStringList files = recentFiles();
+    int number = 1;
+    for (const QString& file : files) {
+        auto* entry = new QAction(QStringLiteral("&%1 %2").arg(number++).arg(QFileInfo(file).fileName()), this);
+        entry->setStatusTip(QStringLiteral("Open this file: ") + file);
+        connect(entry, &QAction::triggered, this, [this, file] { openFile(file); });
+        fileMenu_->insertAction(recentSeparator_, entry);
+        recentActions_ << entry;
+    }
+    recentSeparator_->setVisible(!files.isEmpty());
+}
+
+void CMainFrame::onLoadMidi() {
+    const QString path = prompter().openFile(this, kMidiDialog);
+    if (path.isEmpty()) return;
+    openSong(path);
+}
+
+void CMainFrame::openSong(const QString& path) {
+    if (!theEngine) return;
+    // Read and check the file before touching the song that plays: a file that
+    // cannot be used is reported and changes nothing.
+    SongImage image;
+    const SongLoadResult result = readSongFile(path.toStdString(), image);
+    if (result != SongLoadResult::Loaded) {
+        prompter().notify(this, QString::fromUtf8(songLoadResultText(result)) + QStringLiteral("\n") + path);
+        return;
+    }
+    stop(*theEngine);
+    {
+        EngineLock lock(theEngine->mutex);
+        installSong(*theEngine, std::move(image));
+    }
+    play(*theEngine);
+    songPath = path.toStdString();
+    addRecentFile(path);
+    refresh();
+}
+
+void CMainFrame::onPlay() {
+    if (theEngine) play(*theEngine);
+    refresh();
+}
+
+void CMainFrame::onPause() {
+    if (!theEngine) return;
+    TransportStatus status;
+    {
+        EngineLock lock(theEngine->mutex);
+        status = transportStatus(*theEngine);
+    }
+    if (status == TransportStatus::Paused)
+        resume(*theEngine);
+    else if (status == TransportStatus::Playing)
+        pause(*theEngine);
+    refresh();
+}
+
+void CMainFrame::onStop() {
+    if (theEngine) stop(*theEngine);
+    refresh();
+}
+
+void CMainFrame::onOpenPatchmap() {
+    const QString path =
+        prompter().openFile(this, {QStringLiteral("*.map"), QStringLiteral("*.map"), kPatchmapFilter});
+    if (path.isEmpty()) return;
+    openPatchmap(path);
+}
+
+void CMainFrame::openPatchmap(const QString& path) {
+    if (!theEngine) return;
+    // Read into a bank of its own; the engine's bank changes only on success.
+    Bank loaded;
+    const LoadResult result = loadPatchmap(loaded, path.toStdString());
+    switch (result) {
+    case LoadOk:
+        replaceBank(std::move(loaded));
+        setMessagePaneText(QStringLiteral("Patchmap loaded."));
+        patchmapPath = path.toStdString();
+        addRecentFile(path);
+        break;
+    case LoadUnknownVersion:
+        prompter().notify(this, QStringLiteral("This Patchmap file has an unknown version ID.\nThe file is either "
+                                               "corrupted or generated by a newer version of Tonvero."));
+        break;
+    case LoadNotFound:
+        prompter().notify(this, QStringLiteral("The file was not found."));
+        break;
+    case LoadNotPatchmap:
+        prompter().notify(this, QStringLiteral("This is not a Tonvero Patchmap file. It might be corrupted or of "
+                                               "another program."));
+        break;
+    }
+    view_->update();
+}
+
+void CMainFrame::replaceBank(Bank&& bank) {
+    EngineLock lock(theEngine->mutex);
+    for (int32_t slot = 0; slot < theEngine->bank.instrumentCount; ++slot)
+        if (const Instrument* instrument = theEngine->bank.instruments[slot].get())
+            theEngine->cutVoicesOf(*instrument);
+    theEngine->bank = std::move(bank);
+}
+
+void CMainFrame::onSavePatchmap() {
+    if (patchmapPath.empty() || !theEngine) return;
+    bool saved;
+    {
+        EngineLock lock(theEngine->mutex);
+        saved = savePatchmap(theEngine->bank, patchmapPath);
+    }
+    if (saved) {
+        setMessagePaneText(QStringLiteral("Patchmap saved."));
+        addRecentFile(QString::fromStdString(patchmapPath));
+    } else {
+        prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") +
+                                    QString::fromStdString(patchmapPath) +
+                                    QStringLiteral("\nThe file that was there is unchanged."));
+    }
+}
+
+void CMainFrame::onSavePatchmapAs() {
+    const QString path = prompter().saveFile(
+        this, {QString::fromStdString(patchmapPath), QStringLiteral("*.map"), kPatchmapFilter});
+    if (path.isEmpty()) return;
+    patchmapPath = path.toStdString();
+    onSavePatchmap();
+    view_->update();
+}
+
+void CMainFrame::onAbout() {
+    AboutDialog dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::openFile(const QString& path) {
+    if (isPatchmapName(path))
+        openPatchmap(path);
+    else
+        openSong(path);
+}
+
+void CMainFrame::refresh() {
+    view_->update();
+    if (!theEngine) return;
+    TransportStatus status;
+    double position = 0, length = 0;
+    bool loaded;
+    {
+        EngineLock lock(theEngine->mutex);
+        status = transportStatus(*theEngine);
+        position = songPositionSeconds(*theEngine);
+        length = songLengthSeconds(*theEngine);
+        loaded = !theEngine->songData.empty();
+    }
+    positionPane_->setText(loaded ? QString::fromStdString(formatSongPosition(position, length)) : QString());
+    action(command::Pause)->setChecked(status == TransportStatus::Paused);
+}
+
+void CMainFrame::timerEvent(QTimerEvent* event) {
+    // Every window timer event, whatever its id, refreshes the view.
+    refresh();
+    QMainWindow::timerEvent(event);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile() && isOpenableName(url.toLocalFile())) {
+            event->acceptProposedAction();
+            return;
+        }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile() && isOpenableName(url.toLocalFile())) openFile(url.toLocalFile());
+    event->acceptProposedAction();
+}
+
+}  // namespace tonvero
