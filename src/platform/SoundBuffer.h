@@ -54,19 +54,24 @@ public:
     // Ends a lock; the regions' byte counts say how much was written.
     SoundResult unlock(const LockedRegions& regions);
 
-    // Starts playing: with PlayFlags::Looping the whole buffer repeats until
-    // stopped; without it, play runs to the buffer's end and stops (a looping
-    // buffer played again without the flag plays on to its end once).
+    // Starts playing from the play cursor: with PlayFlags::Looping the whole
+    // buffer repeats until stopped; without it, play runs to the buffer's end
+    // and stops, the cursor back at 0 (a looping buffer played again without
+    // the flag plays on to its end once). Fails on a lost buffer.
     SoundResult play(uint32_t flags);
     SoundResult stop();
 
-    // Playback rate in Hz of a static buffer (resampled to the output rate).
+    // Playback rate in Hz of a secondary buffer (resampled to the output rate,
+    // interpolating linearly), kFrequencyMin .. kFrequencyMax; 0 restores the
+    // format's own rate. Values outside the range are held at its nearest end.
     SoundResult setFrequency(uint32_t hz);
     SoundResult getFrequency(uint32_t& hz) const;
-    // Hundredths of a decibel, kVolumeMin .. kVolumeMax.
+    // Hundredths of a decibel, kVolumeMin (silence) .. kVolumeMax; values
+    // outside are held at the nearest end.
     SoundResult setVolume(int32_t volume);
     SoundResult getVolume(int32_t& volume) const;
-    // kPanLeft .. kPanRight.
+    // kPanLeft .. kPanRight: positive values attenuate the left side by that
+    // many hundredths of a decibel, negative ones the right; held in range.
     SoundResult setPan(int32_t pan);
     SoundResult getPan(int32_t& pan) const;
 
