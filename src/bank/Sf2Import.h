@@ -49,7 +49,7 @@ struct Sf2ImportReport {
     int32_t instruments = 0;        // Instruments made
     int32_t zones = 0;              // Zones made, over all Instruments
     uint64_t sampleFrames = 0;      // samples held by all Waves
-    int32_t mappedEntries = 0;      // ProgramMap entries (of 129) that play their own preset
+    int32_t mappedEntries = 0;      // ProgramMap entries (of 129) naming an Instrument made from a preset
     std::vector<std::string> notes; // what could not be carried over as it is
 };
 
