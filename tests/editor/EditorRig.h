@@ -51,6 +51,7 @@ public:
     MixerEngine& engine() { return *engine_; }
     Bank& bank() { return engine_->bank; }
     VirtualTimerService& clock() { return audio_.timers(); }
+    OfflineAudio& audio() { return audio_; }
 
     // A file in this rig's own folder (made on first use, removed with the rig).
     QString path(const QString& name) const { return dir_.filePath(name); }
