@@ -134,6 +134,10 @@ CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
     connect(m_programList, &QComboBox::activated, this, &D::onProgramSelected);
     connect(m_instrumentList, &QComboBox::activated, this, &D::onInstrumentSelected);
     connect(m_soundList, &QComboBox::activated, this, &D::onSoundSelected);
+    // A sound's name is its file's full path, often wider than the list:
+    // the whole of the chosen entry shows as its tip.
+    for (QComboBox* list : {m_instrumentList, m_soundList})
+        connect(list, &QComboBox::currentTextChanged, list, &QWidget::setToolTip);
     for (int id : kEditIds) {
         connect(layout_->get<QLineEdit>(id), &QLineEdit::textChanged, this, [this, id] {
             if (!loading_) onFieldChanged(id);

@@ -135,7 +135,10 @@ private slots:
         {
             auto editor = rig.openEditor();
             EditorRig::click(editor->control(D::kTest));
-            EditorRig::click(editor->control(D::kTest));
+            const int32_t first = tonvero::editorPreviewId;
+            // Enter presses Test, the default button: a new note with the next id.
+            QTest::keyClick(editor.get(), Qt::Key_Return);
+            QCOMPARE(tonvero::editorPreviewId, first + 1);
         }
         const int32_t id = tonvero::editorPreviewId;
         QVERIFY(previewSounds(rig.engine(), id));
