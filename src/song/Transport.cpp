@@ -190,7 +190,7 @@ void rewindSong(MixerEngine& engine) {
 uint64_t sequencerPeriodMicros(const MixerEngine& engine) {
     const double micros = microsPerTick(engine.division, engine.tempo) * std::max(1, engine.ticksPerTimerEvent);
     if (!(micros >= 1)) return 1;
-    if (micros >= 1e15) return static_cast<uint64_t>(1e15);
+    if (micros >= static_cast<double>(kMaxTimerPeriodMicros)) return kMaxTimerPeriodMicros;
     return static_cast<uint64_t>(std::llround(micros));
 }
 

@@ -256,3 +256,47 @@ TEST(TransportThreads, StopReturnsWithNoCallbackRunning) {
 
 }  // namespace
 }  // namespace tonvero::test
+
+namespace tonvero::test {
+namespace {
+
+bool anyBufferPlays(MixerEngine& e) {
+    for (const auto* slots : {&e.waveBuffers, &e.voiceBuffers})
+        for (const SoundBufferPtr& b : *slots) {
+            uint32_t status = 0;
+            if (b && succeeded(b->getStatus(status)) && (status & BufferStatus::Playing)) return true;
+        }
+    return false;
+}
+
+TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
+    SongRig rig(0);
+    ToneSpec spec;
+    spec.looped = 1;
+    spec.loopEnd = 4409;
+    addTone(rig.e().bank, "tone", spec);
+    MidiWriter w(0, 96);
+    w.track().noteOn(0, 0, 60, 100).noteOn(0, 1, 64, 100).endOfTrack(192);
+    ASSERT_EQ(rig.load(w), SongLoadResult::Loaded);
+    MixerEngine& e = rig.e();
+    ASSERT_EQ(play(e), 1);
+    rig.advance(100000);
+    ASSERT_TRUE(anyBufferPlays(e));
+
+    pause(e);
+    EXPECT_FALSE(anyBufferPlays(e));
+    EXPECT_EQ(rig.clock().liveTimers(), 0u);
+    resume(e);
+    EXPECT_TRUE(anyBufferPlays(e));
+    uint32_t status = 0;
+    e.waveBuffers[0]->getStatus(status);
+    EXPECT_TRUE(status & BufferStatus::Looping);
+
+    // Stop silences the hardware mixer too: a looped note would sound on.
+    stop(e);
+    EXPECT_FALSE(anyBufferPlays(e));
+    EXPECT_EQ(rig.status(), TransportStatus::Idle);
+}
+
+}  // namespace
+}  // namespace tonvero::test

@@ -117,29 +117,33 @@ int main(int argc, char** argv) {
     play(engine);
 
     const bool live = isatty(STDOUT_FILENO) != 0;
-    std::string last;
+    std::string shown;
+    std::string line;
     for (;;) {
         TransportStatus status;
-        std::string line;
         {
             EngineLock lock(engine.mutex);
             status = transportStatus(engine);
-            line = formatSongPosition(songPositionSeconds(engine), songLengthSeconds(engine));
+            const double length = songLengthSeconds(engine);
+            // Once the song has played out it stands at its end.
+            line = formatSongPosition(status == TransportStatus::Idle ? length : songPositionSeconds(engine), length);
         }
-        if (live && line != last) {
+        if (live && line != shown) {
             std::printf("\r%s ", line.c_str());
             std::fflush(stdout);
-            last = line;
+            shown = line;
         }
         if (status == TransportStatus::Idle || interrupted.load()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     stop(engine);
     if (interrupted.load()) {
-        std::printf("%sstopped at %s\n", live ? "\n" : "", last.empty() ? "the start" : last.c_str());
+        std::printf("%sstopped at %s\n", live ? "\n" : "", line.c_str());
         return kExitInterrupted;
     }
-    if (live) std::printf("\n");
-    else std::printf("%s\n", formatSongPosition(songLengthSeconds(engine), songLengthSeconds(engine)).c_str());
+    if (live)
+        std::printf("\n");
+    else
+        std::printf("%s\n", line.c_str());
     return kExitOk;
 }

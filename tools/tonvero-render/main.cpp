@@ -9,6 +9,7 @@
 #include "render/DefaultPatchmap.h"
 #include "render/SongRenderer.h"
 #include "render/SongTimeText.h"
+#include "song/Transport.h"
 
 #include <unistd.h>
 
@@ -31,6 +32,10 @@ constexpr int kExitUsage = 2;       // a wrong option or argument
 constexpr int kExitBadSong = 3;     // the song cannot be read
 constexpr int kExitBadBank = 4;     // the Patchmap cannot be read
 constexpr int kExitInterrupted = 130;
+
+// A song whose tempo map makes it last longer than this is damaged, not
+// music: rendering it would fill the disk.
+constexpr double kMaxSongSeconds = 12 * 3600.0;
 
 const char* const kUsage =
     "usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer software|primary|hardware] [--rate HZ]\n"
@@ -161,6 +166,16 @@ int main(int argc, char** argv) {
     if (loaded != SongLoadResult::Loaded) {
         std::fprintf(stderr, "tonvero-render: cannot read the song \"%s\": %s\n", options.song.c_str(),
                      songLoadResultText(loaded));
+        return kExitBadSong;
+    }
+    double songSeconds = 0;
+    {
+        EngineLock lock(renderer.engine().mutex);
+        songSeconds = songLengthSeconds(renderer.engine());
+    }
+    if (songSeconds > kMaxSongSeconds) {
+        std::fprintf(stderr, "tonvero-render: the song \"%s\" would last %s: it is damaged, or not meant to be rendered\n",
+                     options.song.c_str(), formatSongTime(songSeconds).c_str());
         return kExitBadSong;
     }
 
