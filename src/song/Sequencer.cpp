@@ -169,7 +169,20 @@ void sequencerTick(MixerEngine& engine) {
     bool pitchDirty = false;
     // The batch size is read again before every step: a tempo event inside
     // the batch changes how many steps this call makes.
-    for (int32_t step = 0; step < engine.ticksPerTimerEvent; ++step) {
+    for (int32_t step = 0; step < engine.ticksPerTimerEvent;) {
+        // Ticks at which no track has an event pass in one go.
+        uint32_t untilDue = UINT32_MAX;
+        for (int32_t t = 0; t < engine.tracks.size(); ++t) {
+            const Track& track = *engine.tracks.at(t);
+            if (!track.ended)
+                untilDue = std::min(untilDue, static_cast<uint32_t>(track.nextEventTick) - engine.currentTick);
+        }
+        if (untilDue > 0) {
+            const uint32_t jump = std::min(untilDue, static_cast<uint32_t>(engine.ticksPerTimerEvent - step));
+            engine.currentTick += jump;
+            step += static_cast<int32_t>(jump);
+            continue;
+        }
         for (int32_t t = 0; t < engine.tracks.size(); ++t) {
             Track& track = *engine.tracks.at(t);
             if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
@@ -183,6 +196,7 @@ void sequencerTick(MixerEngine& engine) {
             if (track.ended && engine.playing && allTracksEnded(engine)) endSong(engine);
         }
         ++engine.currentTick;
+        ++step;
     }
     // A song with no tracks, or whose tracks were all empty, ends here.
     if (engine.playing && allTracksEnded(engine)) endSong(engine);
