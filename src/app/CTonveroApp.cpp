@@ -70,7 +70,8 @@ bool CTonveroApp::initInstance() {
 
     // The default bank; when it is missing the program runs with an empty one
     // and Save does nothing until Save As names a file.
-    const std::string defaultBank = findDefaultPatchmap(options_.argv0);
+    const std::string defaultBank =
+        options_.defaultPatchmap.empty() ? findDefaultPatchmap(options_.argv0) : options_.defaultPatchmap;
     Bank loaded;
     if (loadPatchmap(loaded, defaultBank) == LoadOk) {
         EngineLock lock(theEngine->mutex);

@@ -22,6 +22,9 @@ struct AppOptions {
     std::string audio;       // backend name; empty: TONVERO_AUDIO, else portaudio
     QStringList files;       // songs and Patchmaps named on the command line
     std::string argv0;       // where the program runs from (to find its data directory)
+    // The default bank's file; empty: "gmpatch.map" in the working directory,
+    // else in the program's data directory.
+    std::string defaultPatchmap;
     // Tests run the application on the offline device and virtual clock.
     SoundDeviceFactory deviceFactory;
     TimerService* timers = nullptr;

@@ -1,6 +1,7 @@
 #include "app/CTonveroView.h"
 
 #include "app/AppGlobals.h"
+#include "editor/CInstrumentEditorDlg.h"
 #include "engine/MixerEngine.h"
 
 #include <QFontDatabase>
@@ -53,6 +54,6 @@ void CTonveroView::paintEvent(QPaintEvent*) {
 
 namespace tonvero {
 
-void CTonveroView::onInstrumentEditor() {}
+void CTonveroView::onInstrumentEditor() { runInstrumentEditor(nullptr); }
 
 }  // namespace tonvero

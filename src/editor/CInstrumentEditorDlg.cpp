@@ -107,7 +107,7 @@ QString nameOf(const std::string& name) { return QString::fromStdString(name); }
 void runInstrumentEditor(QWidget* parent) {
     if (!theEngine) return;
     CInstrumentEditorDlg dialog(parent);
-    dialog.exec();
+    prompter().runModal(dialog);
 }
 
 CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {

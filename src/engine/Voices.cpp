@@ -3,6 +3,8 @@
 
 #include "engine/MixerEngine.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace tonvero {
@@ -99,7 +101,9 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     v.key = key;
     v.channel = channel;
     v.velocity = velocity;
-    v.pitchOffset = key - zone->basicNote;
+    // A basic note from a damaged bank may lie anywhere in 32 bits; keep the
+    // distance in range (anything past 1000 semitones is silent or inaudible alike).
+    v.pitchOffset = static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000));
     v.startTick = currentTick;
     v.active = 1;
     v.wave = zone->wave.get();

@@ -18,6 +18,7 @@
 #include "support/WavWriter.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
@@ -87,6 +88,7 @@ private:
         options.deviceFactory = audio_->deviceFactory();
         options.timers = &audio_->timers();
         options.showWindow = false;
+        options.defaultPatchmap = "gmpatch.map";  // the working directory only, not the build's bank
         options.files = files;
         app_ = std::make_unique<CTonveroApp>(options);
         return app_->initInstance();
@@ -386,6 +388,17 @@ private slots:
         QCOMPARE(options.audio, std::string("null"));
         QVERIFY(!parseCommandLine({QStringLiteral("tonvero"), QStringLiteral("--audio=loud")}, options, error));
         QVERIFY(error.contains(QStringLiteral("loud")));
+    }
+
+    void viewMenuOpensInstrumentEditor() {
+        QVERIFY(startApp(true));
+        QString title;
+        prompts_.answerDialog([&title](QDialog& dialog) {
+            title = dialog.windowTitle();
+            return int(QDialog::Rejected);
+        });
+        frame().action(command::InstrumentEditor)->trigger();
+        QCOMPARE(title, QStringLiteral("Instrument Editor"));
     }
 
     void shutdownKillsTimersAndReleasesOnce() {
