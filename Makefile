@@ -7,7 +7,9 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 BENCH_DIR := build/bench
 
-.PHONY: all setup build demo test bench clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all setup build demo test bench fuzz check-threads soak compare-players clean
 
 all: build
 
@@ -31,6 +33,25 @@ bench: setup
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTONVERO_TESTS=OFF -DTONVERO_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# Each libFuzzer target for FUZZ_SECONDS (clang from Debian's packages).
+fuzz: setup
+	@scripts/bootstrap fuzz
+	@fuzz/run $(FUZZ_SECONDS)
+
+# The engine under ThreadSanitizer: real timers, the null backend, the user
+# interface's calls in a seeded random order.
+check-threads: setup
+	@scripts/check-threads
+
+# Real-time soak of tonvero-play on the null backend (ten minutes of music).
+soak: build
+	@bench/soak $(RELEASE_DIR)
+
+# Render times against fluidsynth and timidity with the same SoundFont.
+compare-players: build
+	@scripts/bootstrap peers
+	@bench/compare-players $(RELEASE_DIR)
 
 clean:
 	rm -rf build
