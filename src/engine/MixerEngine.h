@@ -118,7 +118,8 @@ public:
     // Cuts every MixerVoice and fills the mixing buffer with silence.
     // Either thread, mutex held.
     void silenceAll();
-    // Keeps the mixing buffer written writeAheadBytes past the play cursor.
+    // Keeps the mixing buffer written writeAheadBytes past the play cursor;
+    // counts an underrun when the cursor has overtaken the written sound.
     // Timer thread (mixerTimerProc) or startOutput; mutex held.
     void mixerTick();
     // Mixes every active MixerVoice into `bytes` bytes (whole 4-byte stereo
@@ -208,6 +209,11 @@ public:
     // end-of-song state (kept by song/). Mutex held.
     SongTiming songTiming;
     PlaybackState playback;
+
+    // Software mixer: how many ticks found the play cursor past everything
+    // written (the device had played stale sound; writing started again at
+    // the cursor), since the engine was made. Mutex held.
+    uint64_t underruns = 0;
 
 private:
     uint32_t takeSoundSerial();

@@ -119,6 +119,7 @@ void MixerEngine::mixerTick() {
     uint32_t length = target > writePos ? target - writePos : mixBufferBytes - writePos + target;
     if (length > writeAheadBytes) {
         // The cursor has overtaken what was written: start again at the cursor.
+        ++underruns;
         length = writeAheadBytes;
         writePos = cursor;
     }

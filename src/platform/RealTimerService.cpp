@@ -1,5 +1,6 @@
 #include "platform/RealTimerService.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -29,6 +30,7 @@ struct RealTimerService::Impl {
         uint64_t skipped = 0;
         uint64_t totalLateMicros = 0;
         uint64_t worstLateMicros = 0;
+        LatenessHistogram histogram;
     };
 
     mutable std::mutex mutex;
@@ -41,6 +43,7 @@ struct RealTimerService::Impl {
     std::thread thread;
 
     void run();
+    static TimerLateness latenessOf(const Timer& timer);
 };
 
 void RealTimerService::Impl::run() {
@@ -79,6 +82,7 @@ void RealTimerService::Impl::run() {
         due->totalLateMicros += late;
         if (late > due->worstLateMicros)
             due->worstLateMicros = late;
+        due->histogram.add(late);
         due->deadline += due->period;
 
         running = dueId;
@@ -127,7 +131,9 @@ TimerId RealTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callb
     return id;
 }
 
-bool RealTimerService::kill(TimerId id) {
+bool RealTimerService::kill(TimerId id) { return kill(id, nullptr); }
+
+bool RealTimerService::kill(TimerId id, TimerLateness* lastLateness) {
     std::shared_ptr<Impl::Timer> killed;  // destroyed after the lock is released
     std::unique_lock<std::mutex> lock(impl_->mutex);
     auto it = impl_->timers.find(id);
@@ -135,6 +141,10 @@ bool RealTimerService::kill(TimerId id) {
         return false;
     killed = std::move(it->second);
     impl_->timers.erase(it);
+    // Out of the table it fires no more: its lateness is final. (A callback
+    // still running was counted when it started.)
+    if (lastLateness)
+        *lastLateness = Impl::latenessOf(*killed);
     // From another thread, wait until a running callback of this timer has
     // returned; on the timer thread that callback is our caller.
     if (!onTimerThread())
@@ -148,19 +158,38 @@ uint64_t RealTimerService::nowMicros() const { return microsSince(Clock::time_po
 
 bool RealTimerService::onTimerThread() const { return std::this_thread::get_id() == impl_->thread.get_id(); }
 
-TimerLateness RealTimerService::lateness(TimerId id) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
+TimerLateness RealTimerService::Impl::latenessOf(const Timer& timer) {
     TimerLateness result;
-    auto it = impl_->timers.find(id);
-    if (it == impl_->timers.end())
-        return result;
-    const Impl::Timer& timer = *it->second;
     result.events = timer.events;
     result.worstMicros = timer.worstLateMicros;
     result.skipped = timer.skipped;
     if (timer.events > 0)
         result.meanMicros = static_cast<double>(timer.totalLateMicros) / static_cast<double>(timer.events);
+    result.histogram = timer.histogram;
     return result;
+}
+
+TimerLateness RealTimerService::lateness(TimerId id) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    auto it = impl_->timers.find(id);
+    if (it == impl_->timers.end())
+        return TimerLateness{};
+    return Impl::latenessOf(*it->second);
+}
+
+uint64_t TimerLateness::percentileMicros(double percent) const {
+    return std::min(histogram.percentile(percent), worstMicros);
+}
+
+void TimerLateness::merge(const TimerLateness& other) {
+    const uint64_t total = events + other.events;
+    if (total > 0)
+        meanMicros = (meanMicros * static_cast<double>(events) + other.meanMicros * static_cast<double>(other.events)) /
+                     static_cast<double>(total);
+    events = total;
+    worstMicros = std::max(worstMicros, other.worstMicros);
+    skipped += other.skipped;
+    histogram.merge(other.histogram);
 }
 
 TimerService& realTimerService() {

@@ -12,6 +12,7 @@
 // Callbacks run with the service's own mutex released. The service must not
 // be destroyed from one of its callbacks.
 
+#include "platform/LatenessHistogram.h"
 #include "platform/TimerService.h"
 
 #include <memory>
@@ -25,6 +26,13 @@ struct TimerLateness {
     double meanMicros = 0;
     uint64_t worstMicros = 0;
     uint64_t skipped = 0;  // events dropped for being more than a period late
+    LatenessHistogram histogram;  // every event's lateness
+
+    // The lateness `percent` % of the events did not exceed (see
+    // LatenessHistogram::percentile), never more than the worst.
+    uint64_t percentileMicros(double percent) const;
+    // Adds another timer's events (for the lateness of several timers together).
+    void merge(const TimerLateness& other);
 };
 
 class RealTimerService final : public TimerService {
@@ -34,6 +42,9 @@ public:
 
     TimerId setPeriodic(uint64_t periodMicros, TimerCallback callback) override;
     bool kill(TimerId id) override;
+    // Kills as kill(id) does and, when it killed a timer, stores its lateness
+    // up to its last event in `*lastLateness` (if not null).
+    bool kill(TimerId id, TimerLateness* lastLateness);
     uint64_t nowMicros() const override;
     bool onTimerThread() const override;
 

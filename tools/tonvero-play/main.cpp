@@ -1,22 +1,32 @@
 // tonvero-play: plays a Standard MIDI File through the Tonvero engine in real
-// time, showing the position on one line, until the song ends or Ctrl+C.
+// time, showing the position on one line, until the song ends or Ctrl+C;
+// optionally again and again (--loop), for a given time (--seconds), with a
+// report on how the real-time parts kept up (--stats).
 //
 //   tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]
+//                [--loop] [--seconds N] [--stats]
+
+#include "EngineTimerLateness.h"
 
 #include "bank/Patchmap.h"
 #include "engine/MixerEngine.h"
 #include "platform/AudioBackend.h"
+#include "platform/RealTimerService.h"
 #include "render/DefaultPatchmap.h"
 #include "render/SongTimeText.h"
 #include "song/SongLoader.h"
 #include "song/Transport.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -31,8 +41,12 @@ constexpr int kExitBadSong = 3;
 constexpr int kExitBadBank = 4;
 constexpr int kExitInterrupted = 130;
 
+// The longest --seconds: 31 days.
+constexpr double kMaxSeconds = 31.0 * 24 * 3600;
+
 const char* const kUsage =
     "usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]\n"
+    "                    [--loop] [--seconds N] [--stats]\n"
     "\n"
     "Plays SONG.mid through the Tonvero engine; Ctrl+C stops it.\n"
     "\n"
@@ -40,10 +54,21 @@ const char* const kUsage =
     "                     real time); TONVERO_AUDIO sets the default\n"
     "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
     "                     directory, else in the program's data directory)\n"
+    "  --loop             play the song again from its start each time it ends,\n"
+    "                     until Ctrl+C or the --seconds limit\n"
+    "  --seconds N        stop after N seconds of wall-clock time from the start of\n"
+    "                     playing (N > 0, fractions allowed)\n"
+    "  --stats            at the end, report on stderr the wall time, the CPU time\n"
+    "                     as a share of one core, the peak memory, how late the\n"
+    "                     mixer and sequencer timers fired (mean, 99th percentile,\n"
+    "                     worst, in microseconds; events skipped) and the underruns\n"
+    "                     (mixer ticks that found the play cursor past the sound\n"
+    "                     written ahead of it)\n"
     "  -h, --help         this text\n"
     "\n"
-    "Exit codes: 0 played to the end, 1 no audio output, 2 wrong usage,\n"
-    "3 the song cannot be read, 4 the Patchmap cannot be read, 130 stopped by Ctrl+C.\n";
+    "Exit codes: 0 played to the end, or until the --seconds limit, 1 no audio\n"
+    "output, 2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
+    "130 stopped by Ctrl+C.\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -54,12 +79,67 @@ int usageError(const std::string& text) {
     return kExitUsage;
 }
 
+// A --seconds value: a finite number in (0, kMaxSeconds], the whole text.
+bool parseSeconds(const std::string& text, double& seconds) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == nullptr || *end != '\0' || !std::isfinite(value) || value <= 0 || value > kMaxSeconds) return false;
+    seconds = value;
+    return true;
+}
+
+double secondsOf(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+// What --stats reports, gathered while playing.
+struct PlayStats {
+    double wallSeconds = 0;
+    double userSeconds = 0;
+    double systemSeconds = 0;
+    long peakKilobytes = 0;
+    int plays = 0;          // times the song was started
+    int playedOut = 0;      // times it played to its end
+    double musicSeconds = 0;  // song time played
+    NoteCounts notes;
+    TimerLateness mixer;
+    TimerLateness sequencer;
+    uint64_t underruns = 0;
+};
+
+void printLateness(const char* what, const TimerLateness& late) {
+    std::fprintf(stderr, "  %-16s %llu events late by mean %.0f us, p99 %llu us, worst %llu us; %llu skipped\n", what,
+                 static_cast<unsigned long long>(late.events), late.meanMicros,
+                 static_cast<unsigned long long>(late.percentileMicros(99)),
+                 static_cast<unsigned long long>(late.worstMicros), static_cast<unsigned long long>(late.skipped));
+}
+
+void printStats(const PlayStats& stats) {
+    const double cpu = stats.userSeconds + stats.systemSeconds;
+    std::fprintf(stderr,
+                 "tonvero-play stats: %.1f s of wall time, %.1f s of music, the song started %d times "
+                 "(%d played to the end), %lld notes\n",
+                 stats.wallSeconds, stats.musicSeconds, stats.plays, stats.playedOut,
+                 static_cast<long long>(stats.notes.played));
+    std::fprintf(stderr,
+                 "  cpu time         %.2f s (user %.2f s + system %.2f s), %.2f %% of one core; peak memory %.1f MB\n",
+                 cpu, stats.userSeconds, stats.systemSeconds,
+                 stats.wallSeconds > 0 ? 100.0 * cpu / stats.wallSeconds : 0.0,
+                 static_cast<double>(stats.peakKilobytes) / 1024.0);
+    printLateness("mixer tick", stats.mixer);
+    printLateness("sequencer timer", stats.sequencer);
+    std::fprintf(stderr, "  underruns        %llu (mixer ticks that found the play cursor past the written sound)\n",
+                 static_cast<unsigned long long>(stats.underruns));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string song;
     std::string audio;
     std::string patchmap;
+    bool loop = false;
+    bool wantStats = false;
+    double limitSeconds = 0;  // 0: no limit
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -73,6 +153,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--patchmap") {
             if (i + 1 >= argc) return usageError("--patchmap needs a file name");
             patchmap = argv[++i];
+        } else if (arg == "--loop") {
+            loop = true;
+        } else if (arg == "--stats") {
+            wantStats = true;
+        } else if (arg == "--seconds") {
+            if (i + 1 >= argc) return usageError("--seconds needs a number of seconds");
+            const std::string value = argv[++i];
+            if (!parseSeconds(value, limitSeconds))
+                return usageError("--seconds takes a number above 0 and at most 31 days' worth, not \"" + value + "\"");
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return usageError("unknown option " + arg);
         } else if (song.empty()) {
@@ -87,7 +176,11 @@ int main(int argc, char** argv) {
         return usageError("TONVERO_AUDIO names \"" + backend + "\"; tonvero-play plays through portaudio or null");
     if (patchmap.empty()) patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
 
-    MixerEngine engine(1, 0, 44100, backendDeviceFactory(backend));
+    // The timers outlive the engine, which runs on them.
+    RealTimerService realTimers;
+    EngineTimerLateness timers(realTimers);
+    MixerEngine engine(1, 0, 44100, backendDeviceFactory(backend), &timers);
+    timers.watch(engine);
     {
         EngineLock lock(engine.mutex);
         std::string error;
@@ -114,36 +207,93 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    rusage usageAtStart{};
+    getrusage(RUSAGE_SELF, &usageAtStart);
     play(engine);
 
+    PlayStats stats;
+    stats.plays = 1;
+    auto addNotes = [&stats](const NoteCounts& counts) {
+        stats.notes.played += counts.played;
+        stats.notes.withoutInstrument += counts.withoutInstrument;
+        stats.notes.withoutZone += counts.withoutZone;
+    };
     const bool live = isatty(STDOUT_FILENO) != 0;
     std::string shown;
     std::string line;
+    bool timeUp = false;
     for (;;) {
-        TransportStatus status;
+        bool ended = false;
         {
             EngineLock lock(engine.mutex);
-            status = transportStatus(engine);
+            ended = transportStatus(engine) == TransportStatus::Idle;
             const double length = songLengthSeconds(engine);
             // Once the song has played out it stands at its end.
-            line = formatSongPosition(status == TransportStatus::Idle ? length : songPositionSeconds(engine), length);
+            line = formatSongPosition(ended ? length : songPositionSeconds(engine), length);
+            if (ended) {
+                addNotes(noteCounts(engine));
+                ++stats.playedOut;
+                stats.musicSeconds += length;
+            }
         }
+        if (loop) line += " (play " + std::to_string(stats.plays) + ")";
         if (live && line != shown) {
             std::printf("\r%s ", line.c_str());
             std::fflush(stdout);
             shown = line;
         }
-        if (status == TransportStatus::Idle || interrupted.load()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (interrupted.load() || (ended && !loop)) break;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+        if (limitSeconds > 0 && elapsed >= limitSeconds) {
+            timeUp = true;
+            break;
+        }
+        if (ended) {
+            play(engine);
+            ++stats.plays;
+            continue;
+        }
+        auto nap = std::chrono::milliseconds(100);
+        if (limitSeconds > 0)
+            nap = std::min(nap, std::chrono::ceil<std::chrono::milliseconds>(
+                                    std::chrono::duration<double>(limitSeconds - elapsed)));
+        std::this_thread::sleep_for(nap);
+    }
+    if (stats.plays > stats.playedOut) {
+        // Stopped in the middle: what this play has sounded so far.
+        EngineLock lock(engine.mutex);
+        addNotes(noteCounts(engine));
+        stats.musicSeconds += songPositionSeconds(engine);
     }
     stop(engine);
-    if (interrupted.load()) {
-        std::printf("%sstopped at %s\n", live ? "\n" : "", line.c_str());
-        return kExitInterrupted;
+
+    if (wantStats) {
+        stats.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        stats.userSeconds = secondsOf(usage.ru_utime) - secondsOf(usageAtStart.ru_utime);
+        stats.systemSeconds = secondsOf(usage.ru_stime) - secondsOf(usageAtStart.ru_stime);
+        stats.peakKilobytes = usage.ru_maxrss;
+        // stop() has killed every timer: their figures are whole.
+        stats.mixer = timers.mixer();
+        stats.sequencer = timers.sequencer();
+        {
+            EngineLock lock(engine.mutex);
+            stats.underruns = engine.underruns;
+        }
     }
-    if (live)
+
+    if (interrupted.load() || timeUp) {
+        std::printf("%sstopped at %s%s\n", live ? "\n" : "", line.c_str(),
+                    timeUp ? " (the --seconds limit)" : "");
+    } else if (live) {
         std::printf("\n");
-    else
+    } else {
         std::printf("%s\n", line.c_str());
-    return kExitOk;
+    }
+    std::fflush(stdout);
+    if (wantStats) printStats(stats);
+    return interrupted.load() ? kExitInterrupted : kExitOk;
 }
