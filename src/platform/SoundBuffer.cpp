@@ -4,7 +4,10 @@
 #include "platform/SoundBufferState.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <mutex>
+#include <new>
 
 namespace tonvero {
 
@@ -84,42 +87,85 @@ SoundResult SoundBuffer::setCurrentPosition(uint32_t bytes) {
 
 SoundResult SoundBuffer::lock(uint32_t offset, uint32_t bytes, LockedRegions& regions, uint32_t flags) {
     regions = LockedRegions{};
-    Guard lock(core_->mutex());
-    State& s = *state_;
-    if (s.lost)
-        return SoundResult::BufferLost;
-    // Writing the primary buffer is meaningful only when the program mixes into it.
-    if (s.primary && core_->level != CooperativeLevel::WritePrimary)
-        return SoundResult::InvalidParam;
-    const uint32_t size = s.bytes();
-    if (flags & LockFlags::EntireBuffer) {
-        offset = 0;
-        bytes = size;
-    } else {
-        if (flags & LockFlags::FromWriteCursor)
-            offset = s.playCursorBytes();
-        if (offset >= size || bytes == 0 || bytes > size)
-            return SoundResult::InvalidParam;
+    // A playing buffer's staging area is allocated outside the device's
+    // critical section, which the audio thread waits on; then the lock is tried again.
+    std::vector<uint8_t> spare;
+    for (;;) {
+        uint32_t needed = 0;
+        {
+            Guard lock(core_->mutex());
+            State& s = *state_;
+            if (s.lost)
+                return SoundResult::BufferLost;
+            // Writing the primary buffer is meaningful only when the program mixes into it.
+            if (s.primary && core_->level != CooperativeLevel::WritePrimary)
+                return SoundResult::InvalidParam;
+            const uint32_t size = s.bytes();
+            uint32_t from = offset;
+            uint32_t count = bytes;
+            if (flags & LockFlags::EntireBuffer) {
+                from = 0;
+                count = size;
+            } else {
+                if (flags & LockFlags::FromWriteCursor)
+                    from = s.playCursorBytes();
+                if (from >= size || count == 0 || count > size)
+                    return SoundResult::InvalidParam;
+            }
+            const uint32_t firstBytes = std::min(count, size - from);
+            const uint32_t secondBytes = count - firstBytes;
+            uint8_t* base = s.data->data();
+            if (s.playing) {
+                if (s.staging.size() != size && spare.size() == size)
+                    s.staging.swap(spare);
+                if (s.staging.size() == size) {
+                    // The copy starts as the samples are, as a lock's regions do.
+                    std::memcpy(s.staging.data() + from, base + from, firstBytes);
+                    std::memcpy(s.staging.data(), base, secondBytes);
+                    base = s.staging.data();
+                } else {
+                    needed = size;
+                }
+            }
+            if (needed == 0) {
+                regions.first = base + from;
+                regions.firstBytes = firstBytes;
+                if (secondBytes > 0) {
+                    regions.second = base;
+                    regions.secondBytes = secondBytes;
+                }
+                return SoundResult::Ok;
+            }
+        }
+        try {
+            spare.assign(needed, uint8_t{0});
+        } catch (const std::bad_alloc&) {
+            return SoundResult::OutOfMemory;
+        }
     }
-    uint8_t* base = s.data->data();
-    regions.first = base + offset;
-    regions.firstBytes = std::min(bytes, size - offset);
-    if (bytes > regions.firstBytes) {
-        regions.second = base;
-        regions.secondBytes = bytes - regions.firstBytes;
-    }
-    return SoundResult::Ok;
 }
 
 SoundResult SoundBuffer::unlock(const LockedRegions& regions) {
     Guard lock(core_->mutex());
-    const uint8_t* base = state_->data->data();
-    const uint8_t* end = base + state_->bytes();
+    State& s = *state_;
+    const uint32_t size = s.bytes();
+    uint8_t* const samples = s.data->data();
+    // The regions lie in the samples, or in the staging area of a lock on a playing buffer.
+    const std::less_equal<const uint8_t*> notAfter;
+    const bool staged = s.staging.size() == size && regions.first != nullptr &&
+                        notAfter(s.staging.data(), regions.first) && !notAfter(s.staging.data() + size, regions.first);
+    const uint8_t* base = staged ? s.staging.data() : samples;
+    const uint8_t* end = base + size;
     if (regions.first == nullptr || regions.first < base || regions.first >= end ||
         regions.firstBytes > static_cast<size_t>(end - regions.first))
         return SoundResult::InvalidParam;
-    if (regions.second != nullptr && (regions.second != base || regions.secondBytes > state_->bytes()))
+    if (regions.second != nullptr && (regions.second != base || regions.secondBytes > size))
         return SoundResult::InvalidParam;
+    if (staged) {
+        std::memcpy(samples + (regions.first - base), regions.first, regions.firstBytes);
+        if (regions.second != nullptr)
+            std::memcpy(samples, regions.second, regions.secondBytes);
+    }
     return SoundResult::Ok;
 }
 

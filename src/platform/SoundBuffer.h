@@ -49,9 +49,15 @@ public:
 
     // Hands out `bytes` bytes from `offset` (wrapping at the end into a second
     // region at the start), or the whole buffer with LockFlags::EntireBuffer.
-    // Fails on a lost buffer or a size beyond the buffer.
+    // Fails on a lost buffer or a size beyond the buffer. The regions hold
+    // the buffer's bytes as they are. On a stopped buffer they are the
+    // samples themselves; on a playing one they are a copy, which the device
+    // keeps playing from the samples until unlock, so a buffer that plays can
+    // be written while the audio thread reads it. (Start a buffer only after
+    // unlocking it.)
     SoundResult lock(uint32_t offset, uint32_t bytes, LockedRegions& regions, uint32_t flags = 0);
-    // Ends a lock; the regions' byte counts say how much was written.
+    // Ends a lock; the regions' byte counts say how much was written (from a
+    // playing buffer's lock, those bytes reach the samples now).
     SoundResult unlock(const LockedRegions& regions);
 
     // Starts playing from the play cursor: with PlayFlags::Looping the whole

@@ -1,8 +1,11 @@
 #pragma once
 // The state behind one SoundBuffer, shared by the buffer's methods and the
 // device's mixer. Every field is read and written only under the device
-// mutex (DeviceCore::mutex()); the sample bytes themselves are also written by
-// whoever holds a lock on the buffer, as on a real device.
+// mutex (DeviceCore::mutex()). The sample bytes themselves are also written by
+// whoever holds a lock on a stopped buffer (the mixer does not read a stopped
+// buffer); a lock on a playing buffer hands out `staging` instead, and unlock
+// copies what was written into the samples under the device mutex, so the
+// audio thread never reads bytes while another thread writes them.
 
 #include "platform/SoundBuffer.h"
 #include "platform/SoundTypes.h"
@@ -27,6 +30,10 @@ struct SoundBuffer::State {
     int32_t pan = 0;
     float leftGain = 1.0f;  // linear factors from volume and pan
     float rightGain = 1.0f;
+
+    // Where a lock on a playing buffer is written (the size of `data` once
+    // made, on the first such lock; empty before).
+    std::vector<uint8_t> staging;
 
     uint64_t position = 0;  // play cursor in frames, 16.16 fixed point
     bool playing = false;
