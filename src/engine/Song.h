@@ -67,8 +67,9 @@ struct SongTiming {
     double lengthSeconds = 0;          // song time of endTick
 };
 
-// How many note-ons the sequencer sent since play, and how many of them
-// found no Instrument for their program or no Zone for their key.
+// The note-ons the sequencer sent since play, in three counts: those that
+// found an Instrument and a Zone (played), and those that found no
+// Instrument for their program or no Zone for their key.
 struct NoteCounts {
     int64_t played = 0;
     int64_t withoutInstrument = 0;

@@ -40,7 +40,7 @@ struct RenderReport {
     uint64_t frames = 0;         // frames handed to the sink
     int32_t peak = 0;            // largest sample magnitude, 0..32768
     double songSeconds = 0;      // the song's length by its tempo map
-    NoteCounts notes;            // note-ons sent, and those with no Instrument or Zone
+    NoteCounts notes;            // notes that sounded, and those with no Instrument or Zone
 };
 
 class SongRenderer {
