@@ -27,13 +27,13 @@ DialogUnits::DialogUnits(const QFont& font) {
 int DialogUnits::x(int units) const { return (units * baseX_ + 2) / 4; }
 int DialogUnits::y(int units) const { return (units * baseY_ + 4) / 8; }
 
-DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& spec) : units_(dialog.font()) {
-    dialog.setWindowTitle(spec.title);
-    dialog.setFixedSize(units_.x(spec.width), units_.y(spec.height));
+DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units_(dialog.font()) {
+    dialog.setWindowTitle(table.title);
+    dialog.setFixedSize(units_.x(table.width), units_.y(table.height));
 
     QButtonGroup* radioGroup = nullptr;
     QLabel* pendingLabel = nullptr;
-    for (const ControlSpec& c : spec.controls) {
+    for (const ControlSpec& c : table.controls) {
         QWidget* widget = nullptr;
         switch (c.kind) {
         case ControlKind::Label:

@@ -64,7 +64,7 @@ public:
     // Sets the dialog's title and fixed size and makes every control as a child.
     // Custom controls are left to the caller: `place` positions a widget made
     // for one.
-    DialogTemplate(QDialog& dialog, const DialogSpec& spec);
+    DialogTemplate(QDialog& dialog, const DialogSpec& table);
 
     // The control with this id (null if none). Labels have no id.
     QWidget* control(int id) const { return controls_.value(id, nullptr); }

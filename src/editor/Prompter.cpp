@@ -29,15 +29,15 @@ QString withoutDot(QString extension) {
     return extension;
 }
 
-QString runFileDialog(QWidget* owner, const FileDialogSpec& spec, bool save) {
+QString runFileDialog(QWidget* owner, const FileDialogSpec& request, bool save) {
     QFileDialog dialog(owner);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilter(qtNameFilter(spec.filter));
-    dialog.setDefaultSuffix(withoutDot(spec.defaultExtension));
+    dialog.setNameFilter(qtNameFilter(request.filter));
+    dialog.setDefaultSuffix(withoutDot(request.defaultExtension));
     // A wildcard initial name ("*.mid") only selects the filter; a real name is proposed.
-    if (!spec.initialName.isEmpty() && !spec.initialName.contains(QLatin1Char('*')))
-        dialog.selectFile(spec.initialName);
+    if (!request.initialName.isEmpty() && !request.initialName.contains(QLatin1Char('*')))
+        dialog.selectFile(request.initialName);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.front();
@@ -59,12 +59,12 @@ bool QtPrompter::confirm(QWidget* owner, const QString& text) {
 
 int Prompter::runModal(QDialog& dialog) { return dialog.exec(); }
 
-QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& spec) {
-    return runFileDialog(owner, spec, false);
+QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& request) {
+    return runFileDialog(owner, request, false);
 }
 
-QString QtPrompter::saveFile(QWidget* owner, const FileDialogSpec& spec) {
-    return runFileDialog(owner, spec, true);
+QString QtPrompter::saveFile(QWidget* owner, const FileDialogSpec& request) {
+    return runFileDialog(owner, request, true);
 }
 
 void ScriptedPrompter::notify(QWidget*, const QString& text) {
@@ -79,16 +79,16 @@ bool ScriptedPrompter::confirm(QWidget*, const QString& text) {
     return yes;
 }
 
-QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& spec) {
-    shown_.push_back({Shown::OpenDialog, spec.filter, spec.initialName});
+QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& request) {
+    shown_.push_back({Shown::OpenDialog, request.filter, request.initialName});
     if (files_.empty()) return {};
     QString path = files_.front();
     files_.pop_front();
     return path;
 }
 
-QString ScriptedPrompter::saveFile(QWidget*, const FileDialogSpec& spec) {
-    shown_.push_back({Shown::SaveDialog, spec.filter, spec.initialName});
+QString ScriptedPrompter::saveFile(QWidget*, const FileDialogSpec& request) {
+    shown_.push_back({Shown::SaveDialog, request.filter, request.initialName});
     if (files_.empty()) return {};
     QString path = files_.front();
     files_.pop_front();

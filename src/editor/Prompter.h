@@ -35,8 +35,8 @@ public:
     // A question: caption "Confirmation", question icon, Yes and No. True for Yes.
     virtual bool confirm(QWidget* owner, const QString& text) = 0;
     // The chosen path, or an empty string when the user cancels.
-    virtual QString openFile(QWidget* owner, const FileDialogSpec& spec) = 0;
-    virtual QString saveFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+    virtual QString openFile(QWidget* owner, const FileDialogSpec& request) = 0;
+    virtual QString saveFile(QWidget* owner, const FileDialogSpec& request) = 0;
     // Runs one of the application's own modal dialogs (a name dialog, the
     // Loop Point Editor) and returns its result (QDialog::Accepted or
     // Rejected). The real prompter runs its modal loop.
@@ -48,8 +48,8 @@ class QtPrompter final : public Prompter {
 public:
     void notify(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
-    QString openFile(QWidget* owner, const FileDialogSpec& spec) override;
-    QString saveFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString openFile(QWidget* owner, const FileDialogSpec& request) override;
+    QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
 };
 
 // Answers from a script, and a record of everything asked: for tests.
@@ -63,8 +63,8 @@ public:
 
     void notify(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
-    QString openFile(QWidget* owner, const FileDialogSpec& spec) override;
-    QString saveFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString openFile(QWidget* owner, const FileDialogSpec& request) override;
+    QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
     // Hands the dialog, made and ready but not shown, to the next queued
     // handler, which works it as a user would (it may show it, set its
     // controls, click its buttons) and returns its result; with no handler

@@ -54,15 +54,15 @@ public:
     }
 
     // A Zone over keys `from`..`to` with basic note `basicNote` playing a new Wave.
-    static Zone& zone(Instrument& inst, WaveSpec spec, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127) {
+    static Zone& zone(Instrument& inst, WaveSpec shape, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127) {
         auto wave = std::make_unique<Wave>();
-        wave->setSamples(std::move(spec.samples));
-        wave->frequency = spec.frequency;
+        wave->setSamples(std::move(shape.samples));
+        wave->frequency = shape.frequency;
         wave->updateFormat();
-        wave->looped = spec.looped;
-        wave->loopBegin = spec.loopBegin;
-        wave->loopEnd = spec.loopEnd;
-        wave->holdPos = spec.holdPos;
+        wave->looped = shape.looped;
+        wave->loopBegin = shape.loopBegin;
+        wave->loopEnd = shape.loopEnd;
+        wave->holdPos = shape.holdPos;
         Zone& z = *Bank::addZone(inst, std::move(wave));
         z.basicNote = basicNote;
         z.rangeStart = from;

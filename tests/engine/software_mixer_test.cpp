@@ -41,7 +41,7 @@ protected:
         v.mixerVoice = e().startMixerVoice(v, frequency, pan, inst ? inst : &noFade());
         return v.mixerVoice;
     }
-    Wave* wave(WaveSpec spec) { return EngineRig::zone(noFade(), std::move(spec)).wave.get(); }
+    Wave* wave(WaveSpec shape) { return EngineRig::zone(noFade(), std::move(shape)).wave.get(); }
     Instrument& noFade() {
         if (!plain) plain = &rig.instrument("plain");
         return *plain;

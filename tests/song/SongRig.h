@@ -28,22 +28,22 @@ struct ToneSpec {
 };
 
 // Adds an Instrument with one Zone over every key (basic note 60) playing a
-// Wave made from `spec`; returns its slot.
-inline int32_t addTone(Bank& bank, const std::string& name, ToneSpec spec = {}) {
+// Wave made from `tone`; returns its slot.
+inline int32_t addTone(Bank& bank, const std::string& name, ToneSpec tone = {}) {
     const int32_t slot = bank.insertInstrument(name);
     Instrument& inst = *bank.instruments[static_cast<size_t>(slot)];
-    inst.loopFading = spec.loopFading;
-    inst.sustainFading = spec.sustainFading;
-    inst.cutoffFading = spec.cutoffFading;
+    inst.loopFading = tone.loopFading;
+    inst.sustainFading = tone.sustainFading;
+    inst.cutoffFading = tone.cutoffFading;
     auto wave = std::make_unique<Wave>();
     wave->name = name;
-    wave->setSamples(std::move(spec.samples));
-    wave->frequency = spec.frequency;
+    wave->setSamples(std::move(tone.samples));
+    wave->frequency = tone.frequency;
     wave->updateFormat();
-    wave->looped = spec.looped;
-    wave->loopBegin = spec.loopBegin;
-    wave->loopEnd = spec.loopEnd;
-    wave->holdPos = spec.holdPos;
+    wave->looped = tone.looped;
+    wave->loopBegin = tone.loopBegin;
+    wave->loopEnd = tone.loopEnd;
+    wave->holdPos = tone.holdPos;
     Zone* zone = Bank::addZone(inst, std::move(wave));
     zone->rangeStart = 0;
     zone->rangeEnd = 127;

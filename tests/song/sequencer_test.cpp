@@ -34,13 +34,13 @@ class Sequencer : public ::testing::Test {
 protected:
     void SetUp() override { addTone(rig.e().bank, "tone", looped()); }
     static ToneSpec looped() {
-        ToneSpec spec;
-        spec.looped = 1;
-        spec.loopBegin = 0;
-        spec.loopEnd = 4409;
-        spec.holdPos = 0;
-        spec.cutoffFading = 0x10000;
-        return spec;
+        ToneSpec tone;
+        tone.looped = 1;
+        tone.loopBegin = 0;
+        tone.loopEnd = 4409;
+        tone.holdPos = 0;
+        tone.cutoffFading = 0x10000;
+        return tone;
     }
     void start(const MidiWriter& w) {
         ASSERT_EQ(rig.load(w), SongLoadResult::Loaded);
@@ -336,10 +336,10 @@ TEST_F(Sequencer, PitchUpdateRetunesTheBentChannelsVoices) {
 
 TEST(SequencerHardware, PitchUpdateRetunesTheVoicesOwnBuffer) {
     SongRig rig(0);
-    ToneSpec spec;
-    spec.frequency = 22050;
-    spec.samples.assign(44100, 1000);
-    addTone(rig.e().bank, "tone", spec);
+    ToneSpec tone;
+    tone.frequency = 22050;
+    tone.samples.assign(44100, 1000);
+    addTone(rig.e().bank, "tone", tone);
     MidiWriter w(0, 96);
     w.track().noteOn(0, 0, 72, 100).pitchBend(10, 0, 0).endOfTrack(100);
     ASSERT_EQ(rig.load(w), SongLoadResult::Loaded);

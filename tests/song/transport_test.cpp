@@ -21,11 +21,11 @@ int soundingCount(const MixerEngine& e) {
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        ToneSpec spec;
-        spec.looped = 1;
-        spec.loopEnd = 4409;
-        spec.cutoffFading = 8 << 16;
-        addTone(rig.e().bank, "tone", spec);
+        ToneSpec tone;
+        tone.looped = 1;
+        tone.loopEnd = 4409;
+        tone.cutoffFading = 8 << 16;
+        addTone(rig.e().bank, "tone", tone);
         MidiWriter w(0, 96);
         w.track().noteOn(0, 0, 60, 100).noteOff(96, 0, 60).noteOn(0, 0, 62, 100).noteOff(96, 0, 62).endOfTrack(0);
         song = w.bytes();  // 1 s long
@@ -271,10 +271,10 @@ bool anyBufferPlays(MixerEngine& e) {
 
 TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
     SongRig rig(0);
-    ToneSpec spec;
-    spec.looped = 1;
-    spec.loopEnd = 4409;
-    addTone(rig.e().bank, "tone", spec);
+    ToneSpec tone;
+    tone.looped = 1;
+    tone.loopEnd = 4409;
+    addTone(rig.e().bank, "tone", tone);
     MidiWriter w(0, 96);
     w.track().noteOn(0, 0, 60, 100).noteOn(0, 1, 64, 100).endOfTrack(192);
     ASSERT_EQ(rig.load(w), SongLoadResult::Loaded);

@@ -207,16 +207,16 @@ void addInstrument(Bank& bank, const std::string& name, const std::vector<ZoneSp
     Instrument& instrument = *bank.instruments[static_cast<size_t>(slot)];
     instrument.loopFading = loopFading;
     instrument.cutoffFading = cutoffFading;
-    for (const ZoneSpec& spec : zones) {
-        auto wave = test::makeWave(spec.name, sawtooth(spec.count, spec.period, 8000), 22050);
-        wave->looped = spec.looped;
-        wave->loopBegin = static_cast<int32_t>(spec.count / 4);
-        wave->loopEnd = static_cast<int32_t>(spec.count - 1);
-        wave->holdPos = static_cast<int32_t>(spec.count / 2);
+    for (const ZoneSpec& made : zones) {
+        auto wave = test::makeWave(made.name, sawtooth(made.count, made.period, 8000), 22050);
+        wave->looped = made.looped;
+        wave->loopBegin = static_cast<int32_t>(made.count / 4);
+        wave->loopEnd = static_cast<int32_t>(made.count - 1);
+        wave->holdPos = static_cast<int32_t>(made.count / 2);
         Zone* zone = Bank::addZone(instrument, std::move(wave));
-        zone->rangeStart = spec.rangeStart;
-        zone->rangeEnd = spec.rangeEnd;
-        zone->basicNote = (spec.rangeStart + spec.rangeEnd) / 2;
+        zone->rangeStart = made.rangeStart;
+        zone->rangeEnd = made.rangeEnd;
+        zone->basicNote = (made.rangeStart + made.rangeEnd) / 2;
     }
 }
 
