@@ -13,6 +13,7 @@
 #include "song/Transport.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -31,6 +32,24 @@ namespace {
 
 constexpr int kRecentFileCount = 4;
 const char* const kRecentKey = "Recent File List/files";
+const char* const kMixerKey = "Options/mixer";
+
+struct MixerChoice {
+    MixerMode mode;
+    int command;
+    const char* text;
+    const char* prompt;
+};
+const MixerChoice kMixerChoices[] = {
+    {MixerMode::Studio, command::MixerStudio, "&Studio Mixer",
+     "Mix with the Studio mixer: exact timing, interpolation, General MIDI controllers, 256 voices\nStudio Mixer"},
+    {MixerMode::Software, command::MixerSoftware, "Software &Custom Mixer",
+     "Mix with the Software Custom Mixer on a buffer of its own\nSoftware Custom Mixer"},
+    {MixerMode::Primary, command::MixerPrimary, "Custom Mixer, Write&Primary Mode",
+     "Mix with the Software Custom Mixer writing the primary buffer\nWritePrimary Mode"},
+    {MixerMode::Hardware, command::MixerHardware, "&Hardware Mixer",
+     "Play every voice on a device buffer of its own\nHardware Mixer"},
+};
 
 const FileDialogSpec kMidiDialog{QStringLiteral("*.mid"), QStringLiteral("*.mid"),
                                  QStringLiteral("MIDI music files (*.mid)|*.mid||")};
@@ -118,6 +137,17 @@ void CMainFrame::buildMenus() {
     statusToggle->setChecked(true);
     connect(statusToggle, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     viewMenu->addAction(statusToggle);
+
+    QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    auto* mixers = new QActionGroup(this);
+    for (const MixerChoice& choice : kMixerChoices) {
+        QAction* item = makeAction(choice.command, QString::fromLatin1(choice.text), QString::fromLatin1(choice.prompt));
+        item->setCheckable(true);
+        mixers->addAction(item);
+        optionsMenu->addAction(item);
+        const MixerMode mode = choice.mode;
+        connect(item, &QAction::triggered, this, [this, mode] { onChooseMixer(mode); });
+    }
 
     QAction* about = makeAction(command::About, QStringLiteral("&About Tonvero..."),
                                 QStringLiteral("Display program information, version number and copyright\nAbout"));
@@ -371,9 +401,27 @@ void CMainFrame::openFile(const QString& path) {
         openSong(path);
 }
 
+MixerMode CMainFrame::storedMixerMode() {
+    MixerMode mode = MixerMode::Studio;
+    parseMixerMode(QSettings().value(QString::fromLatin1(kMixerKey)).toString().toStdString(), mode);
+    return mode;
+}
+
+void CMainFrame::onChooseMixer(MixerMode mode) {
+    QString error;
+    if (mixerSwitch_ && !mixerSwitch_(mode, error)) {
+        prompter().notify(this, error);
+    } else {
+        QSettings().setValue(QString::fromLatin1(kMixerKey), QString::fromLatin1(mixerModeName(mode)));
+    }
+    refresh();
+}
+
 void CMainFrame::refresh() {
     view_->update();
     if (!theEngine) return;
+    for (const MixerChoice& choice : kMixerChoices)
+        action(choice.command)->setChecked(theEngine->mixerMode == choice.mode);
     TransportStatus status;
     double position = 0, length = 0;
     bool loaded;

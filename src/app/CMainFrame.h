@@ -4,11 +4,14 @@
 // take the engine mutex (the transport commands take it themselves).
 
 #include "app/CTonveroDoc.h"
+#include "engine/MixerMode.h"
 
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QAction;
 class QLabel;
@@ -49,6 +52,16 @@ public:
     // Opens by extension: .map as a Patchmap, anything else as a song.
     void openFile(const QString& path);
 
+    // Makes the engine anew with another mixer: false with `error` for the
+    // user when its output cannot be opened. Set by the application.
+    using MixerSwitch = std::function<bool(MixerMode mode, QString& error)>;
+    void setMixerSwitch(MixerSwitch change) { mixerSwitch_ = std::move(change); }
+    // The Options menu's choice: the mixer `mode` at once (the output
+    // restarts; a playing song plays again from its start), remembered.
+    void onChooseMixer(MixerMode mode);
+    // The mixer the user chose last (the Studio mixer until then).
+    static MixerMode storedMixerMode();
+
 public slots:
     void onLoadMidi();
     void onPlay();
@@ -85,6 +98,7 @@ private:
     QLabel* messagePane_ = nullptr;
     QLabel* positionPane_ = nullptr;
     QMap<int, QAction*> actions_;
+    MixerSwitch mixerSwitch_;
 };
 
 }  // namespace tonvero

@@ -6,6 +6,7 @@
 #include "engine/MixerEngine.h"
 #include "platform/AudioBackend.h"
 #include "render/DefaultPatchmap.h"
+#include "song/SongLoader.h"
 #include "song/Transport.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,18 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
             audio = arguments[++i];
         } else if (argument.startsWith(QStringLiteral("--audio="))) {
             audio = argument.mid(8);
+        } else if (isMixerOption(argument.toStdString())) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("%1 needs a value.").arg(argument);
+                return false;
+            }
+            std::string problem;
+            if (!parseMixerOption(argument.toStdString(), arguments[++i].toStdString(), options.mixer, problem)) {
+                error = QString::fromStdString(problem) + QStringLiteral(".");
+                return false;
+            }
+            if (argument == QStringLiteral("--mixer")) options.mixerGiven = true;
+            continue;
         } else if (argument.startsWith(QStringLiteral("--"))) {
             error = QStringLiteral("Unknown option %1.").arg(argument);
             return false;
@@ -41,7 +54,9 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
 }
 
 QString commandLineUsage() {
-    return QStringLiteral("Usage: tonvero [--audio portaudio|null] [SONG.mid | PATCHMAP.map]...");
+    return QStringLiteral("Usage: tonvero [--audio portaudio|null] [--mixer studio|software|primary|hardware]\n"
+                          "               [--interpolation nearest|linear|cubic|sinc] [--voices N] [--gain DB]\n"
+                          "               [SONG.mid | PATCHMAP.map]...");
 }
 
 CTonveroApp::CTonveroApp(AppOptions options) : options_(std::move(options)) {}
@@ -52,14 +67,16 @@ bool CTonveroApp::initInstance() {
     frame_ = std::make_unique<CMainFrame>(document_);
     if (options_.showWindow) frame_->show();
 
-    // The engine: software mixer, its own secondary buffer, 44100 Hz.
-    SoundDeviceFactory factory = options_.deviceFactory;
+    // The engine at 44100 Hz with the mixer the command line names, else the
+    // one the user chose last, else the Studio mixer.
+    factory_ = options_.deviceFactory;
     const std::string backend = chooseBackendName(options_.audio);
-    if (!factory) factory = backendDeviceFactory(backend);
-    new MixerEngine(1, 0, 44100, std::move(factory), options_.timers);
+    if (!factory_) factory_ = backendDeviceFactory(backend);
+    const MixerMode mode = options_.mixerGiven ? options_.mixer.mode : CMainFrame::storedMixerMode();
+    frame_->setMixerSwitch([this](MixerMode chosen, QString& error) { return switchMixer(chosen, error); });
 
     std::string why;
-    if (!theEngine->initOutput(&why)) {
+    if (!makeEngine(mode, &why)) {
         QString text = QStringLiteral("Tonvero cannot open the sound output (%1).\n")
                            .arg(QString::fromStdString(backend));
         if (!why.empty()) text += QString::fromStdString(why) + QStringLiteral("\n");
@@ -86,6 +103,51 @@ bool CTonveroApp::initInstance() {
 
     for (const QString& file : options_.files) frame_->openFile(file);
     return true;
+}
+
+bool CTonveroApp::makeEngine(MixerMode mode, std::string* why) {
+    new MixerEngine(mode, 44100, factory_, options_.timers, options_.mixer.studio);
+    return theEngine->initOutput(why) != 0;
+}
+
+bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
+    MixerEngine* old = theEngine;
+    if (!old || old->mixerMode == mode) return true;
+    bool wasPlaying = false;
+    {
+        EngineLock lock(old->mutex);
+        const TransportStatus status = transportStatus(*old);
+        wasPlaying = status == TransportStatus::Playing || status == TransportStatus::Paused;
+    }
+    stop(*old);
+    // The bank and the song move to the new engine; the old one goes.
+    Bank bank;
+    SongImage song;
+    bool haveSong = false;
+    {
+        EngineLock lock(old->mutex);
+        bank = std::move(old->bank);
+        haveSong = !old->songData.empty() && parseSong(old->songData, song) == SongLoadResult::Loaded;
+    }
+    const MixerMode previous = old->mixerMode;
+    delete old;
+
+    std::string why;
+    bool opened = makeEngine(mode, &why);
+    if (!opened) {
+        error = QStringLiteral("The %1 cannot open the sound output.\n%2")
+                    .arg(QString::fromLatin1(theEngine->mixerModeText()).trimmed(), QString::fromStdString(why));
+        delete theEngine;
+        std::string again;
+        if (!makeEngine(previous, &again)) error += QStringLiteral("\nThe mixer used before cannot open it either.");
+    }
+    {
+        EngineLock lock(theEngine->mutex);
+        theEngine->bank = std::move(bank);
+        if (haveSong) installSong(*theEngine, std::move(song));
+    }
+    if (wasPlaying && haveSong) play(*theEngine);
+    return opened;
 }
 
 CTonveroApp::~CTonveroApp() {

@@ -8,6 +8,7 @@
 #include "app/CMainFrame.h"
 #include "app/CTonveroDoc.h"
 #include "platform/SoundDevice.h"
+#include "render/MixerOptions.h"
 #include "platform/TimerService.h"
 
 #include <QString>
@@ -20,6 +21,10 @@ namespace tonvero {
 
 struct AppOptions {
     std::string audio;       // backend name; empty: TONVERO_AUDIO, else portaudio
+    // The mixer and the Studio mixer's settings; `mixerGiven` when the command
+    // line chose the mixer (else the user's settings do, else the Studio mixer).
+    MixerOptions mixer;
+    bool mixerGiven = false;
     QStringList files;       // songs and Patchmaps named on the command line
     std::string argv0;       // where the program runs from (to find its data directory)
     // The default bank's file; empty: "gmpatch.map" in the working directory,
@@ -31,7 +36,7 @@ struct AppOptions {
     bool showWindow = true;
 };
 
-// The command line: [--audio NAME] [FILE...]. Returns false with `error` for a wrong option.
+// The command line: [--audio NAME] [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB] [FILE...]. Returns false with `error` for a wrong option.
 bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString& error);
 QString commandLineUsage();
 
@@ -48,11 +53,19 @@ public:
     bool initInstance();
 
     CMainFrame* frame() const { return frame_.get(); }
+    // Replaces the engine with one that mixes in `mode`, keeping the bank and
+    // the song (a playing song plays again from its start); false with
+    // `error` when its output cannot be opened (the engine then mixes as before).
+    bool switchMixer(MixerMode mode, QString& error);
     CTonveroDoc& document() { return document_; }
     int uiTimer = 0;
 
 private:
+    // Makes theEngine in `mode` and opens its output; false with `why`.
+    bool makeEngine(MixerMode mode, std::string* why);
+
     AppOptions options_;
+    SoundDeviceFactory factory_;
     CTonveroDoc document_;
     std::unique_ptr<CMainFrame> frame_;
 };

@@ -23,14 +23,13 @@ QString CTonveroView::composeText(MixerEngine* engine) {
             QString::fromStdString(songPath) + QStringLiteral("\n");
 
     EngineLock lock(engine->mutex);
-    if (engine->softwareMixer) {
-        text += QStringLiteral("Software Custom Mixer");
-        text += engine->writePrimary ? QStringLiteral(" - WritePrimary Mode\n")
-                                     : QStringLiteral(" - Secondary Buffer Mode\n");
-    } else {
-        text += QStringLiteral("DirectX Hardware Mixer\n");
-    }
-    if (engine->playing && engine->softwareMixer) {
+    text += QString::fromLatin1(engine->mixerModeText());
+    if (engine->playing && engine->studio) {
+        // One line for each sounding voice (taken voices still ramping out included).
+        engine->studio->forEachSoundingVoice([&text](const StudioVoice& voice) {
+            if (voice.wave) text += QString::fromStdString(voice.wave->name) + QStringLiteral("\n");
+        });
+    } else if (engine->playing && engine->softwareMixer) {
         for (const MixerVoice& voice : engine->mixerVoices) {
             if (voice.active && voice.wave)
                 text += QString::fromStdString(voice.wave->name) + QStringLiteral("\n");

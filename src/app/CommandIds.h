@@ -20,5 +20,10 @@ constexpr int About = 57664;
 constexpr int Exit = 57665;
 constexpr int ToggleToolbar = 59392;
 constexpr int ToggleStatusBar = 59393;
+// Options menu: the mixer (one id per MixerMode, in its order).
+constexpr int MixerStudio = 32790;
+constexpr int MixerSoftware = 32791;
+constexpr int MixerPrimary = 32792;
+constexpr int MixerHardware = 32793;
 
 }  // namespace tonvero::command

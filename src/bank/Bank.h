@@ -20,6 +20,14 @@ public:
     static constexpr int32_t kInstrumentSlots = 128;
     static constexpr int32_t kProgramEntries = 129;
     static constexpr int32_t kDrumEntry = 128;
+    // MIDI channel 10 (index 9) always plays the drum set.
+    static constexpr int32_t kDrumChannel = 9;
+
+    // The ProgramMap entry a note on `channel` plays when the channel's
+    // program is `program`: the drum entry on the drum channel.
+    static int32_t entryForChannel(int32_t channel, int32_t program) {
+        return channel == kDrumChannel ? kDrumEntry : program;
+    }
 
     // Slots 0 .. instrumentCount - 1 hold Instruments, without gaps; the rest are null.
     std::array<std::unique_ptr<Instrument>, kInstrumentSlots> instruments;

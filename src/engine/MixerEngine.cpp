@@ -8,11 +8,13 @@ MixerEngine* theEngine = nullptr;
 std::atomic<int32_t> sequencerBusy{0};
 std::atomic<int32_t> mixerBusy{0};
 
-MixerEngine::MixerEngine(int32_t softwareMixer, int32_t writePrimary, int32_t outputRate,
-                         SoundDeviceFactory deviceFactory, TimerService* timers)
+MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory deviceFactory,
+                         TimerService* timers, const StudioSettings& studioSettings)
     : deviceFactory(deviceFactory ? std::move(deviceFactory)
                                   : backendDeviceFactory(chooseBackendName(""))),
-      timerService(timers ? timers : &realTimerService()) {
+      timerService(timers ? timers : &realTimerService()),
+      mixerMode(mode) {
+    if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(outputRate, studioSettings, bank);
     // 1. Every Voice free, with no MixerVoice.
     for (Voice& v : voices) v = Voice{};
     // 2. Every channel zeroed, bend range 2 (the preview channel keeps these values).
@@ -33,8 +35,8 @@ MixerEngine::MixerEngine(int32_t softwareMixer, int32_t writePrimary, int32_t ou
     bank.instrumentCount = 0;
     // 8. Mode and rate.
     this->outputRate = outputRate;
-    this->softwareMixer = softwareMixer;
-    this->writePrimary = writePrimary;
+    softwareMixer = mode == MixerMode::Hardware ? 0 : 1;
+    writePrimary = mode == MixerMode::Primary ? 1 : 0;
     // 9. Everything idle.
     playing = 0;
     outputRunning = 0;
@@ -88,6 +90,7 @@ MixerEngine::~MixerEngine() {
     // No callback runs any more.
     EngineLock lock(mutex);
     for (MixerVoice& m : mixerVoices) m.active = 0;
+    if (studio) studio->cutAll();
     // 3. Destroy the Instruments (their Waves release the buffers they still own).
     bank.clearBank();
     // 4. Free the song image.
@@ -108,6 +111,7 @@ MixerEngine::~MixerEngine() {
 }
 
 void MixerEngine::resetChannels() {
+    if (studio) studio->resetSongChannels();
     for (int32_t c = 0; c < 16; ++c) {
         ChannelState& ch = channels[static_cast<size_t>(c)];
         ch.program = 0;
@@ -143,7 +147,14 @@ void MixerEngine::cutVoicesOf(const Instrument& instrument) {
             if (zone->wave) cutVoicesOf(*zone->wave);
 }
 
+const char* MixerEngine::mixerModeText() const {
+    if (studio) return "Studio Mixer - Secondary Buffer Mode\n";
+    if (!softwareMixer) return "DirectX Hardware Mixer\n";
+    return writePrimary ? "Software Custom Mixer - WritePrimary Mode\n" : "Software Custom Mixer - Secondary Buffer Mode\n";
+}
+
 void MixerEngine::cutVoicesOf(const Wave& wave) {
+    if (studio) studio->cutWave(wave);
     for (Voice& v : voices) {
         if (v.wave != &wave) continue;
         v.active = 0;

@@ -1,8 +1,15 @@
 #pragma once
 // The MixerEngine: the one object that makes sound. It owns the bank, the
 // loaded song, the channel states, the 32 Voices and 32 MixerVoices, the
-// sound device with its buffers, and the ids of the sequencer and mixer
-// timers.
+// Studio mixer (in that mode), the sound device with its buffers, and the ids
+// of the sequencer and mixer timers.
+//
+// Three ways of mixing, chosen at construction (MixerMode): the Studio mixer
+// and the Software Custom Mixer both write a looping mixing buffer through
+// mixerTick on the 20 ms mixer timer; the hardware mixer plays each voice on a
+// device buffer of its own. With the Studio mixer the song's events, the
+// engine's note operations and audition notes go to the StudioMixer as
+// events on their output frames, and the Voices and MixerVoices stay unused.
 //
 // Threads and locking: the user-interface thread and the one timer thread
 // both call into the engine. `mutex` orders them: each timer callback takes
@@ -16,7 +23,9 @@
 
 #include "bank/Bank.h"
 #include "engine/ChannelState.h"
+#include "engine/MixerMode.h"
 #include "engine/MixerVoice.h"
+#include "engine/StudioMixer.h"
 #include "engine/Song.h"
 #include "engine/Voice.h"
 #include "platform/SoundDevice.h"
@@ -51,16 +60,22 @@ extern MixerEngine* theEngine;
 extern std::atomic<int32_t> sequencerBusy;
 extern std::atomic<int32_t> mixerBusy;
 
+// Asked by the Studio mixer's tick, before it renders up to output frame
+// `endFrame` (exclusive), to queue every song event that falls before it.
+// Set by the transport when a song plays. Timer thread, mutex held.
+using SongFeed = void (*)(MixerEngine& engine, uint64_t endFrame);
+
 class MixerEngine {
 public:
-    // softwareMixer 1: the engine mixes itself (writePrimary 1 writes the
-    // primary buffer, 0 a looping secondary buffer of its own); 0: one device
-    // buffer per voice. outputRate in Hz. `deviceFactory` opens the output in
-    // initOutput (default: the backend chosen by TONVERO_AUDIO, else
-    // portaudio); `timers` runs the sequencer and mixer timers (default: the
-    // real timer service). The constructor does not touch the device.
-    MixerEngine(int32_t softwareMixer, int32_t writePrimary, int32_t outputRate,
-                SoundDeviceFactory deviceFactory = {}, TimerService* timers = nullptr);
+    // `mode`: how the engine mixes (Software and Primary are the Software
+    // Custom Mixer on a secondary buffer of its own or on the primary buffer;
+    // Hardware one device buffer per voice; Studio the Studio mixer, set up
+    // by `studioSettings`). outputRate in Hz. `deviceFactory` opens the
+    // output in initOutput (default: the backend chosen by TONVERO_AUDIO,
+    // else portaudio); `timers` runs the sequencer and mixer timers (default:
+    // the real timer service). The constructor does not touch the device.
+    MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory deviceFactory = {},
+                TimerService* timers = nullptr, const StudioSettings& studioSettings = {});
     ~MixerEngine();
     MixerEngine(const MixerEngine&) = delete;
     MixerEngine& operator=(const MixerEngine&) = delete;
@@ -70,8 +85,8 @@ public:
     // given, says why in words for the user). Called once, right after
     // construction. User-interface thread, before any timer runs.
     int32_t initOutput(std::string* error = nullptr);
-    // Starts the output if it is not running: with the software mixer, cuts
-    // every MixerVoice, silences and loops the mixing buffer, writes its first
+    // Starts the output if it is not running: with a mixing buffer, cuts
+    // every voice, silences and loops the mixing buffer, writes its first
     // write-ahead of silence at once (so the first notes keep the same
     // latency as all later ones) and runs the 20 ms mixer timer.
     // Caller holds the mutex; user-interface thread (play, previewNote) or
@@ -79,6 +94,8 @@ public:
     void startOutput();
 
     // --- notes ---
+    // With the Studio mixer these send their event to it, to apply at the
+    // next frame it renders.
     // key 0..127, velocity 1..127, channel 0..15. Timer thread (sequencer), mutex held.
     void noteOn(int32_t key, int32_t velocity, int32_t channel);
     // Releases the lowest active Voice with this key and channel. Timer thread, mutex held.
@@ -126,6 +143,9 @@ public:
     // frames) at `destination`, saturating each sample. Mutex held; no
     // allocation, division or floating point inside.
     void mixBlock(uint8_t* destination, uint32_t bytes);
+    // Writes `bytes` bytes of the mixing buffer through this mode's mixer:
+    // mixBlock, or the Studio mixer. Mutex held.
+    void mixRegion(uint8_t* destination, uint32_t bytes);
 
     // --- hardware mixer (all: mutex held, whichever thread starts the note) ---
     // Plays `voice` on a device buffer of its own at `frequency` Hz, pan 0..127.
@@ -160,6 +180,9 @@ public:
     static void mixerTimerProc();
 
     TimerService& timers() { return *timerService; }
+
+    // The text the status view shows for the mode, with its newline.
+    const char* mixerModeText() const;
 
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
@@ -214,6 +237,14 @@ public:
     // written (the device had played stale sound; writing started again at
     // the cursor), since the engine was made. Mutex held.
     uint64_t underruns = 0;
+
+    // The mode given at construction; softwareMixer and writePrimary follow
+    // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).
+    MixerMode mixerMode = MixerMode::Studio;
+    // The Studio mixer; null in the other modes. Mutex held.
+    std::unique_ptr<StudioMixer> studio;
+    // Queues the song's events for the Studio mixer; null when no song plays there.
+    SongFeed songFeed = nullptr;
 
 private:
     uint32_t takeSoundSerial();

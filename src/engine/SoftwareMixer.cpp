@@ -87,6 +87,7 @@ int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t p
 
 void MixerEngine::silenceAll() {
     for (MixerVoice& m : mixerVoices) m.active = 0;
+    if (studio) studio->cutAll();
     if (!softwareMixer || !mixBuffer) return;
     LockedRegions regions;
     if (!succeeded(mixBuffer->lock(0, 0, regions, LockFlags::EntireBuffer))) return;
@@ -123,28 +124,49 @@ void MixerEngine::mixerTick() {
         length = writeAheadBytes;
         writePos = cursor;
     }
+    if (studio && songFeed) {
+        // The Studio mixer is given the song's events for the frames about
+        // to be written before it writes them, so none comes late.
+        songFeed(*this, studio->nextFrame() + length / 4);
+        if (!outputRunning) return;  // the song's end stopped everything
+    }
 
     LockedRegions regions;
     if (!succeeded(mixBuffer->lock(writePos, length, regions, 0)) || !regions.first) return;
     LockedRegions written = regions;
     const uint32_t first = regions.firstBytes;
     if (length > first) {
-        mixBlock(regions.first, first);
+        mixRegion(regions.first, first);
         writePos += first;
         written.secondBytes = 0;
         if (regions.second) {
             const uint32_t rest = std::min(length - first, regions.secondBytes);
-            mixBlock(regions.second, rest);
+            mixRegion(regions.second, rest);
             writePos = rest;
             written.secondBytes = rest;
         }
     } else {
-        mixBlock(regions.first, length);
+        mixRegion(regions.first, length);
         writePos += length;
         written.firstBytes = length;
         written.secondBytes = 0;
     }
     mixBuffer->unlock(written);
+}
+
+void MixerEngine::mixRegion(uint8_t* destination, uint32_t bytes) {
+    if (!studio) {
+        mixBlock(destination, bytes);
+        return;
+    }
+    // Through a buffer of whole samples on the stack: the region is bytes.
+    int16_t frames[2 * StudioMixer::kBlockFrames];
+    for (uint32_t done = 0; done < bytes / 4;) {
+        const uint32_t count = std::min(StudioMixer::kBlockFrames, bytes / 4 - done);
+        studio->render(frames, count);
+        std::memcpy(destination + static_cast<size_t>(done) * 4, frames, static_cast<size_t>(count) * 4);
+        done += count;
+    }
 }
 
 // Per pass, each active MixerVoice first chooses its fade (once per pass, not

@@ -52,12 +52,21 @@ private:
     int32_t capacity_ = 1;
 };
 
+// Sums of ticks x microseconds per quarter note: up to 2^88 for songs past
+// 2^64 ticks at the slowest tempo, so 128 bits.
+__extension__ typedef unsigned __int128 TickTempoSum;
+
 // One stretch of constant tempo: from `tick` on, each tick lasts
-// `secondsPerTick`; `seconds` is the song time at `tick`.
+// `secondsPerTick`; `seconds` is the song time at `tick`. For exact frames,
+// `tempo` is the stretch's microseconds per quarter note and `tickTempo` the
+// sum of ticks x tempo over every stretch before it (song time at `tick`,
+// in microseconds x division).
 struct TempoPoint {
     uint64_t tick = 0;
     double seconds = 0;
     double secondsPerTick = 0;
+    uint32_t tempo = 0;
+    TickTempoSum tickTempo = 0;
 };
 
 // The song's time line, read from all its tracks when it is loaded.
@@ -65,6 +74,7 @@ struct SongTiming {
     std::vector<TempoPoint> tempoMap;  // sorted by tick; the first one at tick 0
     uint64_t endTick = 0;              // the tick at which the last track ends
     double lengthSeconds = 0;          // song time of endTick
+    int32_t division = 0;              // the song's division (ticks per quarter, or SMPTE)
 };
 
 // The note-ons the sequencer sent since play, in three counts: those that
@@ -91,6 +101,12 @@ struct PlaybackState {
     uint64_t pausedBuffers = 0;
     uint64_t pausedLooping = 0;
     NoteCounts notes;
+    // Studio mixer: the output frame of the song's time zero, the song tick
+    // the sequencer has reached counted in 64 bits (currentTick wraps at
+    // 2^32), and the output frame of the events being dispatched.
+    uint64_t studioStartFrame = 0;
+    uint64_t songTick = 0;
+    uint64_t eventFrame = 0;
 };
 
 }  // namespace tonvero

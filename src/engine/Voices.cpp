@@ -85,8 +85,28 @@ void MixerEngine::releaseVoice(Voice& voice) {
     }
 }
 
+namespace {
+
+// A channel message for the Studio mixer, applied at the next frame it renders.
+StudioEvent studioMessage(uint8_t type, int32_t channel, int32_t data1, int32_t data2) {
+    StudioEvent e;
+    e.kind = StudioEvent::Kind::Midi;
+    e.type = type;
+    e.channel = static_cast<uint8_t>(channel);
+    e.data1 = static_cast<uint8_t>(std::clamp(data1, 0, 127));
+    e.data2 = static_cast<uint8_t>(std::clamp(data2, 0, 127));
+    e.immediate = true;
+    return e;
+}
+
+}  // namespace
+
 void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     if (channel < 0 || channel >= kPreviewChannel) return;  // song channels only
+    if (studio) {
+        if (velocity > 0) studio->post(studioMessage(0x90, channel, key, velocity));
+        return;
+    }
     // 1.
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
     // 2. MIDI channel 10 always plays the drum set.
@@ -121,6 +141,10 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
 }
 
 void MixerEngine::noteOff(int32_t key, int32_t channel) {
+    if (studio) {
+        if (channel >= 0 && channel < kPreviewChannel) studio->post(studioMessage(0x80, channel, key, 0));
+        return;
+    }
     for (Voice& v : voices) {
         if (v.active && v.key == key && v.channel == channel) {
             releaseVoice(v);
@@ -132,6 +156,10 @@ void MixerEngine::noteOff(int32_t key, int32_t channel) {
 void MixerEngine::setSustain(int32_t on, int32_t channel) {
     if (channel < 0 || channel >= kChannelCount) return;
     channels[static_cast<size_t>(channel)].sustain = on;
+    if (studio) {
+        studio->post(studioMessage(0xB0, channel, 64, on ? 127 : 0));
+        return;
+    }
     if (!softwareMixer) return;
     for (MixerVoice& m : mixerVoices)
         if (m.active && m.channel == channel) m.sustained = on;
@@ -140,6 +168,21 @@ void MixerEngine::setSustain(int32_t on, int32_t channel) {
 int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
     // 1. The mixer runs even when no song plays.
     startOutput();
+    if (studio) {
+        if (!instrument || !zone) return -1;
+        StudioEvent e;
+        e.kind = StudioEvent::Kind::PreviewOn;
+        e.channel = static_cast<uint8_t>(kPreviewChannel);
+        e.wave = zone->wave.get();
+        e.data1 = static_cast<uint8_t>(std::clamp(zone->basicNote, 0, 127));
+        e.fadings[0] = instrument->loopFading;
+        e.fadings[1] = instrument->sustainFading;
+        e.fadings[2] = instrument->cutoffFading;
+        e.noteId = ++lastNoteId;
+        e.immediate = true;
+        studio->post(e);
+        return e.noteId;
+    }
     // 2.
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
     // 3.
@@ -172,6 +215,14 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
 
 void MixerEngine::stopPreview(int32_t noteId) {
     if (noteId < 1) return;
+    if (studio) {
+        StudioEvent e;
+        e.kind = StudioEvent::Kind::PreviewOff;
+        e.noteId = noteId;
+        e.immediate = true;
+        studio->post(e);
+        return;
+    }
     for (Voice& v : voices) {
         if (v.active && v.noteId == noteId) {
             releaseVoice(v);

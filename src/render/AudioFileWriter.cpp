@@ -33,17 +33,23 @@ bool AudioFileWriter::formatForPath(const std::string& path, Format& format) {
     return true;
 }
 
-bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) {
+bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) { return open(path, rate, 16, error); }
+
+bool AudioFileWriter::open(const std::string& path, int32_t rate, int32_t bits, std::string* error) {
     discard();
     Format format;
     if (!formatForPath(path, format)) {
         if (error) *error = "Cannot tell the output format from \"" + path + "\": name it .wav or .flac.";
         return false;
     }
+    if (bits != 16 && bits != 24) {
+        if (error) *error = "Cannot write " + std::to_string(bits) + "-bit samples: choose 16 or 24.";
+        return false;
+    }
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 2;
-    info.format = (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    info.format = (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
         if (error) *error = "Cannot write \"" + path + "\": " + sf_strerror(nullptr);
@@ -51,6 +57,8 @@ bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* e
         std::remove(path.c_str());
         return false;
     }
+    // Floats beyond full scale saturate instead of wrapping round.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     file_ = file;
     path_ = path;
     return true;
@@ -60,6 +68,12 @@ bool AudioFileWriter::write(const int16_t* stereoFrames, uint32_t frames) {
     if (!file_) return false;
     if (frames == 0) return true;
     return sf_writef_short(handle(file_), stereoFrames, frames) == static_cast<sf_count_t>(frames);
+}
+
+bool AudioFileWriter::writeFloat(const float* stereoFrames, uint32_t frames) {
+    if (!file_) return false;
+    if (frames == 0) return true;
+    return sf_writef_float(handle(file_), stereoFrames, frames) == static_cast<sf_count_t>(frames);
 }
 
 bool AudioFileWriter::close(std::string* error) {

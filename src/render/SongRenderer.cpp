@@ -10,34 +10,13 @@ namespace tonvero {
 
 namespace {
 
-int32_t softwareMixerOf(MixerMode mode) { return mode == MixerMode::Hardware ? 0 : 1; }
-int32_t writePrimaryOf(MixerMode mode) { return mode == MixerMode::Primary ? 1 : 0; }
-
 // How often the progress callback hears of the position, in clock time.
 constexpr uint64_t kProgressMicros = 250000;
 
 }  // namespace
 
-bool parseMixerMode(const std::string& name, MixerMode& mode) {
-    if (name == "software") mode = MixerMode::Software;
-    else if (name == "primary") mode = MixerMode::Primary;
-    else if (name == "hardware") mode = MixerMode::Hardware;
-    else return false;
-    return true;
-}
-
-const char* mixerModeName(MixerMode mode) {
-    switch (mode) {
-    case MixerMode::Software: return "software";
-    case MixerMode::Primary: return "primary";
-    case MixerMode::Hardware: return "hardware";
-    }
-    return "software";
-}
-
-SongRenderer::SongRenderer(MixerMode mode, int32_t rate)
-    : engine_(std::make_unique<MixerEngine>(softwareMixerOf(mode), writePrimaryOf(mode), rate,
-                                            audio_.deviceFactory(), &audio_.timers())) {}
+SongRenderer::SongRenderer(MixerMode mode, int32_t rate, const StudioSettings& studio)
+    : engine_(std::make_unique<MixerEngine>(mode, rate, audio_.deviceFactory(), &audio_.timers(), studio)) {}
 
 SongRenderer::~SongRenderer() {
     stop(*engine_);
@@ -62,24 +41,106 @@ SongLoadResult SongRenderer::loadSong(const std::string& path) {
 uint64_t SongRenderer::clockMicros() { return audio_.timers().nowMicros(); }
 
 RenderReport SongRenderer::render(const FrameSink& sink, const Progress& progress, double maxSeconds) {
+    return run(sink, {}, progress, maxSeconds);
+}
+
+RenderReport SongRenderer::renderFloat(const FloatSink& sink, const Progress& progress, double maxSeconds) {
+    return run({}, sink, progress, maxSeconds);
+}
+
+namespace {
+
+// The Studio mixer's float mix, kept from when it is written into the mixing
+// buffer until the device plays those frames: the frames come out of the
+// device in the order they went in, one write-ahead later.
+class FloatMixFifo {
+public:
+    explicit FloatMixFifo(size_t frames) : samples_(2 * frames) {}
+
+    static void tap(void* context, const float* frames, uint32_t count) {
+        static_cast<FloatMixFifo*>(context)->push(frames, count);
+    }
+    void push(const float* frames, uint32_t count) {
+        for (size_t k = 0; k < 2 * static_cast<size_t>(count); ++k) {
+            if (size_ == samples_.size()) {
+                overflowed_ = true;
+                return;
+            }
+            samples_[(head_ + size_) % samples_.size()] = frames[k];
+            ++size_;
+        }
+    }
+    // Takes `count` frames into `out`; false when fewer are kept.
+    bool pop(float* out, uint32_t count) {
+        if (overflowed_ || size_ < 2 * static_cast<size_t>(count)) return false;
+        for (size_t k = 0; k < 2 * static_cast<size_t>(count); ++k) {
+            out[k] = samples_[head_];
+            head_ = (head_ + 1) % samples_.size();
+        }
+        size_ -= 2 * static_cast<size_t>(count);
+        return true;
+    }
+    void drop(uint32_t count) {
+        const size_t n = std::min(size_, 2 * static_cast<size_t>(count));
+        head_ = (head_ + n) % samples_.size();
+        size_ -= n;
+    }
+
+private:
+    std::vector<float> samples_;
+    size_t head_ = 0;
+    size_t size_ = 0;
+    bool overflowed_ = false;
+};
+
+}  // namespace
+
+RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink, const Progress& progress,
+                               double maxSeconds) {
     RenderReport report;
     MixerEngine& engine = *engine_;
     VirtualTimerService& clock = audio_.timers();
 
+    // Floats for the float sink: the Studio mixer's own, or the 16-bit frames scaled.
+    std::unique_ptr<FloatMixFifo> fifo;
+    std::vector<float> floats;
+    if (floatSink && engine.studio) {
+        // The mixing buffer holds half a second; two seconds is room to spare.
+        fifo = std::make_unique<FloatMixFifo>(static_cast<size_t>(engine.outputRate) * 2);
+        EngineLock lock(engine.mutex);
+        engine.studio->setFloatTap(&FloatMixFifo::tap, fifo.get());
+    }
+
     // What the software mixer writes ahead of the play cursor reaches the
     // output that much later than the song's events: leave it out.
     uint64_t skipFrames = engine.softwareMixer ? engine.writeAheadBytes / 4 : 0;
+    // The Studio mixer's output limiter looks ahead, delaying its sound a little more.
+    if (engine.studio) skipFrames += StudioMixer::kOutputDelay;
     audio_.setSink([&](const int16_t* frames, uint32_t count) {
         if (report.sinkFailed) return;
         if (skipFrames >= count) {
             skipFrames -= count;
+            if (fifo) fifo->drop(count);
             return;
         }
+        if (fifo) fifo->drop(static_cast<uint32_t>(skipFrames));
         frames += skipFrames * 2;
         count -= static_cast<uint32_t>(skipFrames);
         skipFrames = 0;
         for (uint32_t i = 0; i < count * 2; ++i) report.peak = std::max(report.peak, std::abs(int32_t{frames[i]}));
-        if (sink && !sink(frames, count)) {
+        bool accepted = true;
+        if (floatSink) {
+            floats.resize(static_cast<size_t>(count) * 2);
+            if (fifo) {
+                accepted = fifo->pop(floats.data(), count);
+            } else {
+                for (size_t i = 0; i < floats.size(); ++i) floats[i] = static_cast<float>(frames[i]) / 32768.0f;
+            }
+            accepted = accepted && floatSink(floats.data(), count);
+        } else if (sink) {
+            accepted = sink(frames, count);
+        }
+        if (!accepted) {
             report.sinkFailed = true;
             return;
         }
@@ -89,6 +150,10 @@ RenderReport SongRenderer::render(const FrameSink& sink, const Progress& progres
     stop(engine);
     if (!play(engine)) {
         audio_.setSink({});
+        if (fifo) {
+            EngineLock lock(engine.mutex);
+            engine.studio->setFloatTap(nullptr, nullptr);
+        }
         return report;
     }
     report.started = true;
@@ -125,6 +190,10 @@ RenderReport SongRenderer::render(const FrameSink& sink, const Progress& progres
     }
     if (progress && report.endedWhole) progress(report.songSeconds, report.songSeconds);
     audio_.setSink({});
+    if (fifo) {
+        EngineLock lock(engine.mutex);
+        engine.studio->setFloatTap(nullptr, nullptr);
+    }
     return report;
 }
 

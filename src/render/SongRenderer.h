@@ -22,17 +22,6 @@
 
 namespace tonvero {
 
-// The three ways the engine can mix.
-enum class MixerMode {
-    Software,  // the software mixer on a secondary buffer of its own
-    Primary,   // the software mixer writing the primary buffer
-    Hardware,  // one device buffer per voice
-};
-
-// "software", "primary", "hardware"; false for any other name.
-bool parseMixerMode(const std::string& name, MixerMode& mode);
-const char* mixerModeName(MixerMode mode);
-
 struct RenderReport {
     bool started = false;        // a song was loaded and played
     bool endedWhole = false;     // it ended by itself (not cut by a limit or a failed sink)
@@ -48,11 +37,14 @@ public:
     // Receives consecutive stereo frames (interleaved, left first); returns
     // false to stop the render (a write failed).
     using FrameSink = std::function<bool(const int16_t* stereoFrames, uint32_t frames)>;
+    // Receives the same frames as a FrameSink, as floats (full scale 1.0):
+    // with the Studio mixer its float mix before it was made 16-bit.
+    using FloatSink = std::function<bool(const float* stereoFrames, uint32_t frames)>;
     // Told the song position and length in seconds as the render goes on.
     using Progress = std::function<void(double positionSeconds, double lengthSeconds)>;
 
-    // rate in Hz.
-    SongRenderer(MixerMode mode, int32_t rate);
+    // rate in Hz; `studio` sets up the Studio mixer (mode Studio).
+    SongRenderer(MixerMode mode, int32_t rate, const StudioSettings& studio = {});
     ~SongRenderer();
     SongRenderer(const SongRenderer&) = delete;
     SongRenderer& operator=(const SongRenderer&) = delete;
@@ -70,11 +62,15 @@ public:
     // every frame from song time zero to `sink`. `maxSeconds` above 0 stops
     // it after that much song time (for songs too long to wait for).
     RenderReport render(const FrameSink& sink, const Progress& progress = {}, double maxSeconds = 0);
+    // The same, handing the frames as floats.
+    RenderReport renderFloat(const FloatSink& sink, const Progress& progress = {}, double maxSeconds = 0);
 
     // Microseconds of the virtual clock.
     uint64_t clockMicros();
 
 private:
+    RenderReport run(const FrameSink& sink, const FloatSink& floatSink, const Progress& progress, double maxSeconds);
+
     OfflineAudio audio_;
     std::unique_ptr<MixerEngine> engine_;
 };

@@ -17,7 +17,7 @@ namespace tonvero {
 
 enum class MidiEventType {
     Channel,   // kind 1..7: channel, data1, data2 (data2 0 for kinds 5 and 6)
-    SysEx,     // kind 8: the block was skipped
+    SysEx,     // kind 8: the block was skipped (dataOffset, dataLength)
     Meta,      // metaType, metaLength, metaOffset
     Dropped,   // a data byte with no usable running status: the byte is dropped
     Truncated  // the track's data ran out inside the event; the track has ended
@@ -32,6 +32,8 @@ struct MidiEvent {
     int32_t metaType = 0;     // 0..255
     uint32_t metaLength = 0;  // bytes of meta data
     int32_t metaOffset = 0;   // offset of the meta data in the file image
+    int32_t dataOffset = 0;   // system exclusive: offset of the block in the file image
+    uint32_t dataLength = 0;  // its length in bytes
 };
 
 // Reads the event at the Track's position and moves past it, using and
@@ -71,7 +73,9 @@ inline MidiEvent readEvent(TrackReader& reader, Track& track) {
     switch (event.kind) {
     case 8:
         event.type = MidiEventType::SysEx;
-        reader.skip(reader.varLen());
+        event.dataLength = reader.varLen();
+        event.dataOffset = reader.offset();
+        reader.skip(event.dataLength);
         break;
     case 1: case 2: case 3: case 4: case 7:
         event.type = MidiEventType::Channel;

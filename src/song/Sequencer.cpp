@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 namespace tonvero {
 
@@ -17,9 +18,9 @@ namespace {
 // 1/12 in single precision, as the frequency rule has it.
 constexpr float kTwelfth = 0.083333336f;
 
-// Counts the note against what the bank holds for it, then starts it.
-void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t channel) {
-    const int32_t program = channel == 9 ? Bank::kDrumEntry : engine.channels[static_cast<size_t>(channel)].program;
+// Counts a note-on against what the bank holds for it.
+void countNote(MixerEngine& engine, int32_t key, int32_t channel) {
+    const int32_t program = Bank::entryForChannel(channel, engine.channels[static_cast<size_t>(channel)].program);
     const Instrument* instrument = engine.bank.instrumentForProgram(program);
     NoteCounts& notes = engine.playback.notes;
     if (!instrument)
@@ -28,7 +29,46 @@ void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t chann
         ++notes.withoutZone;
     else
         ++notes.played;
+}
+
+// Counts the note, then starts it.
+void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t channel) {
+    countNote(engine, key, channel);
     engine.noteOn(key, velocity, channel);
+}
+
+// The Studio mixer hears every channel message as it stands, on the frame
+// the song places it; the channel's program is kept here only to count notes.
+void postChannelMessage(MixerEngine& engine, const MidiEvent& event) {
+    static constexpr uint8_t kTypes[8] = {0, 0x90, 0x80, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0};
+    if (event.kind < 1 || event.kind > 7) return;
+    if (event.kind == 1 && event.data2 != 0) countNote(engine, event.data1, event.channel);
+    if (event.kind == 5) engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
+    StudioEvent e;
+    e.kind = StudioEvent::Kind::Midi;
+    e.frame = engine.playback.eventFrame;
+    e.type = kTypes[event.kind];
+    e.channel = static_cast<uint8_t>(event.channel);
+    e.data1 = static_cast<uint8_t>(event.data1);
+    e.data2 = static_cast<uint8_t>(event.data2);
+    engine.studio->post(e);
+}
+
+// General MIDI System On (and GM2's), the GS reset and the XG reset, as the
+// bytes after F0 and the length.
+bool isSystemReset(const uint8_t* data, uint32_t length) {
+    auto is = [&](std::initializer_list<int> pattern) {
+        if (length < pattern.size()) return false;
+        size_t i = 0;
+        for (int b : pattern) {
+            if (b >= 0 && data[i] != b) return false;
+            ++i;
+        }
+        return true;
+    };
+    // -1 stands for the device number, which any value may take.
+    return is({0x7E, -1, 0x09, 0x01}) || is({0x7E, -1, 0x09, 0x03}) ||
+           is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00}) || is({0x43, -1, 0x4C, 0x00, 0x00, 0x7E, 0x00});
 }
 
 void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty) {
@@ -64,6 +104,10 @@ void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int
 }
 
 void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirty) {
+    if (engine.studio) {
+        postChannelMessage(engine, event);
+        return;
+    }
     const int32_t c = event.channel;
     ChannelState& ch = engine.channels[static_cast<size_t>(c)];
     switch (event.kind) {
@@ -112,15 +156,53 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
     case MidiEventType::Meta:
         metaEvent(engine, track, event);
         break;
-    default:  // system exclusive, a dropped byte, or the track ran out
+    case MidiEventType::SysEx:
+        // The Studio mixer hears the resets; the Custom and hardware mixers none.
+        if (engine.studio && isSystemReset(engine.songData.data() + event.dataOffset, event.dataLength)) {
+            StudioEvent e;
+            e.kind = StudioEvent::Kind::SystemReset;
+            e.frame = engine.playback.eventFrame;
+            engine.studio->post(e);
+        }
+        break;
+    default:  // a dropped byte, or the track ran out
         break;
     }
+}
+
+// Ticks from currentTick to the next event of a track that has not ended
+// (UINT32_MAX when every track has ended).
+uint32_t ticksUntilDue(const MixerEngine& engine) {
+    uint32_t untilDue = UINT32_MAX;
+    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
+        const Track& track = *engine.tracks.at(t);
+        if (!track.ended)
+            untilDue = std::min(untilDue, static_cast<uint32_t>(track.nextEventTick) - engine.currentTick);
+    }
+    return untilDue;
 }
 
 bool allTracksEnded(const MixerEngine& engine) {
     for (int32_t t = 0; t < engine.tracks.size(); ++t)
         if (!engine.tracks.at(t)->ended) return false;
     return true;
+}
+
+// Dispatches every event due at currentTick: track by track, lower index
+// first, and within a track in file order.
+void dispatchTick(MixerEngine& engine, bool& pitchDirty) {
+    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
+        Track& track = *engine.tracks.at(t);
+        if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
+        TrackReader reader(engine.songData.data(), track);
+        for (;;) {
+            processEvent(engine, reader, track, pitchDirty);
+            if (track.ended) break;
+            track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.nextEventTick) + reader.varLen());
+            if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) break;
+        }
+        if (track.ended && engine.playing && allTracksEnded(engine)) endSong(engine);
+    }
 }
 
 void pitchUpdate(MixerEngine& engine) {
@@ -171,30 +253,14 @@ void sequencerTick(MixerEngine& engine) {
     // the batch changes how many steps this call makes.
     for (int32_t step = 0; step < engine.ticksPerTimerEvent;) {
         // Ticks at which no track has an event pass in one go.
-        uint32_t untilDue = UINT32_MAX;
-        for (int32_t t = 0; t < engine.tracks.size(); ++t) {
-            const Track& track = *engine.tracks.at(t);
-            if (!track.ended)
-                untilDue = std::min(untilDue, static_cast<uint32_t>(track.nextEventTick) - engine.currentTick);
-        }
+        const uint32_t untilDue = ticksUntilDue(engine);
         if (untilDue > 0) {
             const uint32_t jump = std::min(untilDue, static_cast<uint32_t>(engine.ticksPerTimerEvent - step));
             engine.currentTick += jump;
             step += static_cast<int32_t>(jump);
             continue;
         }
-        for (int32_t t = 0; t < engine.tracks.size(); ++t) {
-            Track& track = *engine.tracks.at(t);
-            if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
-            TrackReader reader(engine.songData.data(), track);
-            for (;;) {
-                processEvent(engine, reader, track, pitchDirty);
-                if (track.ended) break;
-                track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.nextEventTick) + reader.varLen());
-                if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) break;
-            }
-            if (track.ended && engine.playing && allTracksEnded(engine)) endSong(engine);
-        }
+        dispatchTick(engine, pitchDirty);
         ++engine.currentTick;
         ++step;
     }
@@ -203,8 +269,35 @@ void sequencerTick(MixerEngine& engine) {
     if (pitchDirty) pitchUpdate(engine);
 }
 
+void feedStudio(MixerEngine& engine, uint64_t endFrame) {
+    if (!engine.studio) return;
+    PlaybackState& state = engine.playback;
+    bool pitchDirty = false;  // the Studio mixer follows bends itself
+    while (engine.playing && !state.paused) {
+        if (allTracksEnded(engine)) {
+            endSong(engine);
+            break;
+        }
+        const uint32_t untilDue = ticksUntilDue(engine);
+        const uint64_t tick = state.songTick + untilDue;
+        const uint64_t frame = state.studioStartFrame + frameAtTick(engine.songTiming, tick, engine.outputRate);
+        if (frame >= endFrame) break;
+        engine.currentTick += untilDue;
+        state.songTick = tick;
+        state.eventFrame = frame;
+        dispatchTick(engine, pitchDirty);
+        ++engine.currentTick;
+        ++state.songTick;
+    }
+}
+
 void changeTempo(MixerEngine& engine, int32_t tempo) {
     if (tempo <= 0 || isSmpteDivision(engine.division)) return;
+    if (engine.studio) {
+        // The Studio mixer's song runs on output frames, from the tempo map: no timer to re-time.
+        setTempo(engine, tempo);
+        return;
+    }
     // 1. The running timer goes; from its own callback the kill does not wait.
     if (engine.sequencerTimer != 0) {
         engine.timers().kill(engine.sequencerTimer);

@@ -20,6 +20,12 @@ void sequencerTimerProc();
 // Processes one batch of ticks. Nothing unless `playing`. Mutex held.
 void sequencerTick(MixerEngine& engine);
 
+// The Studio mixer's sequencer (its SongFeed): dispatches every tick whose
+// output frame (from the song's tempo map, counted from the song's start
+// frame) lies before `endFrame`, each event queued on its frame. Nothing
+// unless playing and not paused. Timer thread (the mixer tick), mutex held.
+void feedStudio(MixerEngine& engine, uint64_t endFrame);
+
 // A set-tempo event: the sequencer timer is re-timed for `tempo` (microseconds
 // per quarter note). The batch becomes 1 tick, or the fewest ticks (at least
 // 2) that bring the rate before the change to 125 events a second or fewer;

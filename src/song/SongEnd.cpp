@@ -36,6 +36,7 @@ void watchEnding(MixerEngine& engine) {
 }  // namespace
 
 bool allVoicesSilent(MixerEngine& engine) {
+    if (engine.studio) return engine.studio->idle();
     if (engine.softwareMixer) {
         for (const MixerVoice& m : engine.mixerVoices)
             if (m.active) return false;
@@ -57,10 +58,25 @@ void endSong(MixerEngine& engine) {
         engine.timers().kill(engine.sequencerTimer);
         engine.sequencerTimer = 0;
     }
-    // Every held note is let go, as a note-off with the pedal up.
-    for (int32_t c = 0; c < kPreviewChannel; ++c) engine.setSustain(0, c);
-    for (Voice& voice : engine.voices)
-        if (voice.active && voice.channel < kPreviewChannel) engine.releaseVoice(voice);
+    // Every held note is let go, as a note-off with the pedals up (in the
+    // Studio mixer on the frame the song ends).
+    if (engine.studio) {
+        for (int32_t c = 0; c < kPreviewChannel; ++c) {
+            for (const uint8_t controller : {uint8_t{64}, uint8_t{66}, uint8_t{123}}) {
+                StudioEvent e;
+                e.kind = StudioEvent::Kind::Midi;
+                e.frame = engine.playback.eventFrame;
+                e.type = 0xB0;
+                e.channel = static_cast<uint8_t>(c);
+                e.data1 = controller;
+                engine.studio->post(e);
+            }
+        }
+    } else {
+        for (int32_t c = 0; c < kPreviewChannel; ++c) engine.setSustain(0, c);
+        for (Voice& voice : engine.voices)
+            if (voice.active && voice.channel < kPreviewChannel) engine.releaseVoice(voice);
+    }
 
     PlaybackState& state = engine.playback;
     state.ending = 1;

@@ -68,8 +68,9 @@ SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList&
     for (int32_t t = 0; t < tracks.size(); ++t)
         timing.endTick = std::max(timing.endTick, scanTrack(songData, *tracks.at(t), changes));
 
+    timing.division = division;
     const double defaultSeconds = microsPerTick(division, kDefaultTempo) * 1e-6;
-    timing.tempoMap.push_back({0, 0.0, defaultSeconds});
+    timing.tempoMap.push_back({0, 0.0, defaultSeconds, static_cast<uint32_t>(kDefaultTempo), 0});
     if (!isSmpteDivision(division)) {
         // Track by track, then file order: at one tick the last change wins,
         // as it does when the sequencer dispatches them in that order.
@@ -80,14 +81,41 @@ SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList&
             const double secondsPerTick = microsPerTick(division, change.tempo) * 1e-6;
             if (change.tick == last.tick) {
                 last.secondsPerTick = secondsPerTick;
+                last.tempo = static_cast<uint32_t>(change.tempo);
                 continue;
             }
             const double seconds = last.seconds + static_cast<double>(change.tick - last.tick) * last.secondsPerTick;
-            timing.tempoMap.push_back({change.tick, seconds, secondsPerTick});
+            const TickTempoSum tickTempo = last.tickTempo + TickTempoSum{change.tick - last.tick} * last.tempo;
+            timing.tempoMap.push_back(
+                {change.tick, seconds, secondsPerTick, static_cast<uint32_t>(change.tempo), tickTempo});
         }
     }
     timing.lengthSeconds = secondsAtTick(timing, timing.endTick);
     return timing;
+}
+
+uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate) {
+    if (rate <= 0 || timing.tempoMap.empty() || timing.division == 0) return 0;
+    const TickTempoSum r = static_cast<uint64_t>(rate);
+    TickTempoSum frame = 0;
+    if (isSmpteDivision(timing.division)) {
+        const int32_t framesCode = -static_cast<int32_t>(static_cast<int8_t>((timing.division >> 8) & 0xFF));
+        const uint64_t ticksPerFrame = static_cast<uint64_t>(timing.division & 0xFF);
+        if (framesCode <= 0 || ticksPerFrame == 0) return 0;
+        // Code 29 is 30000/1001 frames per second.
+        if (framesCode == 29)
+            frame = TickTempoSum{tick} * r * 1001 / (TickTempoSum{30000} * ticksPerFrame);
+        else
+            frame = TickTempoSum{tick} * r / (TickTempoSum{static_cast<uint64_t>(framesCode)} * ticksPerFrame);
+    } else {
+        auto after = std::upper_bound(timing.tempoMap.begin(), timing.tempoMap.end(), tick,
+                                      [](uint64_t t, const TempoPoint& p) { return t < p.tick; });
+        const TempoPoint& p = after == timing.tempoMap.begin() ? timing.tempoMap.front() : *(after - 1);
+        const uint64_t ticks = tick > p.tick ? tick - p.tick : 0;
+        const TickTempoSum sum = p.tickTempo + TickTempoSum{ticks} * p.tempo;
+        frame = sum * r / (TickTempoSum{static_cast<uint64_t>(timing.division)} * 1000000u);
+    }
+    return frame > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frame);
 }
 
 double secondsAtTick(const SongTiming& timing, uint64_t tick) {

@@ -35,4 +35,11 @@ SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList&
 // Song time in seconds at `tick`.
 double secondsAtTick(const SongTiming& timing, uint64_t tick);
 
+// The output frame, counted from song time zero at `rate` Hz, on which `tick`
+// falls: the sum over tempo stretches of ticks x tempo x rate / (division x
+// 1,000,000), rounded down once (with an SMPTE division, ticks x rate /
+// ticks per second, exactly). Integers only, so extreme tempos and
+// divisions stay on their frame.
+uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate);
+
 }  // namespace tonvero

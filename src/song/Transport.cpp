@@ -66,8 +66,17 @@ int32_t play(MixerEngine& engine) {
     }
     keepPeriodAtLeastOneMs(engine);
     engine.playback = PlaybackState{};
-    engine.sequencerTimer = startSequencerTimer(engine);
+    // The Studio mixer's tick dispatches the song itself, for the frames it
+    // is about to write; the other mixers follow the sequencer timer.
+    if (!engine.studio) engine.sequencerTimer = startSequencerTimer(engine);
     engine.startOutput();
+    if (engine.studio) {
+        // The song's time zero is the first frame not yet written: one
+        // write-ahead after now, like every later event.
+        engine.playback.studioStartFrame = engine.studio->nextFrame();
+        engine.playback.eventFrame = engine.playback.studioStartFrame;
+        engine.songFeed = &feedStudio;
+    }
     engine.playing = 1;
     return 1;
 }
@@ -161,7 +170,8 @@ void resume(MixerEngine& engine) {
         engine.playback.pausedBuffers = 0;
         engine.playback.pausedLooping = 0;
     }
-    if (engine.playing && engine.sequencerTimer == 0) engine.sequencerTimer = startSequencerTimer(engine);
+    if (engine.playing && engine.sequencerTimer == 0 && !engine.studio)
+        engine.sequencerTimer = startSequencerTimer(engine);
 }
 
 void setTempo(MixerEngine& engine, int32_t tempo) {
@@ -213,6 +223,13 @@ TransportStatus transportStatus(const MixerEngine& engine) {
 double songPositionSeconds(const MixerEngine& engine) {
     if (engine.playback.ending) return songLengthSeconds(engine);
     if (!engine.playing) return 0;
+    if (engine.studio && engine.outputRate > 0) {
+        // The song time the Studio mixer has written up to.
+        const uint64_t start = engine.playback.studioStartFrame;
+        const uint64_t written = engine.studio->nextFrame();
+        const double seconds = written > start ? static_cast<double>(written - start) / engine.outputRate : 0.0;
+        return std::min(seconds, songLengthSeconds(engine));
+    }
     const uint64_t tick = std::min<uint64_t>(engine.currentTick, engine.songTiming.endTick);
     return secondsAtTick(engine.songTiming, tick);
 }

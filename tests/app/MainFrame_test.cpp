@@ -90,6 +90,9 @@ private:
         options.showWindow = false;
         options.defaultPatchmap = "gmpatch.map";  // the working directory only, not the build's bank
         options.files = files;
+        // These tests read the Custom Mixer's status lines.
+        options.mixer.mode = MixerMode::Software;
+        options.mixerGiven = true;
         app_ = std::make_unique<CTonveroApp>(options);
         return app_->initInstance();
     }

@@ -33,7 +33,7 @@ namespace tonvero::test {
 class EditorRig {
 public:
     EditorRig()
-        : engine_(std::make_unique<MixerEngine>(1, 0, 44100, audio_.deviceFactory(), &audio_.timers())) {
+        : engine_(std::make_unique<MixerEngine>(MixerMode::Software, 44100, audio_.deviceFactory(), &audio_.timers())) {
         {
             EngineLock lock(engine_->mutex);
             engine_->initOutput();

@@ -35,9 +35,8 @@ inline std::vector<int16_t> rampSamples(uint32_t count) {
 
 class EngineRig {
 public:
-    explicit EngineRig(int32_t softwareMixer = 1, int32_t writePrimary = 0, int32_t rate = 44100)
-        : engine(std::make_unique<MixerEngine>(softwareMixer, writePrimary, rate, audio.deviceFactory(),
-                                               &audio.timers())) {}
+    explicit EngineRig(MixerMode mode = MixerMode::Software, int32_t rate = 44100)
+        : engine(std::make_unique<MixerEngine>(mode, rate, audio.deviceFactory(), &audio.timers())) {}
 
     MixerEngine& e() { return *engine; }
     VirtualTimerService& clock() { return audio.timers(); }

@@ -91,7 +91,7 @@ TEST(MixerEngineObject, RewindingChannelsLeavesThePreviewChannelAlone) {
 TEST(MixerEngineObject, DefaultServicesNeedNoDeviceUntilInitOutput) {
     // The real timer service and the backend named by TONVERO_AUDIO; nothing
     // is opened by construction or destruction.
-    MixerEngine e(1, 0, 44100);
+    MixerEngine e(MixerMode::Software, 44100);
     EXPECT_EQ(theEngine, &e);
     EXPECT_EQ(&e.timers(), &realTimerService());
     EXPECT_EQ(e.soundDevice, nullptr);
@@ -101,7 +101,7 @@ TEST(MixerEngineObject, DestructionAfterPlayingReleasesEverythingOnce) {
     std::weak_ptr<SoundBuffer> primary, mix;
     OfflineAudio offline;
     {
-        MixerEngine e(1, 0, 44100, offline.deviceFactory(), &offline.timers());
+        MixerEngine e(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
         ASSERT_EQ(e.initOutput(), 1);
         Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
         test::EngineRig::zone(inst, {test::constantSamples(1000, 100), 22050, 1, 0, 999, 0});
@@ -127,7 +127,7 @@ TEST(MixerEngineObject, DestructionOfAHardwareEngineReleasesItsBuffers) {
     OfflineAudio offline;
     std::weak_ptr<SoundBuffer> waveBuffer, duplicate;
     {
-        MixerEngine e(0, 0, 44100, offline.deviceFactory(), &offline.timers());
+        MixerEngine e(MixerMode::Hardware, 44100, offline.deviceFactory(), &offline.timers());
         ASSERT_EQ(e.initOutput(), 1);
         Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
         test::EngineRig::zone(inst, {test::constantSamples(44100, 100), 22050});
@@ -146,7 +146,7 @@ TEST(MixerEngineObject, DestructionAfterAFailedInitOutputReleasesNothingTwice) {
     OfflineAudio offline;
     offline.failNextOpen("no output device");
     {
-        MixerEngine e(1, 0, 44100, offline.deviceFactory(), &offline.timers());
+        MixerEngine e(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
         std::string why;
         EXPECT_EQ(e.initOutput(&why), 0);
         EXPECT_EQ(why, "no output device");
@@ -156,7 +156,7 @@ TEST(MixerEngineObject, DestructionAfterAFailedInitOutputReleasesNothingTwice) {
     }
     EXPECT_EQ(theEngine, nullptr);
     {
-        MixerEngine never(1, 0, 44100, offline.deviceFactory(), &offline.timers());
+        MixerEngine never(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
     }
     EXPECT_EQ(theEngine, nullptr);
 }
@@ -191,7 +191,7 @@ namespace {
 // is destroyed with the timer still running. Nothing is timed; the test
 // shows the locking lets both sides finish.
 TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
-    auto engine = std::make_unique<MixerEngine>(1, 0, 44100, backendDeviceFactory("null"), &realTimerService());
+    auto engine = std::make_unique<MixerEngine>(MixerMode::Software, 44100, backendDeviceFactory("null"), &realTimerService());
     MixerEngine& e = *engine;
     ASSERT_EQ(e.initOutput(), 1);
     Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];

@@ -13,7 +13,7 @@ using test::EngineRig;
 
 class HardwareMixer : public ::testing::Test {
 protected:
-    HardwareMixer() : rig(0) {}
+    HardwareMixer() : rig(MixerMode::Hardware) {}
     void SetUp() override {
         ASSERT_EQ(e().initOutput(), 1);
         inst = &rig.instrument("organ");
@@ -241,7 +241,7 @@ TEST_F(HardwareMixer, EmptyWaveIsSilent) {
 }
 
 TEST(FillBuffer, RefusesNothingToCopyAndCopiesOtherwise) {
-    EngineRig rig(0);
+    EngineRig rig(MixerMode::Hardware);
     ASSERT_EQ(rig.e().initOutput(), 1);
     const WaveFormat mono = WaveFormat::pcm16(1, 22050);
     BufferDesc desc;

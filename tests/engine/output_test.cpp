@@ -36,14 +36,14 @@ TEST(InitOutput, SecondaryBufferModeAt44100) {
 }
 
 TEST(InitOutput, WriteAheadAt22050) {
-    EngineRig rig(1, 0, 22050);
+    EngineRig rig(MixerMode::Software, 22050);
     ASSERT_EQ(rig.e().initOutput(), 1);
     EXPECT_EQ(rig.e().writeAheadBytes, 26460u);
     EXPECT_EQ(rig.e().mixBufferBytes, 44100u);
 }
 
 TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
-    EngineRig rig(1, 1);
+    EngineRig rig(MixerMode::Primary);
     MixerEngine& e = rig.e();
     ASSERT_EQ(e.initOutput(), 1);
     EXPECT_EQ(e.mixBuffer, e.primaryBuffer);
@@ -66,7 +66,7 @@ TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
 }
 
 TEST(InitOutput, HardwareMixerHasNoMixingBufferAndNoTick) {
-    EngineRig rig(0);
+    EngineRig rig(MixerMode::Hardware);
     MixerEngine& e = rig.e();
     ASSERT_EQ(e.initOutput(), 1);
     EXPECT_EQ(e.mixBuffer, nullptr);
@@ -90,7 +90,7 @@ TEST(InitOutput, FailureSaysWhyAndReleasesWhatWasMade) {
     EXPECT_EQ(rig.e().soundDevice, nullptr);
 
     // A rate the device cannot play fails at the format, after the primary was made.
-    EngineRig bad(1, 0, 5);
+    EngineRig bad(MixerMode::Software, 5);
     EXPECT_EQ(bad.e().initOutput(&why), 0);
     EXPECT_NE(why.find("16-bit stereo at 5 Hz"), std::string::npos) << why;
     EXPECT_EQ(bad.e().primaryBuffer, nullptr);

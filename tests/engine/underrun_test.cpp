@@ -102,7 +102,7 @@ TEST_F(Underruns, TheClockMovingWithNoTickAtAllCountsAtTheNextTick) {
 }
 
 TEST(UnderrunsHardwareMixer, TheHardwareMixerHasNoTickAndNoCount) {
-    EngineRig rig(0);
+    EngineRig rig(MixerMode::Hardware);
     ASSERT_EQ(rig.e().initOutput(), 1);
     EngineLock lock(rig.e().mutex);
     rig.e().startOutput();

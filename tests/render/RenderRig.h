@@ -44,8 +44,9 @@ inline Rendered renderToMemory(SongRenderer& renderer, int32_t rate, double maxS
 
 // Renders `song` with a bank made by `fillBank`, at `rate`, in `mode`.
 template <class FillBank>
-Rendered renderSong(const Bytes& song, FillBank fillBank, MixerMode mode = MixerMode::Software, int32_t rate = 44100) {
-    SongRenderer renderer(mode, rate);
+Rendered renderSong(const Bytes& song, FillBank fillBank, MixerMode mode = MixerMode::Software, int32_t rate = 44100,
+                    const StudioSettings& studio = {}) {
+    SongRenderer renderer(mode, rate, studio);
     std::string error;
     EXPECT_TRUE(renderer.openOutput(&error)) << error;
     {

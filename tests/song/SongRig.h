@@ -53,9 +53,8 @@ inline int32_t addTone(Bank& bank, const std::string& name, ToneSpec tone = {}) 
 
 class SongRig {
 public:
-    explicit SongRig(int32_t softwareMixer = 1, int32_t writePrimary = 0, int32_t rate = 44100)
-        : engine_(std::make_unique<MixerEngine>(softwareMixer, writePrimary, rate, audio_.deviceFactory(),
-                                                &audio_.timers())) {
+    explicit SongRig(MixerMode mode = MixerMode::Software, int32_t rate = 44100)
+        : engine_(std::make_unique<MixerEngine>(mode, rate, audio_.deviceFactory(), &audio_.timers())) {
         EngineLock lock(engine_->mutex);
         engine_->initOutput();
     }

@@ -335,7 +335,7 @@ TEST_F(Sequencer, PitchUpdateRetunesTheBentChannelsVoices) {
 }
 
 TEST(SequencerHardware, PitchUpdateRetunesTheVoicesOwnBuffer) {
-    SongRig rig(0);
+    SongRig rig(MixerMode::Hardware);
     ToneSpec tone;
     tone.frequency = 22050;
     tone.samples.assign(44100, 1000);

@@ -225,7 +225,7 @@ TEST(TransportThreads, StopReturnsWithNoCallbackRunning) {
     // sequencer or mixer callback, whenever it comes.
     RealTimerService timers;
     OfflineAudio audio;
-    MixerEngine engine(1, 0, 44100, audio.deviceFactory(), &timers);
+    MixerEngine engine(MixerMode::Software, 44100, audio.deviceFactory(), &timers);
     {
         EngineLock lock(engine.mutex);
         ASSERT_EQ(engine.initOutput(), 1);
@@ -270,7 +270,7 @@ bool anyBufferPlays(MixerEngine& e) {
 }
 
 TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
-    SongRig rig(0);
+    SongRig rig(MixerMode::Hardware);
     ToneSpec tone;
     tone.looped = 1;
     tone.loopEnd = 4409;

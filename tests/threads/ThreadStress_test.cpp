@@ -355,10 +355,25 @@ QString strayVoice(const MixerEngine& engine) {
                 .arg(m.channel)
                 .arg(m.active ? QStringLiteral("sounding") : QStringLiteral("silent"));
     }
+    QString stray;
+    if (engine.studio)
+        engine.studio->forEachSoundingVoice([&](const StudioVoice& v) {
+            if (stray.isEmpty() && (!v.wave || !waves.count(v.wave)))
+                stray = QStringLiteral("a Studio voice (channel %1) names a Wave that is not in the bank").arg(v.channel);
+        });
+    if (!stray.isEmpty()) return stray;
     for (size_t ref = 0; ref < engine.bufferWaves.size(); ++ref)
         if (engine.bufferWaves[ref] && !waves.count(engine.bufferWaves[ref]))
             return QStringLiteral("hardware buffer slot %1 holds a Wave that is not in the bank").arg(ref);
     return {};
+}
+
+// Voices sounding in whichever mixer the engine has. Engine mutex held.
+int soundingVoices(const MixerEngine& engine) {
+    int sounding = 0;
+    for (const MixerVoice& m : engine.mixerVoices) sounding += m.active;
+    if (engine.studio) engine.studio->forEachSoundingVoice([&sounding](const StudioVoice&) { ++sounding; });
+    return sounding;
 }
 
 // What the main thread may do in one step, with how often it is drawn.
@@ -648,9 +663,7 @@ protected:
         EXPECT_EQ(transportStatus(*theEngine), TransportStatus::Idle) << after;
         EXPECT_EQ(theEngine->sequencerTimer, TimerId{0}) << after;
         EXPECT_EQ(theEngine->mixerTimer, TimerId{0}) << after;
-        int sounding = 0;
-        for (const MixerVoice& m : theEngine->mixerVoices) sounding += m.active;
-        EXPECT_EQ(sounding, 0) << after;
+        EXPECT_EQ(soundingVoices(*theEngine), 0) << after;
         EXPECT_EQ(strayVoice(*theEngine).toStdString(), "") << after;
     }
 
@@ -738,9 +751,7 @@ TEST_F(ThreadStress, UserInterfaceAgainstTimerAndAudioThreads) {
     EXPECT_EQ(status(), TransportStatus::Playing);
     {
         EngineLock lock(theEngine->mutex);
-        int sounding = 0;
-        for (const MixerVoice& m : theEngine->mixerVoices) sounding += m.active;
-        EXPECT_GE(sounding, 2) << "the held notes of the known song do not sound";
+        EXPECT_GE(soundingVoices(*theEngine), 2) << "the held notes of the known song do not sound";
     }
     step("stopping the known song");
     frame.onStop();

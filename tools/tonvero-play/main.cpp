@@ -4,6 +4,7 @@
 // report on how the real-time parts kept up (--stats).
 //
 //   tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]
+//                [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB]
 //                [--loop] [--seconds N] [--stats]
 
 #include "EngineTimerLateness.h"
@@ -13,6 +14,7 @@
 #include "platform/AudioBackend.h"
 #include "platform/RealTimerService.h"
 #include "render/DefaultPatchmap.h"
+#include "render/MixerOptions.h"
 #include "render/SongTimeText.h"
 #include "song/SongLoader.h"
 #include "song/Transport.h"
@@ -44,38 +46,45 @@ constexpr int kExitInterrupted = 130;
 // The longest --seconds: 31 days.
 constexpr double kMaxSeconds = 31.0 * 24 * 3600;
 
-const char* const kUsage =
-    "usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]\n"
-    "                    [--loop] [--seconds N] [--stats]\n"
-    "\n"
-    "Plays SONG.mid through the Tonvero engine; Ctrl+C stops it.\n"
-    "\n"
-    "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
-    "                     real time); TONVERO_AUDIO sets the default\n"
-    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
-    "                     directory, else in the program's data directory)\n"
-    "  --loop             play the song again from its start each time it ends,\n"
-    "                     until Ctrl+C or the --seconds limit\n"
-    "  --seconds N        stop after N seconds of wall-clock time from the start of\n"
-    "                     playing (N > 0, fractions allowed)\n"
-    "  --stats            at the end, report on stderr the wall time, the CPU time\n"
-    "                     as a share of one core, the peak memory, how late the\n"
-    "                     mixer and sequencer timers fired (mean, 99th percentile,\n"
-    "                     worst, in microseconds; events skipped) and the underruns\n"
-    "                     (mixer ticks that found the play cursor past the sound\n"
-    "                     written ahead of it)\n"
-    "  -h, --help         this text\n"
-    "\n"
-    "Exit codes: 0 played to the end, or until the --seconds limit, 1 no audio\n"
-    "output, 2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
-    "130 stopped by Ctrl+C.\n";
+const std::string& usage() {
+    static const std::string text =
+        std::string("usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE] [--mixer MODE]\n"
+                    "                    [--interpolation KIND] [--voices N] [--gain DB]\n"
+                    "                    [--loop] [--seconds N] [--stats]\n"
+                    "\n"
+                    "Plays SONG.mid through the Tonvero engine; Ctrl+C stops it.\n"
+                    "\n"
+                    "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
+                    "                     real time); TONVERO_AUDIO sets the default\n"
+                    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
+                    "                     directory, else in the program's data directory)\n") +
+        mixerOptionsUsage() +
+        "  --loop             play the song again from its start each time it ends,\n"
+        "                     until Ctrl+C or the --seconds limit\n"
+        "  --seconds N        stop after N seconds of wall-clock time from the start of\n"
+        "                     playing (N > 0, fractions allowed)\n"
+        "  --stats            at the end, report on stderr the wall time, the CPU time\n"
+        "                     as a share of one core, the peak memory, how late the\n"
+        "                     mixer and sequencer timers fired (mean, 99th percentile,\n"
+        "                     worst, in microseconds; events skipped), the underruns\n"
+        "                     (mixer ticks that found the play cursor past the sound\n"
+        "                     written ahead of it) and, with the Studio mixer, the\n"
+        "                     events that came after their frame was written, those the\n"
+        "                     full event queue refused, and the voices taken for new notes\n"
+        "  -h, --help         this text\n"
+        "\n"
+        "Exit codes: 0 played to the end, or until the --seconds limit, 1 no audio\n"
+        "output, 2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
+        "130 stopped by Ctrl+C.\n";
+    return text;
+}
 
 std::atomic<bool> interrupted{false};
 
 void onInterrupt(int) { interrupted.store(true); }
 
 int usageError(const std::string& text) {
-    std::fprintf(stderr, "tonvero-play: %s\n\n%s", text.c_str(), kUsage);
+    std::fprintf(stderr, "tonvero-play: %s\n\n%s", text.c_str(), usage().c_str());
     return kExitUsage;
 }
 
@@ -104,6 +113,8 @@ struct PlayStats {
     TimerLateness mixer;
     TimerLateness sequencer;
     uint64_t underruns = 0;
+    bool studio = false;
+    StudioMixer::Counters studioCounters;
 };
 
 void printLateness(const char* what, const TimerLateness& late) {
@@ -129,6 +140,14 @@ void printStats(const PlayStats& stats) {
     printLateness("sequencer timer", stats.sequencer);
     std::fprintf(stderr, "  underruns        %llu (mixer ticks that found the play cursor past the written sound)\n",
                  static_cast<unsigned long long>(stats.underruns));
+    if (stats.studio) {
+        const StudioMixer::Counters& c = stats.studioCounters;
+        std::fprintf(stderr,
+                     "  studio mixer     %llu events late (after their frame was written), %llu refused "
+                     "(queue full), %llu voices taken for new notes\n",
+                     static_cast<unsigned long long>(c.lateEvents), static_cast<unsigned long long>(c.droppedEvents),
+                     static_cast<unsigned long long>(c.stolenVoices));
+    }
 }
 
 }  // namespace
@@ -137,13 +156,14 @@ int main(int argc, char** argv) {
     std::string song;
     std::string audio;
     std::string patchmap;
+    MixerOptions mixer;
     bool loop = false;
     bool wantStats = false;
     double limitSeconds = 0;  // 0: no limit
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return kExitOk;
         } else if (arg == "--audio") {
             if (i + 1 >= argc) return usageError("--audio needs a name: portaudio or null");
@@ -153,6 +173,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--patchmap") {
             if (i + 1 >= argc) return usageError("--patchmap needs a file name");
             patchmap = argv[++i];
+        } else if (isMixerOption(arg)) {
+            if (i + 1 >= argc) return usageError(arg + " needs a value");
+            std::string problem;
+            if (!parseMixerOption(arg, argv[++i], mixer, problem)) return usageError(problem);
         } else if (arg == "--loop") {
             loop = true;
         } else if (arg == "--stats") {
@@ -179,7 +203,7 @@ int main(int argc, char** argv) {
     // The timers outlive the engine, which runs on them.
     RealTimerService realTimers;
     EngineTimerLateness timers(realTimers);
-    MixerEngine engine(1, 0, 44100, backendDeviceFactory(backend), &timers);
+    MixerEngine engine(mixer.mode, 44100, backendDeviceFactory(backend), &timers, mixer.studio);
     timers.watch(engine);
     {
         EngineLock lock(engine.mutex);
@@ -282,6 +306,10 @@ int main(int argc, char** argv) {
         {
             EngineLock lock(engine.mutex);
             stats.underruns = engine.underruns;
+            if (engine.studio) {
+                stats.studio = true;
+                stats.studioCounters = engine.studio->counters();
+            }
         }
     }
 

@@ -2,11 +2,14 @@
 // WAV or FLAC file, faster than real time.
 //
 //   tonvero-render SONG.mid [-o OUT.wav|OUT.flac] [--patchmap FILE]
-//                  [--mixer software|primary|hardware] [--rate HZ]
+//                  [--mixer studio|software|primary|hardware] [--rate HZ]
+//                  [--interpolation nearest|linear|cubic|sinc] [--voices N]
+//                  [--gain DB] [--bits 16|24]
 
 #include "bank/Patchmap.h"
 #include "render/AudioFileWriter.h"
 #include "render/DefaultPatchmap.h"
+#include "render/MixerOptions.h"
 #include "render/SongRenderer.h"
 #include "render/SongTimeText.h"
 #include "song/Transport.h"
@@ -37,20 +40,26 @@ constexpr int kExitInterrupted = 130;
 // music: rendering it would fill the disk.
 constexpr double kMaxSongSeconds = 12 * 3600.0;
 
-const char* const kUsage =
-    "usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer software|primary|hardware] [--rate HZ]\n"
-    "\n"
-    "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
-    "\n"
-    "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
-    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
-    "                     directory, else in the program's data directory)\n"
-    "  --mixer MODE       software (default), primary or hardware\n"
-    "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
-    "  -h, --help         this text\n"
-    "\n"
-    "Exit codes: 0 done, 1 the output could not be written, 2 wrong usage,\n"
-    "3 the song cannot be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
+const std::string& usage() {
+    static const std::string text =
+        std::string("usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer MODE] [--rate HZ]\n"
+                    "                      [--interpolation KIND] [--voices N] [--gain DB] [--bits 16|24]\n"
+                    "\n"
+                    "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
+                    "\n"
+                    "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
+                    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
+                    "                     directory, else in the program's data directory)\n"
+                    "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
+                    "  --bits 16|24       bits per sample of the file (default 16); 24 bits keep the\n"
+                    "                     Studio mixer's float mix\n") +
+        mixerOptionsUsage() +
+        "  -h, --help         this text\n"
+        "\n"
+        "Exit codes: 0 done, 1 the output could not be written, 2 wrong usage,\n"
+        "3 the song cannot be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
+    return text;
+}
 
 std::atomic<bool> interrupted{false};
 
@@ -60,12 +69,13 @@ struct Options {
     std::string song;
     std::string output;
     std::string patchmap;
-    MixerMode mixer = MixerMode::Software;
+    MixerOptions mixer;
     int32_t rate = 44100;
+    int32_t bits = 16;
 };
 
 int usageError(const std::string& text) {
-    std::fprintf(stderr, "tonvero-render: %s\n\n%s", text.c_str(), kUsage);
+    std::fprintf(stderr, "tonvero-render: %s\n\n%s", text.c_str(), usage().c_str());
     return kExitUsage;
 }
 
@@ -88,15 +98,19 @@ int parseOptions(int argc, char** argv, Options& options) {
         };
         std::string text;
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return kExitOk;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output)) return usageError(arg + " needs a file name");
         } else if (arg == "--patchmap") {
             if (!value(options.patchmap)) return usageError("--patchmap needs a file name");
-        } else if (arg == "--mixer") {
-            if (!value(text) || !parseMixerMode(text, options.mixer))
-                return usageError("--mixer takes software, primary or hardware");
+        } else if (isMixerOption(arg)) {
+            if (!value(text)) return usageError(arg + " needs a value");
+            std::string problem;
+            if (!parseMixerOption(arg, text, options.mixer, problem)) return usageError(problem);
+        } else if (arg == "--bits") {
+            if (!value(text) || (text != "16" && text != "24")) return usageError("--bits takes 16 or 24");
+            options.bits = text == "24" ? 24 : 16;
         } else if (arg == "--rate") {
             char* end = nullptr;
             if (!value(text)) return usageError("--rate needs a rate in Hz");
@@ -146,7 +160,7 @@ int main(int argc, char** argv) {
     if (int code = parseOptions(argc, argv, options); code >= 0) return code;
     if (options.patchmap.empty()) options.patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
 
-    SongRenderer renderer(options.mixer, options.rate);
+    SongRenderer renderer(options.mixer.mode, options.rate, options.mixer.studio);
     std::string error;
     if (!renderer.openOutput(&error)) {
         std::fprintf(stderr, "tonvero-render: cannot start the engine: %s\n", error.c_str());
@@ -180,7 +194,7 @@ int main(int argc, char** argv) {
     }
 
     AudioFileWriter writer;
-    if (!writer.open(options.output, options.rate, &error)) {
+    if (!writer.open(options.output, options.rate, options.bits, &error)) {
         std::fprintf(stderr, "tonvero-render: %s\n", error.c_str());
         return kExitFailed;
     }
@@ -190,16 +204,28 @@ int main(int argc, char** argv) {
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     bool writeFailed = false;
     const auto started = std::chrono::steady_clock::now();
-    const RenderReport report = renderer.render(
-        [&](const int16_t* frames, uint32_t count) {
-            if (interrupted.load()) return false;
-            if (!writer.write(frames, count)) {
-                writeFailed = true;
-                return false;
-            }
-            return true;
-        },
-        showProgress ? SongRenderer::Progress(drawProgress) : SongRenderer::Progress());
+    const SongRenderer::Progress progress = showProgress ? SongRenderer::Progress(drawProgress) : SongRenderer::Progress();
+    const RenderReport report =
+        options.bits == 24 ? renderer.renderFloat(
+                                 [&](const float* frames, uint32_t count) {
+                                     if (interrupted.load()) return false;
+                                     if (!writer.writeFloat(frames, count)) {
+                                         writeFailed = true;
+                                         return false;
+                                     }
+                                     return true;
+                                 },
+                                 progress)
+                           : renderer.render(
+                                 [&](const int16_t* frames, uint32_t count) {
+                                     if (interrupted.load()) return false;
+                                     if (!writer.write(frames, count)) {
+                                         writeFailed = true;
+                                         return false;
+                                     }
+                                     return true;
+                                 },
+                                 progress);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 

@@ -1,0 +1,95 @@
+#include "engine/PeakLimiter.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonvero {
+
+PeakLimiter::PeakLimiter(float threshold, double releaseSeconds, int32_t rate)
+    : threshold_(threshold), recovery_(1.0 - std::exp(-1.0 / (std::max(1e-4, releaseSeconds) * std::max(1, rate)))) {
+    recent_.fill(1.0);
+}
+
+bool PeakLimiter::atRest() const {
+    return released_ == 1.0 && applied_ == 1.0 && recentSum_ == static_cast<double>(kLookAhead);
+}
+
+void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
+    // Nothing near the threshold and no gain to recover: the sound only passes the delay.
+    float peak = 0;
+    for (uint32_t k = 0; k < 2 * frames; ++k) peak = std::max(peak, std::fabs(stereo[k]));
+    if (peak <= threshold_ && atRest()) {
+        passThrough(stereo, frames);
+        return;
+    }
+    for (uint32_t k = 0; k < frames; ++k, ++frame_) {
+        float* x = stereo + 2 * k;
+        const float peak = std::max(std::fabs(x[0]), std::fabs(x[1]));
+        const float needed = peak > threshold_ ? threshold_ / peak : 1.0f;
+
+        // Running minimum of the needed gains over the look-ahead.
+        while (minSize_ > 0 && minValues_[(minHead_ + minSize_ - 1) & kQueueMask] >= needed) --minSize_;
+        const uint32_t tail = (minHead_ + minSize_) & kQueueMask;
+        minValues_[tail] = needed;
+        minFrames_[tail] = frame_;
+        ++minSize_;
+        while (minFrames_[minHead_] + kLookAhead <= frame_) {
+            minHead_ = (minHead_ + 1) & kQueueMask;
+            --minSize_;
+        }
+        const double minimum = minValues_[minHead_];
+
+        // Down at once to the minimum, back up toward 1 with the release.
+        released_ = std::min(minimum, released_ + (1.0 - released_) * recovery_);
+        if (released_ > 1.0 - 1e-9) released_ = 1.0;
+
+        // Running mean over the look-ahead: a smooth gain that reaches each
+        // minimum by the time its frame comes out of the delay.
+        const uint32_t slot = static_cast<uint32_t>(frame_ % kLookAhead);
+        recentSum_ += released_ - recent_[slot];
+        recent_[slot] = released_;
+        applied_ = std::min(1.0, recentSum_ / kLookAhead);
+        if (applied_ > 1.0 - 1e-7) applied_ = 1.0;
+
+        // The frame kDelay back goes out with that gain.
+        const uint32_t in = static_cast<uint32_t>(frame_ % kLookAhead);
+        const uint32_t out = static_cast<uint32_t>((frame_ + kLookAhead - kDelay) % kLookAhead);
+        delay_[2 * in] = x[0];
+        delay_[2 * in + 1] = x[1];
+        const float g = static_cast<float>(applied_);
+        x[0] = delay_[2 * out] * g;
+        x[1] = delay_[2 * out + 1] * g;
+    }
+}
+
+void PeakLimiter::passThrough(float* stereo, uint32_t frames) noexcept {
+    while (frames > 0) {
+        // At most a look-ahead at a time: each output frame comes from the
+        // delay line, each input frame goes into it.
+        const uint32_t count = std::min(frames, kLookAhead);
+        float out[2 * kLookAhead];
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t from = static_cast<uint32_t>((frame_ + k + kLookAhead - kDelay) % kLookAhead);
+            // An output kDelay back may be one of this piece's own inputs.
+            const bool inPiece = k >= kDelay;
+            out[2 * k] = inPiece ? stereo[2 * (k - kDelay)] : delay_[2 * from];
+            out[2 * k + 1] = inPiece ? stereo[2 * (k - kDelay) + 1] : delay_[2 * from + 1];
+        }
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t in = static_cast<uint32_t>((frame_ + k) % kLookAhead);
+            delay_[2 * in] = stereo[2 * k];
+            delay_[2 * in + 1] = stereo[2 * k + 1];
+        }
+        std::copy(out, out + 2 * count, stereo);
+        frame_ += count;
+        stereo += 2 * count;
+        frames -= count;
+    }
+    // The needed gains of those frames were all 1: the running minimum is 1.
+    minHead_ = 0;
+    minSize_ = 1;
+    minValues_[0] = 1.0f;
+    minFrames_[0] = frame_ - 1;
+}
+
+}  // namespace tonvero

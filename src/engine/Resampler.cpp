@@ -1,0 +1,281 @@
+#include "engine/Resampler.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tonvero {
+
+namespace {
+
+constexpr float kFractionScale = 1.0f / 4294967296.0f;
+
+// The sinc kernel: taps -7..8 around the sample at or before the position,
+// one row of coefficients per 1/1024 of a sample.
+constexpr int kSincBefore = 7;
+constexpr int kSincAfter = 8;
+constexpr int kSincTaps = kSincBefore + 1 + kSincAfter;
+constexpr int kSincPhaseBits = 10;
+constexpr int kSincPhases = 1 << kSincPhaseBits;
+
+struct SincTable {
+    alignas(64) float rows[kSincPhases][kSincTaps];
+};
+
+double besselI0(double x) {
+    double sum = 1, term = 1;
+    for (int k = 1; k < 40; ++k) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+        if (term < sum * 1e-17) break;
+    }
+    return sum;
+}
+
+SincTable makeSincTable() {
+    SincTable table{};
+    // Cut off a little under the Nyquist frequency, Kaiser window with beta 8:
+    // stop-band rejection above 80 dB.
+    constexpr double kCutoff = 0.94;
+    constexpr double kBeta = 8.0;
+    constexpr double kHalfWidth = kSincAfter;
+    const double kPi = std::acos(-1.0);
+    for (int p = 0; p < kSincPhases; ++p) {
+        const double x = static_cast<double>(p) / kSincPhases;
+        double row[kSincTaps];
+        double sum = 0;
+        for (int t = -kSincBefore; t <= kSincAfter; ++t) {
+            const double d = t - x;  // distance from the position to the tap
+            const double u = d / kHalfWidth;
+            const double window = std::fabs(u) >= 1 ? 0 : besselI0(kBeta * std::sqrt(1 - u * u)) / besselI0(kBeta);
+            const double arg = kPi * kCutoff * d;
+            const double sinc = std::fabs(arg) < 1e-12 ? 1 : std::sin(arg) / arg;
+            row[t + kSincBefore] = kCutoff * sinc * window;
+            sum += row[t + kSincBefore];
+        }
+        // Unity gain at every phase, so a constant stays constant.
+        for (int k = 0; k < kSincTaps; ++k) table.rows[p][k] = static_cast<float>(row[k] / sum);
+    }
+    return table;
+}
+
+const SincTable& sincTable() {
+    static const SincTable table = makeSincTable();
+    return table;
+}
+
+struct Nearest {
+    static constexpr int kBefore = 0, kAfter = 0;
+    float operator()(const int16_t* s, uint32_t) const { return s[0]; }
+};
+
+struct Linear {
+    static constexpr int kBefore = 0, kAfter = 1;
+    float operator()(const int16_t* s, uint32_t fraction) const {
+        const float t = static_cast<float>(fraction) * kFractionScale;
+        const float a = s[0];
+        return a + (static_cast<float>(s[1]) - a) * t;
+    }
+};
+
+struct Cubic {
+    static constexpr int kBefore = 1, kAfter = 2;
+    float operator()(const int16_t* s, uint32_t fraction) const {
+        const float t = static_cast<float>(fraction) * kFractionScale;
+        const float p0 = s[-1], p1 = s[0], p2 = s[1], p3 = s[2];
+        return p1 + 0.5f * t * ((p2 - p0) + t * ((2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3) + t * (3.0f * (p1 - p2) + p3 - p0)));
+    }
+};
+
+struct Sinc {
+    static constexpr int kBefore = kSincBefore, kAfter = kSincAfter;
+    const SincTable* table;
+    float operator()(const int16_t* s, uint32_t fraction) const {
+        const float* c = table->rows[fraction >> (32 - kSincPhaseBits)];
+        const int16_t* first = s - kSincBefore;
+        float sum = 0;
+        for (int k = 0; k < kSincTaps; ++k) sum += static_cast<float>(first[k]) * c[k];
+        return sum;
+    }
+};
+
+// Reads `count` frames straight from the samples, every tap inside them:
+// the position's integer part indexes `s`, its fraction chooses the point.
+template <class Kernel>
+uint64_t straightRun(const Kernel& kernel, const int16_t* s, uint64_t pos, uint64_t step, float* out, uint32_t count) {
+    for (uint32_t j = 0; j < count; ++j) {
+        out[j] = kernel(s + (pos >> 32), static_cast<uint32_t>(pos));
+        pos += step;
+    }
+    return pos;
+}
+
+#if defined(__SSE2__)
+// Four frames at a time: the taps of each frame loaded together, turned
+// into one vector per tap position, the arithmetic done on four lanes.
+
+// Signed 16-bit lanes 0..3 of `v` as four floats.
+inline __m128 lowToFloat(__m128i v) { return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16)); }
+// Lanes 4..7.
+inline __m128 highToFloat(__m128i v) { return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)); }
+
+// The fractions of four positions as floats in [0, 1).
+inline __m128 fractions(uint64_t p0, uint64_t p1, uint64_t p2, uint64_t p3) {
+    const __m128i f = _mm_set_epi32(static_cast<int32_t>(static_cast<uint32_t>(p3) >> 8),
+                                    static_cast<int32_t>(static_cast<uint32_t>(p2) >> 8),
+                                    static_cast<int32_t>(static_cast<uint32_t>(p1) >> 8),
+                                    static_cast<int32_t>(static_cast<uint32_t>(p0) >> 8));
+    return _mm_mul_ps(_mm_cvtepi32_ps(f), _mm_set1_ps(1.0f / 16777216.0f));
+}
+
+template <>
+uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos, uint64_t step, float* out,
+                            uint32_t count) {
+    uint32_t j = 0;
+    const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), three = _mm_set1_ps(3.0f),
+                 four = _mm_set1_ps(4.0f), five = _mm_set1_ps(5.0f);
+    for (; j + 4 <= count; j += 4) {
+        const uint64_t q0 = pos, q1 = pos + step, q2 = pos + 2 * step, q3 = pos + 3 * step;
+        pos += 4 * step;
+        // Samples i-1 .. i+2 of each frame: 4 x 16 bits each.
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q0 >> 32) - 1));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q1 >> 32) - 1));
+        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q2 >> 32) - 1));
+        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q3 >> 32) - 1));
+        const __m128i ab = _mm_unpacklo_epi16(a, b);       // a0 b0 a1 b1 a2 b2 a3 b3
+        const __m128i cd = _mm_unpacklo_epi16(c, d);       // c0 d0 c1 d1 ...
+        const __m128i taps01 = _mm_unpacklo_epi32(ab, cd);  // a0 b0 c0 d0 a1 b1 c1 d1
+        const __m128i taps23 = _mm_unpackhi_epi32(ab, cd);  // a2 b2 c2 d2 a3 b3 c3 d3
+        const __m128 p0 = lowToFloat(taps01), p1 = highToFloat(taps01);
+        const __m128 p2 = lowToFloat(taps23), p3 = highToFloat(taps23);
+        const __m128 t = fractions(q0, q1, q2, q3);
+        const __m128 x = _mm_sub_ps(p2, p0);
+        const __m128 y = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(two, p0), _mm_mul_ps(four, p2)), _mm_add_ps(_mm_mul_ps(five, p1), p3));
+        const __m128 z = _mm_add_ps(_mm_mul_ps(three, _mm_sub_ps(p1, p2)), _mm_sub_ps(p3, p0));
+        const __m128 r = _mm_add_ps(x, _mm_mul_ps(t, _mm_add_ps(y, _mm_mul_ps(t, z))));
+        _mm_storeu_ps(out + j, _mm_add_ps(p1, _mm_mul_ps(_mm_mul_ps(half, t), r)));
+    }
+    for (; j < count; ++j) {
+        out[j] = kernel(s + (pos >> 32), static_cast<uint32_t>(pos));
+        pos += step;
+    }
+    return pos;
+}
+
+// One frame's 16 taps times its coefficient row, left as four partial sums.
+inline __m128 sincPartial(const int16_t* first, const float* c) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + 8));
+    __m128 sum = _mm_mul_ps(lowToFloat(lo), _mm_load_ps(c));
+    sum = _mm_add_ps(sum, _mm_mul_ps(highToFloat(lo), _mm_load_ps(c + 4)));
+    sum = _mm_add_ps(sum, _mm_mul_ps(lowToFloat(hi), _mm_load_ps(c + 8)));
+    return _mm_add_ps(sum, _mm_mul_ps(highToFloat(hi), _mm_load_ps(c + 12)));
+}
+
+template <>
+uint64_t straightRun<Sinc>(const Sinc& kernel, const int16_t* s, uint64_t pos, uint64_t step, float* out,
+                           uint32_t count) {
+    uint32_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        __m128 sums[4];
+        for (int k = 0; k < 4; ++k) {
+            const float* c = kernel.table->rows[static_cast<uint32_t>(pos) >> (32 - kSincPhaseBits)];
+            sums[k] = sincPartial(s + (pos >> 32) - kSincBefore, c);
+            pos += step;
+        }
+        // Each frame's four partial sums added across: a transpose, then three adds.
+        _MM_TRANSPOSE4_PS(sums[0], sums[1], sums[2], sums[3]);
+        _mm_storeu_ps(out + j, _mm_add_ps(_mm_add_ps(sums[0], sums[1]), _mm_add_ps(sums[2], sums[3])));
+    }
+    for (; j < count; ++j) {
+        out[j] = kernel(s + (pos >> 32), static_cast<uint32_t>(pos));
+        pos += step;
+    }
+    return pos;
+}
+#endif
+
+// Sample `j` as the voice hears it: inside its loop once it loops, silence
+// outside the Wave.
+int16_t sampleAt(const StudioVoice& v, int64_t j) {
+    if (v.looped) {
+        const int64_t length = v.loopEnd - v.loopBegin + 1;
+        if (j > v.loopEnd) {
+            j -= length;  // nearly always enough
+            if (j > v.loopEnd) j = v.loopBegin + (j - v.loopBegin) % length;
+        } else if (j < v.loopBegin && v.wrapped) {
+            j += length;
+            if (j < v.loopBegin) j = v.loopEnd - (v.loopBegin - 1 - j) % length;
+        }
+    }
+    if (j < 0 || j >= v.sampleCount) return 0;
+    return v.samples[j];
+}
+
+template <class Kernel>
+uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) {
+    constexpr int kBefore = Kernel::kBefore;
+    constexpr int kAfter = Kernel::kAfter;
+    const int16_t* s = v.samples;
+    uint64_t pos = v.position;
+    const uint64_t step = v.step;
+    uint32_t k = 0;
+    while (k < frames) {
+        const int64_t i = static_cast<int64_t>(pos >> 32);
+        // The positions whose taps all lie on samples that can be read straight.
+        int64_t low = kBefore;
+        int64_t high = v.sampleCount - 1 - kAfter;
+        if (v.looped) {
+            if (i > v.loopEnd) {
+                // Round the loop, keeping the fraction.
+                const uint64_t begin = static_cast<uint64_t>(v.loopBegin) << 32;
+                const uint64_t length = static_cast<uint64_t>(v.loopEnd - v.loopBegin + 1) << 32;
+                pos = begin + (pos - begin) % length;
+                v.wrapped = true;
+                continue;
+            }
+            if (v.wrapped) low = v.loopBegin + kBefore;
+            high = v.loopEnd - kAfter;
+        } else if (i >= v.sampleCount) {
+            std::memset(out + k, 0, sizeof(float) * (frames - k));
+            v.position = pos;
+            return k;
+        }
+        if (i >= low && i <= high) {
+            uint32_t count = frames - k;
+            if (step > 0) {
+                const uint64_t limit = static_cast<uint64_t>(high + 1) << 32;
+                const uint64_t fit = (limit - pos - 1) / step + 1;
+                if (fit < count) count = static_cast<uint32_t>(fit);
+            }
+            pos = straightRun(kernel, s, pos, step, out + k, count);
+            k += count;
+        } else {
+            int16_t taps[kBefore + 1 + kAfter];
+            for (int t = -kBefore; t <= kAfter; ++t) taps[t + kBefore] = sampleAt(v, i + t);
+            out[k++] = kernel(taps + kBefore, static_cast<uint32_t>(pos));
+            pos += step;
+        }
+    }
+    v.position = pos;
+    return frames;
+}
+
+}  // namespace
+
+void prepareResampler() { (void)sincTable(); }
+
+uint32_t resampleVoice(StudioVoice& voice, Interpolation interpolation, float* out, uint32_t frames) noexcept {
+    switch (interpolation) {
+    case Interpolation::Nearest: return run(voice, out, frames, Nearest{});
+    case Interpolation::Linear: return run(voice, out, frames, Linear{});
+    case Interpolation::Sinc: return run(voice, out, frames, Sinc{&sincTable()});
+    case Interpolation::Cubic: break;
+    }
+    return run(voice, out, frames, Cubic{});
+}
+
+}  // namespace tonvero

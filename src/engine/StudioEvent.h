@@ -1,0 +1,31 @@
+#pragma once
+// One timed command for the Studio mixer: a MIDI channel message, a system
+// reset, or an audition note, with the output frame at which it applies.
+
+#include <cstdint>
+
+namespace tonvero {
+
+struct Wave;
+
+struct StudioEvent {
+    enum class Kind : uint8_t {
+        Midi,         // `type` (0x80..0xE0, the status byte's high nibble), `channel`, `data1`, `data2`
+        SystemReset,  // General MIDI System On, GS or XG reset: every song channel to its defaults
+        PreviewOn,    // an audition note: `wave` at its own frequency on `channel`, answering to `noteId`
+        PreviewOff,   // releases the audition note `noteId`
+    };
+
+    uint64_t frame = 0;        // output frame (the renderer's count) at which it applies
+    const Wave* wave = nullptr;  // PreviewOn: the Wave played (not owned)
+    uint32_t fadings[3] = {};  // PreviewOn: the Instrument's loop, sustain and cutoff fading
+    int32_t noteId = 0;        // PreviewOn, PreviewOff
+    Kind kind = Kind::Midi;
+    uint8_t type = 0;
+    uint8_t channel = 0;       // 0..15 MIDI channels, 16 the preview channel
+    uint8_t data1 = 0;         // 0..127
+    uint8_t data2 = 0;         // 0..127
+    bool immediate = false;    // applies at the next frame rendered, whatever `frame` says (never late)
+};
+
+}  // namespace tonvero

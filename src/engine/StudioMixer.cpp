@@ -1,0 +1,438 @@
+#include "engine/StudioMixer.h"
+
+#include "bank/Bank.h"
+#include "engine/Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tonvero {
+
+namespace {
+
+// The Custom Mixer's fadings are steps of a 0..128 gain per 20 ms pass,
+// matched here at its reference note (velocity 127, centre pan: gain 63.5),
+// so a note lasts as long as that note does there.
+constexpr double kPassSeconds = 0.02;
+constexpr double kReferenceGain = 63.5;
+// A taken or cut voice falls silent over this long.
+constexpr double kDyingSeconds = 0.005;
+// An unlooped sound's end ramps down over this long.
+constexpr double kEndRampSeconds = 0.002;
+constexpr double kVibratoHz = 5.0;
+// The fastest a voice may step through its Wave: 2^20 samples per frame.
+constexpr double kMaxRatio = 1048576.0;
+constexpr float kTwoPi = 6.28318530717958648f;
+// The output limiter holds peaks at -1 dBFS and lets go over about 100 ms.
+constexpr float kLimiterThreshold = 0.8912509f;
+constexpr double kLimiterReleaseSeconds = 0.1;
+
+// Pools room for voices ramping out beside the limit.
+size_t poolSize(int32_t voices) {
+    const int32_t limit = std::clamp(voices, kMinStudioVoices, kMaxStudioVoices);
+    return static_cast<size_t>(limit + std::max(16, limit / 2));
+}
+
+// Flushes denormals to zero for the scope (the mixer's decaying gains would
+// otherwise cost more time than their sound is worth).
+class FlushDenormals {
+public:
+    FlushDenormals() {
+#if defined(__SSE__)
+        saved_ = _mm_getcsr();
+        _mm_setcsr(saved_ | 0x8040);  // flush to zero, denormals are zero
+#endif
+    }
+    ~FlushDenormals() {
+#if defined(__SSE__)
+        _mm_setcsr(saved_);
+#endif
+    }
+    FlushDenormals(const FlushDenormals&) = delete;
+    FlushDenormals& operator=(const FlushDenormals&) = delete;
+
+private:
+    unsigned saved_ = 0;
+};
+
+int16_t toSample(float value) {
+    const float scaled = value * 32768.0f;
+    if (scaled >= 32767.0f) return 32767;
+    if (scaled <= -32768.0f) return -32768;
+    return static_cast<int16_t>(std::lrint(scaled));
+}
+
+// Full-scale floats to 16-bit samples, rounded to nearest and saturating.
+void toSamples(const float* in, int16_t* out, uint32_t count) {
+    uint32_t k = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    for (; k + 8 <= count; k += 8) {
+        const __m128i a = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(in + k), scale));
+        const __m128i b = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(in + k + 4), scale));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_packs_epi32(a, b));
+    }
+#endif
+    for (; k < count; ++k) out[k] = toSample(in[k]);
+}
+
+}  // namespace
+
+StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank)
+    : rate_(rate > 0 ? rate : 44100),
+      settings_(settings),
+      bank_(bank),
+      masterGain_(static_cast<float>(std::pow(10.0, std::clamp(settings.gainDb, kMinStudioGainDb, kMaxStudioGainDb) / 20.0) /
+                                     32768.0)),
+      dyingStep_(static_cast<float>(1.0 / (kDyingSeconds * rate_))),
+      endRampFrames_(static_cast<float>(kEndRampSeconds * rate_)),
+      lfoStep_(static_cast<float>(kVibratoHz / rate_)),
+      voices_(poolSize(settings.voices)),
+      queue_(kQueueCapacity),
+      limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_) {
+    prepareResampler();
+    for (StudioChannel& c : channels_) c.resetAll();
+}
+
+bool StudioMixer::post(const StudioEvent& event) noexcept {
+    if (queue_.push(event)) return true;
+    droppedEvents_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+StudioMixer::Counters StudioMixer::counters() const {
+    Counters c;
+    c.lateEvents = lateEvents_.load(std::memory_order_relaxed);
+    c.droppedEvents = droppedEvents_.load(std::memory_order_relaxed);
+    c.stolenVoices = stolenVoices_.load(std::memory_order_relaxed);
+    return c;
+}
+
+void StudioMixer::setFloatTap(FloatTap tap, void* context) {
+    tap_ = tap;
+    tapContext_ = context;
+}
+
+bool StudioMixer::idle() const {
+    if (!queue_.empty()) return false;
+    for (const StudioVoice& v : voices_)
+        if (v.state != StudioVoice::State::Free) return false;
+    return true;
+}
+
+void StudioMixer::cutAll() {
+    for (StudioVoice& v : voices_) v = StudioVoice{};
+    playingCount_ = 0;
+    queue_.clear();
+}
+
+void StudioMixer::resetSongChannels() {
+    for (int32_t c = 0; c < kPreviewChannel; ++c) channels_[static_cast<size_t>(c)].resetAll();
+}
+
+void StudioMixer::cutWave(const Wave& wave) {
+    for (StudioVoice& v : voices_) {
+        if (v.state == StudioVoice::State::Free || v.wave != &wave) continue;
+        if (v.state == StudioVoice::State::Playing) --playingCount_;
+        v = StudioVoice{};
+    }
+    queue_.forEach([&wave](StudioEvent& e) {
+        if (e.kind == StudioEvent::Kind::PreviewOn && e.wave == &wave) e.wave = nullptr;
+    });
+}
+
+// ---- events ----
+
+void StudioMixer::applyDueEvents() noexcept {
+    while (const StudioEvent* e = queue_.front()) {
+        if (!e->immediate) {
+            if (e->frame > frame_) return;
+            if (e->frame < frame_) lateEvents_.fetch_add(1, std::memory_order_relaxed);
+        }
+        apply(*e);
+        queue_.pop();
+    }
+}
+
+void StudioMixer::apply(const StudioEvent& e) noexcept {
+    switch (e.kind) {
+    case StudioEvent::Kind::Midi:
+        if (e.channel < kChannels) channelMessage(e);
+        break;
+    case StudioEvent::Kind::SystemReset:
+        for (StudioVoice& v : voices_)
+            if (v.state != StudioVoice::State::Free && v.channel < kPreviewChannel) cutToSilence(v);
+        resetSongChannels();
+        break;
+    case StudioEvent::Kind::PreviewOn:
+        if (e.wave && e.channel < kChannels)
+            startVoice(e.channel, std::clamp<int32_t>(e.data1, 0, 127), 127, *e.wave, e.data1, e.fadings, e.noteId);
+        break;
+    case StudioEvent::Kind::PreviewOff:
+        if (e.noteId < 1) break;
+        for (StudioVoice& v : voices_)
+            if (v.state == StudioVoice::State::Playing && v.noteId == e.noteId) v.released = true;
+        break;
+    }
+}
+
+void StudioMixer::channelMessage(const StudioEvent& e) noexcept {
+    StudioChannel& ch = channels_[e.channel];
+    switch (e.type) {
+    case 0x80: noteOff(e.channel, e.data1); break;
+    case 0x90:
+        if (e.data2 == 0)
+            noteOff(e.channel, e.data1);
+        else
+            noteOn(e.channel, e.data1, e.data2);
+        break;
+    case 0xB0: controller(e.channel, e.data1, e.data2); break;
+    case 0xC0: ch.program = e.data1; break;
+    case 0xD0: ch.setPressure(e.data1); break;
+    case 0xE0: ch.setBend((e.data2 << 7) | e.data1); break;
+    default: break;  // key pressure changes nothing
+    }
+}
+
+void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noexcept {
+    StudioChannel& ch = channels_[static_cast<size_t>(channel)];
+    const StudioChannel::VoiceAction action = ch.controller(number, value);
+    if (action == StudioChannel::VoiceAction::None) return;
+    for (StudioVoice& v : voices_) {
+        if (v.state != StudioVoice::State::Playing || v.channel != channel) continue;
+        switch (action) {
+        case StudioChannel::VoiceAction::None: break;
+        case StudioChannel::VoiceAction::SostenutoDown:
+            if (!v.released) v.sostenutoHeld = true;
+            break;
+        case StudioChannel::VoiceAction::PedalsChanged:
+            if (!ch.sostenuto) v.sostenutoHeld = false;
+            break;
+        case StudioChannel::VoiceAction::AllSoundOff: cutToSilence(v); break;
+        case StudioChannel::VoiceAction::AllNotesOff: v.released = true; break;
+        }
+    }
+}
+
+void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept {
+    const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
+    const Instrument* instrument = bank_.instrumentForProgram(Bank::entryForChannel(channel, ch.program));
+    const Zone* zone = Bank::findZone(instrument, key);
+    if (!zone || !zone->wave) return;
+    const uint32_t fadings[3] = {instrument->loopFading, instrument->sustainFading, instrument->cutoffFading};
+    startVoice(channel, key, velocity, *zone->wave, zone->basicNote, fadings, 0);
+}
+
+void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {
+    // The oldest held note of this key: all of its voices are released.
+    uint64_t serial = 0;
+    for (const StudioVoice& v : voices_)
+        if (v.state == StudioVoice::State::Playing && !v.released && v.noteId == 0 && v.channel == channel &&
+            v.key == key && (serial == 0 || v.noteSerial < serial))
+            serial = v.noteSerial;
+    if (serial == 0) return;
+    for (StudioVoice& v : voices_)
+        if (v.state == StudioVoice::State::Playing && v.noteSerial == serial) v.released = true;
+}
+
+float StudioMixer::fadePerFrame(uint32_t fading) const {
+    return static_cast<float>(fading / 65536.0 / kReferenceGain / (kPassSeconds * rate_));
+}
+
+void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
+                             const uint32_t fadings[3], int32_t noteId) noexcept {
+    const int64_t count = std::min<int64_t>(wave.sampleCount, static_cast<int64_t>(wave.samples.size()));
+    if (count <= 0) return;
+    StudioVoice* slot = takeVoice();
+    if (!slot) return;
+    StudioVoice& v = *slot;
+    v = StudioVoice{};
+    v.state = StudioVoice::State::Playing;
+    ++playingCount_;
+    v.channel = static_cast<uint8_t>(channel);
+    v.key = static_cast<uint8_t>(std::clamp(key, 0, 127));
+    v.noteId = noteId;
+    v.noteSerial = nextNoteSerial_++;
+    v.startFrame = frame_;
+
+    v.wave = &wave;
+    v.samples = wave.samples.data();
+    v.sampleCount = count;
+    v.loopBegin = wave.loopBegin;
+    v.loopEnd = std::min<int64_t>(wave.loopEnd, count - 1);
+    v.looped = wave.looped && v.loopBegin >= 0 && v.loopBegin <= v.loopEnd;
+    v.holdPos = wave.holdPos;
+
+    v.baseRatio = static_cast<double>(wave.frequency) / rate_;
+    // A basic note from a damaged bank may lie anywhere in 32 bits.
+    v.keyOffset = static_cast<float>(std::clamp<int64_t>(int64_t{key} - basicNote, -1000, 1000));
+    v.velocityGain = midiLevel(velocity) * masterGain_;
+    v.loopFade = fadePerFrame(fadings[0]);
+    v.sustainFade = fadePerFrame(fadings[1]);
+    v.cutoffFade = fadePerFrame(fadings[2]);
+
+    const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
+    updateStep(v, ch, 0);
+    // The note starts at its full level on its own frame.
+    const float level = v.velocityGain * ch.gain * endFade(v);
+    v.gainLeft = level * ch.panLeft;
+    v.gainRight = level * ch.panRight;
+}
+
+StudioVoice* StudioMixer::takeVoice() noexcept {
+    if (playingCount_ >= settings_.voices || playingCount_ >= static_cast<int32_t>(voices_.size())) {
+        // The quietest released voice, else the quietest held one, ramps out.
+        StudioVoice* victim = nullptr;
+        for (StudioVoice& v : voices_) {
+            if (v.state != StudioVoice::State::Playing) continue;
+            if (!victim || (v.released && !victim->released) ||
+                (v.released == victim->released && v.level() < victim->level()))
+                victim = &v;
+        }
+        if (victim) {
+            cutToSilence(*victim);
+            stolenVoices_.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    StudioVoice* quietestDying = nullptr;
+    for (StudioVoice& v : voices_) {
+        if (v.state == StudioVoice::State::Free) return &v;
+        if (v.state == StudioVoice::State::Dying &&
+            (!quietestDying || v.dying * v.level() < quietestDying->dying * quietestDying->level()))
+            quietestDying = &v;
+    }
+    // Every slot is ramping out: the quietest of them ends now.
+    return quietestDying;
+}
+
+void StudioMixer::cutToSilence(StudioVoice& v) noexcept {
+    if (v.state == StudioVoice::State::Playing) --playingCount_;
+    if (v.state != StudioVoice::State::Free) v.state = StudioVoice::State::Dying;
+}
+
+// ---- rendering ----
+
+void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
+    FlushDenormals flush;
+    while (frames > 0) {
+        const uint32_t block = std::min(frames, kBlockFrames);
+        std::memset(left_, 0, sizeof(float) * block);
+        std::memset(right_, 0, sizeof(float) * block);
+        uint32_t done = 0;
+        while (done < block) {
+            applyDueEvents();
+            uint32_t count = std::min(block - done, kChunkFrames);
+            // A chunk ends where the next event applies.
+            if (const StudioEvent* next = queue_.front(); next && !next->immediate && next->frame > frame_)
+                count = static_cast<uint32_t>(std::min<uint64_t>(count, next->frame - frame_));
+            renderChunk(left_ + done, right_ + done, count);
+            done += count;
+            frame_ += count;
+        }
+        for (uint32_t k = 0; k < block; ++k) {
+            stereo_[2 * k] = left_[k];
+            stereo_[2 * k + 1] = right_[k];
+        }
+        limiter_.process(stereo_, block);
+        if (tap_) tap_(tapContext_, stereo_, block);
+        toSamples(stereo_, stereo, 2 * block);
+        stereo += 2 * block;
+        frames -= block;
+    }
+}
+
+void StudioMixer::renderChunk(float* left, float* right, uint32_t frames) noexcept {
+    for (StudioVoice& v : voices_) {
+        if (v.state == StudioVoice::State::Free) continue;
+        if (!renderVoice(v, left, right, frames)) {
+            if (v.state == StudioVoice::State::Playing) --playingCount_;
+            v.state = StudioVoice::State::Free;
+        }
+    }
+}
+
+float StudioMixer::endFade(const StudioVoice& v) const noexcept {
+    if (v.looped || v.step == 0) return 1.0f;
+    const uint64_t end = static_cast<uint64_t>(v.sampleCount) << 32;
+    if (v.position >= end) return 0.0f;
+    const double remaining = static_cast<double>(end - v.position) / static_cast<double>(v.step);
+    return remaining >= endRampFrames_ ? 1.0f : static_cast<float>(remaining / endRampFrames_);
+}
+
+void StudioMixer::updateStep(StudioVoice& v, const StudioChannel& ch, uint32_t frames) noexcept {
+    float vibrato = 0;
+    if (ch.vibratoCents > 0) {
+        vibrato = ch.vibratoCents * 0.01f * std::sin(kTwoPi * (v.lfoPhase + 0.5f * lfoStep_ * static_cast<float>(frames)));
+        v.lfoPhase += lfoStep_ * static_cast<float>(frames);
+        v.lfoPhase -= std::floor(v.lfoPhase);
+    } else if (v.pitchSerial == ch.pitchSerial && v.step != 0) {
+        return;  // nothing has moved the pitch since the last chunk
+    }
+    v.pitchSerial = ch.pitchSerial;
+    const double semitones = static_cast<double>(v.keyOffset) + ch.pitch + vibrato;
+    const double ratio = std::min(v.baseRatio * std::exp2(semitones / 12.0), kMaxRatio);
+    v.step = static_cast<uint64_t>(ratio * 4294967296.0);
+    // With vibrato off again the next chunk recomputes the plain pitch.
+    if (vibrato != 0) v.pitchSerial = ch.pitchSerial - 1;
+}
+
+bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_t frames) noexcept {
+    const StudioChannel& ch = channels_[v.channel];
+    const bool dying = v.state == StudioVoice::State::Dying;
+
+    // This chunk's fade, chosen as the Custom Mixer chooses it for a pass.
+    float fade = 0;
+    if (!dying) {
+        if (v.released) {
+            if (static_cast<int64_t>(v.position >> 32) >= v.holdPos) {
+                if (ch.sustain || v.sostenutoHeld)
+                    fade = v.sustainFade;
+                else if (v.cutoffFade > 0)
+                    fade = v.cutoffFade;
+                else
+                    v.looped = false;  // the loop ends; the rest of the Wave plays out
+            }
+        } else if (v.looped) {
+            fade = v.loopFade;
+        }
+    }
+    v.envelope = std::max(0.0f, v.envelope - fade * static_cast<float>(frames));
+    if (dying) v.dying = std::max(0.0f, v.dying - dyingStep_ * static_cast<float>(frames));
+
+    updateStep(v, ch, frames);
+    const uint32_t produced = resampleVoice(v, settings_.interpolation, mono_, frames);
+
+    // The gains at the end of the chunk, reached by a straight ramp from
+    // where the last chunk left them; a Wave that ends inside the chunk
+    // reaches 0 on its last frame.
+    const float level = v.velocityGain * ch.gain * v.envelope * v.dying * (produced < frames ? 0.0f : endFade(v));
+    const float targetLeft = level * ch.panLeft;
+    const float targetRight = level * ch.panRight;
+    if (produced > 0) {
+        const float ramp = 1.0f / static_cast<float>(produced);
+        const float stepLeft = (targetLeft - v.gainLeft) * ramp;
+        const float stepRight = (targetRight - v.gainRight) * ramp;
+        const float fromLeft = v.gainLeft;
+        const float fromRight = v.gainRight;
+        for (uint32_t k = 0; k < produced; ++k) {
+            const float s = mono_[k];
+            const float n = static_cast<float>(k + 1);
+            left[k] += s * (fromLeft + stepLeft * n);
+            right[k] += s * (fromRight + stepRight * n);
+        }
+    }
+    v.gainLeft = targetLeft;
+    v.gainRight = targetRight;
+    // A voice only muted by its channel keeps its place and goes on.
+    return produced == frames && v.envelope > 0.0f && v.dying > 0.0f && v.velocityGain > 0.0f;
+}
+
+}  // namespace tonvero

@@ -1,0 +1,153 @@
+#pragma once
+// The Studio mixer's renderer: 17 channels (16 MIDI channels and the preview
+// channel), a pool of voices, and a queue of events stamped with the output
+// frame at which each applies. render() writes N frames from that state and
+// nothing else, so it does not care who calls it: today the engine's mixer
+// tick, to fill the looping mixing buffer.
+//
+// What it does beside the Custom Mixer: every event on its own frame;
+// resampling that keeps the position's fraction (nearest, linear, cubic or
+// sinc); velocity, volume and expression as 40 log10(v / 127) dB;
+// constant-power pan that follows the channel during a note; vibrato from
+// modulation and channel pressure; bend range and tuning through registered
+// parameters; sustain, sostenuto and the channel mode messages; the General
+// MIDI, GS and XG resets; a voice limit set at construction, with taken and
+// cut voices ramped to silence; float mixing, one master gain, a look-ahead
+// limiter that holds peaks at -1 dBFS, and 16-bit output that saturates. The Instrument's three fadings keep their meaning,
+// turned from steps per 20 ms pass into the same fades per second.
+//
+// Threads. Producers (the engine's operations and the song's sequencer)
+// call post(); the renderer calls render(). Every other operation is for a
+// moment when render() is not running: the engine calls it, and render(),
+// with the engine mutex held. render() and post() allocate nothing, lock
+// nothing and never wait.
+
+#include "engine/EventQueue.h"
+#include "engine/MixerMode.h"
+#include "engine/PeakLimiter.h"
+#include "engine/StudioChannel.h"
+#include "engine/StudioEvent.h"
+#include "engine/StudioVoice.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace tonvero {
+
+class Bank;
+struct Wave;
+
+class StudioMixer {
+public:
+    static constexpr int32_t kChannels = 17;
+    static constexpr int32_t kPreviewChannel = 16;
+    static constexpr uint32_t kQueueCapacity = 8192;
+    // Gains and pitch are set for chunks of at most this many frames (and
+    // ramp linearly inside each), so no change clicks.
+    static constexpr uint32_t kChunkFrames = 64;
+    // Frames mixed at a time into the float accumulator.
+    static constexpr uint32_t kBlockFrames = 1024;
+
+    // Told every block of the float mix (interleaved stereo, full scale 1.0,
+    // before saturation), in the order it is written. Renderer's thread.
+    using FloatTap = void (*)(void* context, const float* stereoFrames, uint32_t frames);
+
+    struct Counters {
+        uint64_t lateEvents = 0;     // events whose frame had been written when they arrived
+        uint64_t droppedEvents = 0;  // events refused because the queue was full
+        uint64_t stolenVoices = 0;   // sounding voices taken for a new note
+    };
+
+    // `rate` in Hz; `bank` is read at each note-on (the engine's own bank).
+    StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank);
+    StudioMixer(const StudioMixer&) = delete;
+    StudioMixer& operator=(const StudioMixer&) = delete;
+
+    // --- producers ---
+    // Queues `event`; false, and counted, when the queue is full.
+    bool post(const StudioEvent& event) noexcept;
+
+    // --- the renderer ---
+    // Writes `frames` interleaved 16-bit stereo frames, applying every queued
+    // event on its frame. Real-time safe.
+    void render(int16_t* stereo, uint32_t frames) noexcept;
+    // The frame the next render() starts with, in the count that events are
+    // stamped with: frames rendered so far.
+    uint64_t nextFrame() const { return frame_; }
+    // What comes out lags that count by the output limiter's look-ahead:
+    // an event stamped with frame f is heard at output frame f + this.
+    static constexpr uint32_t kOutputDelay = PeakLimiter::kDelay;
+
+    // --- while render() is not running ---
+    // Every voice silent at once and every queued event dropped.
+    void cutAll();
+    // The 16 MIDI channels to their power-on values (voices keep sounding).
+    void resetSongChannels();
+    // Cuts every voice of `wave` and drops the audition notes queued for it,
+    // so the Wave can be destroyed.
+    void cutWave(const Wave& wave);
+    void setFloatTap(FloatTap tap, void* context);
+
+    // No voice sounds and no event waits.
+    bool idle() const;
+    // Voices counting against the limit (not those ramping out).
+    int32_t playingVoices() const { return playingCount_; }
+    template <class F> void forEachSoundingVoice(F&& visit) const {
+        for (const StudioVoice& v : voices_)
+            if (v.state != StudioVoice::State::Free) visit(v);
+    }
+    Counters counters() const;
+    const StudioChannel& channel(int32_t index) const { return channels_[static_cast<size_t>(index)]; }
+    const StudioSettings& settings() const { return settings_; }
+    int32_t rate() const { return rate_; }
+
+private:
+    void applyDueEvents() noexcept;
+    void apply(const StudioEvent& event) noexcept;
+    void channelMessage(const StudioEvent& event) noexcept;
+    void controller(int32_t channel, int32_t number, int32_t value) noexcept;
+    void noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept;
+    void noteOff(int32_t channel, int32_t key) noexcept;
+    void startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
+                    const uint32_t fadings[3], int32_t noteId) noexcept;
+    StudioVoice* takeVoice() noexcept;
+    void cutToSilence(StudioVoice& voice) noexcept;
+    void renderChunk(float* left, float* right, uint32_t frames) noexcept;
+    // Adds one chunk of `voice`; false once it has finished.
+    bool renderVoice(StudioVoice& voice, float* left, float* right, uint32_t frames) noexcept;
+    void updateStep(StudioVoice& voice, const StudioChannel& channel, uint32_t frames) noexcept;
+    float endFade(const StudioVoice& voice) const noexcept;
+    float fadePerFrame(uint32_t fading) const;
+
+    const int32_t rate_;
+    const StudioSettings settings_;
+    const Bank& bank_;
+    const float masterGain_;   // the master gain as an amplitude, over 32768 (sample units to full scale)
+    const float dyingStep_;    // per frame: a taken voice falls silent in kDyingSeconds
+    const float endRampFrames_;  // an unlooped sound's last frames ramp to silence over this many
+    const float lfoStep_;      // vibrato cycles per frame
+
+    std::vector<StudioVoice> voices_;  // the pool, made once: the limit plus room for voices ramping out
+    int32_t playingCount_ = 0;
+    uint64_t nextNoteSerial_ = 1;
+    std::array<StudioChannel, kChannels> channels_;
+    EventQueue<StudioEvent> queue_;
+    uint64_t frame_ = 0;
+    PeakLimiter limiter_;
+
+    FloatTap tap_ = nullptr;
+    void* tapContext_ = nullptr;
+
+    std::atomic<uint64_t> lateEvents_{0};
+    std::atomic<uint64_t> droppedEvents_{0};
+    std::atomic<uint64_t> stolenVoices_{0};
+
+    alignas(64) float mono_[kChunkFrames];
+    alignas(64) float left_[kBlockFrames];    // the block being mixed, one side each
+    alignas(64) float right_[kBlockFrames];
+    alignas(64) float stereo_[2 * kBlockFrames];  // the mixed block, interleaved
+};
+
+}  // namespace tonvero

@@ -1,0 +1,64 @@
+#pragma once
+// One sound of the Studio mixer. Like a MixerVoice it keeps its own copies
+// of the Wave's playing values and of the Instrument's fadings (turned into
+// fades per output frame) from its start, and reads the Wave's samples in
+// place; unlike one, its position keeps its fraction, its pitch follows the
+// channel, and its level changes smoothly.
+//
+// The loop values are made safe at the start: `loopEnd` is at most
+// `sampleCount` - 1, and a loop that is empty or inverted is not looped.
+//
+// Written and read by the Studio mixer's renderer only.
+
+#include <cstdint>
+
+namespace tonvero {
+
+struct Wave;
+
+struct StudioVoice {
+    enum class State : uint8_t {
+        Free,
+        Playing,  // counts against the voice limit
+        Dying,    // taken or cut: ramps to silence over a few milliseconds, then Free
+    };
+
+    State state = State::Free;
+    bool released = false;       // its note has had its note-off
+    bool sostenutoHeld = false;  // held by the sostenuto pedal that was pressed while its key was down
+    bool looped = false;         // plays its loop (cleared when a release leaves the loop for the tail)
+    bool wrapped = false;        // has come round its loop at least once
+    uint8_t channel = 0;         // 0..16
+    uint8_t key = 0;
+    int32_t noteId = 0;          // the audition note it plays, 0 for a song note
+    uint64_t noteSerial = 0;     // the note it sounds: a note-off releases every voice of that note
+    uint64_t startFrame = 0;     // output frame at its start
+
+    const Wave* wave = nullptr;  // not owned; compared, and read only through the copies below
+    const int16_t* samples = nullptr;
+    int64_t sampleCount = 0;
+    int64_t loopBegin = 0;
+    int64_t loopEnd = 0;         // last sample of the loop, inclusive
+    int64_t holdPos = 0;         // from here on, a released voice fades
+
+    uint64_t position = 0;       // 32.32 fixed point, in samples
+    uint64_t step = 0;           // 32.32 samples per output frame
+    double baseRatio = 0;        // samples per output frame at the Zone's basic note
+    float keyOffset = 0;         // semitones from the Zone's basic note
+    uint32_t pitchSerial = 0;    // the channel pitch `step` was computed for
+    float lfoPhase = 0;          // vibrato, in cycles (0..1)
+
+    float velocityGain = 0;      // 40 log10(velocity / 127) dB as an amplitude
+    float envelope = 1;          // 1 at the start; the fadings take it to 0
+    float loopFade = 0;          // envelope per frame while held and looped
+    float sustainFade = 0;       // ... after note-off with a pedal down
+    float cutoffFade = 0;        // ... after note-off with no pedal (0: the tail plays out)
+    float dying = 1;             // 1 .. 0 while Dying
+    float gainLeft = 0;          // gains reached at the end of the last chunk
+    float gainRight = 0;
+
+    // Overall level now, for choosing which voice to take.
+    float level() const { return (gainLeft > gainRight ? gainLeft : gainRight); }
+};
+
+}  // namespace tonvero
