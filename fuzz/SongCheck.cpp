@@ -21,6 +21,7 @@ MixerMode mixerFor(uint8_t lastByte) {
     switch (lastByte & 3) {
     case 1: return MixerMode::Hardware;
     case 2: return MixerMode::Primary;
+    case 3: return MixerMode::Studio;
     default: return MixerMode::Software;
     }
 }

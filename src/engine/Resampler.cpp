@@ -246,7 +246,8 @@ uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) 
         }
         if (i >= low && i <= high) {
             uint32_t count = frames - k;
-            if (step > 0) {
+            // Mostly the whole chunk fits; else as many frames as stay below `high`.
+            if (step > 0 && static_cast<int64_t>((pos + step * (count - 1)) >> 32) > high) {
                 const uint64_t limit = static_cast<uint64_t>(high + 1) << 32;
                 const uint64_t fit = (limit - pos - 1) / step + 1;
                 if (fit < count) count = static_cast<uint32_t>(fit);

@@ -18,11 +18,11 @@ namespace tonvero {
 
 namespace {
 
-// The Custom Mixer's fadings are steps of a 0..128 gain per 20 ms pass,
-// matched here at its reference note (velocity 127, centre pan: gain 63.5),
-// so a note lasts as long as that note does there.
+// The Custom Mixer's fadings are steps of a 0..128 gain per 20 ms pass, and
+// a note starts there at the gain its velocity gives a centred note
+// (velocity / 2: 63.5 at 127), so a soft note falls silent sooner. Each
+// voice's envelope here falls at the rate that gives the note the same life.
 constexpr double kPassSeconds = 0.02;
-constexpr double kReferenceGain = 63.5;
 // A taken or cut voice falls silent over this long.
 constexpr double kDyingSeconds = 0.005;
 // An unlooped sound's end ramps down over this long.
@@ -174,7 +174,8 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         break;
     case StudioEvent::Kind::PreviewOn:
         if (e.wave && e.channel < kChannels)
-            startVoice(e.channel, std::clamp<int32_t>(e.data1, 0, 127), 127, *e.wave, e.data1, e.fadings, e.noteId);
+            startVoice(e.channel, std::clamp<int32_t>(e.data1, 0, 127), kPreviewVelocity, *e.wave, e.data1, e.fadings,
+                       e.noteId);
         break;
     case StudioEvent::Kind::PreviewOff:
         if (e.noteId < 1) break;
@@ -243,8 +244,9 @@ void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {
         if (v.state == StudioVoice::State::Playing && v.noteSerial == serial) v.released = true;
 }
 
-float StudioMixer::fadePerFrame(uint32_t fading) const {
-    return static_cast<float>(fading / 65536.0 / kReferenceGain / (kPassSeconds * rate_));
+float StudioMixer::fadePerFrame(uint32_t fading, int32_t velocity) const {
+    const double startGain = std::clamp(velocity, 1, 128) / 2.0;
+    return static_cast<float>(fading / 65536.0 / startGain / (kPassSeconds * rate_));
 }
 
 void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
@@ -274,10 +276,10 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.baseRatio = static_cast<double>(wave.frequency) / rate_;
     // A basic note from a damaged bank may lie anywhere in 32 bits.
     v.keyOffset = static_cast<float>(std::clamp<int64_t>(int64_t{key} - basicNote, -1000, 1000));
-    v.velocityGain = midiLevel(velocity) * masterGain_;
-    v.loopFade = fadePerFrame(fadings[0]);
-    v.sustainFade = fadePerFrame(fadings[1]);
-    v.cutoffFade = fadePerFrame(fadings[2]);
+    v.velocityGain = midiLevel(std::min(velocity, 127)) * masterGain_;
+    v.loopFade = fadePerFrame(fadings[0], velocity);
+    v.sustainFade = fadePerFrame(fadings[1], velocity);
+    v.cutoffFade = fadePerFrame(fadings[2], velocity);
 
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
     updateStep(v, ch, 0);

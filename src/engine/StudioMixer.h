@@ -49,6 +49,8 @@ public:
     static constexpr uint32_t kChunkFrames = 64;
     // Frames mixed at a time into the float accumulator.
     static constexpr uint32_t kBlockFrames = 1024;
+    // Audition notes, as in the Custom Mixer: full level, and the life of its loudest note.
+    static constexpr int32_t kPreviewVelocity = 128;
 
     // Told every block of the float mix (interleaved stereo, full scale 1.0,
     // before saturation), in the order it is written. Renderer's thread.
@@ -119,7 +121,9 @@ private:
     bool renderVoice(StudioVoice& voice, float* left, float* right, uint32_t frames) noexcept;
     void updateStep(StudioVoice& voice, const StudioChannel& channel, uint32_t frames) noexcept;
     float endFade(const StudioVoice& voice) const noexcept;
-    float fadePerFrame(uint32_t fading) const;
+    // An Instrument fading (16.16 per 20 ms pass) as the envelope's fall per
+    // frame for a note of `velocity`.
+    float fadePerFrame(uint32_t fading, int32_t velocity) const;
 
     const int32_t rate_;
     const StudioSettings settings_;

@@ -1,7 +1,7 @@
 #pragma once
 // One sound of the Studio mixer. Like a MixerVoice it keeps its own copies
 // of the Wave's playing values and of the Instrument's fadings (turned into
-// fades per output frame) from its start, and reads the Wave's samples in
+// fades per output frame for its velocity) from its start, and reads the Wave's samples in
 // place; unlike one, its position keeps its fraction, its pitch follows the
 // channel, and its level changes smoothly.
 //

@@ -80,7 +80,9 @@ private:
     QString path(const QString& name) const { return dir_->filePath(name); }
     CMainFrame& frame() { return *app_->frame(); }
 
-    bool startApp(bool withDefaultBank, QStringList files = {}) {
+    // `customMixer`: on the Software Custom Mixer, as the command line can ask;
+    // otherwise on the mixer the user's settings name, else the Studio mixer.
+    bool startApp(bool withDefaultBank, QStringList files = {}, bool customMixer = true) {
         if (withDefaultBank) {
             if (!savePatchmap(sustainingBank(), path(QStringLiteral("gmpatch.map")).toStdString())) return false;
         }
@@ -90,9 +92,8 @@ private:
         options.showWindow = false;
         options.defaultPatchmap = "gmpatch.map";  // the working directory only, not the build's bank
         options.files = files;
-        // These tests read the Custom Mixer's status lines.
         options.mixer.mode = MixerMode::Software;
-        options.mixerGiven = true;
+        options.mixerGiven = customMixer;
         app_ = std::make_unique<CTonveroApp>(options);
         return app_->initInstance();
     }
@@ -263,6 +264,59 @@ private slots:
         QVERIFY(shown[1].endsWith(QStringLiteral("song.mid")));  // the song's name stays
     }
 
+    void studioMixerByDefaultListsItsSoundingVoices() {
+        QVERIFY(startApp(true, {}, false));
+        QCOMPARE(theEngine->mixerMode, MixerMode::Studio);
+        QCOMPARE(lines(CTonveroView::composeText(theEngine)).value(2),
+                 QStringLiteral("Studio Mixer - Secondary Buffer Mode"));
+        QVERIFY(frame().action(command::MixerStudio)->isChecked());
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        frame().onLoadMidi();
+        advanceSeconds(0.5);
+        // One line for each of the chord's three voices.
+        QCOMPARE(lines(CTonveroView::composeText(theEngine)).mid(3),
+                 QStringList(3, QStringLiteral("/sounds/loop.wav")));
+    }
+
+    void optionsMenuSwitchesTheMixerAtOnceAndRemembersIt() {
+        QVERIFY(startApp(true, {}, false));
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        frame().onLoadMidi();
+        advanceSeconds(3.0);
+        {
+            EngineLock lock(theEngine->mutex);
+            QVERIFY(songPositionSeconds(*theEngine) > 2.5);
+        }
+
+        // The output restarts with the other mixer; the song plays again from its start.
+        frame().action(command::MixerSoftware)->trigger();
+        QCOMPARE(theEngine->mixerMode, MixerMode::Software);
+        QVERIFY(frame().action(command::MixerSoftware)->isChecked());
+        QCOMPARE(status(), TransportStatus::Playing);
+        QVERIFY(currentTick() < 10);
+        QCOMPARE(lines(CTonveroView::composeText(theEngine)).value(2), kMixerLine.trimmed());
+        advanceSeconds(0.5);
+        QCOMPARE(lines(CTonveroView::composeText(theEngine)).mid(3).count(QStringLiteral("/sounds/loop.wav")), 3);
+        QCOMPARE(theEngine->bank.instrumentCount, 1);
+
+        // Remembered: the next start takes it; a stopped song stays stopped.
+        app_.reset();
+        QVERIFY(startApp(true, {}, false));
+        QCOMPARE(theEngine->mixerMode, MixerMode::Software);
+        frame().onChooseMixer(MixerMode::Hardware);
+        QCOMPARE(theEngine->mixerMode, MixerMode::Hardware);
+        QCOMPARE(status(), TransportStatus::Idle);
+        QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("hardware"));
+
+        // A mixer whose output cannot open is refused with a message and the old one stays.
+        audio_->failNextOpen("no device today");
+        frame().onChooseMixer(MixerMode::Studio);
+        QCOMPARE(prompts_.notices().size(), 1);
+        QVERIFY(prompts_.notices().first().contains(QStringLiteral("no device today")));
+        QCOMPARE(theEngine->mixerMode, MixerMode::Hardware);
+        QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("hardware"));
+    }
+
     void positionPaneShowsPlaceAndLength() {
         QVERIFY(startApp(true));
         prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 135));
@@ -389,6 +443,15 @@ private slots:
         QVERIFY(parseCommandLine({QStringLiteral("tonvero"), QStringLiteral("--audio"), QStringLiteral("null"), song},
                                  options, error));
         QCOMPARE(options.audio, std::string("null"));
+        QVERIFY(parseCommandLine({QStringLiteral("tonvero"), QStringLiteral("--mixer"), QStringLiteral("hardware"),
+                                  QStringLiteral("--voices"), QStringLiteral("64")},
+                                 options, error));
+        QCOMPARE(options.mixer.mode, MixerMode::Hardware);
+        QVERIFY(options.mixerGiven);
+        QCOMPARE(options.mixer.studio.voices, 64);
+        QVERIFY(!parseCommandLine({QStringLiteral("tonvero"), QStringLiteral("--mixer"), QStringLiteral("loud")},
+                                  options, error));
+        QVERIFY(error.contains(QStringLiteral("studio, software, primary or hardware")));
         QVERIFY(!parseCommandLine({QStringLiteral("tonvero"), QStringLiteral("--audio=loud")}, options, error));
         QVERIFY(error.contains(QStringLiteral("loud")));
     }

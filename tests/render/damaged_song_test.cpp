@@ -53,9 +53,10 @@ void oneShotBank(Bank& bank) {
     bank.programMap[128] = addTone(bank, "drum", loop);
 }
 
-class DamagedSongs : public ::testing::Test {
+// Through the Custom Mixer and the Studio mixer.
+class DamagedSongs : public ::testing::TestWithParam<MixerMode> {
 protected:
-    DamagedSongs() : renderer(MixerMode::Software, kRate) {}
+    DamagedSongs() : renderer(GetParam(), kRate) {}
     void SetUp() override {
         ASSERT_TRUE(renderer.openOutput());
         EngineLock lock(renderer.engine().mutex);
@@ -88,7 +89,7 @@ protected:
     int limited = 0;
 };
 
-TEST_F(DamagedSongs, EveryTruncationIsRefusedOrPlays) {
+TEST_P(DamagedSongs, EveryTruncationIsRefusedOrPlays) {
     const Bytes song = everyKindOfEvent();
     for (size_t length = 0; length <= song.size(); ++length) {
         tryPlaying(Bytes(song.begin(), song.begin() + static_cast<std::ptrdiff_t>(length)));
@@ -99,7 +100,7 @@ TEST_F(DamagedSongs, EveryTruncationIsRefusedOrPlays) {
     RecordProperty("played", ended);
 }
 
-TEST_F(DamagedSongs, SeededMutationsAreRefusedOrPlay) {
+TEST_P(DamagedSongs, SeededMutationsAreRefusedOrPlay) {
     const Bytes song = everyKindOfEvent();
     std::mt19937 random(20240517);
     for (int round = 0; round < 3000; ++round) {
@@ -124,6 +125,8 @@ TEST_F(DamagedSongs, SeededMutationsAreRefusedOrPlay) {
     RecordProperty("played", ended);
     RecordProperty("limited", limited);
 }
+
+INSTANTIATE_TEST_SUITE_P(Mixers, DamagedSongs, ::testing::Values(MixerMode::Software, MixerMode::Studio));
 
 }  // namespace
 }  // namespace tonvero::test

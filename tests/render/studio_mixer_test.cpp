@@ -397,20 +397,24 @@ TEST(StudioResets, SystemResetsRestoreEveryChannelAndResetAllControllersKeepsVol
 
 TEST(StudioFadings, ALoopedNoteFadesAsLongAsInTheCustomMixer) {
     // A loop fading of 0.25 a pass takes the Custom Mixer's velocity-127
-    // centred note (gain 63.5) to silence in 254 passes: 5.08 s.
-    MidiWriter w(0, 100);
-    w.track().noteOn(0, 0, 60, 127).noteOff(1400, 0, 60).endOfTrack(0);
-    auto bank = [](Bank& b) { addTone(b, "dc", steady(8000, 0x4000)); };
-    const Rendered studio = renderStudio(w.bytes(), bank);
-    const Rendered custom = renderSong(w.bytes(), bank);
-    const double studioEnd = static_cast<double>(lastSound(studio)) / kRate;
-    const double customEnd = static_cast<double>(lastSound(custom)) / kRate;
-    EXPECT_NEAR(studioEnd, 5.08, 0.005);
-    // The Custom Mixer falls silent a pass or few sooner, once its whole-number
-    // gain reaches 0 (at 1 of 63.5 here).
-    EXPECT_NEAR(customEnd, studioEnd, 0.1);
-    // And it falls smoothly: halfway there, half the level.
-    EXPECT_NEAR(at(studio, 2.54) / static_cast<double>(at(studio, 0.001)), 0.5, 0.01);
+    // centred note (gain 63.5) to silence in 254 passes, 5.08 s, and its
+    // velocity-64 note (gain 32) in 128, 2.56 s.
+    for (const int velocity : {127, 64}) {
+        MidiWriter w(0, 100);
+        w.track().noteOn(0, 0, 60, velocity).noteOff(1400, 0, 60).endOfTrack(0);
+        auto bank = [](Bank& b) { addTone(b, "dc", steady(8000, 0x4000)); };
+        const Rendered studio = renderStudio(w.bytes(), bank);
+        const Rendered custom = renderSong(w.bytes(), bank);
+        const double studioEnd = static_cast<double>(lastSound(studio)) / kRate;
+        const double customEnd = static_cast<double>(lastSound(custom)) / kRate;
+        const double life = 5.08 * velocity / 127.0;
+        EXPECT_NEAR(studioEnd, life, 0.005) << "velocity " << velocity;
+        // The Custom Mixer falls silent a pass or few sooner, once its
+        // whole-number gain reaches 0.
+        EXPECT_NEAR(customEnd, studioEnd, 0.1) << "velocity " << velocity;
+        // And the fall is smooth: halfway there, half the level.
+        EXPECT_NEAR(at(studio, life / 2) / static_cast<double>(at(studio, 0.001)), 0.5, 0.01);
+    }
 }
 
 // ---- output ----

@@ -703,6 +703,9 @@ TEST_F(ThreadStress, UserInterfaceAgainstTimerAndAudioThreads) {
     step("starting the application");
     AppOptions options;
     options.audio = "null";
+    // The Studio mixer, whatever the user's settings say.
+    options.mixer.mode = MixerMode::Studio;
+    options.mixerGiven = true;
     options.defaultPatchmap = path(QStringLiteral("start.map")).toStdString();
     options.showWindow = false;
     auto app = std::make_unique<CTonveroApp>(options);
