@@ -1,5 +1,6 @@
 #include "engine/Resampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -215,6 +216,22 @@ int16_t sampleAt(const StudioVoice& v, int64_t j) {
     return v.samples[j];
 }
 
+// The position `i` reads through the loop's edge copy: -1 when its taps do
+// not all lie there. Once the voice has wrapped, a position near the loop's
+// start reads as the same position one or more loops on.
+template <class Kernel>
+int64_t edgeIndex(const StudioVoice& v, int64_t i) {
+    constexpr int64_t kEdge = StudioVoice::kLoopEdge;
+    const int64_t base = v.loopEnd + 1 - kEdge;  // the index loopEdge[0] holds
+    const int64_t low = base + Kernel::kBefore;
+    const int64_t high = v.loopEnd + kEdge - Kernel::kAfter;
+    if (i < low && v.wrapped) {
+        const int64_t length = v.loopEnd - v.loopBegin + 1;
+        i += (low - i + length - 1) / length * length;
+    }
+    return i >= low && i <= high ? i - base : -1;
+}
+
 template <class Kernel>
 uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) {
     constexpr int kBefore = Kernel::kBefore;
@@ -254,6 +271,21 @@ uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) 
             }
             pos = straightRun(kernel, s, pos, step, out + k, count);
             k += count;
+        } else if (const int64_t edge = v.looped ? edgeIndex<Kernel>(v, i) : -1; edge >= 0) {
+            // Straight through the edge copy, as far as its taps reach, then
+            // back to the Wave's own numbering (a short loop comes round
+            // within the copy, so this runs many frames at a time).
+            const uint64_t shift = static_cast<uint64_t>(i - edge) << 32;  // Wave position of loopEdge[0]
+            uint64_t local = pos - shift;
+            const int64_t last = 2 * StudioVoice::kLoopEdge - 1 - kAfter;
+            uint32_t count = frames - k;
+            if (step > 0 && static_cast<int64_t>((local + step * (count - 1)) >> 32) > last) {
+                const uint64_t limit = static_cast<uint64_t>(last + 1) << 32;
+                count = static_cast<uint32_t>(std::min<uint64_t>(count, (limit - local - 1) / step + 1));
+            }
+            local = straightRun(kernel, v.loopEdge, local, step, out + k, count);
+            pos = local + shift;
+            k += count;
         } else {
             int16_t taps[kBefore + 1 + kAfter];
             for (int t = -kBefore; t <= kAfter; ++t) taps[t + kBefore] = sampleAt(v, i + t);
@@ -268,6 +300,18 @@ uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) 
 }  // namespace
 
 void prepareResampler() { (void)sincTable(); }
+
+void prepareLoopEdge(StudioVoice& voice) noexcept {
+    if (!voice.looped) return;
+    // Read as a voice that has come round its loop reads past the loop's end.
+    StudioVoice wrapped = voice;
+    wrapped.wrapped = true;
+    const int64_t base = voice.loopEnd + 1 - StudioVoice::kLoopEdge;
+    for (int k = 0; k < 2 * StudioVoice::kLoopEdge; ++k) {
+        const int64_t j = base + k;
+        voice.loopEdge[k] = j <= voice.loopEnd ? (j >= 0 ? voice.samples[j] : 0) : sampleAt(wrapped, j);
+    }
+}
 
 uint32_t resampleVoice(StudioVoice& voice, Interpolation interpolation, float* out, uint32_t frames) noexcept {
     switch (interpolation) {

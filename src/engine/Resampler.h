@@ -20,6 +20,9 @@ namespace tonvero {
 // (the Studio mixer's constructor does), so the audio thread never does.
 void prepareResampler();
 
+// Fills the voice's loopEdge from its samples and loop (at its start).
+void prepareLoopEdge(StudioVoice& voice) noexcept;
+
 // Writes `frames` mono values (in sample units, -32768..32767) of `voice`
 // to `out` and moves its position on. Returns the frames written before an
 // unlooped Wave ran out; `out` is zero from there to `frames`.

@@ -272,6 +272,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.loopEnd = std::min<int64_t>(wave.loopEnd, count - 1);
     v.looped = wave.looped && v.loopBegin >= 0 && v.loopBegin <= v.loopEnd;
     v.holdPos = wave.holdPos;
+    prepareLoopEdge(v);
 
     v.baseRatio = static_cast<double>(wave.frequency) / rate_;
     // A basic note from a damaged bank may lie anywhere in 32 bits.

@@ -41,6 +41,12 @@ struct StudioVoice {
     int64_t loopEnd = 0;         // last sample of the loop, inclusive
     int64_t holdPos = 0;         // from here on, a released voice fades
 
+    // The samples around the loop's end as the loop plays them: indices
+    // loopEnd + 1 - kLoopEdge .. loopEnd + kLoopEdge, the ones past loopEnd
+    // taken from the loop's start, so reads across the wrap come from here.
+    static constexpr int kLoopEdge = 64;
+    int16_t loopEdge[2 * kLoopEdge] = {};
+
     uint64_t position = 0;       // 32.32 fixed point, in samples
     uint64_t step = 0;           // 32.32 samples per output frame
     double baseRatio = 0;        // samples per output frame at the Zone's basic note

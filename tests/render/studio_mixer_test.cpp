@@ -146,6 +146,26 @@ TEST_P(LoopPitch, ATenSampleLoopAtKey108KeepsItsPitch) {
     EXPECT_NEAR(cents(hz, 2637.0 * std::pow(2.0, 8.0 / 12)), 0.0, 3.0) << hz << " Hz";
 }
 
+TEST_P(LoopPitch, ALongLoopPlaysSeamlesslyAtAnyStep) {
+    // 37 periods of 100 samples looped after an attack of 3 periods, a fifth
+    // up (1.498 samples a frame): the sine comes out whole across every wrap,
+    // no step between samples larger than the sine's own steepest.
+    std::vector<int16_t> samples = sinePeriods(100, 40);
+    MidiWriter w(0, 96);
+    w.track().noteOn(0, 0, 67, 127).noteOff(192, 0, 67).endOfTrack(0);
+    StudioSettings settings;
+    settings.interpolation = GetParam();
+    const Rendered r = renderStudio(
+        w.bytes(), [&](Bank& bank) { addWave(bank, samples, 44100, 60, true, 300, 3999); }, settings);
+    const std::vector<double> heard = side(r, 0, framesAt(0.05), framesAt(0.95));
+    const double hz = 441.0 * std::pow(2.0, 7.0 / 12);
+    EXPECT_NEAR(cents(zeroCrossingHz(heard, kRate), hz), 0.0, 1.0);
+    double amplitude = 0;
+    for (double x : heard) amplitude = std::max(amplitude, std::abs(x));
+    const double steepest = 2 * kPi * hz / kRate * amplitude;
+    EXPECT_LT(largestStep(r, framesAt(0.05), framesAt(0.95)), 1.02 * steepest + 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Interpolations, LoopPitch,
                          ::testing::Values(Interpolation::Linear, Interpolation::Cubic, Interpolation::Sinc));
 
