@@ -96,6 +96,7 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
       endRampFrames_(static_cast<float>(kEndRampSeconds * rate_)),
       lfoStep_(static_cast<float>(kVibratoHz / rate_)),
       voices_(poolSize(settings.voices)),
+      active_(voices_.size()),
       queue_(kQueueCapacity),
       limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_) {
     prepareResampler();
@@ -121,15 +122,13 @@ void StudioMixer::setFloatTap(FloatTap tap, void* context) {
     tapContext_ = context;
 }
 
-bool StudioMixer::idle() const {
-    if (!queue_.empty()) return false;
-    for (const StudioVoice& v : voices_)
-        if (v.state != StudioVoice::State::Free) return false;
-    return true;
-}
+bool StudioMixer::idle() const { return activeCount_ == 0 && queue_.empty(); }
+
+void StudioMixer::dropActive(size_t k) noexcept { active_[k] = active_[--activeCount_]; }
 
 void StudioMixer::cutAll() {
     for (StudioVoice& v : voices_) v = StudioVoice{};
+    activeCount_ = 0;
     playingCount_ = 0;
     queue_.clear();
 }
@@ -139,10 +138,15 @@ void StudioMixer::resetSongChannels() {
 }
 
 void StudioMixer::cutWave(const Wave& wave) {
-    for (StudioVoice& v : voices_) {
-        if (v.state == StudioVoice::State::Free || v.wave != &wave) continue;
+    for (size_t k = 0; k < activeCount_;) {
+        StudioVoice& v = voices_[active_[k]];
+        if (v.wave != &wave) {
+            ++k;
+            continue;
+        }
         if (v.state == StudioVoice::State::Playing) --playingCount_;
         v = StudioVoice{};
+        dropActive(k);
     }
     queue_.forEach([&wave](StudioEvent& e) {
         if (e.kind == StudioEvent::Kind::PreviewOn && e.wave == &wave) e.wave = nullptr;
@@ -168,8 +172,9 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         if (e.channel < kChannels) channelMessage(e);
         break;
     case StudioEvent::Kind::SystemReset:
-        for (StudioVoice& v : voices_)
-            if (v.state != StudioVoice::State::Free && v.channel < kPreviewChannel) cutToSilence(v);
+        forEachActive([this](StudioVoice& v) {
+            if (v.channel < kPreviewChannel) cutToSilence(v);
+        });
         resetSongChannels();
         break;
     case StudioEvent::Kind::PreviewOn:
@@ -179,8 +184,9 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         break;
     case StudioEvent::Kind::PreviewOff:
         if (e.noteId < 1) break;
-        for (StudioVoice& v : voices_)
+        forEachActive([&e](StudioVoice& v) {
             if (v.state == StudioVoice::State::Playing && v.noteId == e.noteId) v.released = true;
+        });
         break;
     }
 }
@@ -207,8 +213,8 @@ void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noe
     StudioChannel& ch = channels_[static_cast<size_t>(channel)];
     const StudioChannel::VoiceAction action = ch.controller(number, value);
     if (action == StudioChannel::VoiceAction::None) return;
-    for (StudioVoice& v : voices_) {
-        if (v.state != StudioVoice::State::Playing || v.channel != channel) continue;
+    forEachActive([&](StudioVoice& v) {
+        if (v.state != StudioVoice::State::Playing || v.channel != channel) return;
         switch (action) {
         case StudioChannel::VoiceAction::None: break;
         case StudioChannel::VoiceAction::SostenutoDown:
@@ -220,7 +226,7 @@ void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noe
         case StudioChannel::VoiceAction::AllSoundOff: cutToSilence(v); break;
         case StudioChannel::VoiceAction::AllNotesOff: v.released = true; break;
         }
-    }
+    });
 }
 
 void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept {
@@ -235,13 +241,15 @@ void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcep
 void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {
     // The oldest held note of this key: all of its voices are released.
     uint64_t serial = 0;
-    for (const StudioVoice& v : voices_)
+    forEachActive([&](const StudioVoice& v) {
         if (v.state == StudioVoice::State::Playing && !v.released && v.noteId == 0 && v.channel == channel &&
             v.key == key && (serial == 0 || v.noteSerial < serial))
             serial = v.noteSerial;
+    });
     if (serial == 0) return;
-    for (StudioVoice& v : voices_)
+    forEachActive([serial](StudioVoice& v) {
         if (v.state == StudioVoice::State::Playing && v.noteSerial == serial) v.released = true;
+    });
 }
 
 float StudioMixer::fadePerFrame(uint32_t fading, int32_t velocity) const {
@@ -256,6 +264,8 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     StudioVoice* slot = takeVoice();
     if (!slot) return;
     StudioVoice& v = *slot;
+    // A slot that was ramping out is in the active list already.
+    if (v.state == StudioVoice::State::Free) active_[activeCount_++] = static_cast<uint16_t>(slot - voices_.data());
     v = StudioVoice{};
     v.state = StudioVoice::State::Playing;
     ++playingCount_;
@@ -294,24 +304,26 @@ StudioVoice* StudioMixer::takeVoice() noexcept {
     if (playingCount_ >= settings_.voices || playingCount_ >= static_cast<int32_t>(voices_.size())) {
         // The quietest released voice, else the quietest held one, ramps out.
         StudioVoice* victim = nullptr;
-        for (StudioVoice& v : voices_) {
-            if (v.state != StudioVoice::State::Playing) continue;
+        forEachActive([&victim](StudioVoice& v) {
+            if (v.state != StudioVoice::State::Playing) return;
             if (!victim || (v.released && !victim->released) ||
                 (v.released == victim->released && v.level() < victim->level()))
                 victim = &v;
-        }
+        });
         if (victim) {
             cutToSilence(*victim);
             stolenVoices_.fetch_add(1, std::memory_order_relaxed);
         }
     }
+    if (activeCount_ < voices_.size())
+        for (StudioVoice& v : voices_)
+            if (v.state == StudioVoice::State::Free) return &v;
     StudioVoice* quietestDying = nullptr;
-    for (StudioVoice& v : voices_) {
-        if (v.state == StudioVoice::State::Free) return &v;
+    forEachActive([&quietestDying](StudioVoice& v) {
         if (v.state == StudioVoice::State::Dying &&
             (!quietestDying || v.dying * v.level() < quietestDying->dying * quietestDying->level()))
             quietestDying = &v;
-    }
+    });
     // Every slot is ramping out: the quietest of them ends now.
     return quietestDying;
 }
@@ -353,12 +365,15 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
 }
 
 void StudioMixer::renderChunk(float* left, float* right, uint32_t frames) noexcept {
-    for (StudioVoice& v : voices_) {
-        if (v.state == StudioVoice::State::Free) continue;
-        if (!renderVoice(v, left, right, frames)) {
-            if (v.state == StudioVoice::State::Playing) --playingCount_;
-            v.state = StudioVoice::State::Free;
+    for (size_t k = 0; k < activeCount_;) {
+        StudioVoice& v = voices_[active_[k]];
+        if (renderVoice(v, left, right, frames)) {
+            ++k;
+            continue;
         }
+        if (v.state == StudioVoice::State::Playing) --playingCount_;
+        v.state = StudioVoice::State::Free;
+        dropActive(k);
     }
 }
 

@@ -97,8 +97,7 @@ public:
     // Voices counting against the limit (not those ramping out).
     int32_t playingVoices() const { return playingCount_; }
     template <class F> void forEachSoundingVoice(F&& visit) const {
-        for (const StudioVoice& v : voices_)
-            if (v.state != StudioVoice::State::Free) visit(v);
+        for (size_t k = 0; k < activeCount_; ++k) visit(voices_[active_[k]]);
     }
     Counters counters() const;
     const StudioChannel& channel(int32_t index) const { return channels_[static_cast<size_t>(index)]; }
@@ -133,7 +132,16 @@ private:
     const float endRampFrames_;  // an unlooped sound's last frames ramp to silence over this many
     const float lfoStep_;      // vibrato cycles per frame
 
+    template <class F> void forEachActive(F&& visit) noexcept {
+        for (size_t k = 0; k < activeCount_; ++k) visit(voices_[active_[k]]);
+    }
+    // Removes active_[k] (its voice has become Free): the last one takes its place.
+    void dropActive(size_t k) noexcept;
+
     std::vector<StudioVoice> voices_;  // the pool, made once: the limit plus room for voices ramping out
+    // The voices that are not Free, by index: the first activeCount_ entries.
+    std::vector<uint16_t> active_;
+    size_t activeCount_ = 0;
     int32_t playingCount_ = 0;
     uint64_t nextNoteSerial_ = 1;
     std::array<StudioChannel, kChannels> channels_;
