@@ -9,7 +9,7 @@ BENCH_DIR := build/bench
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test bench fuzz check-threads soak compare-players clean
+.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost clean
 
 all: build
 
@@ -52,6 +52,11 @@ soak: build
 compare-players: build
 	@scripts/bootstrap peers
 	@bench/compare-players $(RELEASE_DIR)
+
+# What one sounding voice costs each mixer, against fluidsynth.
+voice-cost: build
+	@scripts/bootstrap peers
+	@bench/voice-cost $(RELEASE_DIR)
 
 clean:
 	rm -rf build
