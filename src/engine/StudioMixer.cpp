@@ -35,11 +35,8 @@ constexpr float kTwoPi = 6.28318530717958648f;
 constexpr float kLimiterThreshold = 0.8912509f;
 constexpr double kLimiterReleaseSeconds = 0.1;
 
-// Pools room for voices ramping out beside the limit.
-size_t poolSize(int32_t voices) {
-    const int32_t limit = std::clamp(voices, kMinStudioVoices, kMaxStudioVoices);
-    return static_cast<size_t>(limit + std::max(16, limit / 2));
-}
+// The pool: the limit and room for voices ramping out beside it.
+size_t poolSize(int32_t limit) { return static_cast<size_t>(limit + std::max(16, limit / 2)); }
 
 // Flushes denormals to zero for the scope (the mixer's decaying gains would
 // otherwise cost more time than their sound is worth).
@@ -95,7 +92,8 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
       dyingStep_(static_cast<float>(1.0 / (kDyingSeconds * rate_))),
       endRampFrames_(static_cast<float>(kEndRampSeconds * rate_)),
       lfoStep_(static_cast<float>(kVibratoHz / rate_)),
-      voices_(poolSize(settings.voices)),
+      voiceLimit_(std::clamp(settings.voices, kMinStudioVoices, kMaxStudioVoices)),
+      voices_(poolSize(voiceLimit_)),
       active_(voices_.size()),
       queue_(kQueueCapacity),
       limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_) {
@@ -301,7 +299,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
 }
 
 StudioVoice* StudioMixer::takeVoice() noexcept {
-    if (playingCount_ >= settings_.voices || playingCount_ >= static_cast<int32_t>(voices_.size())) {
+    if (playingCount_ >= voiceLimit_) {
         // The quietest released voice, else the quietest held one, ramps out.
         StudioVoice* victim = nullptr;
         forEachActive([&victim](StudioVoice& v) {

@@ -138,6 +138,7 @@ private:
     // Removes active_[k] (its voice has become Free): the last one takes its place.
     void dropActive(size_t k) noexcept;
 
+    const int32_t voiceLimit_;         // voices that may play at once
     std::vector<StudioVoice> voices_;  // the pool, made once: the limit plus room for voices ramping out
     // The voices that are not Free, by index: the first activeCount_ entries.
     std::vector<uint16_t> active_;
