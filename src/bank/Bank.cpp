@@ -13,6 +13,42 @@ Instrument* Bank::instrumentForProgram(int32_t program) const {
     return instruments[0].get();
 }
 
+Instrument* Bank::kitForProgram(int32_t program) const {
+    if (program > 0 && program < kKitSlots && kits[static_cast<size_t>(program)])
+        return kits[static_cast<size_t>(program)].get();
+    return instrumentForProgram(kDrumEntry);
+}
+
+int32_t Bank::findLayers(const Instrument* instrument, int32_t key, int32_t velocity, const Zone** out,
+                         int32_t capacity) {
+    const Zone* first = findZone(instrument, key);
+    if (!first || capacity < 1) return 0;
+    if (!first->articulation) {
+        out[0] = first;
+        return 1;
+    }
+    int32_t found = 0;
+    const ZoneList& zones = instrument->zones;
+    for (int32_t z = 0; z < zones.count() && found < capacity; ++z) {
+        const Zone* zone = zones[z];
+        if (zone && zone->articulation && zone->rangeStart <= key && key <= zone->rangeEnd &&
+            zone->articulation->velocityLow <= velocity && velocity <= zone->articulation->velocityHigh)
+            out[found++] = zone;
+    }
+    return found;
+}
+
+bool Bank::hasArticulation() const {
+    for (const auto& kit : kits)
+        if (kit) return true;
+    bool found = false;
+    forEachInstrument([&found](const Instrument& instrument) {
+        for (int32_t z = 0; z < instrument.zones.count() && !found; ++z)
+            if (instrument.zones[z]->articulation) found = true;
+    });
+    return found;
+}
+
 Zone* Bank::findZone(const Instrument* instrument, int32_t key) {
     if (!instrument) return nullptr;
     const ZoneList& zones = instrument->zones;
@@ -66,6 +102,7 @@ void Bank::deleteInstrument(int32_t slot) {
 
 void Bank::clearBank() {
     for (auto& slot : instruments) slot.reset();
+    for (auto& kit : kits) kit.reset();
     instrumentCount = 0;
 }
 

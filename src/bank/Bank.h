@@ -1,6 +1,8 @@
 #pragma once
 // The Patchmap in memory: 128 Instrument slots, the ProgramMap (entry p for
-// MIDI program p, entry 128 for the drum set) and the count of slots in use.
+// MIDI program p, entry 128 for the drum set: the standard kit), the count of
+// slots in use, and up to 128 drum kits besides, by their program number in
+// the drum bank (what a program change on the drum channel chooses).
 //
 // Threads: the bank is read by note-on on the timer thread and changed from
 // the user-interface thread; callers hold the engine mutex for both.
@@ -33,12 +35,25 @@ public:
     std::array<std::unique_ptr<Instrument>, kInstrumentSlots> instruments;
     std::array<int32_t, kProgramEntries> programMap{};
     int32_t instrumentCount = 0;
+    // Drum kits by program (0..127), owned, null where the bank has none; the
+    // standard kit is the drum entry's Instrument, so kits[0] stays null.
+    static constexpr int32_t kKitSlots = 128;
+    std::array<std::unique_ptr<Instrument>, kKitSlots> kits;
 
     // The Instrument for a program 0..128: the slot its entry names if it holds
     // one, else slot 0 if it holds one, else null.
     Instrument* instrumentForProgram(int32_t program) const;
+    // The kit a program change to `program` chooses on the drum channel: that
+    // kit if the bank holds it, else the standard kit (the drum entry).
+    Instrument* kitForProgram(int32_t program) const;
     // The first Zone, in list order, whose range holds `key`; null if none.
     static Zone* findZone(const Instrument* instrument, int32_t key);
+    // The Zones a note of `key` and `velocity` sounds, into `out` (at most
+    // `capacity`), returning how many: the first Zone whose range holds the
+    // key, alone when it has no articulation; else every Zone with
+    // articulation whose key and velocity ranges hold the note, in list order.
+    static int32_t findLayers(const Instrument* instrument, int32_t key, int32_t velocity, const Zone** out,
+                              int32_t capacity);
     // Lowest slot whose Instrument's name equals `name` byte for byte, or -1.
     int32_t findInstrumentByName(std::string_view name) const;
     // Position of the first Zone whose Wave's name equals `name`, or -1.
@@ -50,21 +65,32 @@ public:
     // Removes the Instrument in `slot`, moves the later ones down one slot and
     // renumbers the ProgramMap; entries naming the deleted slot become 0.
     void deleteInstrument(int32_t slot);
-    // Destroys every Instrument; the ProgramMap is kept.
+    // Destroys every Instrument and kit; the ProgramMap is kept.
     void clearBank();
 
     // Appends a Zone (range 0..120, basic note 60) playing `wave`.
     static Zone* addZone(Instrument& instrument, std::unique_ptr<Wave> wave);
-    // Destroys the Zone at `position` with its Wave.
+    // Destroys the Zone at `position` with its Wave (stereo links follow the
+    // Zones that move; a link to the removed one is dropped).
     static void removeZone(Instrument& instrument, int32_t position);
 
-    // Calls `visit` for every Wave of the Instrument in `slot` (or of the bank).
-    template <class F> void forEachWave(F&& visit) const {
+    // Calls `visit` for every Instrument of the bank, kits included.
+    template <class F> void forEachInstrument(F&& visit) const {
         for (int32_t s = 0; s < instrumentCount; ++s)
-            if (instruments[s])
-                for (int32_t z = 0; z < instruments[s]->zones.count(); ++z)
-                    if (Wave* w = instruments[s]->zones[z]->wave.get()) visit(*w);
+            if (instruments[static_cast<size_t>(s)]) visit(*instruments[static_cast<size_t>(s)]);
+        for (const auto& kit : kits)
+            if (kit) visit(*kit);
     }
+    // Calls `visit` for every Wave of the bank, kits included.
+    template <class F> void forEachWave(F&& visit) const {
+        forEachInstrument([&visit](const Instrument& instrument) {
+            for (int32_t z = 0; z < instrument.zones.count(); ++z)
+                if (Wave* w = instrument.zones[z]->wave.get()) visit(*w);
+        });
+    }
+    // True when any Zone has articulation or the bank holds kits (it then
+    // saves as a Patchmap of version 4).
+    bool hasArticulation() const;
 };
 
 }  // namespace tonvero

@@ -27,9 +27,18 @@ void ZoneList::remove(int32_t position) {
     // The last Zone takes the freed place, so the list keeps no gaps; the
     // order of the remaining Zones changes when a Zone other than the last goes.
     const size_t place = static_cast<size_t>(position);
+    const int32_t last = count() - 1;
     zones_[place] = std::move(zones_.back());
     zones_.pop_back();
     if (capacity_ - count() > 10) capacity_ -= 10;
+    // Stereo links name Zones by position: a link to the removed Zone goes,
+    // one to the Zone that moved follows it.
+    for (auto& zone : zones_) {
+        if (!zone || !zone->articulation) continue;
+        int32_t& linked = zone->articulation->linkedZone;
+        if (linked == position) linked = -1;
+        else if (linked == last) linked = position;
+    }
 }
 
 }  // namespace tonvero

@@ -142,6 +142,7 @@ uint32_t MixerEngine::takeSoundSerial() {
 }
 
 void MixerEngine::cutVoicesOf(const Instrument& instrument) {
+    if (studio) studio->dropAuditionsOf(instrument);
     for (int32_t z = 0; z < instrument.zones.count(); ++z)
         if (const Zone* zone = instrument.zones[z])
             if (zone->wave) cutVoicesOf(*zone->wave);

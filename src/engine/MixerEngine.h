@@ -106,6 +106,11 @@ public:
     // note id (1, 2, ...), or -1 when `instrument` or `zone` is null.
     // User-interface thread, mutex held.
     int32_t previewNote(Instrument* instrument, Zone* zone);
+    // Plays `instrument` at `key` (0..127) and `velocity` (1..127) on the
+    // preview channel, as a song note of that key would sound (the Zone that
+    // holds the key, at the key's pitch); the note id, or -1 when there is no
+    // Instrument or no Zone for the key. User-interface thread, mutex held.
+    int32_t previewKey(Instrument* instrument, int32_t key, int32_t velocity);
     // Releases the audition note with this id (ids below 1 name no note).
     // User-interface thread, mutex held.
     void stopPreview(int32_t noteId);

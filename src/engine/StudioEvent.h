@@ -6,6 +6,7 @@
 
 namespace tonvero {
 
+struct Instrument;
 struct Wave;
 
 struct StudioEvent {
@@ -14,10 +15,12 @@ struct StudioEvent {
         SystemReset,  // General MIDI System On, GS or XG reset: every song channel to its defaults
         PreviewOn,    // an audition note: `wave` at its own frequency on `channel`, answering to `noteId`
         PreviewOff,   // releases the audition note `noteId`
+        PreviewKey,   // an audition of `instrument` at key `data1`, velocity `data2`, on `channel`, answering to `noteId`
     };
 
     uint64_t frame = 0;        // output frame (the renderer's count) at which it applies
     const Wave* wave = nullptr;  // PreviewOn: the Wave played (not owned)
+    const Instrument* instrument = nullptr;  // PreviewKey: the Instrument played (not owned)
     uint32_t fadings[3] = {};  // PreviewOn: the Instrument's loop, sustain and cutoff fading
     int32_t noteId = 0;        // PreviewOn, PreviewOff
     Kind kind = Kind::Midi;

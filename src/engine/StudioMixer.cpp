@@ -151,6 +151,12 @@ void StudioMixer::cutWave(const Wave& wave) {
     });
 }
 
+void StudioMixer::dropAuditionsOf(const Instrument& instrument) {
+    queue_.forEach([&instrument](StudioEvent& e) {
+        if (e.kind == StudioEvent::Kind::PreviewKey && e.instrument == &instrument) e.instrument = nullptr;
+    });
+}
+
 // ---- events ----
 
 void StudioMixer::applyDueEvents() noexcept {
@@ -179,6 +185,9 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         if (e.wave && e.channel < kChannels)
             startVoice(e.channel, std::clamp<int32_t>(e.data1, 0, 127), kPreviewVelocity, *e.wave, e.data1, e.fadings,
                        e.noteId);
+        break;
+    case StudioEvent::Kind::PreviewKey:
+        if (e.instrument && e.channel < kChannels) startNote(e.instrument, e.channel, e.data1, e.data2, e.noteId);
         break;
     case StudioEvent::Kind::PreviewOff:
         if (e.noteId < 1) break;
@@ -229,11 +238,15 @@ void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noe
 
 void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept {
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
-    const Instrument* instrument = bank_.instrumentForProgram(Bank::entryForChannel(channel, ch.program));
+    startNote(bank_.instrumentForProgram(Bank::entryForChannel(channel, ch.program)), channel, key, velocity, 0);
+}
+
+void StudioMixer::startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity,
+                            int32_t noteId) noexcept {
     const Zone* zone = Bank::findZone(instrument, key);
     if (!zone || !zone->wave) return;
     const uint32_t fadings[3] = {instrument->loopFading, instrument->sustainFading, instrument->cutoffFading};
-    startVoice(channel, key, velocity, *zone->wave, zone->basicNote, fadings, 0);
+    startVoice(channel, key, velocity, *zone->wave, zone->basicNote, fadings, noteId);
 }
 
 void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {

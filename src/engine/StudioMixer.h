@@ -90,6 +90,8 @@ public:
     // Cuts every voice of `wave` and drops the audition notes queued for it,
     // so the Wave can be destroyed.
     void cutWave(const Wave& wave);
+    // Drops the auditions of `instrument` still queued (its Waves are cut with cutWave).
+    void dropAuditionsOf(const Instrument& instrument);
     void setFloatTap(FloatTap tap, void* context);
 
     // No voice sounds and no event waits.
@@ -110,6 +112,8 @@ private:
     void channelMessage(const StudioEvent& event) noexcept;
     void controller(int32_t channel, int32_t number, int32_t value) noexcept;
     void noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept;
+    // Starts a voice for every layer of `instrument` that the note sounds.
+    void startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity, int32_t noteId) noexcept;
     void noteOff(int32_t channel, int32_t key) noexcept;
     void startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
                     const uint32_t fadings[3], int32_t noteId) noexcept;

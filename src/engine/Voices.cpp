@@ -213,6 +213,45 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
     return v.noteId;
 }
 
+int32_t MixerEngine::previewKey(Instrument* instrument, int32_t key, int32_t velocity) {
+    key = std::clamp(key, 0, 127);
+    velocity = std::clamp(velocity, 1, 127);
+    Zone* zone = Bank::findZone(instrument, key);
+    if (!zone || !zone->wave) return -1;
+    startOutput();
+    if (studio) {
+        StudioEvent e;
+        e.kind = StudioEvent::Kind::PreviewKey;
+        e.channel = static_cast<uint8_t>(kPreviewChannel);
+        e.instrument = instrument;
+        e.data1 = static_cast<uint8_t>(key);
+        e.data2 = static_cast<uint8_t>(velocity);
+        e.noteId = ++lastNoteId;
+        e.immediate = true;
+        studio->post(e);
+        return e.noteId;
+    }
+    Voice& v = voices[static_cast<size_t>(chooseVoice())];
+    v.key = key;
+    v.channel = kPreviewChannel;
+    v.velocity = velocity;
+    v.pitchOffset = static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000));
+    v.startTick = currentTick;
+    v.active = 1;
+    v.wave = zone->wave.get();
+    v.soundSerial = 0;
+    v.mixerVoice = -1;
+    v.bufferRef = -1;
+    v.noteId = ++lastNoteId;
+    const uint32_t hz = noteFrequency(v.wave->frequency, v.pitchOffset, 0.0f);
+    const int32_t pan = channels[15].pan;
+    if (softwareMixer)
+        v.mixerVoice = startMixerVoice(v, hz, pan, instrument);
+    else
+        startBufferVoice(v, hz, pan);
+    return v.noteId;
+}
+
 void MixerEngine::stopPreview(int32_t noteId) {
     if (noteId < 1) return;
     if (studio) {

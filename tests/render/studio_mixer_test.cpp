@@ -478,3 +478,49 @@ TEST(StudioOutput, LoudSongsAreHeldUnderFullScaleAndTheFloatMixMatchesTheSamples
 
 }  // namespace
 }  // namespace tonvero::test
+
+namespace tonvero::test {
+namespace {
+
+// ---- auditions ----
+
+class Audition : public ::testing::TestWithParam<MixerMode> {};
+
+TEST_P(Audition, AnInstrumentPlaysAtTheKeyAndVelocityAskedUntilStopped) {
+    // 441 Hz at key 60: key 72 sounds an octave up, in every mixer.
+    SongRig rig(GetParam());
+    Instrument* instrument = nullptr;
+    {
+        EngineLock lock(rig.e().mutex);
+        addWave(rig.e().bank, sinePeriods(100, 10), 44100, 60, true);
+        instrument = rig.e().bank.instruments[0].get();
+        EXPECT_EQ(rig.e().previewKey(nullptr, 60, 100), -1);
+    }
+    int32_t id = 0;
+    {
+        EngineLock lock(rig.e().mutex);
+        id = rig.e().previewKey(instrument, 72, 100);
+    }
+    ASSERT_GT(id, 0);
+    rig.audio().clearCaptured();
+    rig.advance(600000);
+    Rendered heard;
+    heard.samples = rig.audio().captured();
+    EXPECT_NEAR(cents(zeroCrossingHz(side(heard, 0, framesAt(0.35), framesAt(0.55)), kRate), 882.0), 0.0, 5.0);
+    {
+        EngineLock lock(rig.e().mutex);
+        rig.e().stopPreview(id);
+        rig.e().setSustain(0, 16);
+    }
+    // Released with no fading and no pedal, the looped Wave plays its tail: silence after it.
+    rig.advance(1000000);
+    rig.audio().clearCaptured();
+    rig.advance(100000);
+    for (int16_t s : rig.audio().captured()) ASSERT_EQ(s, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mixers, Audition,
+                         ::testing::Values(MixerMode::Studio, MixerMode::Software, MixerMode::Hardware));
+
+}  // namespace
+}  // namespace tonvero::test
