@@ -1,7 +1,8 @@
 // The Studio mixer's inner loop: render() over 1, 32 and 256 held, looped
 // voices at assorted pitches, pans and velocities, 20 ms blocks at 44100 Hz
-// (882 frames), with cubic and with sinc interpolation; reported as
-// nanoseconds per voice and output frame (ns_per_voice_frame) and as
+// (882 frames), with cubic and with sinc interpolation, and with cubic on
+// Zones with articulation (envelope, vibrato and a low-pass filter that the
+// velocities move); reported as the time per voice and output frame and as
 // voice-frames per second.
 
 #include "bank/Bank.h"
@@ -19,7 +20,7 @@ using namespace tonvero;
 
 constexpr uint32_t kBlockFrames = 882;
 
-void BM_StudioRender(benchmark::State& state, Interpolation interpolation) {
+void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool shaped) {
     const int voices = static_cast<int>(state.range(0));
     Bank bank;
     const int32_t slot = bank.insertInstrument("bench");
@@ -43,6 +44,15 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation) {
         zone->rangeStart = 16 * w;
         zone->rangeEnd = 16 * w + 15;
         zone->basicNote = 16 * w + 8;
+        if (shaped) {
+            zone->articulation = std::make_unique<ZoneArticulation>();
+            zone->articulation->volumeEnvelope.attack = -3600;  // 125 ms
+            zone->articulation->volumeEnvelope.decay = 2400;    // 4 s for the whole range
+            zone->articulation->volumeEnvelope.sustain = 100;
+            zone->articulation->vibratoLfo.toPitch = 10;
+            zone->articulation->filterCutoff = 11000;
+            zone->articulation->filterResonance = 60;
+        }
     }
 
     StudioSettings settings;
@@ -84,10 +94,12 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation) {
         benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
+BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
+BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc, false)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped, Interpolation::Cubic, true)->ArgName("voices")->Arg(1)->Arg(32)
+    ->Arg(256)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -43,9 +43,9 @@ struct EnvelopeSettings {
     // tenths of a per cent below full (0..1000).
     int32_t sustain = 0;
     int32_t release = kInstantTimecents;
-    // Timecents added to hold and to decay per key above key 60 (the
-    // SoundFont's keynumToVolEnvHold and keynumToVolEnvDecay; negative values
-    // make higher keys shorter).
+    // Timecents added to hold and to decay per key below key 60 (the
+    // SoundFont's keynumToVolEnvHold and keynumToVolEnvDecay: at 100 an
+    // octave up halves the time; key 60 keeps it).
     int32_t keyToHold = 0;
     int32_t keyToDecay = 0;
 

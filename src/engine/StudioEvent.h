@@ -8,6 +8,7 @@ namespace tonvero {
 
 struct Instrument;
 struct Wave;
+struct Zone;
 
 struct StudioEvent {
     enum class Kind : uint8_t {
@@ -20,6 +21,7 @@ struct StudioEvent {
 
     uint64_t frame = 0;        // output frame (the renderer's count) at which it applies
     const Wave* wave = nullptr;  // PreviewOn: the Wave played (not owned)
+    const Zone* zone = nullptr;  // PreviewOn: the Zone it belongs to, whose articulation shapes it
     const Instrument* instrument = nullptr;  // PreviewKey: the Instrument played (not owned)
     uint32_t fadings[3] = {};  // PreviewOn: the Instrument's loop, sustain and cutoff fading
     int32_t noteId = 0;        // PreviewOn, PreviewOff

@@ -184,7 +184,7 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
     case StudioEvent::Kind::PreviewOn:
         if (e.wave && e.channel < kChannels)
             startVoice(e.channel, std::clamp<int32_t>(e.data1, 0, 127), kPreviewVelocity, *e.wave, e.data1, e.fadings,
-                       e.noteId);
+                       e.noteId, nextNoteSerial_++, e.zone ? e.zone->articulation.get() : nullptr);
         break;
     case StudioEvent::Kind::PreviewKey:
         if (e.instrument && e.channel < kChannels) startNote(e.instrument, e.channel, e.data1, e.data2, e.noteId);
@@ -238,15 +238,23 @@ void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noe
 
 void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept {
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
-    startNote(bank_.instrumentForProgram(Bank::entryForChannel(channel, ch.program)), channel, key, velocity, 0);
+    // The drum channel plays the kit its program chooses.
+    const Instrument* instrument = channel == Bank::kDrumChannel ? bank_.kitForProgram(ch.program)
+                                                                 : bank_.instrumentForProgram(ch.program);
+    startNote(instrument, channel, key, velocity, 0);
 }
 
 void StudioMixer::startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity,
                             int32_t noteId) noexcept {
-    const Zone* zone = Bank::findZone(instrument, key);
-    if (!zone || !zone->wave) return;
+    const Zone* layers[kMaxLayers];
+    const int32_t count = Bank::findLayers(instrument, key, std::min(velocity, 127), layers, kMaxLayers);
+    if (count == 0) return;
     const uint32_t fadings[3] = {instrument->loopFading, instrument->sustainFading, instrument->cutoffFading};
-    startVoice(channel, key, velocity, *zone->wave, zone->basicNote, fadings, noteId);
+    const uint64_t serial = nextNoteSerial_++;
+    for (int32_t k = 0; k < count; ++k)
+        if (layers[k]->wave)
+            startVoice(channel, key, velocity, *layers[k]->wave, layers[k]->basicNote, fadings, noteId, serial,
+                       layers[k]->articulation.get());
 }
 
 void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {
@@ -269,7 +277,8 @@ float StudioMixer::fadePerFrame(uint32_t fading, int32_t velocity) const {
 }
 
 void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
-                             const uint32_t fadings[3], int32_t noteId) noexcept {
+                             const uint32_t fadings[3], int32_t noteId, uint64_t noteSerial,
+                             const ZoneArticulation* articulation) noexcept {
     const int64_t count = std::min<int64_t>(wave.sampleCount, static_cast<int64_t>(wave.samples.size()));
     if (count <= 0) return;
     StudioVoice* slot = takeVoice();
@@ -283,7 +292,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.channel = static_cast<uint8_t>(channel);
     v.key = static_cast<uint8_t>(std::clamp(key, 0, 127));
     v.noteId = noteId;
-    v.noteSerial = nextNoteSerial_++;
+    v.noteSerial = noteSerial;
     v.startFrame = frame_;
 
     v.wave = &wave;
@@ -304,11 +313,75 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.cutoffFade = fadePerFrame(fadings[2], velocity);
 
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
-    updateStep(v, ch, 0);
-    // The note starts at its full level on its own frame.
-    const float level = v.velocityGain * ch.gain * endFade(v);
-    v.gainLeft = level * ch.panLeft;
-    v.gainRight = level * ch.panRight;
+    float level = v.velocityGain * ch.gain * endFade(v);
+    float left = ch.panLeft, right = ch.panRight;
+    if (articulation) {
+        shapeVoice(v, *articulation, key, velocity, basicNote);
+        // A new note cuts the others of its exclusive class on the channel
+        // (a closed hi-hat the open one), with the short ramp of a taken voice.
+        if (v.shape.exclusiveClass != 0)
+            forEachActive([this, &v](StudioVoice& other) {
+                if (&other != &v && other.state == StudioVoice::State::Playing && other.articulated &&
+                    other.channel == v.channel && other.shape.exclusiveClass == v.shape.exclusiveClass &&
+                    other.noteSerial != v.noteSerial)
+                    cutToSilence(other);
+            });
+        // An attack starts from silence.
+        level *= v.shape.volumeEnvelope.amplitude() * v.shape.attenuation;
+        panGains(v, ch, left, right);
+    } else {
+        updateStep(v, ch, 0);
+    }
+    // The note starts at its level on its own frame.
+    v.gainLeft = level * left;
+    v.gainRight = level * right;
+}
+
+void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t key, int32_t velocity,
+                             int32_t basicNote) noexcept {
+    v.articulated = true;
+    VoiceShape& s = v.shape;
+    s = VoiceShape{};
+    s.volumeEnvelope = VoiceEnvelope(a.volumeEnvelope, key, rate_, true);
+    s.modulationEnvelope = VoiceEnvelope(a.modulationEnvelope, key, rate_, false);
+    s.modulationLfo = VoiceLfo(a.modulationLfo, rate_);
+    s.vibratoLfo = VoiceLfo(a.vibratoLfo, rate_);
+    s.pitchCents = static_cast<double>(std::clamp<int64_t>(int64_t{key} - basicNote, -1000, 1000)) *
+                       std::clamp(a.scaleTuning, 0, 1200) +
+                   std::clamp(a.coarseTune, -120, 120) * 100.0 + std::clamp(a.fineTune, -99, 99);
+    v.keyOffset = 0;  // the shape's pitch says it all
+    // Soft notes sound darker, as SoundFont players make them: velocities
+    // below 127 lower the cutoff by up to 2400 cents (from velocity 64 on).
+    const int32_t velocityShift = velocity >= 64 ? -2400 * (127 - std::min(velocity, 127)) / 127 : 0;
+    s.cutoffCents = std::clamp(a.filterCutoff, 1500, kOpenFilterCents) + velocityShift;
+    s.resonanceCentibels = std::clamp(a.filterResonance, 0, 960);
+    s.modulationEnvelopeToPitch = std::clamp(a.modulationEnvelopeToPitch, -12000, 12000);
+    s.modulationEnvelopeToFilter = std::clamp(a.modulationEnvelopeToFilter, -12000, 12000);
+    s.modulationLfoToPitch = std::clamp(a.modulationLfo.toPitch, -12000, 12000);
+    s.modulationLfoToFilter = std::clamp(a.modulationLfo.toFilter, -12000, 12000);
+    s.modulationLfoToVolume = std::clamp(a.modulationLfo.toVolume, -960, 960);
+    s.vibratoLfoToPitch = std::clamp(a.vibratoLfo.toPitch, -12000, 12000);
+    s.attenuation = static_cast<float>(centibelsToGain(std::clamp(a.attenuation, 0, 1440)));
+    s.pan = static_cast<float>(std::clamp(a.pan, -500, 500)) / 1000.0f;
+    s.exclusiveClass = std::clamp(a.exclusiveClass, 0, 127);
+    s.tailOnRelease = a.tailOnRelease;
+    s.modulatesFilter = s.modulationEnvelopeToFilter != 0 || s.modulationLfoToFilter != 0;
+    s.modulatesPitch = s.modulationEnvelopeToPitch != 0 || s.modulationLfoToPitch != 0 || s.vibratoLfoToPitch != 0;
+    s.filter.set(absoluteCentsToHz(s.cutoffCents), s.resonanceCentibels / 10.0, rate_);
+}
+
+void StudioMixer::panGains(StudioVoice& v, const StudioChannel& ch, float& left, float& right) noexcept {
+    VoiceShape& s = v.shape;
+    if (s.panFor != ch.pan) {
+        // The channel's pan moves the Zone's own across the same range.
+        const float channel = static_cast<float>(std::clamp(ch.pan - 1, 0, 126)) / 126.0f;
+        const float position = std::clamp(channel + s.pan, 0.0f, 1.0f);
+        s.panLeft = std::cos(position * kTwoPi / 4);
+        s.panRight = std::sin(position * kTwoPi / 4);
+        s.panFor = ch.pan;
+    }
+    left = s.panLeft;
+    right = s.panRight;
 }
 
 StudioVoice* StudioMixer::takeVoice() noexcept {
@@ -376,9 +449,28 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
 }
 
 void StudioMixer::renderChunk(float* left, float* right, uint32_t frames) noexcept {
+    // Voices whose filter runs are kept back and filtered kFilterBatch at a
+    // time, side by side (the filter's feedback leaves one voice's filter
+    // waiting on itself; several together keep the processor busy).
+    uint32_t batched = 0;
+    for (size_t k = 0; k < activeCount_; ++k) {
+        StudioVoice& v = voices_[active_[k]];
+        if (!v.articulated) {
+            v.finished = !renderVoice(v, left, right, frames);
+            continue;
+        }
+        ShapedChunk& chunk = batch_[batched];
+        if (!prepareShapedChunk(v, frames, batchMono_[batched], chunk)) {
+            finishShapedChunk(chunk, left, right);
+        } else if (++batched == kFilterBatch) {
+            filterBatch(batched, frames, left, right);
+            batched = 0;
+        }
+    }
+    if (batched > 0) filterBatch(batched, frames, left, right);
     for (size_t k = 0; k < activeCount_;) {
         StudioVoice& v = voices_[active_[k]];
-        if (renderVoice(v, left, right, frames)) {
+        if (!v.finished) {
             ++k;
             continue;
         }
@@ -439,12 +531,92 @@ bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_
     updateStep(v, ch, frames);
     const uint32_t produced = resampleVoice(v, settings_.interpolation, mono_, frames);
 
-    // The gains at the end of the chunk, reached by a straight ramp from
-    // where the last chunk left them; a Wave that ends inside the chunk
-    // reaches 0 on its last frame.
     const float level = v.velocityGain * ch.gain * v.envelope * v.dying * (produced < frames ? 0.0f : endFade(v));
-    const float targetLeft = level * ch.panLeft;
-    const float targetRight = level * ch.panRight;
+    addWithGains(v, mono_, level * ch.panLeft, level * ch.panRight, produced, left, right);
+    // A voice only muted by its channel keeps its place and goes on.
+    return produced == frames && v.envelope > 0.0f && v.dying > 0.0f && v.velocityGain > 0.0f;
+}
+
+bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mono, ShapedChunk& chunk) noexcept {
+    const StudioChannel& ch = channels_[v.channel];
+    VoiceShape& s = v.shape;
+    if (v.state == StudioVoice::State::Dying) v.dying = std::max(0.0f, v.dying - dyingStep_ * static_cast<float>(frames));
+
+    // Let go once the key is up and no pedal holds it; a Wave that plays its
+    // tail on release leaves its loop then.
+    if (!s.releasing && v.released && !ch.sustain && !v.sostenutoHeld) {
+        s.releasing = true;
+        s.volumeEnvelope.release();
+        s.modulationEnvelope.release();
+        if (s.tailOnRelease) v.looped = false;
+    }
+    s.volumeEnvelope.advance(frames);
+    const float modulation = s.modulationEnvelope.advance(frames);
+    const float modulationLfo = s.modulationLfo.advance(frames);
+    const float vibratoLfo = s.vibratoLfo.advance(frames);
+
+    // Pitch: the note's own, the channel's bend and tuning, and what the
+    // envelope and the LFOs (the vibrato LFO also from the modulation wheel
+    // and pressure) add.
+    const float vibratoDepth = static_cast<float>(s.vibratoLfoToPitch) + ch.vibratoCents;
+    if (s.modulatesPitch || vibratoDepth != 0 || v.pitchSerial != ch.pitchSerial || v.step == 0) {
+        const double cents = s.pitchCents + ch.pitch * 100.0 + modulation * s.modulationEnvelopeToPitch +
+                             modulationLfo * s.modulationLfoToPitch + vibratoLfo * vibratoDepth;
+        const double ratio = std::min(v.baseRatio * std::exp2(cents / 1200.0), kMaxRatio);
+        v.step = static_cast<uint64_t>(ratio * 4294967296.0);
+        v.pitchSerial = ch.pitchSerial;
+    }
+    chunk.voice = &v;
+    chunk.mono = mono;
+    chunk.produced = resampleVoice(v, settings_.interpolation, mono, frames);
+
+    float level = v.velocityGain * ch.gain * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
+                  (chunk.produced < frames ? 0.0f : endFade(v));
+    if (s.modulationLfoToVolume != 0) level *= std::pow(10.0f, -modulationLfo * s.modulationLfoToVolume / 200.0f);
+    chunk.level = level;
+    chunk.ended = chunk.produced < frames || s.volumeEnvelope.stage() == VoiceEnvelope::Stage::Finished ||
+                  v.dying <= 0.0f || v.velocityGain <= 0.0f;
+
+    // The filter, unless it is open and stays so.
+    if (!s.modulatesFilter && s.cutoffCents >= kOpenFilterCents && s.resonanceCentibels <= 0) return false;
+    if (s.modulatesFilter) {
+        const double cutoff =
+            s.cutoffCents + modulation * s.modulationEnvelopeToFilter + modulationLfo * s.modulationLfoToFilter;
+        s.filter.set(8.17579891564 * std::exp2(cutoff / 1200.0), s.resonanceCentibels / 10.0, rate_);
+    }
+    return true;
+}
+
+void StudioMixer::finishShapedChunk(const ShapedChunk& chunk, float* left, float* right) noexcept {
+    StudioVoice& v = *chunk.voice;
+    float panLeft = 0, panRight = 0;
+    panGains(v, channels_[v.channel], panLeft, panRight);
+    addWithGains(v, chunk.mono, chunk.level * panLeft, chunk.level * panRight, chunk.produced, left, right);
+    v.finished = chunk.ended;
+}
+
+void StudioMixer::filterBatch(uint32_t count, uint32_t frames, float* left, float* right) noexcept {
+    // Whole chunks together; one that ended early (its Wave ran out) alone.
+    LowPassFilter* filters[kFilterBatch] = {};
+    float* buffers[kFilterBatch] = {};
+    uint32_t together = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        ShapedChunk& chunk = batch_[k];
+        if (chunk.produced == frames) {
+            filters[together] = &chunk.voice->shape.filter;
+            buffers[together++] = chunk.mono;
+        } else {
+            chunk.voice->shape.filter.process(chunk.mono, chunk.produced);
+        }
+    }
+    LowPassFilter::processBatch(filters, buffers, frames, together);
+    for (uint32_t k = 0; k < count; ++k) finishShapedChunk(batch_[k], left, right);
+}
+
+void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLeft, float targetRight, uint32_t produced,
+                               float* left, float* right) noexcept {
+    // A straight ramp from where the last chunk left the gains; a Wave that
+    // ends inside the chunk reaches 0 on its last frame.
     if (produced > 0) {
         const float ramp = 1.0f / static_cast<float>(produced);
         const float stepLeft = (targetLeft - v.gainLeft) * ramp;
@@ -452,7 +624,7 @@ bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_
         const float fromLeft = v.gainLeft;
         const float fromRight = v.gainRight;
         for (uint32_t k = 0; k < produced; ++k) {
-            const float s = mono_[k];
+            const float s = mono[k];
             const float n = static_cast<float>(k + 1);
             left[k] += s * (fromLeft + stepLeft * n);
             right[k] += s * (fromRight + stepRight * n);
@@ -460,8 +632,6 @@ bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_
     }
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
-    // A voice only muted by its channel keeps its place and goes on.
-    return produced == frames && v.envelope > 0.0f && v.dying > 0.0f && v.velocityGain > 0.0f;
 }
 
 }  // namespace tonvero

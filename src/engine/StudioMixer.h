@@ -37,7 +37,9 @@
 namespace tonvero {
 
 class Bank;
+struct Instrument;
 struct Wave;
+struct ZoneArticulation;
 
 class StudioMixer {
 public:
@@ -51,6 +53,8 @@ public:
     static constexpr uint32_t kBlockFrames = 1024;
     // Audition notes, as in the Custom Mixer: full level, and the life of its loudest note.
     static constexpr int32_t kPreviewVelocity = 128;
+    // The most Zones one note sounds (velocity layers and stereo sides).
+    static constexpr int32_t kMaxLayers = 16;
 
     // Told every block of the float mix (interleaved stereo, full scale 1.0,
     // before saturation), in the order it is written. Renderer's thread.
@@ -115,13 +119,40 @@ private:
     // Starts a voice for every layer of `instrument` that the note sounds.
     void startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity, int32_t noteId) noexcept;
     void noteOff(int32_t channel, int32_t key) noexcept;
+    // Starts one voice of note `noteSerial`; with `articulation` (may be null) shaping it.
     void startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
-                    const uint32_t fadings[3], int32_t noteId) noexcept;
+                    const uint32_t fadings[3], int32_t noteId, uint64_t noteSerial,
+                    const ZoneArticulation* articulation) noexcept;
+    // Takes the Zone's articulation into the voice, in the renderer's units.
+    void shapeVoice(StudioVoice& voice, const ZoneArticulation& articulation, int32_t key, int32_t velocity,
+                    int32_t basicNote) noexcept;
+    // The constant-power gains of a shaped voice: its Zone's pan moved by the channel's.
+    void panGains(StudioVoice& voice, const StudioChannel& channel, float& left, float& right) noexcept;
     StudioVoice* takeVoice() noexcept;
     void cutToSilence(StudioVoice& voice) noexcept;
     void renderChunk(float* left, float* right, uint32_t frames) noexcept;
     // Adds one chunk of `voice`; false once it has finished.
     bool renderVoice(StudioVoice& voice, float* left, float* right, uint32_t frames) noexcept;
+    // A chunk of a shaped voice between its two halves: resampled into
+    // `mono`, waiting for its filter, then mixed in.
+    struct ShapedChunk {
+        StudioVoice* voice = nullptr;
+        float* mono = nullptr;
+        uint32_t produced = 0;
+        float level = 0;      // at the chunk's end, before pan
+        bool ended = false;   // the voice finishes with this chunk
+    };
+    // Steps a shaped voice's envelopes, LFOs and pitch and resamples its
+    // chunk into `mono`; true when its filter must run over it.
+    bool prepareShapedChunk(StudioVoice& voice, uint32_t frames, float* mono, ShapedChunk& chunk) noexcept;
+    // Mixes a prepared (and filtered) chunk in.
+    void finishShapedChunk(const ShapedChunk& chunk, float* left, float* right) noexcept;
+    // Filters batch_[0..count) (chunks of `frames` frames) together, then mixes them in.
+    void filterBatch(uint32_t count, uint32_t frames, float* left, float* right) noexcept;
+    // Adds `produced` frames of `mono` to both sides, the gains ramping from
+    // the voice's last ones to these.
+    void addWithGains(StudioVoice& voice, const float* mono, float targetLeft, float targetRight, uint32_t produced,
+                      float* left, float* right) noexcept;
     void updateStep(StudioVoice& voice, const StudioChannel& channel, uint32_t frames) noexcept;
     float endFade(const StudioVoice& voice) const noexcept;
     // An Instrument fading (16.16 per 20 ms pass) as the envelope's fall per
@@ -161,6 +192,9 @@ private:
     std::atomic<uint64_t> droppedEvents_{0};
     std::atomic<uint64_t> stolenVoices_{0};
 
+    static constexpr uint32_t kFilterBatch = 8;
+    ShapedChunk batch_[kFilterBatch];
+    alignas(64) float batchMono_[kFilterBatch][kChunkFrames];
     alignas(64) float mono_[kChunkFrames];
     alignas(64) float left_[kBlockFrames];    // the block being mixed, one side each
     alignas(64) float right_[kBlockFrames];

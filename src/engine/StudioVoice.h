@@ -10,11 +10,42 @@
 //
 // Written and read by the Studio mixer's renderer only.
 
+#include "engine/LowPassFilter.h"
+#include "engine/VoiceEnvelope.h"
+#include "engine/VoiceLfo.h"
+
 #include <cstdint>
 
 namespace tonvero {
 
 struct Wave;
+
+// What a voice of a Zone with articulation takes from it at its start, in
+// the units the renderer uses.
+struct VoiceShape {
+    VoiceEnvelope volumeEnvelope;
+    VoiceEnvelope modulationEnvelope;
+    VoiceLfo modulationLfo;
+    VoiceLfo vibratoLfo;
+    LowPassFilter filter;
+    double pitchCents = 0;       // from the basic note: key distance x scale tuning, coarse and fine tuning
+    int32_t cutoffCents = kOpenFilterCents;  // absolute cents, the velocity's lowering included
+    int32_t resonanceCentibels = 0;
+    int32_t modulationEnvelopeToPitch = 0, modulationEnvelopeToFilter = 0;
+    int32_t modulationLfoToPitch = 0, modulationLfoToFilter = 0, modulationLfoToVolume = 0;
+    int32_t vibratoLfoToPitch = 0;
+    float attenuation = 1;       // the Zone's attenuation as an amplitude
+    float pan = 0;               // the Zone's pan, -0.5 (left) .. 0.5 (right) of the pan range
+    int32_t exclusiveClass = 0;
+    bool tailOnRelease = false;
+    bool releasing = false;      // the envelopes have entered their release
+    // The filter and pitch move with time (an envelope or LFO reaches them).
+    bool modulatesFilter = false;
+    bool modulatesPitch = false;
+    // The constant-power pan gains and the channel pan they were made for.
+    int32_t panFor = -1;
+    float panLeft = 0, panRight = 0;
+};
 
 struct StudioVoice {
     enum class State : uint8_t {
@@ -28,6 +59,7 @@ struct StudioVoice {
     bool sostenutoHeld = false;  // held by the sostenuto pedal that was pressed while its key was down
     bool looped = false;         // plays its loop (cleared when a release leaves the loop for the tail)
     bool wrapped = false;        // has come round its loop at least once
+    bool finished = false;       // the chunk just mixed was its last
     uint8_t channel = 0;         // 0..16
     uint8_t key = 0;
     int32_t noteId = 0;          // the audition note it plays, 0 for a song note
@@ -62,6 +94,12 @@ struct StudioVoice {
     float dying = 1;             // 1 .. 0 while Dying
     float gainLeft = 0;          // gains reached at the end of the last chunk
     float gainRight = 0;
+
+    // The Zone's articulation, when it has one: then the envelopes, LFOs and
+    // filter shape the voice, and the Instrument's fadings and the Wave's
+    // hold position do not apply.
+    bool articulated = false;
+    VoiceShape shape;
 
     // Overall level now, for choosing which voice to take.
     float level() const { return (gainLeft > gainRight ? gainLeft : gainRight); }

@@ -174,6 +174,7 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
         e.kind = StudioEvent::Kind::PreviewOn;
         e.channel = static_cast<uint8_t>(kPreviewChannel);
         e.wave = zone->wave.get();
+        e.zone = zone;
         e.data1 = static_cast<uint8_t>(std::clamp(zone->basicNote, 0, 127));
         e.fadings[0] = instrument->loopFading;
         e.fadings[1] = instrument->sustainFading;

@@ -1,0 +1,124 @@
+#include "engine/LowPassFilter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+namespace tonvero {
+
+void LowPassFilter::set(double cutoffHz, double resonanceDb, int32_t rate) noexcept {
+    if (rate <= 0) return;
+    cutoffHz = std::clamp(cutoffHz, 5.0, 0.45 * rate);
+    resonanceDb = std::clamp(resonanceDb, 0.0, 96.0);
+    if (cutoffHz == cutoff_ && resonanceDb == resonance_) return;
+    cutoff_ = cutoffHz;
+    resonance_ = resonanceDb;
+    // A peak of R dB above the gain at 0 Hz; none at all (R = 0) is the
+    // Butterworth Q of 1/sqrt(2), 3 dB down at the cutoff.
+    const double q = std::max(std::sqrt(0.5), std::pow(10.0, (resonanceDb - 3.0103) / 20.0));
+    const double w = 2.0 * 3.14159265358979323846 * cutoffHz / rate;
+    const double cosw = std::cos(w);
+    const double alpha = std::sin(w) / (2.0 * q);
+    const double a0 = 1.0 + alpha;
+    b0_ = static_cast<float>((1.0 - cosw) / 2.0 / a0);
+    b1_ = static_cast<float>((1.0 - cosw) / a0);
+    b2_ = b0_;
+    a1_ = static_cast<float>(-2.0 * cosw / a0);
+    a2_ = static_cast<float>((1.0 - alpha) / a0);
+}
+
+void LowPassFilter::process(float* samples, uint32_t frames) noexcept {
+    // Transposed direct form II.
+    float z1 = z1_, z2 = z2_;
+    for (uint32_t k = 0; k < frames; ++k) {
+        const float x = samples[k];
+        const float y = b0_ * x + z1;
+        z1 = b1_ * x - a1_ * y + z2;
+        z2 = b2_ * x - a2_ * y;
+        samples[k] = y;
+    }
+    z1_ = z1;
+    z2_ = z2;
+}
+
+#if defined(__SSE__)
+namespace {
+
+// Four filters side by side, one to a vector lane.
+struct FourFilters {
+    __m128 b0, b1, b2, a1, a2, z1, z2;
+
+    explicit FourFilters(const float (*c)[7]) {
+        b0 = _mm_set_ps(c[3][0], c[2][0], c[1][0], c[0][0]);
+        b1 = _mm_set_ps(c[3][1], c[2][1], c[1][1], c[0][1]);
+        b2 = _mm_set_ps(c[3][2], c[2][2], c[1][2], c[0][2]);
+        a1 = _mm_set_ps(c[3][3], c[2][3], c[1][3], c[0][3]);
+        a2 = _mm_set_ps(c[3][4], c[2][4], c[1][4], c[0][4]);
+        z1 = _mm_set_ps(c[3][5], c[2][5], c[1][5], c[0][5]);
+        z2 = _mm_set_ps(c[3][6], c[2][6], c[1][6], c[0][6]);
+    }
+    __m128 step(__m128 x) {
+        const __m128 y = _mm_add_ps(_mm_mul_ps(b0, x), z1);
+        z1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(b1, x), _mm_mul_ps(a1, y)), z2);
+        z2 = _mm_sub_ps(_mm_mul_ps(b2, x), _mm_mul_ps(a2, y));
+        return y;
+    }
+};
+
+// Filters buffers b[0..3] over `frames` frames, four frames at a time
+// turned from one buffer a vector into one frame a vector and back.
+void filterFour(FourFilters& f, float* const* b, uint32_t frames) {
+    uint32_t n = 0;
+    for (; n + 4 <= frames; n += 4) {
+        __m128 r0 = _mm_loadu_ps(b[0] + n), r1 = _mm_loadu_ps(b[1] + n), r2 = _mm_loadu_ps(b[2] + n),
+               r3 = _mm_loadu_ps(b[3] + n);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        r0 = f.step(r0);
+        r1 = f.step(r1);
+        r2 = f.step(r2);
+        r3 = f.step(r3);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        _mm_storeu_ps(b[0] + n, r0);
+        _mm_storeu_ps(b[1] + n, r1);
+        _mm_storeu_ps(b[2] + n, r2);
+        _mm_storeu_ps(b[3] + n, r3);
+    }
+    for (; n < frames; ++n) {
+        alignas(16) float y[4];
+        _mm_store_ps(y, f.step(_mm_set_ps(b[3][n], b[2][n], b[1][n], b[0][n])));
+        for (int k = 0; k < 4; ++k) b[k][n] = y[k];
+    }
+}
+
+}  // namespace
+#endif
+
+void LowPassFilter::processBatch(LowPassFilter* const* filters, float* const* buffers, uint32_t frames,
+                                 uint32_t count) noexcept {
+    uint32_t k = 0;
+#if defined(__SSE__)
+    for (; k + 4 <= count; k += 4) {
+        float c[4][7];
+        for (int lane = 0; lane < 4; ++lane) {
+            const LowPassFilter& f = *filters[k + lane];
+            const float values[7] = {f.b0_, f.b1_, f.b2_, f.a1_, f.a2_, f.z1_, f.z2_};
+            std::copy(values, values + 7, c[lane]);
+        }
+        FourFilters four(c);
+        filterFour(four, buffers + k, frames);
+        alignas(16) float z1[4], z2[4];
+        _mm_store_ps(z1, four.z1);
+        _mm_store_ps(z2, four.z2);
+        for (int lane = 0; lane < 4; ++lane) {
+            filters[k + lane]->z1_ = z1[lane];
+            filters[k + lane]->z2_ = z2[lane];
+        }
+    }
+#endif
+    for (; k < count; ++k) filters[k]->process(buffers[k], frames);
+}
+
+}  // namespace tonvero
