@@ -20,8 +20,11 @@ constexpr float kTwelfth = 0.083333336f;
 
 // Counts a note-on against what the bank holds for it.
 void countNote(MixerEngine& engine, int32_t key, int32_t channel) {
-    const int32_t program = Bank::entryForChannel(channel, engine.channels[static_cast<size_t>(channel)].program);
-    const Instrument* instrument = engine.bank.instrumentForProgram(program);
+    const int32_t program = engine.channels[static_cast<size_t>(channel)].program;
+    // The Studio mixer's drum channel plays the kit its program chooses.
+    const Instrument* instrument = engine.studio && channel == Bank::kDrumChannel
+                                       ? engine.bank.kitForProgram(program)
+                                       : engine.bank.instrumentForProgram(Bank::entryForChannel(channel, program));
     NoteCounts& notes = engine.playback.notes;
     if (!instrument)
         ++notes.withoutInstrument;
