@@ -156,6 +156,19 @@ Bytes olderRecords(uint32_t version, uint32_t waveVersion) {
     return out.take();
 }
 
+// Version 4 with kits alone: no Instrument records, the kits section right
+// after the instrument count.
+Bytes kitsOnly() {
+    Bank bank;
+    bank.kits[25] = std::make_unique<Instrument>("Snare Kit", 0);
+    Zone* zone = Bank::addZone(*bank.kits[25], makeWave("snare", {400, -800, 1200, -1600}, 16000));
+    zone->rangeStart = 38;
+    zone->rangeEnd = 40;
+    zone->articulation = std::make_unique<ZoneArticulation>(makeArticulation(3));
+    zone->articulation->exclusiveClass = 1;
+    return patchmapImage(bank);
+}
+
 Files patchmaps() {
     Files files;
     files.push_back({"small-bank.map", patchmapImage(makeSmallBank())});
@@ -165,6 +178,8 @@ Files patchmaps() {
     files.push_back({"instrument-v1-wave-v1.map", olderRecords(1, 1)});
     files.push_back({"instrument-v2-wave-v0.map", olderRecords(2, 0)});
     files.push_back({"instrument-v3-wave-unknown.map", olderRecords(3, 5)});
+    files.push_back({"v4-articulation-and-kits.map", patchmapImage(makeArticulatedBank())});
+    files.push_back({"v4-kits-only.map", kitsOnly()});
     return files;
 }
 

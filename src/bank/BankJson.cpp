@@ -1,5 +1,8 @@
 #include "bank/BankJson.h"
 
+#include "bank/ArticulationField.h"
+
+#include <algorithm>
 #include <cstdio>
 
 namespace tonvero {
@@ -95,8 +98,50 @@ void appendWave(std::string& out, const Wave& w) {
     out += '}';
 }
 
-void appendInstrument(std::string& out, const Instrument& in) {
-    out += "{\"name\":";
+void appendKey(std::string& out, std::string_view key) {
+    out += '"';
+    out += key;
+    out += "\":";
+}
+
+// The fields in stored order, those of one envelope or LFO in an object of its own.
+void appendArticulation(std::string& out, const ZoneArticulation& a) {
+    out += ",\"articulation\":{";
+    std::string_view group;
+    bool first = true;
+    for (const ArticulationField& field : articulationFields()) {
+        if (field.group != group) {
+            if (!group.empty()) out += '}';
+            if (!field.group.empty()) {
+                if (!first) out += ',';
+                appendKey(out, field.group);
+                out += '{';
+                first = true;
+            }
+            group = field.group;
+        }
+        if (!first) out += ',';
+        first = false;
+        appendKey(out, field.name);
+        const int32_t value = field.get(a);
+        if (field.kind == ArticulationField::Kind::Flag) {
+            out += value ? "true" : "false";
+        } else {
+            out += std::to_string(value);
+        }
+    }
+    if (!group.empty()) out += '}';
+    out += '}';
+}
+
+// A kit also shows its program number, first.
+void appendInstrument(std::string& out, const Instrument& in, int32_t kitProgram = -1) {
+    out += '{';
+    if (kitProgram >= 0) {
+        appendField(out, "program", kitProgram, true);
+        out += ',';
+    }
+    out += "\"name\":";
     appendEscaped(out, in.name);
     appendField(out, "index", in.index);
     appendField(out, "loopFading", in.loopFading);
@@ -116,6 +161,7 @@ void appendInstrument(std::string& out, const Instrument& in) {
         } else {
             out += "null";
         }
+        if (zone->articulation) appendArticulation(out, *zone->articulation);
         out += '}';
     }
     out += "]}";
@@ -144,7 +190,20 @@ std::string bankToJson(const Bank& bank) {
         first = false;
         appendInstrument(out, *in);
     }
-    out += "]}";
+    out += ']';
+    if (std::any_of(bank.kits.begin(), bank.kits.end(), [](const auto& kit) { return kit != nullptr; })) {
+        out += ",\"kits\":[";
+        first = true;
+        for (int32_t program = 0; program < Bank::kKitSlots; ++program) {
+            const Instrument* kit = bank.kits[static_cast<size_t>(program)].get();
+            if (!kit) continue;
+            if (!first) out += ',';
+            first = false;
+            appendInstrument(out, *kit, program);
+        }
+        out += ']';
+    }
+    out += '}';
     return out;
 }
 

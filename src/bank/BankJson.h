@@ -9,6 +9,23 @@
 // Fading values are the stored 16.16 integers; sampleSum is the sum of all
 // sample values as a signed 64-bit integer; a Zone without a Wave has "wave":null.
 //
+// A Zone with articulation also has "articulation": its fields by their
+// names in Articulation.h and in its units (timecents, centibels, cents,
+// absolute cents, tenths of a per cent), each envelope and LFO an object of
+// its own, tailOnRelease true or false:
+//
+//   "articulation":{"volumeEnvelope":{"delay":..,"attack":..,"hold":..,"decay":..,
+//    "sustain":..,"release":..,"keyToHold":..,"keyToDecay":..},"modulationEnvelope":{..},
+//    "modulationEnvelopeToPitch":..,"modulationEnvelopeToFilter":..,"modulationLfo":{"delay":..,
+//    "frequency":..,"toPitch":..,"toFilter":..,"toVolume":..},"vibratoLfo":{..},"attenuation":..,
+//    "pan":..,"coarseTune":..,"fineTune":..,"scaleTuning":..,"filterCutoff":..,
+//    "filterResonance":..,"exclusiveClass":..,"velocityLow":..,"velocityHigh":..,
+//    "tailOnRelease":false,"linkedZone":..}
+//
+// A bank with drum kits has "kits" after "instruments": each kit as an
+// Instrument with its drum-bank program first, {"program":..,"name":..,...},
+// by program.
+//
 // Threads: any thread; the bank is only read.
 
 #include "bank/Bank.h"

@@ -32,6 +32,14 @@ uint32_t ByteReader::u32() {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+bool ByteReader::peekU32(uint32_t& value) const {
+    if (failed_ || size_ - pos_ < 4) return false;
+    const uint8_t* p = data_ + pos_;
+    value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return true;
+}
+
 bool ByteReader::bytes(void* out, size_t count) {
     if (!take(count)) return false;
     if (count > 0) std::memcpy(out, data_ + pos_, count);

@@ -26,6 +26,9 @@ public:
     uint16_t u16();
     uint32_t u32();
     int32_t i32() { return static_cast<int32_t>(u32()); }
+    // The next 32-bit field without moving past it: false, the reader
+    // unchanged (not failed), when four bytes are not there.
+    bool peekU32(uint32_t& value) const;
     // Copies `count` bytes to `out`; on failure `out` is left untouched.
     bool bytes(void* out, size_t count);
     // `count` bytes as text, cut at the first NUL byte, as names are stored.

@@ -1,11 +1,14 @@
 // Reading a Patchmap file: every record version the format has had, each
 // read bounded by the file image; impossible values refuse the whole file.
+// What only version 4 has is read by PatchmapV4Reader.
 
 #include "bank/FileUtil.h"
 #include "bank/Patchmap.h"
+#include "bank/PatchmapV4Reader.h"
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace tonvero {
@@ -20,8 +23,15 @@ constexpr size_t kMarkBytes = 6;  // "Tonver"
 // (a Wave of an unknown version ends after it).
 constexpr size_t kMinZoneBytes = 16;
 
-// A stored name: a signed 32-bit length and that many bytes.
-bool readName(ByteReader& in, std::string& name) {
+// Versions 0 and 1 stored keys as offsets from 60. Added without overflow:
+// a damaged value wraps like the 32-bit field it is.
+int32_t fromOffset(int32_t stored) {
+    return static_cast<int32_t>(static_cast<uint32_t>(stored) + 60u);
+}
+
+}  // namespace
+
+bool readStoredName(ByteReader& in, std::string& name) {
     const int32_t length = in.i32();
     if (!in.ok()) return false;
     if (length < 0 || length > kMaxStoredNameLength) {
@@ -31,14 +41,6 @@ bool readName(ByteReader& in, std::string& name) {
     name = in.text(static_cast<size_t>(length));
     return in.ok();
 }
-
-// Versions 0 and 1 stored keys as offsets from 60. Added without overflow:
-// a damaged value wraps like the 32-bit field it is.
-int32_t fromOffset(int32_t stored) {
-    return static_cast<int32_t>(static_cast<uint32_t>(stored) + 60u);
-}
-
-}  // namespace
 
 bool readWave(ByteReader& in, Wave& wave) {
     // Whatever the Wave held goes first, its device buffer with it.
@@ -66,7 +68,7 @@ bool readWave(ByteReader& in, Wave& wave) {
     wave.looped = in.i32();
     in.skip(4);  // spare bytes
     wave.reserved = in.u8();
-    if (!readName(in, wave.name)) return false;
+    if (!readStoredName(in, wave.name)) return false;
 
     if (count > in.remaining() / 2) {  // the samples would run past the end of the file
         in.fail();
@@ -85,6 +87,10 @@ bool readWave(ByteReader& in, Wave& wave) {
 bool readInstrument(ByteReader& in, Instrument& instrument) {
     const uint32_t version = in.u32();
     if (!in.ok()) return false;
+    if (version == kInstrumentRecordVersion4) {  // read only with its file's sample table
+        in.fail();
+        return false;
+    }
     if (version > 3) return true;  // an unknown version: the record ends after it
 
     if (version == 0) {
@@ -94,7 +100,7 @@ bool readInstrument(ByteReader& in, Instrument& instrument) {
     } else if (version <= 2) {
         instrument.cutoffFading = 0;
     }
-    if (!readName(in, instrument.name)) return false;
+    if (!readStoredName(in, instrument.name)) return false;
     if (version >= 1) {
         instrument.loopFading = in.u32();
         instrument.sustainFading = in.u32();
@@ -142,12 +148,26 @@ LoadResult loadPatchmapImage(Bank& bank, const uint8_t* data, size_t size) {
     const int32_t count = in.i32();
     if (!in.ok() || count < 0 || count > Bank::kInstrumentSlots) return LoadNotPatchmap;
 
+    // Version 4 shows in its first Instrument record, or, for a bank of kits
+    // alone, in the section tag after the instrument count; the two kinds of
+    // record never mix in one file.
+    std::optional<PatchmapV4Reader> v4;
     for (int32_t slot = 0; slot < count; ++slot) {
+        uint32_t version = 0;
+        if (!in.peekU32(version)) return LoadNotPatchmap;
+        const bool recordV4 = version == kInstrumentRecordVersion4;
+        if (slot > 0 && recordV4 != v4.has_value()) return LoadNotPatchmap;
+        if (recordV4 && !v4) v4.emplace(in);
         auto instrument = std::make_unique<Instrument>("will be loaded!", 0);
-        if (!readInstrument(in, *instrument)) return LoadNotPatchmap;
+        if (!(v4 ? v4->readInstrument(*instrument) : readInstrument(in, *instrument))) return LoadNotPatchmap;
         fresh.instruments[static_cast<size_t>(slot)] = std::move(instrument);
         fresh.instrumentCount = slot + 1;
     }
+    uint32_t tag = 0;
+    const bool sections = in.peekU32(tag) && tag == kKitsTag;
+    if (sections && count == 0) v4.emplace(in);
+    if (sections != v4.has_value()) return LoadNotPatchmap;
+    if (v4 && !v4->readKitsAndSamples(fresh)) return LoadNotPatchmap;
     bank = std::move(fresh);
     return LoadOk;
 }

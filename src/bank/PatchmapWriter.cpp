@@ -1,8 +1,11 @@
-// Writing a Patchmap file: always the newest record versions, built in memory
-// and then stored through a temporary file.
+// Writing a Patchmap file, built in memory and then stored through a
+// temporary file: version 3 for a bank without articulation or kits, as it
+// always was, else version 4 (PatchmapV4Writer).
 
+#include "bank/ArticulationField.h"
 #include "bank/FileUtil.h"
 #include "bank/Patchmap.h"
+#include "bank/PatchmapV4Writer.h"
 
 #include <algorithm>
 #include <string_view>
@@ -19,13 +22,13 @@ std::string_view storedName(const std::string& name) {
     return s.substr(0, static_cast<size_t>(kMaxStoredNameLength));
 }
 
-void writeName(ByteWriter& out, const std::string& name) {
+}  // namespace
+
+void writeStoredName(ByteWriter& out, const std::string& name) {
     const std::string_view s = storedName(name);
     out.i32(static_cast<int32_t>(s.size()));
     out.text(s);
 }
-
-}  // namespace
 
 void writeWave(ByteWriter& out, const Wave& wave) {
     out.i32(1);
@@ -37,13 +40,13 @@ void writeWave(ByteWriter& out, const Wave& wave) {
     out.i32(wave.looped);
     out.u32(0);  // spare
     out.u8(static_cast<uint8_t>(wave.reserved & 0xFF));
-    writeName(out, wave.name);
+    writeStoredName(out, wave.name);
     for (int16_t s : wave.samples) out.u16(static_cast<uint16_t>(s));
 }
 
 void writeInstrument(ByteWriter& out, const Instrument& instrument) {
     out.i32(3);
-    writeName(out, instrument.name);
+    writeStoredName(out, instrument.name);
     out.u32(instrument.loopFading);
     out.u32(instrument.sustainFading);
     out.u32(instrument.cutoffFading);
@@ -63,11 +66,21 @@ void writeInstrument(ByteWriter& out, const Instrument& instrument) {
 
 bool isSavable(const Bank& bank) {
     if (bank.instrumentCount < 0 || bank.instrumentCount > Bank::kInstrumentSlots) return false;
-    return std::all_of(bank.programMap.begin(), bank.programMap.end(),
-                       [](int32_t entry) { return entry >= 0 && entry < Bank::kInstrumentSlots; });
+    if (!std::all_of(bank.programMap.begin(), bank.programMap.end(),
+                     [](int32_t entry) { return entry >= 0 && entry < Bank::kInstrumentSlots; }))
+        return false;
+    bool inRange = true;
+    bank.forEachInstrument([&inRange](const Instrument& instrument) {
+        const ZoneList& zones = instrument.zones;
+        for (int32_t z = 0; z < zones.count(); ++z)
+            if (zones[z] && zones[z]->articulation && !articulationInRange(*zones[z]->articulation, zones.count()))
+                inRange = false;
+    });
+    return inRange;
 }
 
 std::vector<uint8_t> patchmapImage(const Bank& bank) {
+    if (bank.hasArticulation()) return PatchmapV4Writer::image(bank);
     ByteWriter out;
     out.bytes(patchmapHeader.data(), patchmapHeader.size());
     for (int32_t entry : bank.programMap) out.i32(entry);

@@ -30,6 +30,40 @@ TEST(BankJson, ExampleBankExactly) {
                   "\"zones\":[]}]}");
 }
 
+TEST(BankJson, ArticulationAndKitsOnlyWhereTheBankHasThem) {
+    Bank bank;
+    bank.insertInstrument("Pad");
+    Bank::addZone(*bank.instruments[0], nullptr);
+    Zone* shaped = Bank::addZone(*bank.instruments[0], nullptr);
+    shaped->articulation = std::make_unique<ZoneArticulation>();
+    shaped->articulation->volumeEnvelope.sustain = 1440;
+    shaped->articulation->vibratoLfo.toPitch = -50;
+    shaped->articulation->pan = -500;
+    shaped->articulation->tailOnRelease = true;
+    shaped->articulation->linkedZone = 0;
+    bank.kits[9] = std::make_unique<Instrument>("Brush", 2);
+
+    const std::string json = bankToJson(bank);
+    const std::string plainZone = "{\"rangeStart\":0,\"rangeEnd\":120,\"basicNote\":60,\"wave\":null}";
+    EXPECT_NE(json.find("\"zones\":[" + plainZone + ",{"), std::string::npos) << json;
+    EXPECT_NE(json.find(
+                  "\"wave\":null,\"articulation\":{"
+                  "\"volumeEnvelope\":{\"delay\":-12000,\"attack\":-12000,\"hold\":-12000,\"decay\":-12000,"
+                  "\"sustain\":1440,\"release\":-12000,\"keyToHold\":0,\"keyToDecay\":0},"
+                  "\"modulationEnvelope\":{\"delay\":-12000,\"attack\":-12000,\"hold\":-12000,\"decay\":-12000,"
+                  "\"sustain\":0,\"release\":-12000,\"keyToHold\":0,\"keyToDecay\":0},"
+                  "\"modulationEnvelopeToPitch\":0,\"modulationEnvelopeToFilter\":0,"
+                  "\"modulationLfo\":{\"delay\":-12000,\"frequency\":0,\"toPitch\":0,\"toFilter\":0,\"toVolume\":0},"
+                  "\"vibratoLfo\":{\"delay\":-12000,\"frequency\":0,\"toPitch\":-50,\"toFilter\":0,\"toVolume\":0},"
+                  "\"attenuation\":0,\"pan\":-500,\"coarseTune\":0,\"fineTune\":0,\"scaleTuning\":100,"
+                  "\"filterCutoff\":13500,\"filterResonance\":0,\"exclusiveClass\":0,\"velocityLow\":0,"
+                  "\"velocityHigh\":127,\"tailOnRelease\":true,\"linkedZone\":0}}]}],"
+                  "\"kits\":[{\"program\":9,\"name\":\"Brush\",\"index\":2,\"loopFading\":16384,"
+                  "\"sustainFading\":32768,\"cutoffFading\":0,\"zones\":[]}]}"),
+              std::string::npos)
+        << json;
+}
+
 TEST(BankJson, SampleSumIsSixtyFourBit) {
     Bank bank;
     bank.insertInstrument("i");

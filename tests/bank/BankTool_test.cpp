@@ -74,6 +74,27 @@ TEST(BankTool, CheckSaysOkOrWhy) {
     EXPECT_NE(run.err.find("error 3"), std::string::npos);
 }
 
+TEST(BankTool, InfoAndCheckReadVersionFour) {
+    const Bank bank = test::makeArticulatedBank();
+    const std::string path = test::tempPath("articulated.map");
+    ASSERT_TRUE(savePatchmap(bank, path));
+    ToolRun run = runTool("info " + quoted(path));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, bankToJson(bank) + "\n");
+    EXPECT_NE(run.out.find("\"articulation\":{\"volumeEnvelope\":{"), std::string::npos);
+    EXPECT_NE(run.out.find("\"kits\":[{\"program\":1,\"name\":\"Room Kit\""), std::string::npos);
+    run = runTool("check " + quoted(path));
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "ok\n");
+
+    std::vector<uint8_t> bytes = test::readFileBytes(path);
+    bytes.pop_back();  // the last sample cut short
+    ASSERT_TRUE(test::writeFileBytes(path, bytes));
+    run = runTool("check " + quoted(path));
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("error 3 (LoadNotPatchmap)"), std::string::npos) << run.out;
+}
+
 TEST(BankTool, WrongArgumentsExitTwoWithUsage) {
     for (const char* arguments : {"", "info", "check", "info a b", "frobnicate x.map", "--bogus"}) {
         const ToolRun run = runTool(arguments);

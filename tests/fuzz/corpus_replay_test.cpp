@@ -81,7 +81,7 @@ void expectSeedsLoad(const Replayed& r, int leastSeeds) {
 
 TEST(FuzzCorpus, SongsLoadAndPlayToTheirEndOrAreRefused) { expectSeedsLoad(replay("song", checkSong), 13); }
 
-TEST(FuzzCorpus, PatchmapsRoundTripOrAreRefusedLeavingTheBank) { expectSeedsLoad(replay("patchmap", checkPatchmap), 7); }
+TEST(FuzzCorpus, PatchmapsRoundTripOrAreRefusedLeavingTheBank) { expectSeedsLoad(replay("patchmap", checkPatchmap), 9); }
 
 TEST(FuzzCorpus, WavFilesImportAndConvertOrAreRefused) { expectSeedsLoad(replay("wave", checkWave), 9); }
 

@@ -24,12 +24,24 @@ Bank makeSmallBank();
 // Wave "Sound" holds the two samples 1000 and -1000. Saves as 867 bytes.
 Bank makeExampleBank();
 
+// An articulation with every field off its default and in its range, each
+// value set apart by `n` (0..9) so that two made with different `n` differ in
+// every field; no stereo link.
+ZoneArticulation makeArticulation(int32_t n);
+
+// makeSmallBank with articulation and kits: the piano's two Zones a stereo
+// pair with articulation of their own, the strings' Zones without; kits at
+// programs 1 (one Zone with articulation, one without) and 127 (no
+// Zones). Saves as version 4.
+Bank makeArticulatedBank();
+
 // The first 776 bytes of a Patchmap: the header, `programMap` (129 entries;
 // missing entries are 0) and the instrument count.
 ByteWriter patchmapStart(int32_t instrumentCount, const std::vector<int32_t>& programMap = {});
 
 // Every field of a bank as text, one line per field, for comparisons that
-// print what differs (sample values are summarised by count and a checksum).
+// print what differs (sample values are summarised by count and a checksum);
+// articulation and kits only where the bank has them.
 std::string describeBank(const Bank& bank);
 
 }  // namespace tonvero::test

@@ -1,0 +1,93 @@
+#include "bank/PatchmapV4Writer.h"
+
+#include "bank/ArticulationField.h"
+#include "bank/Patchmap.h"
+
+#include <algorithm>
+
+namespace tonvero {
+
+std::vector<uint8_t> PatchmapV4Writer::image(const Bank& bank) {
+    PatchmapV4Writer w;
+    w.out_.bytes(patchmapHeader.data(), patchmapHeader.size());
+    for (int32_t entry : bank.programMap) w.out_.i32(entry);
+    const int32_t count = std::clamp(bank.instrumentCount, 0, Bank::kInstrumentSlots);
+    w.out_.i32(count);
+    for (int32_t slot = 0; slot < count; ++slot) {
+        const Instrument* instrument = bank.instruments[static_cast<size_t>(slot)].get();
+        if (instrument) {
+            w.writeInstrument(*instrument);
+        } else {  // cannot happen in a bank without gaps; keeps the file readable if it does
+            w.writeInstrument(Instrument("", slot));
+        }
+    }
+
+    w.out_.u32(kKitsTag);
+    const auto kitCount = std::count_if(bank.kits.begin(), bank.kits.end(), [](const auto& kit) { return kit != nullptr; });
+    w.out_.i32(static_cast<int32_t>(kitCount));
+    for (int32_t program = 0; program < Bank::kKitSlots; ++program) {
+        const Instrument* kit = bank.kits[static_cast<size_t>(program)].get();
+        if (!kit) continue;
+        w.out_.i32(program);
+        w.writeInstrument(*kit);
+    }
+    w.writeSampleTable();
+    return w.out_.take();
+}
+
+void PatchmapV4Writer::writeInstrument(const Instrument& instrument) {
+    out_.u32(kInstrumentRecordVersion4);
+    writeStoredName(out_, instrument.name);
+    out_.u32(instrument.loopFading);
+    out_.u32(instrument.sustainFading);
+    out_.u32(instrument.cutoffFading);
+    out_.i32(instrument.index);
+    const ZoneList& zones = instrument.zones;
+    out_.i32(zones.count());
+    const Zone emptyZone;
+    const Wave emptyWave;
+    for (int32_t z = 0; z < zones.count(); ++z) {
+        const Zone* zone = zones[z] ? zones[z] : &emptyZone;
+        out_.i32(zone->rangeStart);
+        out_.i32(zone->rangeEnd);
+        out_.i32(zone->basicNote);
+        // A Zone without a Wave is stored with an empty one, as version 3 stores it.
+        writeWave(zone->wave ? *zone->wave : emptyWave);
+        writeArticulation(zone->articulation.get());
+    }
+}
+
+void PatchmapV4Writer::writeWave(const Wave& wave) {
+    out_.u32(kWaveRecordVersion2);
+    out_.u32(static_cast<uint32_t>(wave.samples.size()));
+    out_.i32(wave.loopBegin);
+    out_.i32(wave.loopEnd);
+    out_.i32(wave.holdPos);
+    out_.u32(wave.frequency);
+    out_.i32(wave.looped);
+    out_.u8(static_cast<uint8_t>(wave.reserved & 0xFF));
+    writeStoredName(out_, wave.name);
+    out_.u32(static_cast<uint32_t>(blocks_.size()));
+    blocks_.emplace_back(wave.samples);
+}
+
+void PatchmapV4Writer::writeArticulation(const ZoneArticulation* articulation) {
+    if (!articulation) {
+        out_.u32(0);
+        return;
+    }
+    const auto fields = articulationFields();
+    out_.u32(static_cast<uint32_t>(fields.size() * 4));
+    for (const ArticulationField& field : fields) out_.i32(field.get(*articulation));
+}
+
+void PatchmapV4Writer::writeSampleTable() {
+    out_.u32(kSamplesTag);
+    out_.u32(static_cast<uint32_t>(blocks_.size()));
+    for (std::span<const int16_t> block : blocks_) {
+        out_.u32(static_cast<uint32_t>(block.size()));
+        for (int16_t s : block) out_.u16(static_cast<uint16_t>(s));
+    }
+}
+
+}  // namespace tonvero
