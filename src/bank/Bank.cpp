@@ -44,7 +44,7 @@ bool Bank::hasArticulation() const {
     bool found = false;
     forEachInstrument([&found](const Instrument& instrument) {
         for (int32_t z = 0; z < instrument.zones.count() && !found; ++z)
-            if (instrument.zones[z]->articulation) found = true;
+            if (const Zone* zone = instrument.zones[z]; zone && zone->articulation) found = true;
     });
     return found;
 }

@@ -85,7 +85,7 @@ public:
     template <class F> void forEachWave(F&& visit) const {
         forEachInstrument([&visit](const Instrument& instrument) {
             for (int32_t z = 0; z < instrument.zones.count(); ++z)
-                if (Wave* w = instrument.zones[z]->wave.get()) visit(*w);
+                if (const Zone* zone = instrument.zones[z]; zone && zone->wave) visit(*zone->wave);
         });
     }
     // True when any Zone has articulation or the bank holds kits (it then
