@@ -2,12 +2,15 @@
 
 #include "bank/Bank.h"
 #include "bank/WaveImport.h"
+#include "editor/ArticulationPanel.h"
 #include "editor/CInstrumentNameDlg.h"
 #include "editor/CLoopPointEditorDlg.h"
 #include "editor/DataExchange.h"
 #include "editor/DialogFont.h"
 #include "editor/DialogTemplate.h"
 #include "editor/EditorEngine.h"
+#include "editor/EnvelopeView.h"
+#include "editor/KeyboardStrip.h"
 #include "editor/PreviewNoteIds.h"
 #include "editor/ProgramList.h"
 #include "editor/Prompter.h"
@@ -17,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -45,10 +49,22 @@ const QString D::k8BitNotice = QStringLiteral(
 const QString D::kDeleteSoundQuestion = QStringLiteral("Do you want to delete current wave from the list ?");
 const QString D::kBankFull = QStringLiteral("No more than 128 instruments are allowed!");
 const QString D::kWaveFilter = QStringLiteral("RIFF wav files (*.wav)|*.wav||");
+const QString D::kKeyboardHint =
+    QStringLiteral("Press a key to hear the instrument at that key: lower on a key plays louder.");
 
 namespace {
 
 constexpr float kMaxFading = 1000.0f;
+
+// The dialog's parts beside and under the fields, in dialog units.
+constexpr int kFieldsWidth = 268;
+constexpr int kWidth = kFieldsWidth + ArticulationPanel::kWidth;
+constexpr int kEnvelopeTop = 197;
+constexpr int kEnvelopeHeight = 76;
+constexpr int kKeyInfoTop = kEnvelopeTop + kEnvelopeHeight + 5;
+constexpr int kKeyboardTop = kKeyInfoTop + 11;
+constexpr int kKeyboardHeight = 44;
+constexpr int kHeight = kKeyboardTop + kKeyboardHeight + 7;
 
 DialogSpec editorSpec() {
     using K = ControlKind;
@@ -57,8 +73,8 @@ DialogSpec editorSpec() {
     };
     const auto edit = [](int id, int x, int y) { return ControlSpec{K::Edit, id, {}, x, y, 40, 14}; };
     return {QStringLiteral("Instrument Editor"),
-            268,
-            193,
+            kWidth,
+            kHeight,
             {
                 label("&Midi Program Number", 49, 9, 68, 8),
                 {K::DropDownList, D::kProgramList, {}, 11, 22, 149, 156, true},
@@ -94,6 +110,11 @@ DialogSpec editorSpec() {
                 edit(D::kLoopFading, 217, 150),
                 label("&Cutoff Fading", 167, 169, 43, 8),
                 edit(D::kCutoffFading, 217, 166),
+                {K::Custom, D::kArticulationPanel, {}, kFieldsWidth, 0, ArticulationPanel::kWidth,
+                 ArticulationPanel::kHeight},
+                {K::Custom, D::kEnvelopeView, {}, 8, kEnvelopeTop, kWidth - 16, kEnvelopeHeight},
+                {K::Label, D::kKeyInfo, D::kKeyboardHint, 8, kKeyInfoTop, kWidth - 16, 8},
+                {K::Custom, D::kKeyboard, {}, 8, kKeyboardTop, kWidth - 16, kKeyboardHeight},
             }};
 }
 
@@ -144,11 +165,35 @@ CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
         });
     }
     connect(layout_->get<QCheckBox>(kLooped), &QCheckBox::clicked, this, [this] { onFieldChanged(kLooped); });
+
+    // The parts that ask for the chosen sound each time they act.
+    const EditedSoundSource source = [this] { return editedSound(); };
+    m_articulation = new ArticulationPanel(source, this);
+    layout_->place(m_articulation, kArticulationPanel);
+    m_envelope = new EnvelopeView(this);
+    layout_->place(m_envelope, kEnvelopeView);
+    m_articulation->attachEnvelopeView(m_envelope);
+    m_keyboard = new KeyboardStrip(source, this);
+    layout_->place(m_keyboard, kKeyboard);
+    connect(m_keyboard, &KeyboardStrip::played, this, &D::showKeyInfo);
 }
 
-CInstrumentEditorDlg::~CInstrumentEditorDlg() = default;
+CInstrumentEditorDlg::~CInstrumentEditorDlg() {
+    // Hidden while whole, so the keyboard releases its note and the panel
+    // keeps a value typed, both asking this dialog for the chosen sound.
+    hide();
+}
 
-QWidget* CInstrumentEditorDlg::control(int id) const { return layout_->control(id); }
+QWidget* CInstrumentEditorDlg::control(int id) const {
+    switch (id) {
+    case kArticulationPanel: return m_articulation;
+    case kEnvelopeView: return m_envelope;
+    case kKeyboard: return m_keyboard;
+    default: break;
+    }
+    if (QWidget* own = layout_->control(id)) return own;
+    return m_articulation ? m_articulation->control(id) : nullptr;
+}
 
 uint32_t CInstrumentEditorDlg::storedFading(float shown) {
     const double stored = std::trunc(static_cast<double>(shown) * 65536.0);
@@ -201,6 +246,7 @@ void CInstrumentEditorDlg::onInitDialog() {
             onInstrumentSelected();
         }
     }
+    refreshParts();
     m_programList->setFocus();
 }
 
@@ -215,6 +261,27 @@ std::optional<CInstrumentEditorDlg::Sound> CInstrumentEditorDlg::currentSound() 
         if (zone && zone->wave && zone->wave->name == name) return Sound{instrument, zone};
     }
     return std::nullopt;
+}
+
+EditedSound CInstrumentEditorDlg::editedSound() const {
+    EditedSound sound;
+    if (m_instrumentList->currentIndex() >= 0) sound.instrument = programSlotInstrument(selectedProgram());
+    if (const auto chosen = currentSound()) sound = {chosen->instrument, chosen->zone};
+    return sound;
+}
+
+void CInstrumentEditorDlg::refreshParts() {
+    m_articulation->load();
+    m_keyboard->update();
+}
+
+void CInstrumentEditorDlg::showKeyInfo(int key, int velocity) {
+    auto* info = layout_->get<QLabel>(kKeyInfo);
+    if (key < 0) return info->setText(kKeyboardHint);
+    info->setText(QStringLiteral("Key %1 (%2), velocity %3")
+                      .arg(QString::fromStdString(KeyboardGeometry::noteName(key)))
+                      .arg(key)
+                      .arg(velocity));
 }
 
 void CInstrumentEditorDlg::loadSound(Instrument* instrument, Zone* zone) {
@@ -253,6 +320,7 @@ void CInstrumentEditorDlg::onProgramSelected() {
     }
     m_instrumentList->setCurrentIndex(-1);
     m_soundList->clear();
+    refreshParts();
 }
 
 void CInstrumentEditorDlg::onInstrumentSelected() {
@@ -279,7 +347,7 @@ void CInstrumentEditorDlg::onInstrumentSelected() {
 }
 
 void CInstrumentEditorDlg::onSoundSelected() {
-    if (m_soundList->currentIndex() < 0 || m_instrumentList->currentIndex() < 0) return;
+    if (m_soundList->currentIndex() < 0 || m_instrumentList->currentIndex() < 0) return refreshParts();
     Instrument* instrument = programSlotInstrument(selectedProgram());
     if (instrument) {
         const std::string name = selectedText(*m_soundList).toStdString();
@@ -289,6 +357,7 @@ void CInstrumentEditorDlg::onSoundSelected() {
         }
     }
     updateData(false);
+    refreshParts();
 }
 
 void CInstrumentEditorDlg::onFieldChanged(int id) {
@@ -372,6 +441,7 @@ void CInstrumentEditorDlg::onDeleteInstrument() {
     if (m_instrumentList->count() == 0) {
         m_instrumentList->setCurrentIndex(-1);
         m_soundList->clear();
+        refreshParts();
         return;
     }
     m_instrumentList->setCurrentIndex(0);
@@ -428,6 +498,7 @@ void CInstrumentEditorDlg::onInsertSound() {
         zone = Bank::addZone(*instrument, std::move(wave));
     }
     loadSound(instrument, zone);
+    refreshParts();
 }
 
 void CInstrumentEditorDlg::onDeleteSound() {
@@ -447,11 +518,13 @@ void CInstrumentEditorDlg::onDeleteSound() {
             Bank::removeZone(*instrument, z);
         }
     }
-    // The fields keep showing the deleted sound until another one is chosen.
+    // The fields keep showing the deleted sound until another one is chosen;
+    // the articulation panel shows the sound its edits now reach.
     if (m_soundList->count() > 0)
         m_soundList->setCurrentIndex(0);
     else
         update();
+    refreshParts();
 }
 
 void CInstrumentEditorDlg::onTest() {

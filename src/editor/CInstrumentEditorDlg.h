@@ -6,11 +6,18 @@
 // Instrument's three fading values. Every change reaches the bank at once;
 // there is no OK, Cancel or undo, and closing the dialog keeps everything.
 //
+// Beside the fields, the articulation panel edits the sound's articulation
+// (ArticulationPanel); under them the volume envelope's curve can be dragged
+// (EnvelopeView), and a keyboard plays the chosen Instrument at any key and
+// velocity (KeyboardStrip).
+//
 // Fading values are stored as 16.16 fixed point and shown divided by 65536:
 // typing 0.3 stores 19660, which shows as 0.299988 when the sound is loaded again.
 //
 // Threads: user-interface thread only. Changes to the bank hold the engine
 // lock (see EditorEngine.h), so a song may play while the dialog is open.
+
+#include "editor/EditedSound.h"
 
 #include <QDialog>
 #include <QString>
@@ -24,7 +31,10 @@ class QWidget;
 
 namespace tonvero {
 
+class ArticulationPanel;
 class DialogTemplate;
+class EnvelopeView;
+class KeyboardStrip;
 struct Instrument;
 struct Zone;
 
@@ -56,6 +66,10 @@ public:
     static constexpr int kLoopEdit = 1021;
     static constexpr int kHoldPos = 1042;
     static constexpr int kCutoffFading = 1043;
+    static constexpr int kArticulationPanel = 1100;
+    static constexpr int kEnvelopeView = 1101;
+    static constexpr int kKeyboard = 1102;
+    static constexpr int kKeyInfo = 1103;  // the key and velocity that sound, or how to play
 
     // The texts of the dialog's own messages.
     static const QString kDuplicateInstrument;
@@ -72,6 +86,7 @@ public:
     static const QString kDeleteSoundQuestion;
     static const QString kBankFull;
     static const QString kWaveFilter;
+    static const QString kKeyboardHint;
 
     explicit CInstrumentEditorDlg(QWidget* parent = nullptr);
     ~CInstrumentEditorDlg() override;
@@ -91,7 +106,11 @@ public:
     float m_sustainFading = 0;    // Instrument sustainFading / 65536
     uint32_t m_holdPos = 0;       // Wave holdPos
     float m_cutoffFading = 0;     // Instrument cutoffFading / 65536
+    ArticulationPanel* m_articulation = nullptr;  // 1100
+    EnvelopeView* m_envelope = nullptr;           // 1101
+    KeyboardStrip* m_keyboard = nullptr;          // 1102
 
+    // The control with this id, the articulation panel's among them.
     QWidget* control(int id) const;
 
     // Moves every member into its control (save false) or every control
@@ -110,6 +129,9 @@ public:
     // The selected program's Instrument and the Zone whose Wave is named by
     // the selected sound entry; nothing when either list has no selection.
     std::optional<Sound> currentSound() const;
+    // The chosen Instrument (when the list has one chosen) and sound, for
+    // the articulation panel and the keyboard.
+    EditedSound editedSound() const;
 
 public slots:
     // The handlers, reached by the controls as listed in the constructor.
@@ -134,6 +156,9 @@ private:
     void loadSound(Instrument* instrument, Zone* zone);
     void storeField(int id, const Sound& sound);
     void fillSoundList(const Instrument& instrument);
+    // The articulation panel and the keyboard show the chosen sound afresh.
+    void refreshParts();
+    void showKeyInfo(int key, int velocity);
 
     std::unique_ptr<DialogTemplate> layout_;
     bool initialised_ = false;

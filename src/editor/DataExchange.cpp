@@ -1,5 +1,6 @@
 #include "editor/DataExchange.h"
 
+#include "editor/FieldUnit.h"
 #include "editor/Prompter.h"
 
 #include <QCheckBox>
@@ -132,6 +133,21 @@ void DataExchange::number(QLineEdit* edit, float& value, float minimum, float ma
     const float held = static_cast<float>(*parsed);
     if (held < minimum || held > maximum) return fail(edit, numberRangeMessage(minimum, maximum));
     value = held;
+}
+
+void DataExchange::unitValue(QLineEdit* edit, int32_t& held, const FieldUnit& unit) {
+    if (failed_ || !edit) return;
+    if (!saving()) {
+        edit->setText(unit.format(held));
+        return;
+    }
+    const QString text = edit->text();
+    if (const auto value = unit.read(text)) {
+        held = *value;
+        return;
+    }
+    if (unit.parse(text)) return fail(edit, unit.rangeMessage());
+    fail(edit, unit.integral() ? kEnterInteger : kEnterNumber);
 }
 
 void DataExchange::checkBox(QCheckBox* box, int32_t& value) {

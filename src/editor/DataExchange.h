@@ -20,6 +20,8 @@ class QWidget;
 
 namespace tonvero {
 
+class FieldUnit;
+
 class DataExchange {
 public:
     enum Direction { Load, Save };
@@ -43,6 +45,12 @@ public:
     void unsignedInteger(QLineEdit* edit, uint32_t& value);
     // Decimal number, then minimum <= value <= maximum.
     void number(QLineEdit* edit, float& value, float minimum, float maximum);
+    // An integer held in one unit and shown in another (seconds for
+    // timecents, decibels for centibels: see FieldUnit). A load shows `held`
+    // through `unit`; a save reads a number (a whole one when the unit is
+    // integral), converts it and checks the integer it becomes against the
+    // unit's range.
+    void unitValue(QLineEdit* edit, int32_t& held, const FieldUnit& unit);
     // Check state: 1 when checked.
     void checkBox(QCheckBox* box, int32_t& value);
     // Plain text, with no check.

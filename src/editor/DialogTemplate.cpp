@@ -30,20 +30,33 @@ int DialogUnits::y(int units) const { return (units * baseY_ + 4) / 8; }
 DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units_(dialog.font()) {
     dialog.setWindowTitle(table.title);
     dialog.setFixedSize(units_.x(table.width), units_.y(table.height));
+    build(dialog, table.controls);
+}
 
+DialogTemplate::DialogTemplate(QWidget& parent, const std::vector<ControlSpec>& controls) : units_(parent.font()) {
+    build(parent, controls);
+}
+
+void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& controls) {
     QButtonGroup* radioGroup = nullptr;
     QLabel* pendingLabel = nullptr;
-    for (const ControlSpec& c : table.controls) {
+    for (const ControlSpec& c : controls) {
         QWidget* widget = nullptr;
         switch (c.kind) {
         case ControlKind::Label:
-            widget = new QLabel(c.caption, &dialog);
+            widget = new QLabel(c.caption, &parent);
             break;
+        case ControlKind::RightLabel: {
+            auto* label = new QLabel(c.caption, &parent);
+            label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            widget = label;
+            break;
+        }
         case ControlKind::Edit:
-            widget = new QLineEdit(&dialog);
+            widget = new QLineEdit(&parent);
             break;
         case ControlKind::DropDownList: {
-            auto* combo = new QComboBox(&dialog);
+            auto* combo = new QComboBox(&parent);
             combo->setEditable(false);
             combo->setMaxVisibleItems(qMax(1, c.height / 10));
             widget = combo;
@@ -51,32 +64,32 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units
         }
         case ControlKind::PushButton:
         case ControlKind::DefaultButton: {
-            auto* button = new QPushButton(c.caption, &dialog);
+            auto* button = new QPushButton(c.caption, &parent);
             button->setAutoDefault(false);
             button->setDefault(c.kind == ControlKind::DefaultButton);
             widget = button;
             break;
         }
         case ControlKind::CheckBox:
-            widget = new QCheckBox(c.caption, &dialog);
+            widget = new QCheckBox(c.caption, &parent);
             break;
         case ControlKind::RadioButton: {
-            auto* radio = new QRadioButton(c.caption, &dialog);
+            auto* radio = new QRadioButton(c.caption, &parent);
             // A group runs from the radio button that starts it to the next
             // one that starts a group, whatever controls stand between them.
-            if (c.group || !radioGroup) radioGroup = new QButtonGroup(&dialog);
+            if (c.group || !radioGroup) radioGroup = new QButtonGroup(&parent);
             radioGroup->addButton(radio);
             widget = radio;
             break;
         }
         case ControlKind::GroupBox:
-            widget = new QGroupBox(c.caption, &dialog);
+            widget = new QGroupBox(c.caption, &parent);
             break;
         case ControlKind::HScrollBar:
-            widget = new QScrollBar(Qt::Horizontal, &dialog);
+            widget = new QScrollBar(Qt::Horizontal, &parent);
             break;
         case ControlKind::Trackbar:
-            widget = new QSlider(Qt::Horizontal, &dialog);
+            widget = new QSlider(Qt::Horizontal, &parent);
             break;
         case ControlKind::Custom:
             break;
@@ -86,7 +99,8 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units
         // A drop-down's height is that of its opened list; closed it is one line high.
         const int height = c.kind == ControlKind::DropDownList ? units_.y(14) : units_.y(c.height);
         widget->setGeometry(units_.x(c.x), units_.y(c.y), units_.x(c.width), height);
-        if (c.kind == ControlKind::GroupBox || c.kind == ControlKind::Label) widget->setFocusPolicy(Qt::NoFocus);
+        const bool label = c.kind == ControlKind::Label || c.kind == ControlKind::RightLabel;
+        if (c.kind == ControlKind::GroupBox || label) widget->setFocusPolicy(Qt::NoFocus);
         if (c.id != 0) {
             widget->setObjectName(QStringLiteral("control%1").arg(c.id));
             controls_.insert(c.id, widget);
@@ -96,7 +110,7 @@ DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units
             pendingLabel->setBuddy(widget);
             pendingLabel = nullptr;
         }
-        if (c.kind == ControlKind::Label) pendingLabel = static_cast<QLabel*>(widget);
+        if (label) pendingLabel = static_cast<QLabel*>(widget);
     }
 }
 

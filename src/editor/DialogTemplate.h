@@ -20,6 +20,7 @@ namespace tonvero {
 
 enum class ControlKind {
     Label,
+    RightLabel,     // a label whose text stands against its right edge
     Edit,           // bordered single-line edit
     DropDownList,   // non-editable combo box; `sorted` keeps its entries sorted
     PushButton,
@@ -65,8 +66,11 @@ public:
     // Custom controls are left to the caller: `place` positions a widget made
     // for one.
     DialogTemplate(QDialog& dialog, const DialogSpec& table);
+    // Makes the controls as children of `parent` (a part of a dialog laid
+    // out by a table of its own), in its coordinates and its font's units.
+    DialogTemplate(QWidget& parent, const std::vector<ControlSpec>& controls);
 
-    // The control with this id (null if none). Labels have no id.
+    // The control with this id (null if none). Labels have none unless given one.
     QWidget* control(int id) const { return controls_.value(id, nullptr); }
     template <class T> T* get(int id) const { return qobject_cast<T*>(control(id)); }
     // Positions a widget over a control's rectangle.
@@ -74,6 +78,8 @@ public:
     const DialogUnits& units() const { return units_; }
 
 private:
+    void build(QWidget& parent, const std::vector<ControlSpec>& controls);
+
     DialogUnits units_;
     QMap<int, QWidget*> controls_;
     QMap<int, ControlSpec> specs_;

@@ -38,6 +38,13 @@ int32_t startTestNote(Instrument* instrument, Zone* zone) {
     return engine->previewNote(instrument, zone);
 }
 
+int32_t startKeyNote(Instrument* instrument, int32_t key, int32_t velocity) {
+    MixerEngine* engine = theEngine;
+    if (!engine || !instrument) return -1;
+    EngineLock lock(engine->mutex);
+    return engine->previewKey(instrument, key, velocity);
+}
+
 void stopTestNote(int32_t noteId) {
     MixerEngine* engine = theEngine;
     if (!engine) return;

@@ -31,6 +31,11 @@ Instrument* programSlotInstrument(int program);
 // frequency on the preview channel. Returns the new note's id, or -1 when
 // there is no engine, Instrument or Zone.
 int32_t startTestNote(Instrument* instrument, Zone* zone);
+// The keyboard strip's note: plays `instrument` at `key` (0..127) and
+// `velocity` (1..127) on the preview channel through the engine's current
+// mixer, as a song note of that key sounds. A song that plays goes on. The
+// note's id, or -1 when there is no engine, Instrument or Zone for the key.
+int32_t startKeyNote(Instrument* instrument, int32_t key, int32_t velocity);
 // The editors' Stop: releases the test note with this id (nothing if none sounds).
 void stopTestNote(int32_t noteId);
 

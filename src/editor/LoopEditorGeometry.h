@@ -9,25 +9,13 @@
 //
 // Threads: any (plain values).
 
+#include "editor/PixelGeometry.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace tonvero {
-
-struct PixelRect {
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t right = 0;
-    int32_t bottom = 0;
-    bool operator==(const PixelRect&) const = default;
-};
-
-struct PixelPoint {
-    int32_t x = 0;
-    int32_t y = 0;
-    bool operator==(const PixelPoint&) const = default;
-};
 
 // What the scroll bar reports.
 enum class ScrollCode {

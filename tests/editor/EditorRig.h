@@ -1,12 +1,13 @@
 #pragma once
 // What the editor suites share: an engine on the offline device and the
-// virtual clock, the scripted prompter installed in place of the real
+// virtual clock (the Custom Mixer unless another mode is asked for), the scripted prompter installed in place of the real
 // dialogs, WAV files written into a fresh folder, and the moves a user makes
 // (choosing an entry, typing into a field, clicking a button), each reaching
 // the same handler a real one does.
 
 #include "bank/Bank.h"
 #include "editor/CInstrumentEditorDlg.h"
+#include "editor/ArticulationPanel.h"
 #include "editor/CInstrumentNameDlg.h"
 #include "editor/Prompter.h"
 #include "engine/MixerEngine.h"
@@ -32,8 +33,8 @@ namespace tonvero::test {
 
 class EditorRig {
 public:
-    EditorRig()
-        : engine_(std::make_unique<MixerEngine>(MixerMode::Software, 44100, audio_.deviceFactory(), &audio_.timers())) {
+    explicit EditorRig(MixerMode mode = MixerMode::Software)
+        : engine_(std::make_unique<MixerEngine>(mode, 44100, audio_.deviceFactory(), &audio_.timers())) {
         {
             EngineLock lock(engine_->mutex);
             engine_->initOutput();
@@ -101,6 +102,12 @@ public:
     static void click(QWidget* button) { static_cast<QAbstractButton*>(button)->click(); }
     static void type(QWidget* edit, const QString& text) { static_cast<QLineEdit*>(edit)->setText(text); }
     static QString text(QWidget* edit) { return static_cast<QLineEdit*>(edit)->text(); }
+    // Types into an articulation field and takes the value, as Enter or
+    // leaving the field does.
+    static void enter(CInstrumentEditorDlg& editor, int field, const QString& text) {
+        type(editor.control(field), text);
+        editor.m_articulation->onFieldCommitted(field);
+    }
     static QStringList entries(const QComboBox* list) {
         QStringList items;
         for (int i = 0; i < list->count(); ++i) items << list->itemText(i);

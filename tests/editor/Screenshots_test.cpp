@@ -1,10 +1,16 @@
 // Pictures of both editors with a real sound loaded: a plucked nylon string,
 // synthesised here (Karplus-Strong, seeded), imported through the Instrument
-// Editor like any WAV file. They go to TONVERO_SCREENSHOT_DIR when it is set
+// Editor like any WAV file; then the same sound with articulation, its
+// volume envelope set in the fields and by a drag, and a key held on the
+// keyboard. They go to TONVERO_SCREENSHOT_DIR when it is set
 // (docs/ for the README), otherwise beside the test.
 
 #include "EditorRig.h"
+#include "editor/ArticulationField.h"
+#include "editor/ArticulationPanel.h"
 #include "editor/CLoopPointEditorDlg.h"
+#include "editor/EnvelopeView.h"
+#include "editor/KeyboardStrip.h"
 
 #include <QImage>
 #include <QTest>
@@ -92,6 +98,39 @@ private slots:
         EditorRig::click(editor->control(D::kLoopEdit));
         QVERIFY(!loopImage.isNull());
         QVERIFY(loopImage.save(outputPath("loop-point-editor.png")));
+
+        // Articulation: a guitar's envelope, a little filter and pan.
+        namespace id = tonvero::articulation_id;
+        EditorRig::click(editor->control(id::kArticulation));
+        const auto enter = [&editor](int field, const QString& text) {
+            EditorRig::type(editor->control(field), text);
+            editor->m_articulation->onFieldCommitted(field);
+        };
+        enter(id::kVolumeDelay, "0.01");
+        enter(id::kVolumeAttack, "0.005");
+        enter(id::kVolumeHold, "0.05");
+        enter(id::kVolumeDecay, "4");
+        enter(id::kVolumeRelease, "0.6");
+        enter(id::kFilterCutoff, "6000");
+        enter(id::kPan, "-10");
+        enter(id::kVibratoDelay, "0.5");
+        enter(id::kVibratoToPitch, "12");
+        // The sustain level set by dragging the decay's end down.
+        auto* curve = editor->m_envelope;
+        const tonvero::PixelPoint decayEnd = curve->geometry().handlePoint(tonvero::EnvelopeHandle::DecayEnd);
+        QTest::mousePress(curve, Qt::LeftButton, {}, QPoint(decayEnd.x, decayEnd.y));
+        QTest::mouseMove(curve, QPoint(decayEnd.x, curve->geometry().levelY(200)));
+        QTest::mouseRelease(curve, Qt::LeftButton, {}, QPoint(decayEnd.x, curve->geometry().levelY(200)));
+        QVERIFY(rig.prompter.notices().isEmpty());
+        // Middle C held, near the front of the key.
+        auto* keys = editor->m_keyboard;
+        const tonvero::PixelRect c4 = keys->geometry().keyRect(60);
+        QTest::mousePress(keys, Qt::LeftButton, {}, QPoint((c4.left + c4.right) / 2, c4.bottom - 12));
+        QVERIFY(keys->noteId() > 0);
+
+        const QImage articulationImage = editor->grab().toImage();
+        QTest::mouseRelease(keys, Qt::LeftButton, {}, QPoint((c4.left + c4.right) / 2, c4.bottom - 12));
+        QVERIFY(articulationImage.save(outputPath("instrument-editor-articulation.png")));
     }
 };
 
