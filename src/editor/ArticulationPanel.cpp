@@ -1,7 +1,7 @@
 #include "editor/ArticulationPanel.h"
 
 #include "bank/Instrument.h"
-#include "editor/ArticulationField.h"
+#include "editor/ArticulationControl.h"
 #include "editor/DataExchange.h"
 #include "editor/DialogTemplate.h"
 #include "editor/EditorEngine.h"
@@ -60,13 +60,13 @@ std::vector<ControlSpec> panelControls() {
         int top = kGroupTop;
         for (G group : column.groups) {
             int rows = 0;
-            for (const ArticulationField& f : articulationFields()) rows += f.group == group ? 1 : 0;
+            for (const ArticulationControl& f : articulationControls()) rows += f.group == group ? 1 : 0;
             const int extra = group == G::Playing ? 1 : 0;  // "Tail on release"
             const int height = kGroupHead + (rows + extra) * kRowPitch + 2;
             c.push_back({K::GroupBox, 0, QString::fromLatin1(articulationGroupTitle(group)), column.x, top, width,
                          height});
             int y = top + kGroupHead;
-            for (const ArticulationField& f : articulationFields()) {
+            for (const ArticulationControl& f : articulationControls()) {
                 if (f.group != group) continue;
                 const int labelX = column.x + 4;
                 const int editX = labelX + column.labelWidth + 2;
@@ -87,7 +87,7 @@ std::vector<ControlSpec> panelControls() {
 
 // The unit a field is read in now: the velocity range keeps its low end at
 // or below its high end.
-FieldUnit unitFor(const ArticulationField& field, const ZoneArticulation& a) {
+FieldUnit unitFor(const ArticulationControl& field, const ZoneArticulation& a) {
     if (field.id == kVelocityLow) return FieldUnit::integer(0, a.velocityHigh);
     if (field.id == kVelocityHigh) return FieldUnit::integer(a.velocityLow, 127);
     return field.unit;
@@ -96,14 +96,14 @@ FieldUnit unitFor(const ArticulationField& field, const ZoneArticulation& a) {
 // The property that names a field's id on its edit.
 constexpr const char* kFieldProperty = "articulationField";
 
-bool isVolumeEnvelope(const ArticulationField& field) { return field.group == G::VolumeEnvelope; }
+bool isVolumeEnvelope(const ArticulationControl& field) { return field.group == G::VolumeEnvelope; }
 
 }  // namespace
 
 ArticulationPanel::ArticulationPanel(EditedSoundSource source, QWidget* parent)
     : QWidget(parent), source_(std::move(source)) {
     layout_ = std::make_unique<DialogTemplate>(*this, panelControls());
-    for (const ArticulationField& f : articulationFields()) {
+    for (const ArticulationControl& f : articulationControls()) {
         auto* edit = layout_->get<QLineEdit>(f.id);
         edit->setProperty(kFieldProperty, f.id);
         edit->installEventFilter(this);
@@ -142,7 +142,7 @@ void ArticulationPanel::load() {
     auto* box = layout_->get<QCheckBox>(kArticulation);
     box->setEnabled(sound.zone != nullptr);
     box->setChecked(a != nullptr);
-    for (const ArticulationField& f : articulationFields()) {
+    for (const ArticulationControl& f : articulationControls()) {
         showField(f, values);
         control(f.id)->setEnabled(a != nullptr);
     }
@@ -153,7 +153,7 @@ void ArticulationPanel::load() {
     showEnvelope();
 }
 
-void ArticulationPanel::showField(const ArticulationField& field, const ZoneArticulation& values) {
+void ArticulationPanel::showField(const ArticulationControl& field, const ZoneArticulation& values) {
     ZoneArticulation copy = values;
     int32_t held = field.member(copy);
     DataExchange dx(this, DataExchange::Load);
@@ -207,7 +207,7 @@ void ArticulationPanel::onTailOnReleaseClicked() {
 void ArticulationPanel::onFieldCommitted(int id) { commit(id, true); }
 
 bool ArticulationPanel::commit(int id, bool tell) {
-    const ArticulationField* field = articulationField(id);
+    const ArticulationControl* field = articulationControl(id);
     ZoneArticulation* a = articulation();
     if (committing_ || !field || !a) return true;
     auto* edit = layout_->get<QLineEdit>(id);
@@ -248,7 +248,7 @@ void ArticulationPanel::onEnvelopeDragged(const EnvelopeSettings& envelope) {
         e.sustain = envelope.sustain;
         e.release = envelope.release;
     }
-    for (const ArticulationField& f : articulationFields())
+    for (const ArticulationControl& f : articulationControls())
         if (isVolumeEnvelope(f)) showField(f, *a);
 }
 
@@ -273,7 +273,7 @@ bool ArticulationPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ArticulationPanel::hideEvent(QHideEvent* event) {
-    for (const ArticulationField& f : articulationFields()) commit(f.id, false);
+    for (const ArticulationControl& f : articulationControls()) commit(f.id, false);
     QWidget::hideEvent(event);
 }
 

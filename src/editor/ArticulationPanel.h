@@ -1,7 +1,7 @@
 #pragma once
 // The Instrument Editor's articulation panel: the chosen sound's articulation
 // (bank/Articulation.h), every number in the unit a user reads it in (see
-// ArticulationField), with the check box "Articulation" that gives the Zone
+// ArticulationControl), with the check box "Articulation" that gives the Zone
 // a new articulation with the SoundFont's defaults or takes it away (the
 // Zone then sounds as it always did), "Tail on release", and the stereo link.
 // Without articulation the fields show the defaults, greyed.
@@ -33,7 +33,7 @@ namespace tonvero {
 
 class DialogTemplate;
 class EnvelopeView;
-struct ArticulationField;
+struct ArticulationControl;
 
 class ArticulationPanel : public QWidget {
     Q_OBJECT
@@ -53,7 +53,7 @@ public:
     // Shows the chosen sound's articulation, or its absence, afresh.
     void load();
 
-    // The control with this id (articulation_id in ArticulationField.h).
+    // The control with this id (articulation_id in ArticulationControl.h).
     QWidget* control(int id) const;
 
 public slots:
@@ -75,7 +75,7 @@ private:
     // a refusal gets its message (else it is dropped in silence). False
     // when the text was refused.
     bool commit(int id, bool tell);
-    void showField(const ArticulationField& field, const ZoneArticulation& values);
+    void showField(const ArticulationControl& field, const ZoneArticulation& values);
     void showEnvelope();
     void showLink();
 

@@ -5,7 +5,7 @@
 // typed value is taken.
 
 #include "EditorRig.h"
-#include "editor/ArticulationField.h"
+#include "editor/ArticulationControl.h"
 #include "editor/DataExchange.h"
 #include "editor/EnvelopeView.h"
 #include "editor/FieldUnit.h"
@@ -19,7 +19,7 @@
 
 #include <functional>
 
-using tonvero::ArticulationField;
+using tonvero::ArticulationControl;
 using tonvero::CInstrumentEditorDlg;
 using tonvero::DataExchange;
 using tonvero::EngineLock;
@@ -55,7 +55,7 @@ class ArticulationPanelTest : public QObject {
 private slots:
     void everyValueShownReadsBackAndRoundValuesTypedShowTheSame() {
         // Exhaustively, for every field: what a load shows, a save stores unchanged.
-        for (const ArticulationField& f : tonvero::articulationFields())
+        for (const ArticulationControl& f : tonvero::articulationControls())
             for (int32_t held = f.unit.minimum(); held <= f.unit.maximum(); ++held)
                 QVERIFY2(f.unit.read(f.unit.format(held)) == held,
                          qPrintable(QString("%1: %2 shows as %3").arg(f.label).arg(held).arg(f.unit.format(held))));
@@ -151,7 +151,7 @@ private slots:
         };
         QSet<int> covered;
         for (const auto& c : cases) covered.insert(c.field);
-        for (const ArticulationField& f : tonvero::articulationFields())
+        for (const ArticulationControl& f : tonvero::articulationControls())
             QVERIFY2(covered.contains(f.id), f.label);
 
         ZoneArticulation expected;
@@ -194,7 +194,7 @@ private slots:
             QCOMPARE(static_cast<QLineEdit*>(s.field(field))->selectedText(), QString(typed));
         }
         // Every field refuses a value far outside its range with its own range's message.
-        for (const ArticulationField& f : tonvero::articulationFields()) {
+        for (const ArticulationControl& f : tonvero::articulationControls()) {
             s.rig.prompter.clear();
             s.enter(f.id, "1e9");
             // (Integral fields take no exponent: 1e9 is no integer to them.)

@@ -4,7 +4,7 @@
 // Editor, the fields following), and the drawing made without a screen.
 
 #include "EditorRig.h"
-#include "editor/ArticulationField.h"
+#include "editor/ArticulationControl.h"
 #include "editor/EnvelopeGeometry.h"
 #include "editor/EnvelopePainter.h"
 #include "editor/EnvelopeView.h"
@@ -176,7 +176,7 @@ private slots:
         QVERIFY2(std::abs(stored.decay - 2400) <= 150, qPrintable(QString::number(stored.decay)));
         QCOMPARE(stored.sustain, 60);
         QCOMPARE(EditorRig::text(editor->control(id::kVolumeDecay)),
-                 tonvero::articulationField(id::kVolumeDecay)->unit.format(stored.decay));
+                 tonvero::articulationControl(id::kVolumeDecay)->unit.format(stored.decay));
 
         // The held note's end dragged down to 30 dB below full: the sustain field follows.
         const QPoint held = point(EnvelopeHandle::SustainEnd);

@@ -6,7 +6,7 @@
 // (docs/ for the README), otherwise beside the test.
 
 #include "EditorRig.h"
-#include "editor/ArticulationField.h"
+#include "editor/ArticulationControl.h"
 #include "editor/ArticulationPanel.h"
 #include "editor/CLoopPointEditorDlg.h"
 #include "editor/EnvelopeView.h"

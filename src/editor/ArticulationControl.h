@@ -60,7 +60,7 @@ constexpr int kLinkedTo = 1175;       // the stereo link, shown only
 
 enum class ArticulationGroup { VolumeEnvelope, ModulationEnvelope, ModulationLfo, VibratoLfo, Filter, Tone, Playing };
 
-struct ArticulationField {
+struct ArticulationControl {
     int id;
     ArticulationGroup group;
     const char* label;
@@ -71,9 +71,9 @@ struct ArticulationField {
 };
 
 // Every number field, in the panel's order (groups in turn, top to bottom).
-const std::vector<ArticulationField>& articulationFields();
+const std::vector<ArticulationControl>& articulationControls();
 // The field with this id, or null.
-const ArticulationField* articulationField(int id);
+const ArticulationControl* articulationControl(int id);
 // The group's title as the panel shows it.
 const char* articulationGroupTitle(ArticulationGroup group);
 

@@ -1,4 +1,4 @@
-#include "editor/ArticulationField.h"
+#include "editor/ArticulationControl.h"
 
 namespace tonvero {
 
@@ -24,9 +24,9 @@ const FieldUnit kKeyToTime = FieldUnit::integer(-1200, 1200);
 const FieldUnit kPitch = FieldUnit::integer(-12000, 12000);
 const FieldUnit kLfoFrequency = FieldUnit::hertz(-16000, 4500);          // 0.0008 Hz to 110 Hz
 
-constexpr const char* kKeyTip = "Timecents added per key above key 60 (1200: twice as long an octave up)";
+constexpr const char* kKeyTip = "Timecents added per key below key 60 (100: half as long an octave up)";
 
-std::vector<ArticulationField> makeFields() {
+std::vector<ArticulationControl> makeFields() {
     return {
         {kVolumeDelay, G::VolumeEnvelope, "Delay", "s", kDelay, &volumeEnvelope<&E::delay>, nullptr},
         {kVolumeAttack, G::VolumeEnvelope, "Attack", "s", kTime, &volumeEnvelope<&E::attack>, nullptr},
@@ -97,13 +97,13 @@ std::vector<ArticulationField> makeFields() {
 
 }  // namespace
 
-const std::vector<ArticulationField>& articulationFields() {
-    static const std::vector<ArticulationField> fields = makeFields();
+const std::vector<ArticulationControl>& articulationControls() {
+    static const std::vector<ArticulationControl> fields = makeFields();
     return fields;
 }
 
-const ArticulationField* articulationField(int id) {
-    for (const ArticulationField& field : articulationFields())
+const ArticulationControl* articulationControl(int id) {
+    for (const ArticulationControl& field : articulationControls())
         if (field.id == id) return &field;
     return nullptr;
 }
