@@ -18,8 +18,30 @@ constexpr uint16_t EndAddrsOffset = 1;
 constexpr uint16_t StartloopAddrsOffset = 2;
 constexpr uint16_t EndloopAddrsOffset = 3;
 constexpr uint16_t StartAddrsCoarseOffset = 4;
+constexpr uint16_t ModLfoToPitch = 5;
+constexpr uint16_t VibLfoToPitch = 6;
+constexpr uint16_t ModEnvToPitch = 7;
+constexpr uint16_t InitialFilterFc = 8;
+constexpr uint16_t InitialFilterQ = 9;
+constexpr uint16_t ModLfoToFilterFc = 10;
+constexpr uint16_t ModEnvToFilterFc = 11;
 constexpr uint16_t EndAddrsCoarseOffset = 12;
+constexpr uint16_t ModLfoToVolume = 13;
+constexpr uint16_t ChorusEffectsSend = 15;
+constexpr uint16_t ReverbEffectsSend = 16;
 constexpr uint16_t Pan = 17;
+constexpr uint16_t DelayModLfo = 21;
+constexpr uint16_t FreqModLfo = 22;
+constexpr uint16_t DelayVibLfo = 23;
+constexpr uint16_t FreqVibLfo = 24;
+constexpr uint16_t DelayModEnv = 25;
+constexpr uint16_t AttackModEnv = 26;
+constexpr uint16_t HoldModEnv = 27;
+constexpr uint16_t DecayModEnv = 28;
+constexpr uint16_t SustainModEnv = 29;
+constexpr uint16_t ReleaseModEnv = 30;
+constexpr uint16_t KeynumToModEnvHold = 31;
+constexpr uint16_t KeynumToModEnvDecay = 32;
 constexpr uint16_t DelayVolEnv = 33;
 constexpr uint16_t AttackVolEnv = 34;
 constexpr uint16_t HoldVolEnv = 35;
@@ -65,9 +87,11 @@ struct Sf2Generator {
     uint8_t rangeHigh() const { return static_cast<uint8_t>(amount >> 8); }
 };
 
-// One preset or instrument zone: its generators in file order (modulators are not used).
+// One preset or instrument zone: its generators in file order and how many
+// modulators it has (the modulators themselves are not kept).
 struct Sf2Zone {
     std::vector<Sf2Generator> generators;
+    uint32_t modulators = 0;
 };
 
 struct Sf2Preset {

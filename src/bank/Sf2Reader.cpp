@@ -271,6 +271,7 @@ bool Parser::readZones(const Table& bags, const Table& gens, const Table& mods, 
                         std::to_string(modBegin) + ".." + std::to_string(modEnd) + " of " +
                         std::to_string(mods.count()) + " in '" + mods.id + "'.");
         Sf2Zone zone;
+        zone.modulators = static_cast<uint32_t>(modEnd - modBegin);
         zone.generators.reserve(genEnd - genBegin);
         for (size_t g = genBegin; g < genEnd; ++g)
             zone.generators.push_back({le16(gens.record(g)), le16(gens.record(g) + 2)});

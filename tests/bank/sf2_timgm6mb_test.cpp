@@ -1,5 +1,6 @@
 // The default bank's source: Debian's TimGM6mb SoundFont imports into a
-// complete General MIDI bank, and its instruments are in tune. Skipped where
+// complete General MIDI bank with its eight drum kits, and its instruments
+// are in tune. Skipped where
 // the SoundFont is not installed.
 
 #include "bank/Sf2Import.h"
@@ -61,6 +62,18 @@ TEST_F(TimGM6mb, MapsEveryProgramAndTheDrumKit) {
         const Zone* zone = Bank::findZone(drums, key);
         ASSERT_NE(zone, nullptr) << "drum key " << key;
         EXPECT_EQ(zone->basicNote, key);
+    }
+    // Its seven other kits, each by its program, with a Zone of its own for each drum.
+    EXPECT_EQ(report_.kits, 7);
+    for (int32_t kit : {8, 16, 24, 25, 32, 40, 48}) {
+        const Instrument* instrument = bank_->kitForProgram(kit);
+        ASSERT_EQ(instrument, bank_->kits[static_cast<size_t>(kit)].get()) << "kit " << kit;
+        for (int32_t key = 35; key <= 81; ++key) {
+            const Zone* zone = Bank::findZone(instrument, key);
+            if (zone) {
+                EXPECT_EQ(zone->basicNote, key) << "kit " << kit << " key " << key;
+            }
+        }
     }
 }
 
