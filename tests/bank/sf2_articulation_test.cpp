@@ -4,7 +4,7 @@
 // instrument-only generators ignored at preset level, sums limited), the
 // format's defaults where nothing is set; every layer over every key in the
 // order that lets the Custom Mixer play what it always played; stereo sides
-// linked; every drum kit kept; limits on what a damaged file can make.
+// linked; every drum kit kept; short loops repeated whole.
 
 #include "bank/Sf2Fading.h"
 #include "bank/Sf2Import.h"
@@ -342,6 +342,66 @@ TEST(Sf2Articulation, ABankThatWouldHoldTooManySamplesIsRefused) {
     EXPECT_FALSE(buildBankFromSoundFont(font, bank, error));
     EXPECT_EQ(error, "The SoundFont would make a bank of 1146880000 samples, more than the 1073741824 a bank can hold.");
     EXPECT_EQ(bank.instrumentCount, 1);
+}
+
+// What a Wave plays from its start, looping as the mixers loop it, for `length` samples.
+std::vector<int16_t> unrolled(const std::vector<int16_t>& samples, int32_t loopBegin, int32_t loopEnd, size_t length) {
+    std::vector<int16_t> out;
+    for (size_t position = 0; out.size() < length;) {
+        if (position > static_cast<size_t>(loopEnd)) position = static_cast<size_t>(loopBegin);
+        out.push_back(samples[position++]);
+    }
+    return out;
+}
+
+TEST(Sf2Articulation, ShortLoopsAreRepeatedWhole) {
+    // 50 samples of attack, a loop of 7, a tail of 23.
+    std::vector<int16_t> data;
+    for (int16_t v = 0; v < 50; ++v) data.push_back(static_cast<int16_t>(1000 + v));
+    for (int16_t v = 1; v <= 7; ++v) data.push_back(v);
+    for (int16_t v = 0; v < 23; ++v) data.push_back(static_cast<int16_t>(2000 + v));
+    Sf2Writer w;
+    const uint16_t s = w.addSample(sample("Short", data, 50, 57));
+    w.addPreset("P", 0, 0,
+                {presetZone(w.addInstrument(
+                    "I", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).gen(Sf2Gen::SampleModes, 3).gen(Sf2Gen::SampleID, s),
+                          Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).gen(Sf2Gen::SampleModes, 3)
+                              .gen(Sf2Gen::ScaleTuning, 50).gen(Sf2Gen::SampleID, s)}))});
+    const Bank bank = importImage(w.image());
+    const Instrument& i = *bank.instrumentForProgram(0);
+    for (int32_t key : {10, 100}) {
+        const Wave& wave = *Bank::findZone(&i, key)->wave;
+        // 143 times 7 samples: the first length of at least 1000.
+        EXPECT_EQ(wave.loopBegin, 50);
+        EXPECT_EQ(wave.loopEnd, 50 + 1001 - 1);
+        EXPECT_EQ(wave.holdPos, 50);
+        ASSERT_EQ(wave.sampleCount, 50u + 1001u + 23u);
+        // The same sound while held, and the same tail after the loop.
+        EXPECT_EQ(unrolled(wave.samples, wave.loopBegin, wave.loopEnd, 5000), unrolled(data, 50, 56, 5000));
+        EXPECT_EQ(std::vector<int16_t>(wave.samples.end() - 23, wave.samples.end()),
+                  std::vector<int16_t>(data.end() - 23, data.end()));
+    }
+
+    Sf2Region region;
+    region.end = 80;
+    region.loopStart = 50;
+    region.loopEnd = 57;
+    region.loopValid = true;
+    region.sampleModes = 1;
+    EXPECT_EQ(Sf2WaveMaker::madeLength(Sf2WaveMaker::keyFor(region)), 50u + 1001u + 23u);  // counted before it is made
+
+    // The length itself and longer loops stay; 999 samples become two copies.
+    std::vector<int16_t> samples = ramp(3000);
+    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 100, 1099), 1099);
+    EXPECT_EQ(samples.size(), 3000u);
+    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 100, 1098), 100 + 1998 - 1);
+    EXPECT_EQ(samples.size(), 3000u + 999u);
+    EXPECT_EQ(samples[1099], 100);   // the second copy starts where the loop did
+    EXPECT_EQ(samples[2097], 1098);
+    EXPECT_EQ(samples[2098], 1099);  // then what followed the loop
+    // A loop outside the samples is left alone.
+    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 10, 5000), 5000);
+    EXPECT_EQ(samples.size(), 3999u);
 }
 
 }  // namespace

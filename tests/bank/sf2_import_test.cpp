@@ -137,6 +137,7 @@ TEST(Sf2Import, AnOctaveUpFromHalfRateSoundsAtTheFullRate) {
 }
 
 TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
+    // Loops of 1000 samples and more stay as they are (shorter ones: Sf2Articulation.ShortLoopsAreRepeatedWhole).
     Sf2Writer w;
     Sf2TestSample looped = sample("Loop", ramp(1500));
     looped.loopStart = 100;
