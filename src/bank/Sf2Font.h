@@ -106,11 +106,13 @@ struct Sf2Instrument {
     std::vector<Sf2Zone> zones;
 };
 
+// A compressed sample (SoundFont 3) is read decoded: its start, end and loop
+// points then count samples of its decoded data in `sampleData`, like any other.
 struct Sf2Sample {
     std::string name;
     uint32_t start = 0;      // first sample in `sampleData`
     uint32_t end = 0;        // one past the last sample
-    uint32_t loopStart = 0;  // first sample of the loop
+    uint32_t loopStart = 0;  // first sample of the loop (not checked: see Sf2Reader.h)
     uint32_t loopEnd = 0;    // one past the last sample of the loop
     uint32_t sampleRate = 0; // Hz, never 0
     uint8_t originalPitch = 60;  // MIDI key recorded; 255 means unpitched
@@ -123,7 +125,9 @@ struct Sf2Font {
     uint16_t versionMajor = 2;
     uint16_t versionMinor = 1;
     std::string name;                 // the INAM text, if any
-    std::vector<int16_t> sampleData;  // the whole "smpl" chunk
+    // The whole "smpl" chunk as 16-bit samples, then the decoded data of every
+    // compressed sample.
+    std::vector<int16_t> sampleData;
     std::vector<Sf2Preset> presets;
     std::vector<Sf2Instrument> instruments;
     std::vector<Sf2Sample> samples;

@@ -1,5 +1,5 @@
 #pragma once
-// Builds a bank from a SoundFont 2 file: one Instrument per General
+// Builds a bank from a SoundFont 2 or 3 file: one Instrument per General
 // MIDI program (the presets of bank 0, in program order), one for the
 // standard drum kit (bank 128, preset 0), with the ProgramMap naming them,
 // and every other drum kit of bank 128 in Bank::kits by its program.
@@ -24,7 +24,8 @@
 //    Zones of a pair over the same keys and velocities are linked
 //    (ZoneArticulation::linkedZone). The Custom Mixer plays the side that
 //    comes first.
-//  - Samples and loops: Sf2WaveMaker.h.
+//  - Samples, loops and loops repeated to a playable length: Sf2WaveMaker.h.
+//    The compressed samples of a SoundFont 3 file are read decoded (Sf2Reader.h).
 //  - Fading: from the volume envelope of the layer that plays middle C (the
 //    acoustic snare, key 38, for a drum kit), as Sf2Fading.h describes.
 //  - The bank has 128 Instrument slots and a full General MIDI SoundFont
@@ -59,7 +60,7 @@ struct Sf2ImportReport {
     std::vector<std::string> notes; // what could not be carried over as it is
 };
 
-// Reads the SoundFont at `path` and replaces `out` with the bank built from
+// Reads the SoundFont (2 or 3) at `path` and replaces `out` with the bank built from
 // it. On failure returns false with `error` set; `out` is unchanged.
 bool importSoundFont(const std::string& path, Bank& out, std::string& error,
                      Sf2ImportReport* report = nullptr);
