@@ -40,13 +40,16 @@ void checkFontRecords(const Sf2Font& font) {
 void checkBuiltBank(const Bank& bank, const Sf2ImportReport& report) {
     if (!isSavable(bank)) checkFailed("a bank built from a SoundFont cannot be saved");
     if (bank.instrumentCount != report.instruments) checkFailed("the import report counts other Instruments than the bank holds");
-    int32_t zones = 0;
-    for (int32_t slot = 0; slot < bank.instrumentCount; ++slot) {
-        const Instrument* instrument = bank.instruments[static_cast<size_t>(slot)].get();
-        if (!instrument) checkFailed("a built bank has a gap among its Instruments");
-        zones += instrument->zones.count();
-        for (int32_t z = 0; z < instrument->zones.count(); ++z) {
-            const Zone& zone = *instrument->zones[z];
+    for (int32_t slot = 0; slot < bank.instrumentCount; ++slot)
+        if (!bank.instruments[static_cast<size_t>(slot)]) checkFailed("a built bank has a gap among its Instruments");
+    int32_t zones = 0, kits = 0;
+    for (const auto& kit : bank.kits)
+        if (kit) ++kits;
+    if (kits != report.kits) checkFailed("the import report counts other drum kits than the bank holds");
+    bank.forEachInstrument([&zones](const Instrument& instrument) {
+        zones += instrument.zones.count();
+        for (int32_t z = 0; z < instrument.zones.count(); ++z) {
+            const Zone& zone = *instrument.zones[z];
             if (zone.rangeStart < 0 || zone.rangeStart > zone.rangeEnd || zone.rangeEnd > 127)
                 checkFailed("a built Zone's key range is not inside 0..127");
             const Wave* wave = zone.wave.get();
@@ -57,8 +60,15 @@ void checkBuiltBank(const Bank& bank, const Sf2ImportReport& report) {
                 (wave->loopBegin < 0 || wave->loopBegin > wave->loopEnd ||
                  static_cast<uint32_t>(wave->loopEnd) >= wave->sampleCount))
                 checkFailed("a built Wave loops outside its samples");
+            const ZoneArticulation* a = zone.articulation.get();
+            if (!a) checkFailed("a built Zone has no articulation");
+            if (a->linkedZone < -1 || a->linkedZone >= instrument.zones.count() || a->linkedZone == z ||
+                (a->linkedZone >= 0 && instrument.zones[a->linkedZone]->articulation->linkedZone != z))
+                checkFailed("a built Zone's stereo link does not name a Zone that names it back");
+            if (a->velocityLow < 0 || a->velocityLow > a->velocityHigh || a->velocityHigh > 127)
+                checkFailed("a built Zone's velocity range is not inside 0..127");
         }
-    }
+    });
     if (zones != report.zones) checkFailed("the import report counts other Zones than the bank holds");
 
     const std::vector<uint8_t> image = patchmapImage(bank);

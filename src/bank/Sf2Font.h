@@ -18,8 +18,30 @@ constexpr uint16_t EndAddrsOffset = 1;
 constexpr uint16_t StartloopAddrsOffset = 2;
 constexpr uint16_t EndloopAddrsOffset = 3;
 constexpr uint16_t StartAddrsCoarseOffset = 4;
+constexpr uint16_t ModLfoToPitch = 5;
+constexpr uint16_t VibLfoToPitch = 6;
+constexpr uint16_t ModEnvToPitch = 7;
+constexpr uint16_t InitialFilterFc = 8;
+constexpr uint16_t InitialFilterQ = 9;
+constexpr uint16_t ModLfoToFilterFc = 10;
+constexpr uint16_t ModEnvToFilterFc = 11;
 constexpr uint16_t EndAddrsCoarseOffset = 12;
+constexpr uint16_t ModLfoToVolume = 13;
+constexpr uint16_t ChorusEffectsSend = 15;
+constexpr uint16_t ReverbEffectsSend = 16;
 constexpr uint16_t Pan = 17;
+constexpr uint16_t DelayModLfo = 21;
+constexpr uint16_t FreqModLfo = 22;
+constexpr uint16_t DelayVibLfo = 23;
+constexpr uint16_t FreqVibLfo = 24;
+constexpr uint16_t DelayModEnv = 25;
+constexpr uint16_t AttackModEnv = 26;
+constexpr uint16_t HoldModEnv = 27;
+constexpr uint16_t DecayModEnv = 28;
+constexpr uint16_t SustainModEnv = 29;
+constexpr uint16_t ReleaseModEnv = 30;
+constexpr uint16_t KeynumToModEnvHold = 31;
+constexpr uint16_t KeynumToModEnvDecay = 32;
 constexpr uint16_t DelayVolEnv = 33;
 constexpr uint16_t AttackVolEnv = 34;
 constexpr uint16_t HoldVolEnv = 35;
@@ -65,9 +87,11 @@ struct Sf2Generator {
     uint8_t rangeHigh() const { return static_cast<uint8_t>(amount >> 8); }
 };
 
-// One preset or instrument zone: its generators in file order (modulators are not used).
+// One preset or instrument zone: its generators in file order and how many
+// modulators it has (the modulators themselves are not kept).
 struct Sf2Zone {
     std::vector<Sf2Generator> generators;
+    uint32_t modulators = 0;
 };
 
 struct Sf2Preset {
@@ -82,11 +106,13 @@ struct Sf2Instrument {
     std::vector<Sf2Zone> zones;
 };
 
+// A compressed sample (SoundFont 3) is read decoded: its start, end and loop
+// points then count samples of its decoded data in `sampleData`, like any other.
 struct Sf2Sample {
     std::string name;
     uint32_t start = 0;      // first sample in `sampleData`
     uint32_t end = 0;        // one past the last sample
-    uint32_t loopStart = 0;  // first sample of the loop
+    uint32_t loopStart = 0;  // first sample of the loop (not checked: see Sf2Reader.h)
     uint32_t loopEnd = 0;    // one past the last sample of the loop
     uint32_t sampleRate = 0; // Hz, never 0
     uint8_t originalPitch = 60;  // MIDI key recorded; 255 means unpitched
@@ -99,7 +125,9 @@ struct Sf2Font {
     uint16_t versionMajor = 2;
     uint16_t versionMinor = 1;
     std::string name;                 // the INAM text, if any
-    std::vector<int16_t> sampleData;  // the whole "smpl" chunk
+    // The whole "smpl" chunk as 16-bit samples, then the decoded data of every
+    // compressed sample.
+    std::vector<int16_t> sampleData;
     std::vector<Sf2Preset> presets;
     std::vector<Sf2Instrument> instruments;
     std::vector<Sf2Sample> samples;

@@ -1,38 +1,44 @@
 #pragma once
-// Builds a bank from a SoundFont 2 file: one Instrument per General MIDI
-// program (the presets of bank 0, in program order) and one for the standard
-// drum kit (bank 128, preset 0), with the ProgramMap naming them.
+// Builds a bank from a SoundFont 2 or 3 file: one Instrument per General
+// MIDI program (the presets of bank 0, in program order), one for the
+// standard drum kit (bank 128, preset 0), with the ProgramMap naming them,
+// and every other drum kit of bank 128 in Bank::kits by its program.
 //
 // What carries over, and how:
-//  - Zones: for every key 0..127 the importer picks the one layer that plays
-//    it: among the layers covering the key, the first whose velocity range
-//    holds 100, else the one whose range comes nearest to 100. Runs of keys
-//    that pick the same layer become one Zone. A layer whose scale tuning is
-//    not 100 cents per key becomes one Zone per key.
-//  - Pitch: a Zone over several keys has the layer's root key (the overriding
-//    root key, else the sample's original pitch) as basicNote and the sample
-//    rate corrected by coarse tune, fine tune and the sample's pitch
-//    correction as frequency. A Zone of one key (every drum) has that key as
-//    basicNote and the frequency at which the key sounds, scale tuning
-//    included. Frequencies are rounded to whole Hz (under 0.04 cents at 44 kHz).
-//  - Samples: the layer's 16-bit data after the offset generators, scaled by
-//    its initial attenuation (0.4 dB per 1 dB written, as the hardware the
-//    format comes from does, so instruments keep their balance). The two
-//    sides of a stereo pair are mixed into mono as (left + right) / 2, which
-//    cannot clip.
-//  - Loops: looped when the sample mode loops and the loop lies inside the
-//    sample; loopEnd is the last sample of the loop (the SoundFont's loop end
-//    minus one). holdPos is 0, so the release fades start at note-off as the
-//    SoundFont's release does; for sample mode 3 (loop while held, then the
-//    tail) it is loopBegin, so the tail never skips the attack.
+//  - Zones: every layer of a preset (each instrument zone under each preset
+//    zone, generators combined as the SoundFont format does: see
+//    Sf2Region.h) becomes Zones over its keys, with its velocity range. The
+//    Zones the Custom Mixer plays come first, so that it plays the notes it
+//    always has; the Studio mixer plays every layer. Sf2ZonePlanner.h says
+//    how the keys are split and ordered, and where a Zone is made per key.
+//  - Articulation: every Zone has one, from its layer's generators (volume
+//    and modulation envelopes, modulation and vibrato LFOs, filter, pan,
+//    tuning, exclusive class, velocity range, sample mode 3 as
+//    tailOnRelease), in the SoundFont's own units and limited to the ranges
+//    of Articulation.h. The Wave already carries three of them, so that every
+//    mixer hears them and none must apply them again: its frequency includes
+//    coarseTune and fineTune (and, for a Zone of one key, scale tuning at that
+//    key), and its samples are scaled by the attenuation (0.4 dB per 1 dB
+//    written, as SoundFont players hear it).
+//  - Stereo pairs: each side is a mono Zone of its own samples, and the two
+//    Zones of a pair over the same keys and velocities are linked
+//    (ZoneArticulation::linkedZone). The Custom Mixer plays the side that
+//    comes first.
+//  - Samples, loops and loops repeated to a playable length: Sf2WaveMaker.h.
+//    The compressed samples of a SoundFont 3 file are read decoded (Sf2Reader.h).
 //  - Fading: from the volume envelope of the layer that plays middle C (the
-//    acoustic snare, key 38, for the drum kit), as Sf2Fading.h describes.
+//    acoustic snare, key 38, for a drum kit), as Sf2Fading.h describes.
 //  - The bank has 128 Instrument slots and a full General MIDI SoundFont
 //    needs 129. When there are too many, programs share an Instrument, the
-//    most alike first: identical ones, then ones with the same Zones and
-//    different fading, then ones playing the same samples, then programs of
-//    the same family of eight. Each sharing is listed in the report's notes.
-//  - Programs without a preset map to slot 0.
+//    most alike first: identical ones (Zones, articulation and fading), then
+//    ones with the same Zones and different fading, then ones playing the
+//    same samples, then programs of the same family of eight. Each sharing is
+//    listed in the report's notes. Kits are counted apart and never share.
+//  - Programs without a preset map to slot 0; a kit without sound is left
+//    out (its program plays the standard kit).
+//  - Not kept, and said so in a note: modulators, the reverb and chorus
+//    sends, fixed key and velocity numbers; and layers past the Zones an
+//    Instrument can hold (Sf2ZonePlanner::kMostZones).
 //
 // Threads: no shared state; any thread. The bank given is replaced only on success.
 
@@ -46,14 +52,15 @@
 namespace tonvero {
 
 struct Sf2ImportReport {
-    int32_t instruments = 0;        // Instruments made
-    int32_t zones = 0;              // Zones made, over all Instruments
+    int32_t instruments = 0;        // Instruments made (in the 128 slots)
+    int32_t kits = 0;               // drum kits made besides, in Bank::kits
+    int32_t zones = 0;              // Zones made, over all Instruments and kits
     uint64_t sampleFrames = 0;      // samples held by all Waves
     int32_t mappedEntries = 0;      // ProgramMap entries (of 129) naming an Instrument made from a preset
     std::vector<std::string> notes; // what could not be carried over as it is
 };
 
-// Reads the SoundFont at `path` and replaces `out` with the bank built from
+// Reads the SoundFont (2 or 3) at `path` and replaces `out` with the bank built from
 // it. On failure returns false with `error` set; `out` is unchanged.
 bool importSoundFont(const std::string& path, Bank& out, std::string& error,
                      Sf2ImportReport* report = nullptr);

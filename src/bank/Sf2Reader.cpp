@@ -1,7 +1,12 @@
 #include "bank/Sf2Reader.h"
 
+#include "bank/OggSampleDecoder.h"
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -14,6 +19,11 @@ uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+
+// The most samples the sample data may hold once compressed samples are
+// decoded (2 GiB of them): far above any real SoundFont's, and a damaged one
+// cannot exhaust the memory.
+constexpr uint64_t kMostSampleData = uint64_t{1} << 30;
 
 // A chunk's four-character id as text for messages, with unprintable bytes shown as '?'.
 std::string fourcc(const uint8_t* p) {
@@ -92,6 +102,7 @@ private:
     bool readSampleData(std::span<const uint8_t> body);
     bool readPresetData(std::span<const uint8_t> body);
     bool readSamples();
+    bool decodeSample(size_t index, Sf2Sample& sample);
     bool readZones(const Table& bags, const Table& gens, const Table& mods, size_t firstBag,
                    size_t endBag, const std::string& owner, std::vector<Sf2Zone>& zones);
     bool readPresets();
@@ -100,6 +111,10 @@ private:
     std::span<const uint8_t> bytes_;
     std::string& error_;
     Sf2Font font_;
+    std::span<const uint8_t> sampleBytes_;  // the "smpl" chunk's body
+    size_t plainSamples_ = 0;               // 16-bit samples of it, before decoded ones are added
+    // Compressed data already decoded, by its byte range: where its samples lie.
+    std::map<std::pair<uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> decoded_;
     bool infoSeen_ = false, sampleDataSeen_ = false, presetDataSeen_ = false;
     Table phdr_{"phdr", 38, 1}, pbag_{"pbag", 4, 1}, pmod_{"pmod", 10, 0}, pgen_{"pgen", 4, 1},
         inst_{"inst", 22, 1}, ibag_{"ibag", 4, 1}, imod_{"imod", 10, 0}, igen_{"igen", 4, 1},
@@ -166,12 +181,9 @@ bool Parser::readInfo(std::span<const uint8_t> body) {
         }
     }
     if (!versionSeen) return fail("Damaged SoundFont: the version chunk ('ifil') is missing.");
-    if (font_.versionMajor == 3)
-        return fail("This is a compressed SoundFont 3 file (Ogg Vorbis samples); only "
-                    "uncompressed SoundFont 2 files can be imported.");
-    if (font_.versionMajor != 2)
+    if (font_.versionMajor != 2 && font_.versionMajor != 3)
         return fail("Unsupported SoundFont version " + std::to_string(font_.versionMajor) + "." +
-                    std::to_string(font_.versionMinor) + "; only version 2 files can be imported.");
+                    std::to_string(font_.versionMinor) + "; only version 2 and 3 files can be imported.");
     return true;
 }
 
@@ -183,9 +195,10 @@ bool Parser::readSampleData(std::span<const uint8_t> body) {
         if (!isId(chunk.id, "smpl")) continue;  // "sm24" adds 8 low bits that a 16-bit bank drops
         if (found) return fail("Damaged SoundFont: the sample data ('smpl') appears twice.");
         found = true;
-        if (chunk.body.size() % 2 != 0)
-            return fail("Damaged SoundFont: the sample data ('smpl') has an odd byte count.");
-        font_.sampleData.resize(chunk.body.size() / 2);
+        // An odd byte count is refused once the samples show there is no compressed data.
+        sampleBytes_ = chunk.body;
+        plainSamples_ = chunk.body.size() / 2;
+        font_.sampleData.resize(plainSamples_);
         for (size_t i = 0; i < font_.sampleData.size(); ++i)
             font_.sampleData[i] = static_cast<int16_t>(le16(chunk.body.data() + 2 * i));
     }
@@ -221,8 +234,8 @@ bool Parser::readPresetData(std::span<const uint8_t> body) {
 
 bool Parser::readSamples() {
     const size_t count = shdr_.count() - 1;  // the last record only ends the list
-    const size_t dataSize = font_.sampleData.size();
     font_.samples.resize(count);
+    bool compressed = false;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* r = shdr_.record(i);
         Sf2Sample& s = font_.samples[i];
@@ -237,14 +250,15 @@ bool Parser::readSamples() {
         s.link = le16(r + 42);
         s.type = le16(r + 44);
         const std::string which = "sample " + std::to_string(i) + " " + quoted(s.name);
-        if ((s.type & Sf2SampleType::Compressed) != 0)
-            return fail("This is a compressed SoundFont 3 file (Ogg Vorbis samples); only "
-                        "uncompressed SoundFont 2 files can be imported.");
         if ((s.type & Sf2SampleType::Rom) != 0) continue;  // not in the file; the importer skips it
-        if (s.start > s.end || s.end > dataSize)
+        if ((s.type & Sf2SampleType::Compressed) != 0) {
+            compressed = true;
+            if (!decodeSample(i, s)) return false;
+        } else if (s.start > s.end || s.end > plainSamples_) {
             return fail("Damaged SoundFont: " + which + " spans " + std::to_string(s.start) + ".." +
-                        std::to_string(s.end) + ", outside the " + std::to_string(dataSize) +
+                        std::to_string(s.end) + ", outside the " + std::to_string(plainSamples_) +
                         " samples of sample data.");
+        }
         if (s.sampleRate == 0) return fail("Damaged SoundFont: " + which + " has a sample rate of 0.");
         if ((s.type & (Sf2SampleType::Left | Sf2SampleType::Right | Sf2SampleType::Linked)) != 0 &&
             s.link >= count)
@@ -252,6 +266,44 @@ bool Parser::readSamples() {
                         std::to_string(s.link) + ", but the file has " + std::to_string(count) +
                         " samples.");
     }
+    if (!compressed && sampleBytes_.size() % 2 != 0)
+        return fail("Damaged SoundFont: the sample data ('smpl') has an odd byte count.");
+    return true;
+}
+
+// A compressed sample's start and end are byte offsets of its Ogg stream in
+// the "smpl" chunk, and its loop points count decoded samples from its first
+// one. Its decoded samples are added to the sample data, and the header is
+// rewritten to point at them like any other sample's.
+bool Parser::decodeSample(size_t index, Sf2Sample& s) {
+    const std::string which = "sample " + std::to_string(index) + " " + quoted(s.name);
+    if (s.start >= s.end || s.end > sampleBytes_.size())
+        return fail("Damaged SoundFont: the compressed data of " + which + " spans bytes " +
+                    std::to_string(s.start) + ".." + std::to_string(s.end) + ", not a range inside the " +
+                    std::to_string(sampleBytes_.size()) + " bytes of sample data.");
+    const auto range = std::make_pair(s.start, s.end);
+    auto found = decoded_.find(range);
+    if (found == decoded_.end()) {
+        const size_t first = font_.sampleData.size();
+        if (first >= kMostSampleData)
+            return fail("The SoundFont's samples decode to more than " + std::to_string(kMostSampleData) +
+                        " samples; it is too large to import.");
+        std::string why;
+        if (!OggSampleDecoder::decode(sampleBytes_.subspan(s.start, s.end - s.start), font_.sampleData, why,
+                                      kMostSampleData - first))
+            return fail("Damaged SoundFont: the compressed data of " + which + " " + why + ".");
+        found = decoded_.emplace(range, std::make_pair(static_cast<uint32_t>(first),
+                                                       static_cast<uint32_t>(font_.sampleData.size())))
+                    .first;
+    }
+    const uint32_t first = found->second.first;
+    const auto moved = [first](uint32_t relative) {
+        return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{first} + relative, UINT32_MAX));
+    };
+    s.loopStart = moved(s.loopStart);
+    s.loopEnd = moved(s.loopEnd);
+    s.start = first;
+    s.end = found->second.second;
     return true;
 }
 
@@ -271,6 +323,7 @@ bool Parser::readZones(const Table& bags, const Table& gens, const Table& mods, 
                         std::to_string(modBegin) + ".." + std::to_string(modEnd) + " of " +
                         std::to_string(mods.count()) + " in '" + mods.id + "'.");
         Sf2Zone zone;
+        zone.modulators = static_cast<uint32_t>(modEnd - modBegin);
         zone.generators.reserve(genEnd - genBegin);
         for (size_t g = genBegin; g < genEnd; ++g)
             zone.generators.push_back({le16(gens.record(g)), le16(gens.record(g) + 2)});

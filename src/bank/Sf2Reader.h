@@ -1,12 +1,14 @@
 #pragma once
-// Reads a SoundFont 2 file (RIFF form "sfbk") into Sf2Font records.
+// Reads a SoundFont 2 or 3 file (RIFF form "sfbk") into Sf2Font records.
 //
 // Every chunk size, record count, bag, generator, instrument and sample index
 // and every sample header's extent is checked against the file before it is
-// used; a file that fails a check is refused with a message naming the fault,
-// and a compressed SoundFont 3 file (Ogg Vorbis samples) is refused as such.
-// Loop points are not checked here: the importer decides whether a loop can
-// be played.
+// used; a file that fails a check is refused with a message naming the fault.
+// The compressed samples of a SoundFont 3 file (sample type bit 0x10: an Ogg
+// Vorbis stream in the sample data) are decoded into 16-bit mono samples
+// added to Sf2Font::sampleData (see OggSampleDecoder.h); damaged compressed
+// data is refused like any other damage. Loop points are not checked here:
+// the importer decides whether a loop can be played.
 //
 // Threads: no shared state; any thread may call these.
 

@@ -7,6 +7,77 @@
 namespace tonvero {
 namespace {
 
+// A generator's default (its value when no zone sets it) and its range.
+struct GeneratorRule {
+    int32_t initial = 0, low = -32768, high = 32767;
+};
+
+// The SoundFont's defaults and ranges of the generators a Zone keeps.
+constexpr std::array<GeneratorRule, Sf2Gen::Count> makeRules() {
+    std::array<GeneratorRule, Sf2Gen::Count> rules{};
+    const GeneratorRule delay{kInstantTimecents, -12000, 5000};
+    const GeneratorRule time{kInstantTimecents, -12000, 8000};
+    const GeneratorRule perKey{0, -1200, 1200};
+    const GeneratorRule modulation{0, -12000, 12000};
+    rules[Sf2Gen::ModLfoToPitch] = modulation;
+    rules[Sf2Gen::VibLfoToPitch] = modulation;
+    rules[Sf2Gen::ModEnvToPitch] = modulation;
+    rules[Sf2Gen::InitialFilterFc] = {kOpenFilterCents, 1500, kOpenFilterCents};
+    rules[Sf2Gen::InitialFilterQ] = {0, 0, 960};
+    rules[Sf2Gen::ModLfoToFilterFc] = modulation;
+    rules[Sf2Gen::ModEnvToFilterFc] = modulation;
+    rules[Sf2Gen::ModLfoToVolume] = {0, -960, 960};
+    rules[Sf2Gen::Pan] = {0, -500, 500};
+    rules[Sf2Gen::DelayModLfo] = delay;
+    rules[Sf2Gen::FreqModLfo] = {0, -16000, 4500};
+    rules[Sf2Gen::DelayVibLfo] = delay;
+    rules[Sf2Gen::FreqVibLfo] = {0, -16000, 4500};
+    for (uint16_t first : {Sf2Gen::DelayModEnv, Sf2Gen::DelayVolEnv}) {
+        rules[first] = delay;                // delay
+        rules[first + 1] = time;             // attack
+        rules[first + 2] = delay;            // hold
+        rules[first + 3] = time;             // decay
+        rules[first + 5] = time;             // release
+        rules[first + 6] = perKey;           // key number to hold
+        rules[first + 7] = perKey;           // key number to decay
+    }
+    rules[Sf2Gen::SustainModEnv] = {0, 0, 1000};
+    rules[Sf2Gen::SustainVolEnv] = {0, 0, 1440};
+    rules[Sf2Gen::InitialAttenuation] = {0, 0, 1440};
+    rules[Sf2Gen::CoarseTune] = {0, -120, 120};
+    rules[Sf2Gen::FineTune] = {0, -99, 99};
+    rules[Sf2Gen::ScaleTuning] = {100, 0, 1200};
+    rules[Sf2Gen::ExclusiveClass] = {0, 0, 127};
+    rules[Sf2Gen::OverridingRootKey] = {-1, -1, 127};
+    rules[Sf2Gen::Keynum] = {-1, -1, 127};
+    rules[Sf2Gen::Velocity] = {-1, -1, 127};
+    return rules;
+}
+
+constexpr std::array<GeneratorRule, Sf2Gen::Count> kRules = makeRules();
+
+// Generators only an instrument zone may set; at preset level they are ignored.
+constexpr bool instrumentOnly(uint16_t oper) {
+    switch (oper) {
+    case Sf2Gen::StartAddrsOffset:
+    case Sf2Gen::EndAddrsOffset:
+    case Sf2Gen::StartloopAddrsOffset:
+    case Sf2Gen::EndloopAddrsOffset:
+    case Sf2Gen::StartAddrsCoarseOffset:
+    case Sf2Gen::EndAddrsCoarseOffset:
+    case Sf2Gen::StartloopAddrsCoarseOffset:
+    case Sf2Gen::EndloopAddrsCoarseOffset:
+    case Sf2Gen::Keynum:
+    case Sf2Gen::Velocity:
+    case Sf2Gen::SampleModes:
+    case Sf2Gen::ExclusiveClass:
+    case Sf2Gen::OverridingRootKey:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The generator values of one zone level: the instrument level starts from
 // the SoundFont defaults, the preset level from 0 (its values are added).
 struct GeneratorSet {
@@ -17,12 +88,7 @@ struct GeneratorSet {
 
     static GeneratorSet instrumentDefaults() {
         GeneratorSet set;
-        for (uint16_t g = Sf2Gen::DelayVolEnv; g <= Sf2Gen::ReleaseVolEnv; ++g) set.value[g] = -12000;
-        set.value[Sf2Gen::SustainVolEnv] = 0;
-        set.value[Sf2Gen::ScaleTuning] = 100;
-        set.value[Sf2Gen::OverridingRootKey] = -1;
-        set.value[Sf2Gen::Keynum] = -1;
-        set.value[Sf2Gen::Velocity] = -1;
+        for (size_t g = 0; g < kRules.size(); ++g) set.value[g] = kRules[g].initial;
         return set;
     }
 
@@ -45,6 +111,15 @@ struct GeneratorSet {
             }
         }
     }
+
+    // Adds a preset level's values to these instrument values.
+    void add(const GeneratorSet& preset) {
+        for (uint16_t g = 0; g < Sf2Gen::Count; ++g)
+            if (!instrumentOnly(g) && g != Sf2Gen::Instrument && g != Sf2Gen::SampleID) value[g] += preset.value[g];
+    }
+
+    // The value of generator `g` limited to its range.
+    int32_t limited(uint16_t g) const { return std::clamp(value[g], kRules[g].low, kRules[g].high); }
 };
 
 bool hasGenerator(const Sf2Zone& zone, uint16_t oper) {
@@ -58,19 +133,51 @@ bool isGlobalZone(const std::vector<Sf2Zone>& zones, size_t position, uint16_t i
     return position == 0 && zones.size() > 0 && !hasGenerator(zones[0], indexOper);
 }
 
-// Generators a preset zone adds to its instrument's values; the others
-// (sample offsets, root key, modes, fixed key and velocity) are ignored at
-// preset level.
-constexpr uint16_t kAdditive[] = {
-    Sf2Gen::Pan,         Sf2Gen::DelayVolEnv,        Sf2Gen::AttackVolEnv,
-    Sf2Gen::HoldVolEnv,  Sf2Gen::DecayVolEnv,        Sf2Gen::SustainVolEnv,
-    Sf2Gen::ReleaseVolEnv, Sf2Gen::KeynumToVolEnvHold, Sf2Gen::KeynumToVolEnvDecay,
-    Sf2Gen::InitialAttenuation, Sf2Gen::CoarseTune, Sf2Gen::FineTune,
-    Sf2Gen::ScaleTuning,
-};
-
 int64_t offset(const GeneratorSet& set, uint16_t fine, uint16_t coarse) {
     return static_cast<int64_t>(set.value[fine]) + 32768 * static_cast<int64_t>(set.value[coarse]);
+}
+
+// An envelope from its eight generators, delay first, in SoundFont order.
+EnvelopeSettings envelopeFrom(const GeneratorSet& v, uint16_t delay) {
+    EnvelopeSettings e;
+    e.delay = v.limited(delay);
+    e.attack = v.limited(delay + 1);
+    e.hold = v.limited(delay + 2);
+    e.decay = v.limited(delay + 3);
+    e.sustain = v.limited(delay + 4);
+    e.release = v.limited(delay + 5);
+    // The SoundFont counts keys below 60, the bank keys above it.
+    e.keyToHold = -v.limited(delay + 6);
+    e.keyToDecay = -v.limited(delay + 7);
+    return e;
+}
+
+ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
+    ZoneArticulation a;
+    a.volumeEnvelope = envelopeFrom(v, Sf2Gen::DelayVolEnv);
+    a.modulationEnvelope = envelopeFrom(v, Sf2Gen::DelayModEnv);
+    a.modulationEnvelopeToPitch = v.limited(Sf2Gen::ModEnvToPitch);
+    a.modulationEnvelopeToFilter = v.limited(Sf2Gen::ModEnvToFilterFc);
+    a.modulationLfo.delay = v.limited(Sf2Gen::DelayModLfo);
+    a.modulationLfo.frequency = v.limited(Sf2Gen::FreqModLfo);
+    a.modulationLfo.toPitch = v.limited(Sf2Gen::ModLfoToPitch);
+    a.modulationLfo.toFilter = v.limited(Sf2Gen::ModLfoToFilterFc);
+    a.modulationLfo.toVolume = v.limited(Sf2Gen::ModLfoToVolume);
+    a.vibratoLfo.delay = v.limited(Sf2Gen::DelayVibLfo);
+    a.vibratoLfo.frequency = v.limited(Sf2Gen::FreqVibLfo);
+    a.vibratoLfo.toPitch = v.limited(Sf2Gen::VibLfoToPitch);
+    a.attenuation = v.limited(Sf2Gen::InitialAttenuation);
+    a.pan = v.limited(Sf2Gen::Pan);
+    a.coarseTune = v.limited(Sf2Gen::CoarseTune);
+    a.fineTune = v.limited(Sf2Gen::FineTune);
+    a.scaleTuning = v.limited(Sf2Gen::ScaleTuning);
+    a.filterCutoff = v.limited(Sf2Gen::InitialFilterFc);
+    a.filterResonance = v.limited(Sf2Gen::InitialFilterQ);
+    a.exclusiveClass = v.limited(Sf2Gen::ExclusiveClass);
+    a.velocityLow = r.velLow;
+    a.velocityHigh = r.velHigh;
+    a.tailOnRelease = r.looped() && r.sampleModes == 3;
+    return a;
 }
 
 }  // namespace
@@ -108,7 +215,7 @@ bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf
             r.velLow = std::max({p.velLow, v.velLow, 0});
             r.velHigh = std::min({p.velHigh, v.velHigh, 127});
             if (r.keyLow > r.keyHigh || r.velLow > r.velHigh) continue;
-            for (uint16_t g : kAdditive) v.value[g] += p.value[g];
+            v.add(p);
 
             r.start = sample.start + offset(v, Sf2Gen::StartAddrsOffset, Sf2Gen::StartAddrsCoarseOffset);
             r.end = sample.end + offset(v, Sf2Gen::EndAddrsOffset, Sf2Gen::EndAddrsCoarseOffset);
@@ -135,20 +242,23 @@ bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf
                 r.rootKey = sample.originalPitch;
             else
                 r.rootKey = 60;  // unpitched: sounds at its own rate on middle C
-            r.tuneCents = v.value[Sf2Gen::CoarseTune] * 100 + v.value[Sf2Gen::FineTune] +
+            r.tuneCents = v.limited(Sf2Gen::CoarseTune) * 100 + v.limited(Sf2Gen::FineTune) +
                           sample.pitchCorrection;
-            r.scaleTuning = std::clamp(v.value[Sf2Gen::ScaleTuning], 0, 1200);
-            r.attenuation = std::clamp(v.value[Sf2Gen::InitialAttenuation], 0, 1440);
+            r.scaleTuning = v.limited(Sf2Gen::ScaleTuning);
+            r.attenuation = v.limited(Sf2Gen::InitialAttenuation);
 
+            // The fading values are made from the times as summed (Sf2Fading
+            // limits the seconds itself) and the sustain level as limited.
             Sf2Envelope& e = r.envelope;
             e.delay = v.value[Sf2Gen::DelayVolEnv];
             e.attack = v.value[Sf2Gen::AttackVolEnv];
             e.hold = v.value[Sf2Gen::HoldVolEnv];
             e.decay = v.value[Sf2Gen::DecayVolEnv];
-            e.sustain = std::clamp(v.value[Sf2Gen::SustainVolEnv], 0, 1440);
+            e.sustain = v.limited(Sf2Gen::SustainVolEnv);
             e.release = v.value[Sf2Gen::ReleaseVolEnv];
             e.keynumToHold = v.value[Sf2Gen::KeynumToVolEnvHold];
             e.keynumToDecay = v.value[Sf2Gen::KeynumToVolEnvDecay];
+            r.articulation = articulationFrom(v, r);
             r.order = static_cast<int32_t>(regions.size());
             regions.push_back(r);
         }

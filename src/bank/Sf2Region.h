@@ -1,10 +1,17 @@
 #pragma once
 // One playable layer of a SoundFont preset: a preset zone joined with one of
-// its instrument's zones, every generator resolved (instrument values with
-// the preset's additive values added, key and velocity ranges intersected).
+// its instrument's zones, every generator resolved as the SoundFont format
+// combines them: an instrument zone's generators replace those of the
+// instrument's global zone, which replace the format's defaults; a preset
+// zone's replace its preset's global zone's; the preset's values are then
+// added to the instrument's (except the generators only an instrument may
+// set: sample offsets, sample modes, exclusive class, root key, fixed key and
+// velocity), key and velocity ranges are intersected, and each sum is limited
+// to the generator's range.
 //
 // Threads: plain data and a pure function; any thread.
 
+#include "bank/Articulation.h"
 #include "bank/Sf2Font.h"
 
 #include <cstdint>
@@ -13,8 +20,9 @@
 
 namespace tonvero {
 
-// The volume envelope: times in timecents (seconds = 2^(tc / 1200)), sustain
-// in centibels below full level.
+// The volume envelope as the fading values are made from it: times in
+// timecents (seconds = 2^(tc / 1200)) as summed, sustain in centibels below
+// full level (0..1440).
 struct Sf2Envelope {
     int32_t delay = -12000;
     int32_t attack = -12000;
@@ -31,7 +39,7 @@ struct Sf2Region {
     int32_t velLow = 0, velHigh = 127;  // inclusive
     uint32_t sample = 0;                // index into Sf2Font::samples
     int32_t rootKey = 60;               // the key at which the sample sounds untransposed
-    int32_t tuneCents = 0;              // coarse * 100 + fine + the sample's pitch correction
+    int32_t tuneCents = 0;              // coarse * 100 + fine (each limited) + the sample's pitch correction
     int32_t scaleTuning = 100;          // cents per key
     // Sample extent in Sf2Font::sampleData after the offset generators: start
     // and end (exclusive) always lie inside the data and start < end.
@@ -41,8 +49,14 @@ struct Sf2Region {
     int64_t loopStart = 0, loopEnd = 0;
     bool loopValid = false;
     int32_t sampleModes = 0;  // 0 unlooped, 1 looped, 3 looped while held then the tail
-    int32_t attenuation = 0;  // centibels, 0 or more
+    int32_t attenuation = 0;  // centibels, 0..1440
     Sf2Envelope envelope;
+    // Every shaping generator, limited to the ranges Articulation.h gives
+    // (and, where it gives none, to the SoundFont's). keyToHold and keyToDecay
+    // count per key above key 60, so they are the SoundFont's keynumTo...
+    // values negated (those count per key below 60). The velocity range is
+    // the region's; linkedZone is left -1 (Zones are linked by the importer).
+    ZoneArticulation articulation;
     int32_t order = 0;        // position among the preset's regions, file order
 
     bool looped() const { return loopValid && (sampleModes == 1 || sampleModes == 3); }

@@ -1,7 +1,8 @@
 // Building a bank from small SoundFonts written byte by byte: key ranges,
 // root keys and tuning, loops, stereo pairs, velocity layers, drum kits,
 // the ProgramMap, sharing when 128 slots do not suffice, attenuation and the
-// fading values.
+// fading values. (Articulation, layers over many keys, stereo links and kits:
+// sf2_articulation_test.cpp.)
 
 #include "bank/Sf2Fading.h"
 #include "bank/Sf2Import.h"
@@ -136,10 +137,11 @@ TEST(Sf2Import, AnOctaveUpFromHalfRateSoundsAtTheFullRate) {
 }
 
 TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
+    // Loops of 1000 samples and more stay as they are (shorter ones: Sf2Articulation.ShortLoopsAreRepeatedWhole).
     Sf2Writer w;
-    Sf2TestSample looped = sample("Loop", ramp(300));
+    Sf2TestSample looped = sample("Loop", ramp(1500));
     looped.loopStart = 100;
-    looped.loopEnd = 200;  // the first sample after the loop
+    looped.loopEnd = 1200;  // the first sample after the loop
     const uint16_t s = w.addSample(looped);
     auto z = [s](uint8_t low, uint8_t high, int mode) {
         return Sf2TestZone{}.range(Sf2Gen::KeyRange, low, high).gen(Sf2Gen::SampleModes, mode);
@@ -149,7 +151,7 @@ TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
             z(20, 39, 1).gen(Sf2Gen::StartloopAddrsOffset, 10).gen(Sf2Gen::EndloopAddrsOffset, -10).gen(Sf2Gen::SampleID, s),
             z(40, 59, 1).gen(Sf2Gen::StartAddrsOffset, 20).gen(Sf2Gen::EndAddrsOffset, -50).gen(Sf2Gen::SampleID, s),
             z(60, 79, 0).gen(Sf2Gen::SampleID, s),
-            z(80, 99, 1).gen(Sf2Gen::EndloopAddrsOffset, 150).gen(Sf2Gen::SampleID, s),  // loop past the end
+            z(80, 99, 1).gen(Sf2Gen::EndloopAddrsOffset, 400).gen(Sf2Gen::SampleID, s),  // loop past the end
             z(100, 127, 3).gen(Sf2Gen::SampleID, s)});
     const Instrument& i = program(bank, 0);
     // Keys 60..99 play alike (unlooped), so they are one Zone.
@@ -157,19 +159,19 @@ TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
     const Wave& plain = *i.zones[0]->wave;
     EXPECT_EQ(plain.looped, 1);
     EXPECT_EQ(plain.loopBegin, 100);
-    EXPECT_EQ(plain.loopEnd, 199);
+    EXPECT_EQ(plain.loopEnd, 1199);
     EXPECT_EQ(plain.holdPos, 0);
-    EXPECT_EQ(plain.sampleCount, 300u);
-    EXPECT_EQ(plain.samples[199], 199);
+    EXPECT_EQ(plain.sampleCount, 1500u);
+    EXPECT_EQ(plain.samples[1199], 1199);
 
     EXPECT_EQ(i.zones[1]->wave->loopBegin, 110);
-    EXPECT_EQ(i.zones[1]->wave->loopEnd, 189);
+    EXPECT_EQ(i.zones[1]->wave->loopEnd, 1189);
 
     const Wave& trimmed = *i.zones[2]->wave;  // 20 samples off the start, 50 off the end
-    EXPECT_EQ(trimmed.sampleCount, 230u);
+    EXPECT_EQ(trimmed.sampleCount, 1430u);
     EXPECT_EQ(trimmed.samples[0], 20);
     EXPECT_EQ(trimmed.loopBegin, 80);
-    EXPECT_EQ(trimmed.loopEnd, 179);
+    EXPECT_EQ(trimmed.loopEnd, 1179);
 
     EXPECT_EQ(i.zones[3]->rangeStart, 60);
     EXPECT_EQ(i.zones[3]->rangeEnd, 99);
@@ -180,6 +182,8 @@ TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
     const Wave& tail = *i.zones[4]->wave;  // loops while held, then plays its tail
     EXPECT_EQ(tail.looped, 1);
     EXPECT_EQ(tail.holdPos, 100);
+    EXPECT_TRUE(i.zones[4]->articulation->tailOnRelease);
+    EXPECT_FALSE(i.zones[0]->articulation->tailOnRelease);
 }
 
 TEST(Sf2Import, LoopThenTailLeavesTheCutoffToTheTail) {
@@ -208,7 +212,7 @@ TEST(Sf2Import, OffsetsOutsideTheSampleDataAreRefused) {
     EXPECT_EQ(bank.instruments[0]->name, "Kept");
 }
 
-TEST(Sf2Import, StereoPairsAreMixedIntoMonoWithoutClipping) {
+TEST(Sf2Import, StereoPairsBecomeTwoLinkedMonoZones) {
     Sf2Writer w;
     Sf2TestSample left = sample("Piano L", {1000, 32767, -32768, 32767, 7});
     left.type = Sf2SampleType::Left;
@@ -221,10 +225,22 @@ TEST(Sf2Import, StereoPairsAreMixedIntoMonoWithoutClipping) {
     const Bank bank = importProgram0(w, {Sf2TestZone{}.gen(Sf2Gen::Pan, -500).gen(Sf2Gen::SampleID, 0),
                                          Sf2TestZone{}.gen(Sf2Gen::Pan, 500).gen(Sf2Gen::SampleID, 1)});
     const Instrument& i = program(bank, 0);
-    ASSERT_EQ(i.zones.count(), 1);  // one side plays, carrying both
-    EXPECT_EQ(i.zones[0]->rangeStart, 0);
-    EXPECT_EQ(i.zones[0]->rangeEnd, 127);
-    EXPECT_EQ(i.zones[0]->wave->samples, (std::vector<int16_t>{2000, 32767, -32768, -1, 7}));
+    ASSERT_EQ(i.zones.count(), 2);  // each side on its own, each its own samples
+    EXPECT_EQ(i.zones[0]->wave->samples, (std::vector<int16_t>{1000, 32767, -32768, 32767, 7}));
+    EXPECT_EQ(i.zones[1]->wave->samples, (std::vector<int16_t>{3000, 32767, -32768, -32768, 8}));
+    EXPECT_EQ(i.zones[0]->articulation->pan, -500);
+    EXPECT_EQ(i.zones[1]->articulation->pan, 500);
+    EXPECT_EQ(i.zones[0]->articulation->linkedZone, 1);
+    EXPECT_EQ(i.zones[1]->articulation->linkedZone, 0);
+    for (int32_t z = 0; z < 2; ++z) {
+        EXPECT_EQ(i.zones[z]->rangeStart, 0);
+        EXPECT_EQ(i.zones[z]->rangeEnd, 127);
+    }
+    EXPECT_EQ(Bank::findZone(&i, 60), i.zones[0]);  // the Custom Mixer plays the first side
+    const Zone* layers[4] = {};
+    ASSERT_EQ(Bank::findLayers(&i, 60, 100, layers, 4), 2);  // the Studio mixer both
+    EXPECT_EQ(layers[0], i.zones[0]);
+    EXPECT_EQ(layers[1], i.zones[1]);
 }
 
 TEST(Sf2Import, AStereoSideWithoutAMatchingPartnerPlaysAlone) {
@@ -237,10 +253,12 @@ TEST(Sf2Import, AStereoSideWithoutAMatchingPartnerPlaysAlone) {
     w.addSample(left);
     w.addSample(right);
     const Bank bank = importProgram0(w, {zoneFor(0)});
+    ASSERT_EQ(program(bank, 0).zones.count(), 1);
     EXPECT_EQ(program(bank, 0).zones[0]->wave->samples, (std::vector<int16_t>{100, 200, 300}));
+    EXPECT_EQ(program(bank, 0).zones[0]->articulation->linkedZone, -1);
 }
 
-TEST(Sf2Import, VelocityLayersKeepTheOneThatPlaysVelocity100) {
+TEST(Sf2Import, VelocityLayersAreKeptWithTheOneThatPlaysVelocity100First) {
     Sf2Writer w;
     const uint16_t soft = w.addSample(sample("Soft", constant(10, 1)));
     const uint16_t mid = w.addSample(sample("Mid", constant(10, 2)));
@@ -249,21 +267,32 @@ TEST(Sf2Import, VelocityLayersKeepTheOneThatPlaysVelocity100) {
         return Sf2TestZone{}.range(Sf2Gen::KeyRange, keyLow, keyHigh).range(Sf2Gen::VelRange, low, high).gen(Sf2Gen::SampleID, s);
     };
     const Bank layered = importProgram0(w, {layer(0, 63, soft), layer(64, 110, mid), layer(111, 127, loud)});
-    ASSERT_EQ(program(layered, 0).zones.count(), 1);
-    EXPECT_EQ(program(layered, 0).zones[0]->wave->name, "Mid");
+    const Instrument& all = program(layered, 0);
+    ASSERT_EQ(all.zones.count(), 3);
+    // The Custom Mixer plays the first: the layer velocity 100 plays.
+    EXPECT_EQ(all.zones[0]->wave->name, "Mid");
+    EXPECT_EQ(all.zones[1]->wave->name, "Soft");
+    EXPECT_EQ(all.zones[2]->wave->name, "Loud");
+    EXPECT_EQ(all.zones[0]->articulation->velocityLow, 64);
+    EXPECT_EQ(all.zones[0]->articulation->velocityHigh, 110);
 
-    // Without a layer holding 100, the nearest one plays; keys with one layer keep it.
+    // Without a layer holding 100, the nearest one plays first; keys with one layer keep it.
     Sf2Writer gap;
     gap.addSample(sample("Soft", constant(10, 1)));
     gap.addSample(sample("Mid", constant(10, 2)));
     gap.addSample(sample("Loud", constant(10, 3)));
     const Bank nearest = importProgram0(gap, {layer(0, 63, soft), layer(111, 127, loud, 0, 59)});
     const Instrument& i = program(nearest, 0);
-    ASSERT_EQ(i.zones.count(), 2);
+    ASSERT_EQ(i.zones.count(), 3);
     EXPECT_EQ(i.zones[0]->wave->name, "Loud");
     EXPECT_EQ(i.zones[0]->rangeEnd, 59);
     EXPECT_EQ(i.zones[1]->wave->name, "Soft");
     EXPECT_EQ(i.zones[1]->rangeStart, 60);
+    EXPECT_EQ(i.zones[2]->wave->name, "Soft");  // the soft layer where the loud one plays first
+    EXPECT_EQ(i.zones[2]->rangeStart, 0);
+    EXPECT_EQ(i.zones[2]->rangeEnd, 59);
+    const Zone* layers[4] = {};
+    EXPECT_EQ(Bank::findLayers(&i, 30, 100, layers, 4), 0);  // no layer plays velocity 100 there
 }
 
 TEST(Sf2Import, DrumKeysHaveTheirOwnBasicNoteAndPitch) {
@@ -412,19 +441,33 @@ TEST(Sf2Import, ProgramsShareInstrumentsWhenTheSlotsRunOut) {
         instruments.push_back(w.addInstrument("I" + std::to_string(p), {zoneFor(s)}));
     }
     const uint16_t kit = w.addInstrument("Kit", {zoneFor(0).range(Sf2Gen::KeyRange, 35, 81)});
-    for (int p = 0; p < 128; ++p)
-        w.addPreset("P" + std::to_string(p), static_cast<uint16_t>(p), 0,
-                    {presetZone(instruments[p == 100 ? 3 : p])});  // program 100 sounds like program 3
+    // Program 100 sounds like program 3; so does program 120 in the Custom Mixer,
+    // but it pans elsewhere: it is the identical one that shares.
+    for (int p = 0; p < 128; ++p) {
+        std::vector<Sf2TestZone> zones{presetZone(instruments[p == 100 || p == 120 ? 3 : p])};
+        if (p == 120) zones.insert(zones.begin(), Sf2TestZone{}.gen(Sf2Gen::Pan, 200));
+        w.addPreset("P" + std::to_string(p), static_cast<uint16_t>(p), 0, zones);
+    }
     w.addPreset("Drums", 0, 128, {presetZone(kit)});
+    // Kits besides the standard one have places of their own.
+    w.addPreset("Room", 8, 128, {presetZone(kit)});
+    w.addPreset("Power", 16, 128, {presetZone(kit)});
     Sf2ImportReport report;
     Bank bank = importImage(w.image(), &report);
     EXPECT_EQ(bank.instrumentCount, 128);
     EXPECT_EQ(bank.programMap[100], bank.programMap[3]);
+    EXPECT_NE(bank.programMap[120], bank.programMap[3]);
     EXPECT_EQ(bank.instruments[bank.programMap[Bank::kDrumEntry]]->name, "Drums");
     EXPECT_EQ(report.mappedEntries, 129);
+    EXPECT_EQ(report.kits, 2);
+    ASSERT_NE(bank.kits[8], nullptr);
+    EXPECT_EQ(bank.kits[8]->name, "Room");
+    ASSERT_NE(bank.kits[16], nullptr);
+    EXPECT_EQ(bank.kits[16]->name, "Power");
     ASSERT_EQ(report.notes.size(), 1u);
     EXPECT_EQ(report.notes[0], "program 100 'P100' plays the Instrument of program 3 'P3': the bank holds 128 Instruments.");
-    for (int p = 0; p < 128; ++p) EXPECT_EQ(program(bank, p).zones[0]->wave->samples[0], p == 100 ? 3 : p);
+    for (int p = 0; p < 128; ++p)
+        EXPECT_EQ(program(bank, p).zones[0]->wave->samples[0], p == 100 || p == 120 ? 3 : p);
 
     // With nothing alike, the last program joins its neighbour of the same family.
     Sf2Writer distinct;

@@ -1,5 +1,6 @@
 // The default bank's source: Debian's TimGM6mb SoundFont imports into a
-// complete General MIDI bank, and its instruments are in tune. Skipped where
+// complete General MIDI bank with its eight drum kits, and its instruments
+// are in tune. Skipped where
 // the SoundFont is not installed.
 
 #include "bank/Sf2Import.h"
@@ -62,6 +63,18 @@ TEST_F(TimGM6mb, MapsEveryProgramAndTheDrumKit) {
         ASSERT_NE(zone, nullptr) << "drum key " << key;
         EXPECT_EQ(zone->basicNote, key);
     }
+    // Its seven other kits, each by its program, with a Zone of its own for each drum.
+    EXPECT_EQ(report_.kits, 7);
+    for (int32_t kit : {8, 16, 24, 25, 32, 40, 48}) {
+        const Instrument* instrument = bank_->kitForProgram(kit);
+        ASSERT_EQ(instrument, bank_->kits[static_cast<size_t>(kit)].get()) << "kit " << kit;
+        for (int32_t key = 35; key <= 81; ++key) {
+            const Zone* zone = Bank::findZone(instrument, key);
+            if (zone) {
+                EXPECT_EQ(zone->basicNote, key) << "kit " << kit << " key " << key;
+            }
+        }
+    }
 }
 
 TEST_F(TimGM6mb, EveryWaveIsPlayable) {
@@ -75,6 +88,8 @@ TEST_F(TimGM6mb, EveryWaveIsPlayable) {
             ASSERT_LT(wave.loopBegin, wave.loopEnd);
             ASSERT_LT(static_cast<uint32_t>(wave.loopEnd), wave.sampleCount);
             ASSERT_LE(wave.holdPos, wave.loopEnd);
+            // Short loops are repeated up to 1000 samples, so the Custom Mixer plays them in tune.
+            ASSERT_GE(wave.loopEnd - wave.loopBegin + 1, 1000) << wave.name;
         }
     });
 }

@@ -72,6 +72,14 @@ void writeZones(const std::vector<const std::vector<Sf2TestZone>*>& owners, Byte
 
 uint16_t Sf2Writer::addSample(Sf2TestSample sample) {
     samples_.push_back(std::move(sample));
+    compressed_.emplace_back();
+    return static_cast<uint16_t>(samples_.size() - 1);
+}
+
+uint16_t Sf2Writer::addCompressedSample(Sf2TestSample sample, std::vector<uint8_t> stream) {
+    sample.type |= 0x10;
+    samples_.push_back(std::move(sample));
+    compressed_.push_back(std::move(stream));
     return static_cast<uint16_t>(samples_.size() - 1);
 }
 
@@ -99,21 +107,32 @@ std::vector<uint8_t> Sf2Writer::image() const {
     info.chunk("INAM", {'T', 'e', 's', 't', 0, 0});
 
     Bytes smpl, shdr;
-    uint32_t position = 0;
-    for (const Sf2TestSample& s : samples_) {
-        for (int16_t v : s.data) smpl.u16(static_cast<uint16_t>(v));
-        for (uint32_t i = 0; i < kGuardSamples; ++i) smpl.u16(0);
+    for (size_t index = 0; index < samples_.size(); ++index) {
+        const Sf2TestSample& s = samples_[index];
+        const std::vector<uint8_t>& compressed = compressed_[index];
+        const auto at = static_cast<uint32_t>(smpl.data.size());
+        uint32_t start = at / 2, end = 0, loopBase = start;
+        if (!compressed.empty()) {
+            smpl.append(compressed);
+            start = at;  // bytes of the Ogg stream; loops count decoded samples from its first
+            end = at + static_cast<uint32_t>(compressed.size());
+            loopBase = 0;
+            if (smpl.data.size() % 2 != 0) smpl.u8(0);
+        } else {
+            for (int16_t v : s.data) smpl.u16(static_cast<uint16_t>(v));
+            for (uint32_t i = 0; i < kGuardSamples; ++i) smpl.u16(0);
+            end = start + static_cast<uint32_t>(s.data.size());
+        }
         shdr.name20(s.name);
-        shdr.u32(position);
-        shdr.u32(position + static_cast<uint32_t>(s.data.size()));
-        shdr.u32(position + s.loopStart);
-        shdr.u32(position + s.loopEnd);
+        shdr.u32(start);
+        shdr.u32(end);
+        shdr.u32(loopBase + s.loopStart);
+        shdr.u32(loopBase + s.loopEnd);
         shdr.u32(s.sampleRate);
         shdr.u8(s.originalPitch);
         shdr.u8(static_cast<uint8_t>(s.pitchCorrection));
         shdr.u16(s.link);
         shdr.u16(s.type);
-        position += static_cast<uint32_t>(s.data.size()) + kGuardSamples;
     }
     shdr.name20("EOS");
     for (int i = 0; i < 26; ++i) shdr.u8(0);

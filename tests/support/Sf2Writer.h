@@ -38,8 +38,14 @@ struct Sf2TestSample {
 
 class Sf2Writer {
 public:
-    // Returns the sample's index. Each sample's data is followed by 46 zeros.
+    // Returns the sample's index. Each sample's data is followed by 46 zeros;
+    // compressed data is followed by nothing but a pad byte to an even length.
     uint16_t addSample(Sf2TestSample sample);
+    // A compressed sample (SoundFont 3): `stream` (an Ogg stream) is written
+    // instead of sample.data, the header's start and end are the byte offsets
+    // of it in the sample data, its loop counts decoded samples from its first
+    // one, and its type gets the 0x10 bit.
+    uint16_t addCompressedSample(Sf2TestSample sample, std::vector<uint8_t> stream);
     // Returns the instrument's index.
     uint16_t addInstrument(std::string name, std::vector<Sf2TestZone> zones);
     void addPreset(std::string name, uint16_t program, uint16_t bank, std::vector<Sf2TestZone> zones);
@@ -64,6 +70,7 @@ private:
         std::vector<Sf2TestZone> zones;
     };
     std::vector<Sf2TestSample> samples_;
+    std::vector<std::vector<uint8_t>> compressed_;  // per sample; empty for a plain one
     std::vector<Instrument> instruments_;
     std::vector<Preset> presets_;
     uint16_t major_ = 2, minor_ = 1;

@@ -26,7 +26,8 @@ int runFromSf2(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitFailed;
     }
     for (const std::string& note : report.notes) out << "note: " << note << '\n';
-    out << map << ": " << report.instruments << " Instruments, " << report.zones << " Zones, "
+    out << map << ": " << report.instruments << " Instruments, " << report.kits << " drum kits besides, "
+        << report.zones << " Zones, "
         << report.sampleFrames << " samples; " << report.mappedEntries
         << " of 129 program entries mapped.\n";
     return kExitOk;
