@@ -69,6 +69,9 @@ struct ZoneArticulation {
     int32_t modulationEnvelopeToFilter = 0;  // cents of cutoff at the envelope's peak
     LfoSettings modulationLfo;
     LfoSettings vibratoLfo;        // toPitch only
+    // Attenuation and tuning on top of what the Zone's Wave carries (its
+    // samples' level, its frequency): the SoundFont import puts a layer's own
+    // into the Wave, so every mixer hears them, and leaves these at 0.
     int32_t attenuation = 0;       // centibels, 0..1440
     int32_t pan = 0;               // -500..500
     int32_t coarseTune = 0;        // semitones, -120..120

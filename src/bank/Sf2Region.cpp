@@ -146,9 +146,9 @@ EnvelopeSettings envelopeFrom(const GeneratorSet& v, uint16_t delay) {
     e.decay = v.limited(delay + 3);
     e.sustain = v.limited(delay + 4);
     e.release = v.limited(delay + 5);
-    // The SoundFont counts keys below 60, the bank keys above it.
-    e.keyToHold = -v.limited(delay + 6);
-    e.keyToDecay = -v.limited(delay + 7);
+    // Both count timecents per key below 60.
+    e.keyToHold = v.limited(delay + 6);
+    e.keyToDecay = v.limited(delay + 7);
     return e;
 }
 
@@ -166,10 +166,13 @@ ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
     a.vibratoLfo.delay = v.limited(Sf2Gen::DelayVibLfo);
     a.vibratoLfo.frequency = v.limited(Sf2Gen::FreqVibLfo);
     a.vibratoLfo.toPitch = v.limited(Sf2Gen::VibLfoToPitch);
-    a.attenuation = v.limited(Sf2Gen::InitialAttenuation);
+    // The layer's attenuation and tuning are in its Wave already (its samples
+    // and its frequency), so every mixer hears them; the articulation's own
+    // are what comes on top of the Wave, none for an imported Zone.
+    a.attenuation = 0;
     a.pan = v.limited(Sf2Gen::Pan);
-    a.coarseTune = v.limited(Sf2Gen::CoarseTune);
-    a.fineTune = v.limited(Sf2Gen::FineTune);
+    a.coarseTune = 0;
+    a.fineTune = 0;
     a.scaleTuning = v.limited(Sf2Gen::ScaleTuning);
     a.filterCutoff = v.limited(Sf2Gen::InitialFilterFc);
     a.filterResonance = v.limited(Sf2Gen::InitialFilterQ);

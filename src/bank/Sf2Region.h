@@ -52,10 +52,9 @@ struct Sf2Region {
     int32_t attenuation = 0;  // centibels, 0..1440
     Sf2Envelope envelope;
     // Every shaping generator, limited to the ranges Articulation.h gives
-    // (and, where it gives none, to the SoundFont's). keyToHold and keyToDecay
-    // count per key above key 60, so they are the SoundFont's keynumTo...
-    // values negated (those count per key below 60). The velocity range is
-    // the region's; linkedZone is left -1 (Zones are linked by the importer).
+    // (and, where it gives none, to the SoundFont's), except attenuation and
+    // tuning, which the Wave carries (0 here). The velocity range is the
+    // region's; linkedZone is left -1 (Zones are linked by the importer).
     ZoneArticulation articulation;
     int32_t order = 0;        // position among the preset's regions, file order
 

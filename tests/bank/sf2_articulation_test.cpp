@@ -88,16 +88,17 @@ TEST(Sf2Articulation, GeneratorsCombineAsTheSoundFontFormatSays) {
     const Instrument& i = *bank.instrumentForProgram(0);
 
     ZoneArticulation expected;
-    expected.volumeEnvelope = {-6000, -2000 + 500, -3000, -4000, 300, -5000 + 1000, -50, 60};
-    expected.modulationEnvelope = {-6100, -2100, -3100, -4100, 400, -5100, -30, 40};
+    expected.volumeEnvelope = {-6000, -2000 + 500, -3000, -4000, 300, -5000 + 1000, 50, -60};
+    expected.modulationEnvelope = {-6100, -2100, -3100, -4100, 400, -5100, 30, -40};
     expected.modulationEnvelopeToPitch = 700;
     expected.modulationEnvelopeToFilter = -2400;
     expected.modulationLfo = {-1000, -600, 25, 300, 40};
     expected.vibratoLfo = {-1500, -500 + 100, 15, 0, 0};
-    expected.attenuation = 120;
+    // Attenuation and tuning ride in the Wave (its samples and frequency), not on top of it.
+    expected.attenuation = 0;
     expected.pan = 200 + 50;
-    expected.coarseTune = 2;
-    expected.fineTune = -7 + 3;
+    expected.coarseTune = 0;
+    expected.fineTune = 0;
     expected.scaleTuning = 90;
     expected.filterCutoff = 9000 + 1000;
     expected.filterResonance = 100;
@@ -151,19 +152,15 @@ TEST(Sf2Articulation, SumsAreLimitedToTheirRanges) {
 
     const ZoneArticulation& a = *Bank::findZone(bank.instrumentForProgram(0), 60)->articulation;
     EXPECT_EQ(a.pan, 500);
-    EXPECT_EQ(a.attenuation, 1440);
     EXPECT_EQ(a.filterCutoff, 13500);
-    EXPECT_EQ(a.fineTune, 99);
     EXPECT_EQ(a.volumeEnvelope.attack, 8000);
-    EXPECT_EQ(a.volumeEnvelope.keyToHold, -1200);
+    EXPECT_EQ(a.volumeEnvelope.keyToHold, 1200);
     EXPECT_EQ(a.exclusiveClass, 127);
 
     const Zone& lowZone = *Bank::findZone(bank.instrumentForProgram(1), 60);
     const ZoneArticulation& b = *lowZone.articulation;
     EXPECT_EQ(b.pan, -500);
     EXPECT_EQ(b.filterCutoff, 1500);
-    EXPECT_EQ(b.coarseTune, -120);
-    EXPECT_EQ(b.fineTune, -99);
     EXPECT_EQ(b.volumeEnvelope.delay, -12000);
     // The Wave's pitch follows the limited tuning: 120 semitones and 99 cents down.
     EXPECT_EQ(lowZone.wave->frequency, static_cast<uint32_t>(std::lround(44100 * std::exp2(-12099 / 1200.0))));
