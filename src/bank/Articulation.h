@@ -79,8 +79,7 @@ struct ZoneArticulation {
     int32_t scaleTuning = 100;     // cents per key away from the basic note, 0..1200
     // Low-pass filter: cutoff in absolute cents (1500..13500; at kOpenFilterCents
     // and above open unless modulated down), resonance in centibels (0..960).
-    // Like SoundFont players, the Studio mixer lowers the cutoff by up to 2400
-    // cents for soft notes (velocity 127: none, velocity 0: all of it).
+    // Softer notes move the cutoff by velocityToFilter (below).
     int32_t filterCutoff = kOpenFilterCents;
     int32_t filterResonance = 0;
     // A new note on the channel cuts the others of the same class (1..127; 0: none).
@@ -93,6 +92,16 @@ struct ZoneArticulation {
     // The Zone, by its position in the Instrument, that plays the other side
     // of a stereo sound; -1 for none. The two are started together.
     int32_t linkedZone = -1;
+    // How the channel moves the Zone, as a SoundFont's standard links from
+    // velocity, the modulation wheel and channel pressure do (a SoundFont may
+    // set its own amounts, 0 to turn one off):
+    //  - velocityToFilter: cents of cutoff at the softest velocity the link
+    //    reaches (from velocity 64 up, none at 127), -12000..12000;
+    //  - modulationToVibrato and pressureToVibrato: cents of vibrato LFO
+    //    depth at controller value 127, -12000..12000.
+    int32_t velocityToFilter = -2400;
+    int32_t modulationToVibrato = 50;
+    int32_t pressureToVibrato = 50;
 
     bool operator==(const ZoneArticulation&) const = default;
 };

@@ -61,6 +61,9 @@ constexpr std::array kFields = {
                       [](const ZoneArticulation& a) -> int32_t { return a.tailOnRelease ? 1 : 0; },
                       [](ZoneArticulation& a, int32_t v) { a.tailOnRelease = v != 0; }},
     TONVERO_PLAIN_FIELD(linkedZone, Kind::ZoneLink, -1, kMost),
+    TONVERO_PLAIN_FIELD(velocityToFilter, Kind::Number, -12000, 12000),
+    TONVERO_PLAIN_FIELD(modulationToVibrato, Kind::Number, -12000, 12000),
+    TONVERO_PLAIN_FIELD(pressureToVibrato, Kind::Number, -12000, 12000),
 };
 
 #undef TONVERO_PLAIN_FIELD
@@ -68,8 +71,8 @@ constexpr std::array kFields = {
 #undef TONVERO_ENVELOPE_FIELDS
 #undef TONVERO_ARTICULATION_FIELD
 
-// Two envelopes of 8, two depths, two LFOs of 5 and the 12 single fields.
-static_assert(kFields.size() == 40, "every member of ZoneArticulation has one entry");
+// Two envelopes of 8, two depths, two LFOs of 5 and the 15 single fields.
+static_assert(kFields.size() == 43, "every member of ZoneArticulation has one entry");
 
 }  // namespace
 

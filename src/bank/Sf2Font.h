@@ -87,11 +87,20 @@ struct Sf2Generator {
     uint8_t rangeHigh() const { return static_cast<uint8_t>(amount >> 8); }
 };
 
-// One preset or instrument zone: its generators in file order and how many
-// modulators it has (the modulators themselves are not kept).
+// A modulator: a source (a controller, velocity...) moving a generator.
+struct Sf2Modulator {
+    uint16_t source = 0;       // the source operator: index, controller flag, direction, polarity, curve
+    uint16_t destination = 0;  // the generator moved
+    int16_t amount = 0;
+    uint16_t amountSource = 0;
+    uint16_t transform = 0;
+};
+
+// One preset or instrument zone: its generators and its modulators, in file order.
 struct Sf2Zone {
     std::vector<Sf2Generator> generators;
     uint32_t modulators = 0;
+    std::vector<Sf2Modulator> modulatorList;
 };
 
 struct Sf2Preset {

@@ -324,6 +324,12 @@ bool Parser::readZones(const Table& bags, const Table& gens, const Table& mods, 
                         std::to_string(mods.count()) + " in '" + mods.id + "'.");
         Sf2Zone zone;
         zone.modulators = static_cast<uint32_t>(modEnd - modBegin);
+        zone.modulatorList.reserve(modEnd - modBegin);
+        for (size_t m = modBegin; m < modEnd; ++m) {
+            const uint8_t* record = mods.record(m);
+            zone.modulatorList.push_back({le16(record), le16(record + 2), static_cast<int16_t>(le16(record + 4)),
+                                          le16(record + 6), le16(record + 8)});
+        }
         zone.generators.reserve(genEnd - genBegin);
         for (size_t g = genBegin; g < genEnd; ++g)
             zone.generators.push_back({le16(gens.record(g)), le16(gens.record(g) + 2)});

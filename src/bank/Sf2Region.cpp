@@ -78,10 +78,28 @@ constexpr bool instrumentOnly(uint16_t oper) {
     }
 }
 
+// The standard links a Zone keeps the amounts of, and how a modulator is
+// told to be one: its source (index and controller flag, whatever its
+// curve) and the generator it moves.
+enum Link { VelocityToFilter, WheelToVibrato, PressureToVibrato, kLinks };
+struct LinkRule {
+    uint16_t sourceIndex;  // the source operator's low 8 bits: index and controller flag
+    uint16_t destination;
+    int32_t initial;       // the SoundFont's standard amount
+};
+constexpr LinkRule kLinkRules[kLinks] = {
+    {0x02, Sf2Gen::InitialFilterFc, -2400},  // note-on velocity
+    {0x81, Sf2Gen::VibLfoToPitch, 50},       // controller 1, the modulation wheel
+    {0x0D, Sf2Gen::VibLfoToPitch, 50},       // channel pressure
+};
+
 // The generator values of one zone level: the instrument level starts from
 // the SoundFont defaults, the preset level from 0 (its values are added).
+// The standard links' amounts go the same way: a zone's own modulator for
+// one replaces it, a preset's adds to it.
 struct GeneratorSet {
     std::array<int32_t, Sf2Gen::Count> value{};
+    std::array<int32_t, kLinks> link{};
     int32_t keyLow = 0, keyHigh = 127, velLow = 0, velHigh = 127;
     bool hasIndex = false;
     uint16_t index = 0;  // the instrument (preset level) or the sample (instrument level)
@@ -89,6 +107,7 @@ struct GeneratorSet {
     static GeneratorSet instrumentDefaults() {
         GeneratorSet set;
         for (size_t g = 0; g < kRules.size(); ++g) set.value[g] = kRules[g].initial;
+        for (size_t l = 0; l < kLinks; ++l) set.link[l] = kLinkRules[l].initial;
         return set;
     }
 
@@ -110,12 +129,17 @@ struct GeneratorSet {
                 value[gen.oper] = gen.signedAmount();
             }
         }
+        for (const Sf2Modulator& mod : zone.modulatorList)
+            for (size_t l = 0; l < kLinks; ++l)
+                if ((mod.source & 0xFF) == kLinkRules[l].sourceIndex && mod.destination == kLinkRules[l].destination)
+                    link[l] = mod.amount;
     }
 
     // Adds a preset level's values to these instrument values.
     void add(const GeneratorSet& preset) {
         for (uint16_t g = 0; g < Sf2Gen::Count; ++g)
             if (!instrumentOnly(g) && g != Sf2Gen::Instrument && g != Sf2Gen::SampleID) value[g] += preset.value[g];
+        for (size_t l = 0; l < kLinks; ++l) link[l] += preset.link[l];
     }
 
     // The value of generator `g` limited to its range.
@@ -180,6 +204,9 @@ ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
     a.velocityLow = r.velLow;
     a.velocityHigh = r.velHigh;
     a.tailOnRelease = r.looped() && r.sampleModes == 3;
+    a.velocityToFilter = std::clamp(v.link[VelocityToFilter], -12000, 12000);
+    a.modulationToVibrato = std::clamp(v.link[WheelToVibrato], -12000, 12000);
+    a.pressureToVibrato = std::clamp(v.link[PressureToVibrato], -12000, 12000);
     return a;
 }
 

@@ -71,11 +71,17 @@ std::vector<ArticulationControl> makeFields() {
         {kVibratoDelay, G::VibratoLfo, "Delay", "s", kDelay, &vibratoLfo<&L::delay>, nullptr},
         {kVibratoFrequency, G::VibratoLfo, "Frequency", "Hz", kLfoFrequency, &vibratoLfo<&L::frequency>, nullptr},
         {kVibratoToPitch, G::VibratoLfo, "To pitch", "cents", kPitch, &vibratoLfo<&L::toPitch>, nullptr},
+        {kModulationToVibrato, G::VibratoLfo, "Wheel adds", "cents", kPitch, &own<&Z::modulationToVibrato>,
+         "Vibrato depth the modulation wheel adds at its top"},
+        {kPressureToVibrato, G::VibratoLfo, "Pressure adds", "cents", kPitch, &own<&Z::pressureToVibrato>,
+         "Vibrato depth channel pressure adds at its top"},
 
         {kFilterCutoff, G::Filter, "Cutoff", "Hz", FieldUnit::hertz(1500, kOpenFilterCents),
          &own<&Z::filterCutoff>, "The low-pass filter's cutoff; at the highest, the filter is open"},
         {kFilterResonance, G::Filter, "Resonance", "dB", FieldUnit::tenths(0, 960), &own<&Z::filterResonance>,
          nullptr},
+        {kVelocityToFilter, G::Filter, "Soft notes", "cents", kPitch, &own<&Z::velocityToFilter>,
+         "Cutoff moved for soft notes (from velocity 64; none at 127)"},
 
         {kAttenuation, G::Tone, "Attenuation", "dB", FieldUnit::tenths(0, 1440), &own<&Z::attenuation>, nullptr},
         {kPan, G::Tone, "Pan", "% L/R", FieldUnit::tenths(-500, 500), &own<&Z::pan>,

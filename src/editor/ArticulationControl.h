@@ -15,7 +15,7 @@
 
 namespace tonvero {
 
-// The panel's controls. The number fields run from kVolumeDelay to kVelocityHigh.
+// The panel's controls.
 namespace articulation_id {
 constexpr int kArticulation = 1110;  // the check box that gives the Zone articulation or takes it away
 constexpr int kVolumeDelay = 1111;
@@ -56,6 +56,9 @@ constexpr int kVelocityLow = 1172;
 constexpr int kVelocityHigh = 1173;
 constexpr int kTailOnRelease = 1174;  // check box
 constexpr int kLinkedTo = 1175;       // the stereo link, shown only
+constexpr int kVelocityToFilter = 1153;
+constexpr int kModulationToVibrato = 1144;
+constexpr int kPressureToVibrato = 1145;
 }  // namespace articulation_id
 
 enum class ArticulationGroup { VolumeEnvelope, ModulationEnvelope, ModulationLfo, VibratoLfo, Filter, Tone, Playing };

@@ -19,15 +19,27 @@ void LowPassFilter::set(double cutoffHz, double resonanceDb, int32_t rate) noexc
     // A peak of R dB above the gain at 0 Hz; none at all (R = 0) is the
     // Butterworth Q of 1/sqrt(2), 3 dB down at the cutoff.
     const double q = std::max(std::sqrt(0.5), std::pow(10.0, (resonanceDb - 3.0103) / 20.0));
-    const double w = 2.0 * 3.14159265358979323846 * cutoffHz / rate;
-    const double cosw = std::cos(w);
-    const double alpha = std::sin(w) / (2.0 * q);
-    const double a0 = 1.0 + alpha;
-    b0_ = static_cast<float>((1.0 - cosw) / 2.0 / a0);
-    b1_ = static_cast<float>((1.0 - cosw) / a0);
+    halfOverQ_ = static_cast<float>(0.5 / q);
+    radiansPerHz_ = static_cast<float>(2.0 * 3.14159265358979323846 / rate);
+    highest_ = static_cast<float>(0.45 * rate);
+    update(static_cast<float>(cutoffHz));
+}
+
+void LowPassFilter::setCutoff(float cutoffHz) noexcept {
+    if (radiansPerHz_ <= 0) return;
+    update(std::clamp(cutoffHz, 5.0f, highest_));
+}
+
+void LowPassFilter::update(float cutoffHz) noexcept {
+    const float w = radiansPerHz_ * cutoffHz;
+    const float cosw = std::cos(w);
+    const float alpha = std::sin(w) * halfOverQ_;
+    const float scale = 1.0f / (1.0f + alpha);
+    b0_ = (1.0f - cosw) * 0.5f * scale;
+    b1_ = (1.0f - cosw) * scale;
     b2_ = b0_;
-    a1_ = static_cast<float>(-2.0 * cosw / a0);
-    a2_ = static_cast<float>((1.0 - alpha) / a0);
+    a1_ = -2.0f * cosw * scale;
+    a2_ = (1.0f - alpha) * scale;
 }
 
 void LowPassFilter::process(float* samples, uint32_t frames) noexcept {
@@ -93,6 +105,44 @@ void filterFour(FourFilters& f, float* const* b, uint32_t frames) {
     }
 }
 
+// The same for two sets of four at once: two feedback chains in flight, so
+// the processor has the second to work on while the first waits.
+void filterEight(FourFilters& f, FourFilters& g, float* const* b, uint32_t frames) {
+    uint32_t n = 0;
+    for (; n + 4 <= frames; n += 4) {
+        __m128 r0 = _mm_loadu_ps(b[0] + n), r1 = _mm_loadu_ps(b[1] + n), r2 = _mm_loadu_ps(b[2] + n),
+               r3 = _mm_loadu_ps(b[3] + n);
+        __m128 q0 = _mm_loadu_ps(b[4] + n), q1 = _mm_loadu_ps(b[5] + n), q2 = _mm_loadu_ps(b[6] + n),
+               q3 = _mm_loadu_ps(b[7] + n);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
+        r0 = f.step(r0);
+        q0 = g.step(q0);
+        r1 = f.step(r1);
+        q1 = g.step(q1);
+        r2 = f.step(r2);
+        q2 = g.step(q2);
+        r3 = f.step(r3);
+        q3 = g.step(q3);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
+        _mm_storeu_ps(b[0] + n, r0);
+        _mm_storeu_ps(b[1] + n, r1);
+        _mm_storeu_ps(b[2] + n, r2);
+        _mm_storeu_ps(b[3] + n, r3);
+        _mm_storeu_ps(b[4] + n, q0);
+        _mm_storeu_ps(b[5] + n, q1);
+        _mm_storeu_ps(b[6] + n, q2);
+        _mm_storeu_ps(b[7] + n, q3);
+    }
+    if (n < frames) {
+        float* const tail[4] = {b[0] + n, b[1] + n, b[2] + n, b[3] + n};
+        float* const tail2[4] = {b[4] + n, b[5] + n, b[6] + n, b[7] + n};
+        filterFour(f, tail, frames - n);
+        filterFour(g, tail2, frames - n);
+    }
+}
+
 }  // namespace
 #endif
 
@@ -100,22 +150,35 @@ void LowPassFilter::processBatch(LowPassFilter* const* filters, float* const* bu
                                  uint32_t count) noexcept {
     uint32_t k = 0;
 #if defined(__SSE__)
-    for (; k + 4 <= count; k += 4) {
+    // Four filters' coefficients and state into lanes, and the state back.
+    auto load = [filters](uint32_t first) {
         float c[4][7];
-        for (int lane = 0; lane < 4; ++lane) {
-            const LowPassFilter& f = *filters[k + lane];
+        for (uint32_t lane = 0; lane < 4; ++lane) {
+            const LowPassFilter& f = *filters[first + lane];
             const float values[7] = {f.b0_, f.b1_, f.b2_, f.a1_, f.a2_, f.z1_, f.z2_};
             std::copy(values, values + 7, c[lane]);
         }
-        FourFilters four(c);
-        filterFour(four, buffers + k, frames);
+        return FourFilters(c);
+    };
+    auto keep = [filters](const FourFilters& four, uint32_t first) {
         alignas(16) float z1[4], z2[4];
         _mm_store_ps(z1, four.z1);
         _mm_store_ps(z2, four.z2);
-        for (int lane = 0; lane < 4; ++lane) {
-            filters[k + lane]->z1_ = z1[lane];
-            filters[k + lane]->z2_ = z2[lane];
+        for (uint32_t lane = 0; lane < 4; ++lane) {
+            filters[first + lane]->z1_ = z1[lane];
+            filters[first + lane]->z2_ = z2[lane];
         }
+    };
+    for (; k + 8 <= count; k += 8) {
+        FourFilters first = load(k), second = load(k + 4);
+        filterEight(first, second, buffers + k, frames);
+        keep(first, k);
+        keep(second, k + 4);
+    }
+    for (; k + 4 <= count; k += 4) {
+        FourFilters four = load(k);
+        filterFour(four, buffers + k, frames);
+        keep(four, k);
     }
 #endif
     for (; k < count; ++k) filters[k]->process(buffers[k], frames);

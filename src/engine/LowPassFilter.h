@@ -17,6 +17,10 @@ public:
     // resonance (dB above the gain at 0 Hz, 0..96) at `rate` Hz; recomputes
     // only when they change.
     void set(double cutoffHz, double resonanceDb, int32_t rate) noexcept;
+    // Moves the cutoff alone (Hz, held as set() holds it), the resonance and
+    // rate kept: the cheap change made once a chunk while an envelope or an
+    // LFO sweeps the filter.
+    void setCutoff(float cutoffHz) noexcept;
     // Filters `frames` samples in place.
     void process(float* samples, uint32_t frames) noexcept;
     // Filters `count` buffers of `frames` samples in place, filters[k] over
@@ -26,7 +30,12 @@ public:
     void reset() noexcept { z1_ = z2_ = 0; }
 
 private:
+    void update(float cutoffHz) noexcept;
+
     double cutoff_ = -1, resonance_ = -1;
+    float halfOverQ_ = 0.70710678f;  // 1 / (2 Q)
+    float radiansPerHz_ = 0;          // 2 pi / rate
+    float highest_ = 0;               // 0.45 x rate
     float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     float z1_ = 0, z2_ = 0;
 };

@@ -350,9 +350,10 @@ void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t 
                        std::clamp(a.scaleTuning, 0, 1200) +
                    std::clamp(a.coarseTune, -120, 120) * 100.0 + std::clamp(a.fineTune, -99, 99);
     v.keyOffset = 0;  // the shape's pitch says it all
-    // Soft notes sound darker, as SoundFont players make them: velocities
-    // below 127 lower the cutoff by up to 2400 cents (from velocity 64 on).
-    const int32_t velocityShift = velocity >= 64 ? -2400 * (127 - std::min(velocity, 127)) / 127 : 0;
+    // Soft notes move the cutoff, as a SoundFont's standard link from
+    // velocity does: in proportion to 127 - velocity, from velocity 64 on.
+    const int32_t velocityShift =
+        velocity >= 64 ? std::clamp(a.velocityToFilter, -12000, 12000) * (127 - std::min(velocity, 127)) / 127 : 0;
     s.cutoffCents = std::clamp(a.filterCutoff, 1500, kOpenFilterCents) + velocityShift;
     s.resonanceCentibels = std::clamp(a.filterResonance, 0, 960);
     s.modulationEnvelopeToPitch = std::clamp(a.modulationEnvelopeToPitch, -12000, 12000);
@@ -361,6 +362,8 @@ void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t 
     s.modulationLfoToFilter = std::clamp(a.modulationLfo.toFilter, -12000, 12000);
     s.modulationLfoToVolume = std::clamp(a.modulationLfo.toVolume, -960, 960);
     s.vibratoLfoToPitch = std::clamp(a.vibratoLfo.toPitch, -12000, 12000);
+    s.modulationToVibrato = std::clamp(a.modulationToVibrato, -12000, 12000);
+    s.pressureToVibrato = std::clamp(a.pressureToVibrato, -12000, 12000);
     s.attenuation = static_cast<float>(centibelsToGain(std::clamp(a.attenuation, 0, 1440)));
     s.pan = static_cast<float>(std::clamp(a.pan, -500, 500)) / 1000.0f;
     s.exclusiveClass = std::clamp(a.exclusiveClass, 0, 127);
@@ -558,11 +561,18 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     // Pitch: the note's own, the channel's bend and tuning, and what the
     // envelope and the LFOs (the vibrato LFO also from the modulation wheel
     // and pressure) add.
-    const float vibratoDepth = static_cast<float>(s.vibratoLfoToPitch) + ch.vibratoCents;
+    const float vibratoDepth =
+        static_cast<float>(s.vibratoLfoToPitch) +
+        static_cast<float>(s.modulationToVibrato * ch.modulation + s.pressureToVibrato * ch.pressure) / 127.0f;
     if (s.modulatesPitch || vibratoDepth != 0 || v.pitchSerial != ch.pitchSerial || v.step == 0) {
         const double cents = s.pitchCents + ch.pitch * 100.0 + modulation * s.modulationEnvelopeToPitch +
                              modulationLfo * s.modulationLfoToPitch + vibratoLfo * vibratoDepth;
-        const double ratio = std::min(v.baseRatio * std::exp2(cents / 1200.0), kMaxRatio);
+        // The whole octaves exactly, the rest in single precision (well under a hundredth of a cent).
+        const double octaves = std::floor(cents / 1200.0);
+        const double ratio = std::min(
+            v.baseRatio * std::ldexp(static_cast<double>(std::exp2(static_cast<float>(cents / 1200.0 - octaves))),
+                                     static_cast<int>(std::clamp(octaves, -60.0, 60.0))),
+            kMaxRatio);
         v.step = static_cast<uint64_t>(ratio * 4294967296.0);
         v.pitchSerial = ch.pitchSerial;
     }
@@ -572,7 +582,8 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
 
     float level = v.velocityGain * ch.gain * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
                   (chunk.produced < frames ? 0.0f : endFade(v));
-    if (s.modulationLfoToVolume != 0) level *= std::pow(10.0f, -modulationLfo * s.modulationLfoToVolume / 200.0f);
+    // Centibels of the LFO's swing, as a power of two (10^(-cB / 200)).
+    if (s.modulationLfoToVolume != 0) level *= std::exp2(-modulationLfo * s.modulationLfoToVolume * 0.0166096405f);
     chunk.level = level;
     chunk.ended = chunk.produced < frames || s.volumeEnvelope.stage() == VoiceEnvelope::Stage::Finished ||
                   v.dying <= 0.0f || v.velocityGain <= 0.0f;
@@ -580,9 +591,9 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     // The filter, unless it is open and stays so.
     if (!s.modulatesFilter && s.cutoffCents >= kOpenFilterCents && s.resonanceCentibels <= 0) return false;
     if (s.modulatesFilter) {
-        const double cutoff =
-            s.cutoffCents + modulation * s.modulationEnvelopeToFilter + modulationLfo * s.modulationLfoToFilter;
-        s.filter.set(8.17579891564 * std::exp2(cutoff / 1200.0), s.resonanceCentibels / 10.0, rate_);
+        const float cutoff = static_cast<float>(s.cutoffCents) + modulation * static_cast<float>(s.modulationEnvelopeToFilter) +
+                             modulationLfo * static_cast<float>(s.modulationLfoToFilter);
+        s.filter.setCutoff(8.17579891564f * std::exp2(cutoff * (1.0f / 1200.0f)));
     }
     return true;
 }

@@ -192,7 +192,7 @@ private:
     std::atomic<uint64_t> droppedEvents_{0};
     std::atomic<uint64_t> stolenVoices_{0};
 
-    static constexpr uint32_t kFilterBatch = 8;
+    static constexpr uint32_t kFilterBatch = 16;
     ShapedChunk batch_[kFilterBatch];
     alignas(64) float batchMono_[kFilterBatch][kChunkFrames];
     alignas(64) float mono_[kChunkFrames];

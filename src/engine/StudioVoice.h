@@ -34,6 +34,7 @@ struct VoiceShape {
     int32_t modulationEnvelopeToPitch = 0, modulationEnvelopeToFilter = 0;
     int32_t modulationLfoToPitch = 0, modulationLfoToFilter = 0, modulationLfoToVolume = 0;
     int32_t vibratoLfoToPitch = 0;
+    int32_t modulationToVibrato = 0, pressureToVibrato = 0;  // cents of vibrato depth at controller 127
     float attenuation = 1;       // the Zone's attenuation as an amplitude
     float pan = 0;               // the Zone's pan, -0.5 (left) .. 0.5 (right) of the pan range
     int32_t exclusiveClass = 0;

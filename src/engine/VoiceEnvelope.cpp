@@ -129,7 +129,9 @@ float VoiceEnvelope::amplitude() const noexcept {
     if (stage_ == Stage::Finished) return 0.0f;
     if (stage_ == Stage::Attack || stage_ == Stage::Delay) return static_cast<float>(level_);
     if (level_ <= 0) return 0.0f;
-    return static_cast<float>(std::pow(10.0, (level_ - 1.0) * kVolumeRangeDb / 20.0));
+    // 10^((level - 1) x 96 / 20), as a power of two.
+    constexpr float kLog2Of10TimesRange = static_cast<float>(3.32192809488736 * kVolumeRangeDb / 20.0);
+    return std::exp2(static_cast<float>(level_ - 1.0) * kLog2Of10TimesRange);
 }
 
 }  // namespace tonvero

@@ -57,7 +57,8 @@ TEST(BankJson, ArticulationAndKitsOnlyWhereTheBankHasThem) {
                   "\"vibratoLfo\":{\"delay\":-12000,\"frequency\":0,\"toPitch\":-50,\"toFilter\":0,\"toVolume\":0},"
                   "\"attenuation\":0,\"pan\":-500,\"coarseTune\":0,\"fineTune\":0,\"scaleTuning\":100,"
                   "\"filterCutoff\":13500,\"filterResonance\":0,\"exclusiveClass\":0,\"velocityLow\":0,"
-                  "\"velocityHigh\":127,\"tailOnRelease\":true,\"linkedZone\":0}}]}],"
+                  "\"velocityHigh\":127,\"tailOnRelease\":true,\"linkedZone\":0,\"velocityToFilter\":-2400,"
+                  "\"modulationToVibrato\":50,\"pressureToVibrato\":50}}]}],"
                   "\"kits\":[{\"program\":9,\"name\":\"Brush\",\"index\":2,\"loopFading\":16384,"
                   "\"sustainFading\":32768,\"cutoffFading\":0,\"zones\":[]}]}"),
               std::string::npos)

@@ -119,6 +119,31 @@ TEST(Sf2Articulation, GeneratorsCombineAsTheSoundFontFormatSays) {
     }
 }
 
+TEST(Sf2Articulation, ModulatorsSetTheStandardLinksAmounts) {
+    // Velocity to cutoff turned off in the instrument's global zone, the
+    // wheel's vibrato in a zone of its own; the preset adds to pressure's.
+    Sf2Writer w;
+    const uint16_t s = w.addSample(sample("S", ramp(10)));
+    const uint16_t instrument = w.addInstrument(
+        "I", {Sf2TestZone{}.mod(0x0102, Sf2Gen::InitialFilterFc, 0, 0x0D02),
+              Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).mod(0x0081, Sf2Gen::VibLfoToPitch, 0).gen(Sf2Gen::SampleID, s),
+              Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).mod(0x000D, Sf2Gen::VibLfoToPitch, 20).gen(Sf2Gen::SampleID, s)});
+    w.addPreset("P", 0, 0, {Sf2TestZone{}.mod(0x000D, Sf2Gen::VibLfoToPitch, 5).gen(Sf2Gen::Instrument, instrument)});
+    w.addPreset("Plain", 1, 0, {presetZone(w.addInstrument("J", {Sf2TestZone{}.gen(Sf2Gen::SampleID, s)}))});
+    const Bank bank = importImage(w.image());
+    const ZoneArticulation& low = *Bank::findZone(bank.instrumentForProgram(0), 40)->articulation;
+    const ZoneArticulation& high = *Bank::findZone(bank.instrumentForProgram(0), 80)->articulation;
+    EXPECT_EQ(low.velocityToFilter, 0);
+    EXPECT_EQ(low.modulationToVibrato, 0);
+    EXPECT_EQ(low.pressureToVibrato, 50 + 5);
+    EXPECT_EQ(high.velocityToFilter, 0);
+    EXPECT_EQ(high.modulationToVibrato, 50);
+    EXPECT_EQ(high.pressureToVibrato, 20 + 5);
+    const ZoneArticulation& plain = *Bank::findZone(bank.instrumentForProgram(1), 60)->articulation;
+    EXPECT_EQ(plain.velocityToFilter, -2400);
+    EXPECT_EQ(plain.modulationToVibrato, 50);
+}
+
 TEST(Sf2Articulation, AZoneSettingNothingHasTheFormatsDefaults) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", ramp(10)));

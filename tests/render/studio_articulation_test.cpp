@@ -146,6 +146,29 @@ TEST(StudioFilter, TheLowPassIsThreeDecibelsDownAtItsCutoff) {
     EXPECT_NEAR(gain.back(), -5.2, 0.3);
 }
 
+TEST(StudioFilter, SoftNotesMoveTheCutoffByTheZonesVelocityLink) {
+    // Velocity 80 against 127 at 2 kHz through a 2 kHz filter: the standard
+    // link (-2400 cents toward velocity 0) takes the cutoff down 888 cents,
+    // a Zone whose link is off keeps it.
+    auto gainAt80 = [](int32_t link) {
+        MidiWriter w(0, 100);
+        w.track().noteOn(0, 0, 86, 127).noteOff(60, 0, 86).noteOn(0, 0, 86, 80).noteOff(60, 0, 86).endOfTrack(0);
+        const Rendered r = render(w.bytes(), [link](Bank& bank) {
+            addZone(newInstrument(bank, "f"), sine(100, 10), true, 0, 127, [link](ZoneArticulation& a) {
+                a.filterCutoff = absoluteCents(2000);
+                a.velocityToFilter = link;
+            });
+        });
+        const double loud = rms(side(r, 0, framesAt(0.1), framesAt(0.25)));
+        const double soft = rms(side(r, 0, framesAt(0.4), framesAt(0.55)));
+        return decibels(soft / loud) - 40 * std::log10(80.0 / 127);  // the velocity's own level taken out
+    };
+    EXPECT_NEAR(gainAt80(0), 0.0, 0.05);
+    // The note at 1980 Hz: 9.3 dB down through a Butterworth at 1197 Hz,
+    // against 2.9 dB through the one at 2000 Hz.
+    EXPECT_NEAR(gainAt80(-2400), -9.3 + 2.9, 0.3);
+}
+
 TEST(StudioKit, AClosedHiHatCutsTheOpenOneAndAKitChangePlaysTheOtherKit) {
     auto kit = [](Bank& bank) {
         // The standard kit (the drum entry): open hi-hat 46, closed 42, in class 1; a kick 36.

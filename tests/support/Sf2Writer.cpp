@@ -47,23 +47,31 @@ constexpr uint32_t kGuardSamples = 46;
 // (one per preset or instrument); `firstBags` receives each owner's first bag.
 void writeZones(const std::vector<const std::vector<Sf2TestZone>*>& owners, Bytes& bags, Bytes& mods,
                 Bytes& gens, std::vector<uint16_t>& firstBags) {
-    uint16_t bag = 0, gen = 0;
+    uint16_t bag = 0, gen = 0, mod = 0;
     for (const auto* zones : owners) {
         firstBags.push_back(bag);
         for (const Sf2TestZone& zone : *zones) {
             bags.u16(gen);
-            bags.u16(0);
+            bags.u16(mod);
             for (const auto& [oper, amount] : zone.generators) {
                 gens.u16(oper);
                 gens.u16(amount);
                 ++gen;
+            }
+            for (const Sf2TestZone::Modulator& m : zone.modulators) {
+                mods.u16(m.source);
+                mods.u16(m.destination);
+                mods.u16(static_cast<uint16_t>(m.amount));
+                mods.u16(m.amountSource);
+                mods.u16(m.transform);
+                ++mod;
             }
             ++bag;
         }
     }
     firstBags.push_back(bag);
     bags.u16(gen);  // terminal bag
-    bags.u16(0);
+    bags.u16(mod);
     gens.u32(0);    // terminal generator
     for (int i = 0; i < 10; ++i) mods.u8(0);  // terminal modulator
 }

@@ -13,7 +13,19 @@ namespace tonvero::test {
 // One zone: its generators in the order given (put the instrument or sample
 // generator last, as SoundFont files do).
 struct Sf2TestZone {
+    struct Modulator {
+        uint16_t source, destination;
+        int16_t amount;
+        uint16_t amountSource, transform;
+    };
     std::vector<std::pair<uint16_t, uint16_t>> generators;
+    std::vector<Modulator> modulators;
+
+    // A modulator of `source` moving generator `destination` by `amount`.
+    Sf2TestZone& mod(uint16_t source, uint16_t destination, int16_t amount, uint16_t amountSource = 0) {
+        modulators.push_back({source, destination, amount, amountSource, 0});
+        return *this;
+    }
 
     Sf2TestZone& gen(uint16_t oper, int32_t amount) {
         generators.emplace_back(oper, static_cast<uint16_t>(amount));
