@@ -31,6 +31,8 @@ constexpr double kVibratoHz = 5.0;
 // The fastest a voice may step through its Wave: 2^20 samples per frame.
 constexpr double kMaxRatio = 1048576.0;
 constexpr float kTwoPi = 6.28318530717958648f;
+// Below this output level (-120 dBFS) a voice falling away is over.
+constexpr float kSilentLevel = 1e-6f;
 // The output limiter holds peaks at -1 dBFS and lets go over about 100 ms.
 constexpr float kLimiterThreshold = 0.8912509f;
 constexpr double kLimiterReleaseSeconds = 0.1;
@@ -585,8 +587,12 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     // Centibels of the LFO's swing, as a power of two (10^(-cB / 200)).
     if (s.modulationLfoToVolume != 0) level *= std::exp2(-modulationLfo * s.modulationLfoToVolume * 0.0166096405f);
     chunk.level = level;
+    // A voice falling away ends once even a full-scale sample of it would be
+    // below kSilentLevel: nothing of it could be heard, in 16 bits or 24.
+    const bool fallenSilent =
+        (s.releasing || v.state == StudioVoice::State::Dying) && level * 32768.0f < kSilentLevel;
     chunk.ended = chunk.produced < frames || s.volumeEnvelope.stage() == VoiceEnvelope::Stage::Finished ||
-                  v.dying <= 0.0f || v.velocityGain <= 0.0f;
+                  v.dying <= 0.0f || v.velocityGain <= 0.0f || fallenSilent;
 
     // The filter, unless it is open and stays so.
     if (!s.modulatesFilter && s.cutoffCents >= kOpenFilterCents && s.resonanceCentibels <= 0) return false;

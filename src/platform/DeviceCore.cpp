@@ -48,6 +48,35 @@ void DeviceCore::mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rat
     const bool silent = s.leftGain == 0.0f && s.rightGain == 0.0f;
     uint64_t pos = s.position % end;
 
+    // A 16-bit stereo buffer at the output's rate and full level (the
+    // mixers' own looping buffer) adds its frames as they are, run by run.
+    if (!silent && unity && step == 0x10000 && (pos & 0xFFFF) == 0 && s.format.bitsPerSample == 16 &&
+        s.format.channels == 2 && s.format.blockAlign == 4) {
+        for (uint32_t i = 0; i < frames;) {
+            const uint32_t index = static_cast<uint32_t>(pos >> 16);
+            const uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(frames - i, s.frames - index));
+            const uint8_t* from = data + static_cast<size_t>(index) * 4;
+            for (uint32_t k = 0; k < run; ++k) {
+                int16_t frame[2];
+                std::memcpy(frame, from + static_cast<size_t>(k) * 4, sizeof frame);
+                acc[2 * (i + k)] += frame[0];
+                acc[2 * (i + k) + 1] += frame[1];
+            }
+            i += run;
+            pos += static_cast<uint64_t>(run) << 16;
+            if (pos >= end) {
+                if (!s.looping) {
+                    s.playing = false;
+                    s.position = 0;
+                    return;
+                }
+                pos %= end;
+            }
+        }
+        s.position = pos;
+        return;
+    }
+
     for (uint32_t i = 0; i < frames; ++i) {
         if (!silent) {
             const uint32_t index = static_cast<uint32_t>(pos >> 16);
