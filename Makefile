@@ -9,7 +9,7 @@ BENCH_DIR := build/bench
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost clean
+.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost note-compare clean
 
 all: build
 
@@ -57,6 +57,11 @@ compare-players: build
 voice-cost: build
 	@scripts/bootstrap peers
 	@bench/voice-cost $(RELEASE_DIR)
+
+# Attack, release, pitch and stereo width of single notes against fluidsynth.
+note-compare: build
+	@scripts/bootstrap peers
+	@/usr/bin/python3 bench/note-compare $(RELEASE_DIR)
 
 clean:
 	rm -rf build

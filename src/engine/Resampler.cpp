@@ -123,24 +123,25 @@ inline __m128 lowToFloat(__m128i v) { return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_
 // Lanes 4..7.
 inline __m128 highToFloat(__m128i v) { return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16)); }
 
-// The fractions of four positions as floats in [0, 1).
-inline __m128 fractions(uint64_t p0, uint64_t p1, uint64_t p2, uint64_t p3) {
-    const __m128i f = _mm_set_epi32(static_cast<int32_t>(static_cast<uint32_t>(p3) >> 8),
-                                    static_cast<int32_t>(static_cast<uint32_t>(p2) >> 8),
-                                    static_cast<int32_t>(static_cast<uint32_t>(p1) >> 8),
-                                    static_cast<int32_t>(static_cast<uint32_t>(p0) >> 8));
-    return _mm_mul_ps(_mm_cvtepi32_ps(f), _mm_set1_ps(1.0f / 16777216.0f));
-}
-
 template <>
 uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos, uint64_t step, float* out,
                             uint32_t count) {
     uint32_t j = 0;
     const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), three = _mm_set1_ps(3.0f),
                  four = _mm_set1_ps(4.0f), five = _mm_set1_ps(5.0f);
+    // The four positions also in vector lanes, 64 bits each, for their fractions.
+    __m128i near = _mm_set_epi64x(static_cast<int64_t>(pos + step), static_cast<int64_t>(pos));
+    __m128i far = _mm_set_epi64x(static_cast<int64_t>(pos + 3 * step), static_cast<int64_t>(pos + 2 * step));
+    const __m128i advance = _mm_set1_epi64x(static_cast<int64_t>(4 * step));
+    const __m128 fractionScale = _mm_set1_ps(1.0f / 16777216.0f);
     for (; j + 4 <= count; j += 4) {
         const uint64_t q0 = pos, q1 = pos + step, q2 = pos + 2 * step, q3 = pos + 3 * step;
         pos += 4 * step;
+        // The low 32 bits of each position: its fraction.
+        const __m128i low = _mm_castps_si128(
+            _mm_shuffle_ps(_mm_castsi128_ps(near), _mm_castsi128_ps(far), _MM_SHUFFLE(2, 0, 2, 0)));
+        near = _mm_add_epi64(near, advance);
+        far = _mm_add_epi64(far, advance);
         // Samples i-1 .. i+2 of each frame: 4 x 16 bits each.
         const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q0 >> 32) - 1));
         const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q1 >> 32) - 1));
@@ -152,7 +153,7 @@ uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos,
         const __m128i taps23 = _mm_unpackhi_epi32(ab, cd);  // a2 b2 c2 d2 a3 b3 c3 d3
         const __m128 p0 = lowToFloat(taps01), p1 = highToFloat(taps01);
         const __m128 p2 = lowToFloat(taps23), p3 = highToFloat(taps23);
-        const __m128 t = fractions(q0, q1, q2, q3);
+        const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(low, 8)), fractionScale);
         const __m128 x = _mm_sub_ps(p2, p0);
         const __m128 y = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(two, p0), _mm_mul_ps(four, p2)), _mm_add_ps(_mm_mul_ps(five, p1), p3));
         const __m128 z = _mm_add_ps(_mm_mul_ps(three, _mm_sub_ps(p1, p2)), _mm_sub_ps(p3, p0));

@@ -373,6 +373,7 @@ void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t 
     s.modulatesFilter = s.modulationEnvelopeToFilter != 0 || s.modulationLfoToFilter != 0;
     s.modulatesPitch = s.modulationEnvelopeToPitch != 0 || s.modulationLfoToPitch != 0 || s.vibratoLfoToPitch != 0;
     s.filter.set(absoluteCentsToHz(s.cutoffCents), s.resonanceCentibels / 10.0, rate_);
+    s.filterCents = static_cast<float>(s.cutoffCents);
 }
 
 void StudioMixer::panGains(StudioVoice& v, const StudioChannel& ch, float& left, float& right) noexcept {
@@ -599,7 +600,11 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     if (s.modulatesFilter) {
         const float cutoff = static_cast<float>(s.cutoffCents) + modulation * static_cast<float>(s.modulationEnvelopeToFilter) +
                              modulationLfo * static_cast<float>(s.modulationLfoToFilter);
-        s.filter.setCutoff(8.17579891564f * std::exp2(cutoff * (1.0f / 1200.0f)));
+        // Once an envelope has settled the cutoff stands still: nothing to recompute.
+        if (std::abs(cutoff - s.filterCents) > 0.1f) {
+            s.filterCents = cutoff;
+            s.filter.setCutoff(8.17579891564f * std::exp2(cutoff * (1.0f / 1200.0f)));
+        }
     }
     return true;
 }

@@ -31,6 +31,7 @@ struct VoiceShape {
     double pitchCents = 0;       // from the basic note: key distance x scale tuning, coarse and fine tuning
     int32_t cutoffCents = kOpenFilterCents;  // absolute cents, the velocity's lowering included
     int32_t resonanceCentibels = 0;
+    float filterCents = 0;       // the cutoff the filter was last set to (absolute cents)
     int32_t modulationEnvelopeToPitch = 0, modulationEnvelopeToFilter = 0;
     int32_t modulationLfoToPitch = 0, modulationLfoToFilter = 0, modulationLfoToVolume = 0;
     int32_t vibratoLfoToPitch = 0;
