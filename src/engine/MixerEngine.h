@@ -252,6 +252,10 @@ public:
     SongFeed songFeed = nullptr;
 
 private:
+    // The Custom and hardware mixers' audition: fills `voice` for `wave` of
+    // `instrument` on the preview channel and starts it; the note id.
+    int32_t startAudition(Voice& voice, Instrument& instrument, Wave* wave, int32_t key, int32_t velocity,
+                          int32_t pitchOffset);
     uint32_t takeSoundSerial();
     void releaseBufferSlot(int32_t ref);
 };

@@ -188,29 +188,31 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
     // 3.
     if (!instrument || !zone) return -1;
-    // 4.
-    v.key = zone->basicNote;
+    // The Wave at its own frequency, at full velocity.
+    return startAudition(v, *instrument, zone->wave.get(), zone->basicNote, 128, 0);
+}
+
+int32_t MixerEngine::startAudition(Voice& v, Instrument& instrument, Wave* wave, int32_t key, int32_t velocity,
+                                   int32_t pitchOffset) {
+    v.key = key;
     v.channel = kPreviewChannel;
-    v.velocity = 128;
-    v.pitchOffset = 0;
+    v.velocity = velocity;
+    v.pitchOffset = pitchOffset;
     v.startTick = currentTick;
     v.active = 1;
-    v.wave = zone->wave.get();
+    v.wave = wave;
     v.soundSerial = 0;
     v.mixerVoice = -1;
     v.bufferRef = -1;
     ++lastNoteId;
     v.noteId = lastNoteId;
-    // 5. The Wave's own frequency.
-    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, 0, 0.0f) : 0;
-    // 6. In the pan of MIDI channel 16.
+    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, pitchOffset, 0.0f) : 0;
+    // In the pan of MIDI channel 16.
     const int32_t pan = channels[15].pan;
-    // 7.
     if (softwareMixer)
-        v.mixerVoice = startMixerVoice(v, hz, pan, instrument);
+        v.mixerVoice = startMixerVoice(v, hz, pan, &instrument);
     else
         startBufferVoice(v, hz, pan);
-    // 8.
     return v.noteId;
 }
 
@@ -233,24 +235,8 @@ int32_t MixerEngine::previewKey(Instrument* instrument, int32_t key, int32_t vel
         return e.noteId;
     }
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
-    v.key = key;
-    v.channel = kPreviewChannel;
-    v.velocity = velocity;
-    v.pitchOffset = static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000));
-    v.startTick = currentTick;
-    v.active = 1;
-    v.wave = zone->wave.get();
-    v.soundSerial = 0;
-    v.mixerVoice = -1;
-    v.bufferRef = -1;
-    v.noteId = ++lastNoteId;
-    const uint32_t hz = noteFrequency(v.wave->frequency, v.pitchOffset, 0.0f);
-    const int32_t pan = channels[15].pan;
-    if (softwareMixer)
-        v.mixerVoice = startMixerVoice(v, hz, pan, instrument);
-    else
-        startBufferVoice(v, hz, pan);
-    return v.noteId;
+    return startAudition(v, *instrument, zone->wave.get(), key, velocity,
+                         static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000)));
 }
 
 void MixerEngine::stopPreview(int32_t noteId) {
