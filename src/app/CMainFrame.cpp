@@ -8,6 +8,7 @@
 #include "bank/Patchmap.h"
 #include "editor/Prompter.h"
 #include "engine/MixerEngine.h"
+#include "engine/StudioMixer.h"
 #include "render/SongTimeText.h"
 #include "song/SongLoader.h"
 #include "song/Transport.h"
@@ -33,6 +34,8 @@ namespace {
 constexpr int kRecentFileCount = 4;
 const char* const kRecentKey = "Recent File List/files";
 const char* const kMixerKey = "Options/mixer";
+const char* const kReverbKey = "Options/reverb";
+const char* const kChorusKey = "Options/chorus";
 
 struct MixerChoice {
     MixerMode mode;
@@ -147,6 +150,16 @@ void CMainFrame::buildMenus() {
         optionsMenu->addAction(item);
         const MixerMode mode = choice.mode;
         connect(item, &QAction::triggered, this, [this, mode] { onChooseMixer(mode); });
+    }
+    optionsMenu->addSeparator();
+    QAction* reverb = makeAction(command::Reverb, QStringLiteral("&Reverb"),
+                                 QStringLiteral("Add the Studio mixer's reverb, a medium hall each channel sends to\nReverb"));
+    QAction* chorus = makeAction(command::Chorus, QStringLiteral("C&horus"),
+                                 QStringLiteral("Add the Studio mixer's chorus, which each channel sends to\nChorus"));
+    for (QAction* item : {reverb, chorus}) {
+        item->setCheckable(true);
+        optionsMenu->addAction(item);
+        connect(item, &QAction::triggered, this, &CMainFrame::onToggleEffects);
     }
 
     QAction* about = makeAction(command::About, QStringLiteral("&About Tonvero..."),
@@ -417,11 +430,35 @@ void CMainFrame::onChooseMixer(MixerMode mode) {
     refresh();
 }
 
+void CMainFrame::storedEffects(bool& reverb, bool& chorus) {
+    QSettings settings;
+    reverb = settings.value(QString::fromLatin1(kReverbKey), true).toBool();
+    chorus = settings.value(QString::fromLatin1(kChorusKey), true).toBool();
+}
+
+void CMainFrame::onToggleEffects() {
+    const bool reverb = action(command::Reverb)->isChecked();
+    const bool chorus = action(command::Chorus)->isChecked();
+    QSettings settings;
+    settings.setValue(QString::fromLatin1(kReverbKey), reverb);
+    settings.setValue(QString::fromLatin1(kChorusKey), chorus);
+    if (effectsSwitch_) effectsSwitch_(reverb, chorus);
+    refresh();
+}
+
 void CMainFrame::refresh() {
     view_->update();
     if (!theEngine) return;
     for (const MixerChoice& choice : kMixerChoices)
         action(choice.command)->setChecked(theEngine->mixerMode == choice.mode);
+    // The effects are the Studio mixer's: the other mixers have none.
+    const StudioMixer* studio = theEngine->studio.get();
+    action(command::Reverb)->setEnabled(studio != nullptr);
+    action(command::Chorus)->setEnabled(studio != nullptr);
+    if (studio) {
+        action(command::Reverb)->setChecked(studio->reverbOn());
+        action(command::Chorus)->setChecked(studio->chorusOn());
+    }
     TransportStatus status;
     double position = 0, length = 0;
     bool loaded;

@@ -62,6 +62,15 @@ public:
     // The mixer the user chose last (the Studio mixer until then).
     static MixerMode storedMixerMode();
 
+    // Turns the Studio mixer's reverb and chorus on or off. Set by the application.
+    using EffectsSwitch = std::function<void(bool reverb, bool chorus)>;
+    void setEffectsSwitch(EffectsSwitch change) { effectsSwitch_ = std::move(change); }
+    // The Options menu's check items: the reverb or the chorus on or off at
+    // once (what is sounding in it dies away), remembered.
+    void onToggleEffects();
+    // The effects as the user left them (both on until then).
+    static void storedEffects(bool& reverb, bool& chorus);
+
 public slots:
     void onLoadMidi();
     void onPlay();
@@ -99,6 +108,7 @@ private:
     QLabel* positionPane_ = nullptr;
     QMap<int, QAction*> actions_;
     MixerSwitch mixerSwitch_;
+    EffectsSwitch effectsSwitch_;
 };
 
 }  // namespace tonvero

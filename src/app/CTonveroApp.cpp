@@ -4,6 +4,7 @@
 #include "bank/Patchmap.h"
 #include "editor/Prompter.h"
 #include "engine/MixerEngine.h"
+#include "engine/StudioMixer.h"
 #include "platform/AudioBackend.h"
 #include "render/DefaultPatchmap.h"
 #include "song/SongLoader.h"
@@ -36,6 +37,8 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
                 return false;
             }
             if (argument == QStringLiteral("--mixer")) options.mixerGiven = true;
+            if (argument == QStringLiteral("--reverb")) options.reverbGiven = true;
+            if (argument == QStringLiteral("--chorus")) options.chorusGiven = true;
             continue;
         } else if (argument.startsWith(QStringLiteral("--"))) {
             error = QStringLiteral("Unknown option %1.").arg(argument);
@@ -56,6 +59,7 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
 QString commandLineUsage() {
     return QStringLiteral("Usage: tonvero [--audio portaudio|null] [--mixer studio|software|primary|hardware]\n"
                           "               [--interpolation nearest|linear|cubic|sinc] [--voices N] [--gain DB]\n"
+                          "               [--reverb on|off] [--chorus on|off]\n"
                           "               [SONG.mid | PATCHMAP.map]...");
 }
 
@@ -74,6 +78,20 @@ bool CTonveroApp::initInstance() {
     if (!factory_) factory_ = backendDeviceFactory(backend);
     const MixerMode mode = options_.mixerGiven ? options_.mixer.mode : CMainFrame::storedMixerMode();
     frame_->setMixerSwitch([this](MixerMode chosen, QString& error) { return switchMixer(chosen, error); });
+    // The effects as the command line says, else as the user left them.
+    bool reverb = true, chorus = true;
+    CMainFrame::storedEffects(reverb, chorus);
+    if (!options_.reverbGiven) options_.mixer.studio.reverb.on = reverb;
+    if (!options_.chorusGiven) options_.mixer.studio.chorus.on = chorus;
+    frame_->setEffectsSwitch([this](bool reverbOn, bool chorusOn) {
+        // Kept for an engine made anew with another mixer.
+        options_.mixer.studio.reverb.on = reverbOn;
+        options_.mixer.studio.chorus.on = chorusOn;
+        if (theEngine && theEngine->studio) {
+            theEngine->studio->setReverbOn(reverbOn);
+            theEngine->studio->setChorusOn(chorusOn);
+        }
+    });
 
     std::string why;
     if (!makeEngine(mode, &why)) {

@@ -25,6 +25,10 @@ struct AppOptions {
     // line chose the mixer (else the user's settings do, else the Studio mixer).
     MixerOptions mixer;
     bool mixerGiven = false;
+    // The command line turned the reverb or the chorus on or off (else the
+    // user's settings do, else both are on).
+    bool reverbGiven = false;
+    bool chorusGiven = false;
     QStringList files;       // songs and Patchmaps named on the command line
     std::string argv0;       // where the program runs from (to find its data directory)
     // The default bank's file; empty: "gmpatch.map" in the working directory,

@@ -25,5 +25,8 @@ constexpr int MixerStudio = 32790;
 constexpr int MixerSoftware = 32791;
 constexpr int MixerPrimary = 32792;
 constexpr int MixerHardware = 32793;
+// Options menu: the Studio mixer's effects, each on or off.
+constexpr int Reverb = 32794;
+constexpr int Chorus = 32795;
 
 }  // namespace tonvero::command

@@ -2,8 +2,8 @@
 // How a Zone's sound is shaped over its life, as a SoundFont describes it:
 // volume and modulation envelopes, a resonant low-pass filter, a modulation
 // LFO and a vibrato LFO, attenuation, pan, tuning, a velocity range, an
-// exclusive class, what a looped Wave does at note-off, and the link that
-// makes two mono Zones one stereo sound.
+// exclusive class, what a looped Wave does at note-off, the link that makes
+// two mono Zones one stereo sound, and its reverb and chorus sends.
 //
 // Optional on every Zone (Zone::articulation): a Zone without it sounds as
 // it always has. The Custom Mixer and the hardware mixer ignore it; the
@@ -102,6 +102,11 @@ struct ZoneArticulation {
     int32_t velocityToFilter = -2400;
     int32_t modulationToVibrato = 50;
     int32_t pressureToVibrato = 50;
+    // What the Zone sends to the Studio mixer's reverb and chorus on top of
+    // what its channel sends (controllers 91 and 93), in tenths of a per cent
+    // of the SoundFont's scale (0..1000; a channel at 127 sends 200).
+    int32_t reverbSend = 0;
+    int32_t chorusSend = 0;
 
     bool operator==(const ZoneArticulation&) const = default;
 };

@@ -64,6 +64,8 @@ constexpr std::array kFields = {
     TONVERO_PLAIN_FIELD(velocityToFilter, Kind::Number, -12000, 12000),
     TONVERO_PLAIN_FIELD(modulationToVibrato, Kind::Number, -12000, 12000),
     TONVERO_PLAIN_FIELD(pressureToVibrato, Kind::Number, -12000, 12000),
+    TONVERO_PLAIN_FIELD(reverbSend, Kind::Number, 0, 1000),
+    TONVERO_PLAIN_FIELD(chorusSend, Kind::Number, 0, 1000),
 };
 
 #undef TONVERO_PLAIN_FIELD
@@ -72,7 +74,7 @@ constexpr std::array kFields = {
 #undef TONVERO_ARTICULATION_FIELD
 
 // Two envelopes of 8, two depths, two LFOs of 5 and the 15 single fields.
-static_assert(kFields.size() == 43, "every member of ZoneArticulation has one entry");
+static_assert(kFields.size() == 45, "every member of ZoneArticulation has one entry");
 
 }  // namespace
 

@@ -237,12 +237,11 @@ bool planPreset(const Sf2Font& font, const Sf2Preset& preset, Plan& plan, std::s
 // A note naming what of the SoundFont's zones the bank has no place for, if any.
 void noteWhatIsLeftOut(const Sf2Font& font, Sf2ImportReport& report) {
     uint64_t modulators = 0;
-    bool sends = false, fixed = false;
+    bool fixed = false;
     const auto visit = [&](const std::vector<Sf2Zone>& zones) {
         for (const Sf2Zone& zone : zones) {
             modulators += zone.modulators;
             for (const Sf2Generator& gen : zone.generators) {
-                if (gen.oper == Sf2Gen::ChorusEffectsSend || gen.oper == Sf2Gen::ReverbEffectsSend) sends = true;
                 if (gen.oper == Sf2Gen::Keynum || gen.oper == Sf2Gen::Velocity) fixed = true;
             }
         }
@@ -251,7 +250,6 @@ void noteWhatIsLeftOut(const Sf2Font& font, Sf2ImportReport& report) {
     for (const Sf2Instrument& instrument : font.instruments) visit(instrument.zones);
     std::vector<std::string> parts;
     if (modulators > 0) parts.push_back(std::to_string(modulators) + (modulators == 1 ? " modulator" : " modulators"));
-    if (sends) parts.push_back("the reverb and chorus sends");
     if (fixed) parts.push_back("the fixed key and velocity numbers");
     if (parts.empty()) return;
     std::string what = parts[0];

@@ -36,9 +36,9 @@
 //    listed in the report's notes. Kits are counted apart and never share.
 //  - Programs without a preset map to slot 0; a kit without sound is left
 //    out (its program plays the standard kit).
-//  - Not kept, and said so in a note: modulators, the reverb and chorus
-//    sends, fixed key and velocity numbers; and layers past the Zones an
-//    Instrument can hold (Sf2ZonePlanner::kMostZones).
+//  - Not kept, and said so in a note: modulators (beyond the amounts of the
+//    standard links the articulation holds), fixed key and velocity numbers;
+//    and layers past the Zones an Instrument can hold (Sf2ZonePlanner::kMostZones).
 //
 // Threads: no shared state; any thread. The bank given is replaced only on success.
 

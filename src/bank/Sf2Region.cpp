@@ -28,6 +28,8 @@ constexpr std::array<GeneratorRule, Sf2Gen::Count> makeRules() {
     rules[Sf2Gen::ModEnvToFilterFc] = modulation;
     rules[Sf2Gen::ModLfoToVolume] = {0, -960, 960};
     rules[Sf2Gen::Pan] = {0, -500, 500};
+    rules[Sf2Gen::ChorusEffectsSend] = {0, 0, 1000};
+    rules[Sf2Gen::ReverbEffectsSend] = {0, 0, 1000};
     rules[Sf2Gen::DelayModLfo] = delay;
     rules[Sf2Gen::FreqModLfo] = {0, -16000, 4500};
     rules[Sf2Gen::DelayVibLfo] = delay;
@@ -207,6 +209,8 @@ ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
     a.velocityToFilter = std::clamp(v.link[VelocityToFilter], -12000, 12000);
     a.modulationToVibrato = std::clamp(v.link[WheelToVibrato], -12000, 12000);
     a.pressureToVibrato = std::clamp(v.link[PressureToVibrato], -12000, 12000);
+    a.reverbSend = v.limited(Sf2Gen::ReverbEffectsSend);
+    a.chorusSend = v.limited(Sf2Gen::ChorusEffectsSend);
     return a;
 }
 

@@ -91,6 +91,10 @@ std::vector<ArticulationControl> makeFields() {
         {kFineTune, G::Tone, "Fine tune", "cents", FieldUnit::integer(-99, 99), &own<&Z::fineTune>, nullptr},
         {kScaleTuning, G::Tone, "Scale tuning", "cents/key", FieldUnit::integer(0, 1200), &own<&Z::scaleTuning>,
          "100: each key a semitone; 0: every key at the basic note's pitch"},
+        {kReverbSend, G::Tone, "Reverb send", "%", FieldUnit::tenths(0, 1000), &own<&Z::reverbSend>,
+         "Sent to the reverb on top of the channel's controller 91 (which sends 20 % at 127)"},
+        {kChorusSend, G::Tone, "Chorus send", "%", FieldUnit::tenths(0, 1000), &own<&Z::chorusSend>,
+         "Sent to the chorus on top of the channel's controller 93 (which sends 20 % at 127)"},
 
         {kExclusiveClass, G::Playing, "Exclusive class", "", FieldUnit::integer(0, 127), &own<&Z::exclusiveClass>,
          "A note cuts the channel's other notes of the same class; 0: none"},

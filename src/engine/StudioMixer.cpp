@@ -4,6 +4,7 @@
 #include "engine/Resampler.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -98,7 +99,11 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
       voices_(poolSize(voiceLimit_)),
       active_(voices_.size()),
       queue_(kQueueCapacity),
-      limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_) {
+      limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_),
+      reverb_(rate_, settings.reverb),
+      chorus_(rate_, settings.chorus),
+      reverbOn_(settings.reverb.on),
+      chorusOn_(settings.chorus.on) {
     prepareResampler();
     for (StudioChannel& c : channels_) c.resetAll();
 }
@@ -122,7 +127,7 @@ void StudioMixer::setFloatTap(FloatTap tap, void* context) {
     tapContext_ = context;
 }
 
-bool StudioMixer::idle() const { return activeCount_ == 0 && queue_.empty(); }
+bool StudioMixer::idle() const { return activeCount_ == 0 && queue_.empty() && reverb_.quiet() && chorus_.quiet(); }
 
 void StudioMixer::dropActive(size_t k) noexcept { active_[k] = active_[--activeCount_]; }
 
@@ -131,6 +136,9 @@ void StudioMixer::cutAll() {
     activeCount_ = 0;
     playingCount_ = 0;
     queue_.clear();
+    reverb_.clear();
+    chorus_.clear();
+    touchedBefore_ = 0;
 }
 
 void StudioMixer::resetSongChannels() {
@@ -292,6 +300,10 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.state = StudioVoice::State::Playing;
     ++playingCount_;
     v.channel = static_cast<uint8_t>(channel);
+    v.sendKey = static_cast<uint32_t>(channel);
+    if (articulation)
+        v.sendKey |= static_cast<uint32_t>(std::clamp(articulation->reverbSend, 0, 1000)) << 5 |
+                     static_cast<uint32_t>(std::clamp(articulation->chorusSend, 0, 1000)) << 15;
     v.key = static_cast<uint8_t>(std::clamp(key, 0, 127));
     v.noteId = noteId;
     v.noteSerial = noteSerial;
@@ -431,6 +443,8 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
         const uint32_t block = std::min(frames, kBlockFrames);
         std::memset(left_, 0, sizeof(float) * block);
         std::memset(right_, 0, sizeof(float) * block);
+        reverbFed_ = false;
+        chorusFed_ = false;
         uint32_t done = 0;
         while (done < block) {
             applyDueEvents();
@@ -438,10 +452,12 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
             // A chunk ends where the next event applies.
             if (const StudioEvent* next = queue_.front(); next && !next->immediate && next->frame > frame_)
                 count = static_cast<uint32_t>(std::min<uint64_t>(count, next->frame - frame_));
-            renderChunk(left_ + done, right_ + done, count);
+            renderChunk(done, count);
             done += count;
             frame_ += count;
         }
+        reverb_.process(reverbFed_ ? reverbLeft_ : nullptr, reverbFed_ ? reverbRight_ : nullptr, left_, right_, block);
+        chorus_.process(chorusFed_ ? chorusIn_ : nullptr, left_, right_, block);
         for (uint32_t k = 0; k < block; ++k) {
             stereo_[2 * k] = left_[k];
             stereo_[2 * k + 1] = right_[k];
@@ -454,7 +470,8 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
     }
 }
 
-void StudioMixer::renderChunk(float* left, float* right, uint32_t frames) noexcept {
+void StudioMixer::renderChunk(uint32_t offset, uint32_t frames) noexcept {
+    chunkOffset_ = offset;
     // Voices whose filter runs are kept back and filtered kFilterBatch at a
     // time, side by side (the filter's feedback leaves one voice's filter
     // waiting on itself; several together keep the processor busy).
@@ -462,18 +479,19 @@ void StudioMixer::renderChunk(float* left, float* right, uint32_t frames) noexce
     for (size_t k = 0; k < activeCount_; ++k) {
         StudioVoice& v = voices_[active_[k]];
         if (!v.articulated) {
-            v.finished = !renderVoice(v, left, right, frames);
+            v.finished = !renderVoice(v, frames);
             continue;
         }
         ShapedChunk& chunk = batch_[batched];
         if (!prepareShapedChunk(v, frames, batchMono_[batched], chunk)) {
-            finishShapedChunk(chunk, left, right);
+            finishShapedChunk(chunk);
         } else if (++batched == kFilterBatch) {
-            filterBatch(batched, frames, left, right);
+            filterBatch(batched, frames);
             batched = 0;
         }
     }
-    if (batched > 0) filterBatch(batched, frames, left, right);
+    if (batched > 0) filterBatch(batched, frames);
+    mixGroups(frames);
     for (size_t k = 0; k < activeCount_;) {
         StudioVoice& v = voices_[active_[k]];
         if (!v.finished) {
@@ -511,7 +529,7 @@ void StudioMixer::updateStep(StudioVoice& v, const StudioChannel& ch, uint32_t f
     if (vibrato != 0) v.pitchSerial = ch.pitchSerial - 1;
 }
 
-bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_t frames) noexcept {
+bool StudioMixer::renderVoice(StudioVoice& v, uint32_t frames) noexcept {
     const StudioChannel& ch = channels_[v.channel];
     const bool dying = v.state == StudioVoice::State::Dying;
 
@@ -538,7 +556,7 @@ bool StudioMixer::renderVoice(StudioVoice& v, float* left, float* right, uint32_
     const uint32_t produced = resampleVoice(v, settings_.interpolation, mono_, frames);
 
     const float level = v.velocityGain * ch.gain * v.envelope * v.dying * (produced < frames ? 0.0f : endFade(v));
-    addWithGains(v, mono_, level * ch.panLeft, level * ch.panRight, produced, left, right);
+    addWithGains(v, mono_, level * ch.panLeft, level * ch.panRight, produced);
     // A voice only muted by its channel keeps its place and goes on.
     return produced == frames && v.envelope > 0.0f && v.dying > 0.0f && v.velocityGain > 0.0f;
 }
@@ -609,15 +627,15 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     return true;
 }
 
-void StudioMixer::finishShapedChunk(const ShapedChunk& chunk, float* left, float* right) noexcept {
+void StudioMixer::finishShapedChunk(const ShapedChunk& chunk) noexcept {
     StudioVoice& v = *chunk.voice;
     float panLeft = 0, panRight = 0;
     panGains(v, channels_[v.channel], panLeft, panRight);
-    addWithGains(v, chunk.mono, chunk.level * panLeft, chunk.level * panRight, chunk.produced, left, right);
+    addWithGains(v, chunk.mono, chunk.level * panLeft, chunk.level * panRight, chunk.produced);
     v.finished = chunk.ended;
 }
 
-void StudioMixer::filterBatch(uint32_t count, uint32_t frames, float* left, float* right) noexcept {
+void StudioMixer::filterBatch(uint32_t count, uint32_t frames) noexcept {
     // Whole chunks together; one that ended early (its Wave ran out) alone.
     LowPassFilter* filters[kFilterBatch] = {};
     float* buffers[kFilterBatch] = {};
@@ -632,14 +650,20 @@ void StudioMixer::filterBatch(uint32_t count, uint32_t frames, float* left, floa
         }
     }
     LowPassFilter::processBatch(filters, buffers, frames, together);
-    for (uint32_t k = 0; k < count; ++k) finishShapedChunk(batch_[k], left, right);
+    for (uint32_t k = 0; k < count; ++k) finishShapedChunk(batch_[k]);
 }
 
-void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLeft, float targetRight, uint32_t produced,
-                               float* left, float* right) noexcept {
+void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLeft, float targetRight,
+                               uint32_t produced) noexcept {
     // A straight ramp from where the last chunk left the gains; a Wave that
     // ends inside the chunk reaches 0 on its last frame.
     if (produced > 0) {
+        float* left = nullptr;
+        float* right = nullptr;
+        if (!groupBuffers(v, left, right)) {
+            addAlone(v, mono, targetLeft, targetRight, produced);
+            return;
+        }
         const float ramp = 1.0f / static_cast<float>(produced);
         const float stepLeft = (targetLeft - v.gainLeft) * ramp;
         const float stepRight = (targetRight - v.gainRight) * ramp;
@@ -654,6 +678,147 @@ void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLe
     }
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
+}
+
+
+void StudioMixer::sendGains(uint32_t key, float& reverb, float& chorus) const noexcept {
+    // The channel's controller (127: 1) and the Zone's own send (200 of its
+    // tenths of a per cent: 1) together, at most 5 (the Zone's scale's 1000).
+    const StudioChannel& ch = channels_[key & 31];
+    reverb = reverbOn_.load(std::memory_order_relaxed)
+                 ? std::min(5.0f, static_cast<float>(ch.reverbSend) * (1.0f / 127.0f) +
+                                      static_cast<float>((key >> 5) & 1023) * (1.0f / 200.0f))
+                 : 0.0f;
+    chorus = chorusOn_.load(std::memory_order_relaxed)
+                 ? std::min(5.0f, static_cast<float>(ch.chorusSend) * (1.0f / 127.0f) +
+                                      static_cast<float>((key >> 15) & 1023) * (1.0f / 200.0f))
+                 : 0.0f;
+}
+
+bool StudioMixer::groupBuffers(StudioVoice& v, float*& left, float*& right) noexcept {
+    const uint64_t live = touched_ | touchedBefore_;
+    int32_t g = v.sendGroup;
+    if (g < 0 || groups_[g].key != v.sendKey || !((live >> g) & 1)) {
+        // A group summing this key now or in the last chunk, else a group
+        // neither used: it starts afresh.
+        g = -1;
+        int32_t unused = -1;
+        for (int32_t k = 0; k < kSendGroups; ++k) {
+            if ((live >> k) & 1) {
+                if (groups_[k].key == v.sendKey) {
+                    g = k;
+                    break;
+                }
+            } else if (unused < 0) {
+                unused = k;
+            }
+        }
+        if (g < 0) g = unused;
+        if (g < 0) return false;
+        groups_[g].key = v.sendKey;
+        v.sendGroup = static_cast<int16_t>(g);
+    }
+    const uint64_t bit = uint64_t{1} << g;
+    left = groupLeft_[g];
+    right = groupRight_[g];
+    if (!(touched_ & bit)) {
+        touched_ |= bit;
+        std::memset(left, 0, sizeof groupLeft_[0]);
+        std::memset(right, 0, sizeof groupRight_[0]);
+    }
+    return true;
+}
+
+float* StudioMixer::reverbSend(bool right) noexcept {
+    if (!reverbFed_) {
+        std::memset(reverbLeft_, 0, sizeof reverbLeft_);
+        std::memset(reverbRight_, 0, sizeof reverbRight_);
+        reverbFed_ = true;
+    }
+    return (right ? reverbRight_ : reverbLeft_) + chunkOffset_;
+}
+
+float* StudioMixer::chorusSend() noexcept {
+    if (!chorusFed_) {
+        std::memset(chorusIn_, 0, sizeof chorusIn_);
+        chorusFed_ = true;
+    }
+    return chorusIn_ + chunkOffset_;
+}
+
+void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, float targetRight,
+                           uint32_t produced) noexcept {
+    // Every group is taken (more keys sound at once than there are groups):
+    // the voice goes straight into the mix and the sends, at their present gains.
+    float reverb = 0, chorus = 0;
+    sendGains(v.sendKey, reverb, chorus);
+    float* left = left_ + chunkOffset_;
+    float* right = right_ + chunkOffset_;
+    float* reverbLeft = reverb > 0 ? reverbSend(false) : nullptr;
+    float* reverbRight = reverb > 0 ? reverbSend(true) : nullptr;
+    float* chorusIn = chorus > 0 ? chorusSend() : nullptr;
+    const float ramp = 1.0f / static_cast<float>(produced);
+    const float stepLeft = (targetLeft - v.gainLeft) * ramp;
+    const float stepRight = (targetRight - v.gainRight) * ramp;
+    for (uint32_t k = 0; k < produced; ++k) {
+        const float n = static_cast<float>(k + 1);
+        const float l = mono[k] * (v.gainLeft + stepLeft * n);
+        const float r = mono[k] * (v.gainRight + stepRight * n);
+        left[k] += l;
+        right[k] += r;
+        if (reverbLeft) {
+            reverbLeft[k] += reverb * l;
+            reverbRight[k] += reverb * r;
+        }
+        if (chorusIn) chorusIn[k] += chorus * 0.70710678f * (l + r);
+    }
+    v.gainLeft = targetLeft;
+    v.gainRight = targetRight;
+}
+
+void StudioMixer::mixGroups(uint32_t frames) noexcept {
+    float* left = left_ + chunkOffset_;
+    float* right = right_ + chunkOffset_;
+    const float ramp = 1.0f / static_cast<float>(frames);
+    for (uint64_t pending = touched_; pending != 0; pending &= pending - 1) {
+        const int32_t g = std::countr_zero(pending);
+        const uint64_t bit = uint64_t{1} << g;
+        SendGroup& group = groups_[g];
+        const float* gl = groupLeft_[g];
+        const float* gr = groupRight_[g];
+        for (uint32_t k = 0; k < frames; ++k) {
+            left[k] += gl[k];
+            right[k] += gr[k];
+        }
+        // A group that has just begun to sound takes its sends as they are;
+        // one that goes on ramps to them over the chunk.
+        float reverbTo = 0, chorusTo = 0;
+        sendGains(group.key, reverbTo, chorusTo);
+        const bool goesOn = (touchedBefore_ & bit) != 0;
+        const float reverbFrom = goesOn ? group.reverb : reverbTo;
+        const float chorusFrom = goesOn ? group.chorus : chorusTo;
+        group.reverb = reverbTo;
+        group.chorus = chorusTo;
+        if (reverbFrom > 0 || reverbTo > 0) {
+            const float step = (reverbTo - reverbFrom) * ramp;
+            float* sendLeft = reverbSend(false);
+            float* sendRight = reverbSend(true);
+            for (uint32_t k = 0; k < frames; ++k) {
+                const float s = reverbFrom + step * static_cast<float>(k + 1);
+                sendLeft[k] += s * gl[k];
+                sendRight[k] += s * gr[k];
+            }
+        }
+        if (chorusFrom > 0 || chorusTo > 0) {
+            // Both sides into one send, a centred voice at its own level.
+            const float step = (chorusTo - chorusFrom) * ramp * 0.70710678f;
+            const float from = chorusFrom * 0.70710678f;
+            float* send = chorusSend();
+            for (uint32_t k = 0; k < frames; ++k) send[k] += (from + step * static_cast<float>(k + 1)) * (gl[k] + gr[k]);
+        }
+    }
+    touchedBefore_ = touched_;
+    touched_ = 0;
 }
 
 }  // namespace tonvero

@@ -12,8 +12,11 @@
 // modulation and channel pressure; bend range and tuning through registered
 // parameters; sustain, sostenuto and the channel mode messages; the General
 // MIDI, GS and XG resets; a voice limit set at construction, with taken and
-// cut voices ramped to silence; float mixing, one master gain, a look-ahead
-// limiter that holds peaks at -1 dBFS, and 16-bit output that saturates. The Instrument's three fadings keep their meaning,
+// cut voices ramped to silence; float mixing, the voices of a channel summed
+// by their Zones' sends and sent from there to a reverb and a chorus (the
+// channel's controllers 91 and 93 with the Zone's own sends added), one
+// master gain, a look-ahead limiter that holds peaks at -1 dBFS, and 16-bit
+// output that saturates. The Instrument's three fadings keep their meaning,
 // turned from steps per 20 ms pass into the same fades per second.
 //
 // Threads. Producers (the engine's operations and the song's sequencer)
@@ -22,9 +25,11 @@
 // with the engine mutex held. render() and post() allocate nothing, lock
 // nothing and never wait.
 
+#include "engine/Chorus.h"
 #include "engine/EventQueue.h"
 #include "engine/MixerMode.h"
 #include "engine/PeakLimiter.h"
+#include "engine/Reverb.h"
 #include "engine/StudioChannel.h"
 #include "engine/StudioEvent.h"
 #include "engine/StudioVoice.h"
@@ -86,8 +91,16 @@ public:
     // an event stamped with frame f is heard at output frame f + this.
     static constexpr uint32_t kOutputDelay = PeakLimiter::kDelay;
 
+    // --- any thread ---
+    // Turns the reverb's or the chorus's send on or off from the next block
+    // on; what is already in the effect dies away as it would.
+    void setReverbOn(bool on) { reverbOn_.store(on, std::memory_order_relaxed); }
+    void setChorusOn(bool on) { chorusOn_.store(on, std::memory_order_relaxed); }
+    bool reverbOn() const { return reverbOn_.load(std::memory_order_relaxed); }
+    bool chorusOn() const { return chorusOn_.load(std::memory_order_relaxed); }
+
     // --- while render() is not running ---
-    // Every voice silent at once and every queued event dropped.
+    // Every voice and both effects silent at once and every queued event dropped.
     void cutAll();
     // The 16 MIDI channels to their power-on values (voices keep sounding).
     void resetSongChannels();
@@ -98,7 +111,7 @@ public:
     void dropAuditionsOf(const Instrument& instrument);
     void setFloatTap(FloatTap tap, void* context);
 
-    // No voice sounds and no event waits.
+    // No voice sounds, no event waits and the effects have died away.
     bool idle() const;
     // Voices counting against the limit (not those ramping out).
     int32_t playingVoices() const { return playingCount_; }
@@ -130,9 +143,23 @@ private:
     void panGains(StudioVoice& voice, const StudioChannel& channel, float& left, float& right) noexcept;
     StudioVoice* takeVoice() noexcept;
     void cutToSilence(StudioVoice& voice) noexcept;
-    void renderChunk(float* left, float* right, uint32_t frames) noexcept;
+    // Mixes the chunk of `frames` frames at `offset` in the block.
+    void renderChunk(uint32_t offset, uint32_t frames) noexcept;
+    // Adds the chunk's groups to the mix and to the effects' sends.
+    void mixGroups(uint32_t frames) noexcept;
+    // The send gains of the voices of `key` now.
+    void sendGains(uint32_t key, float& reverb, float& chorus) const noexcept;
+    // The buffers of the group summing `voice`'s key in this chunk; false when every group is taken.
+    bool groupBuffers(StudioVoice& voice, float*& left, float*& right) noexcept;
+    // Adds a voice with no group straight into the mix and the sends.
+    void addAlone(StudioVoice& voice, const float* mono, float targetLeft, float targetRight,
+                  uint32_t produced) noexcept;
+    // The chunk's part of the reverb's send (one side) or the chorus's, cleared
+    // for the block the first time it is fed.
+    float* reverbSend(bool right) noexcept;
+    float* chorusSend() noexcept;
     // Adds one chunk of `voice`; false once it has finished.
-    bool renderVoice(StudioVoice& voice, float* left, float* right, uint32_t frames) noexcept;
+    bool renderVoice(StudioVoice& voice, uint32_t frames) noexcept;
     // A chunk of a shaped voice between its two halves: resampled into
     // `mono`, waiting for its filter, then mixed in.
     struct ShapedChunk {
@@ -146,13 +173,13 @@ private:
     // chunk into `mono`; true when its filter must run over it.
     bool prepareShapedChunk(StudioVoice& voice, uint32_t frames, float* mono, ShapedChunk& chunk) noexcept;
     // Mixes a prepared (and filtered) chunk in.
-    void finishShapedChunk(const ShapedChunk& chunk, float* left, float* right) noexcept;
+    void finishShapedChunk(const ShapedChunk& chunk) noexcept;
     // Filters batch_[0..count) (chunks of `frames` frames) together, then mixes them in.
-    void filterBatch(uint32_t count, uint32_t frames, float* left, float* right) noexcept;
-    // Adds `produced` frames of `mono` to both sides, the gains ramping from
-    // the voice's last ones to these.
-    void addWithGains(StudioVoice& voice, const float* mono, float targetLeft, float targetRight, uint32_t produced,
-                      float* left, float* right) noexcept;
+    void filterBatch(uint32_t count, uint32_t frames) noexcept;
+    // Adds `produced` frames of `mono` to both sides of the voice's channel,
+    // the gains ramping from the voice's last ones to these.
+    void addWithGains(StudioVoice& voice, const float* mono, float targetLeft, float targetRight,
+                      uint32_t produced) noexcept;
     void updateStep(StudioVoice& voice, const StudioChannel& channel, uint32_t frames) noexcept;
     float endFade(const StudioVoice& voice) const noexcept;
     // An Instrument fading (16.16 per 20 ms pass) as the envelope's fall per
@@ -185,6 +212,11 @@ private:
     uint64_t frame_ = 0;
     PeakLimiter limiter_;
 
+    Reverb reverb_;
+    Chorus chorus_;
+    std::atomic<bool> reverbOn_;
+    std::atomic<bool> chorusOn_;
+
     FloatTap tap_ = nullptr;
     void* tapContext_ = nullptr;
 
@@ -198,6 +230,29 @@ private:
     alignas(64) float mono_[kChunkFrames];
     alignas(64) float left_[kBlockFrames];    // the block being mixed, one side each
     alignas(64) float right_[kBlockFrames];
+    // Voices of one channel and the same Zone sends, summed for the chunk
+    // being mixed: the groups with their bit in touched_ have been written
+    // this chunk, those in touchedBefore_ the last one (their send gains then
+    // ramp on from where they were).
+    static constexpr int32_t kSendGroups = 64;
+    struct SendGroup {
+        uint32_t key = 0;   // StudioVoice::sendKey
+        float reverb = 0;   // send gains as the last chunk ended
+        float chorus = 0;
+    };
+    SendGroup groups_[kSendGroups];
+    alignas(64) float groupLeft_[kSendGroups][kChunkFrames];
+    alignas(64) float groupRight_[kSendGroups][kChunkFrames];
+    uint64_t touched_ = 0;
+    uint64_t touchedBefore_ = 0;
+    uint32_t chunkOffset_ = 0;  // of the chunk being mixed, in the block
+    // The block's sends: the reverb's in stereo, the chorus's in mono; valid
+    // when fed (a channel with its send up sounded in the block).
+    alignas(64) float reverbLeft_[kBlockFrames];
+    alignas(64) float reverbRight_[kBlockFrames];
+    alignas(64) float chorusIn_[kBlockFrames];
+    bool reverbFed_ = false;
+    bool chorusFed_ = false;
     alignas(64) float stereo_[2 * kBlockFrames];  // the mixed block, interleaved
 };
 

@@ -63,6 +63,10 @@ struct StudioVoice {
     bool wrapped = false;        // has come round its loop at least once
     bool finished = false;       // the chunk just mixed was its last
     uint8_t channel = 0;         // 0..16
+    // The channel and the Zone's own reverb and chorus sends (0..1000 each):
+    // voices with the same key are summed together and sent as one.
+    uint32_t sendKey = 0;        // channel | reverb << 5 | chorus << 15
+    int16_t sendGroup = -1;      // the mixer's group it was last summed in
     uint8_t key = 0;
     int32_t noteId = 0;          // the audition note it plays, 0 for a song note
     uint64_t noteSerial = 0;     // the note it sounds: a note-off releases every voice of that note

@@ -1,7 +1,7 @@
 #pragma once
 // The command-line options that choose the engine's mixer and set up the
-// Studio mixer, shared by the programs: --mixer, --interpolation, --voices
-// and --gain.
+// Studio mixer, shared by the programs: --mixer, --interpolation, --voices,
+// --gain, and the reverb's and chorus's --reverb, --chorus and their settings.
 //
 // Pure functions; any thread.
 

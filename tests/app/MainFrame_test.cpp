@@ -317,6 +317,34 @@ private slots:
         QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("hardware"));
     }
 
+    void reverbAndChorusTurnOnAndOffAtOnceAreRememberedAndBelongToTheStudioMixer() {
+        QSettings().remove(QStringLiteral("Options"));
+        QVERIFY(startApp(true, {}, false));
+        QVERIFY(frame().action(command::Reverb)->isChecked());
+        QVERIFY(frame().action(command::Chorus)->isChecked());
+        QVERIFY(theEngine->studio->reverbOn());
+
+        // Off at once, in the sounding engine.
+        frame().action(command::Reverb)->trigger();
+        QVERIFY(!theEngine->studio->reverbOn());
+        QVERIFY(theEngine->studio->chorusOn());
+        QCOMPARE(QSettings().value(QStringLiteral("Options/reverb")).toBool(), false);
+
+        // Kept through a change of mixer and the next start; the Custom Mixer has no effects.
+        frame().onChooseMixer(MixerMode::Software);
+        QVERIFY(!frame().action(command::Reverb)->isEnabled());
+        frame().onChooseMixer(MixerMode::Studio);
+        QVERIFY(!theEngine->studio->reverbOn());
+        QVERIFY(!frame().action(command::Reverb)->isChecked());
+        app_.reset();
+        QVERIFY(startApp(true, {}, false));
+        QVERIFY(!theEngine->studio->reverbOn());
+        QVERIFY(theEngine->studio->chorusOn());
+        frame().action(command::Reverb)->trigger();
+        QVERIFY(theEngine->studio->reverbOn());
+        QSettings().remove(QStringLiteral("Options"));
+    }
+
     void positionPaneShowsPlaceAndLength() {
         QVERIFY(startApp(true));
         prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 135));

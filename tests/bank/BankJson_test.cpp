@@ -58,7 +58,7 @@ TEST(BankJson, ArticulationAndKitsOnlyWhereTheBankHasThem) {
                   "\"attenuation\":0,\"pan\":-500,\"coarseTune\":0,\"fineTune\":0,\"scaleTuning\":100,"
                   "\"filterCutoff\":13500,\"filterResonance\":0,\"exclusiveClass\":0,\"velocityLow\":0,"
                   "\"velocityHigh\":127,\"tailOnRelease\":true,\"linkedZone\":0,\"velocityToFilter\":-2400,"
-                  "\"modulationToVibrato\":50,\"pressureToVibrato\":50}}]}],"
+                  "\"modulationToVibrato\":50,\"pressureToVibrato\":50,\"reverbSend\":0,\"chorusSend\":0}}]}],"
                   "\"kits\":[{\"program\":9,\"name\":\"Brush\",\"index\":2,\"loopFading\":16384,"
                   "\"sustainFading\":32768,\"cutoffFading\":0,\"zones\":[]}]}"),
               std::string::npos)

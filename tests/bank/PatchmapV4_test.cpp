@@ -47,7 +47,8 @@ std::vector<int32_t> documentedOrder(const ZoneArticulation& a) {
         v.insert(v.end(), {l->delay, l->frequency, l->toPitch, l->toFilter, l->toVolume});
     v.insert(v.end(), {a.attenuation, a.pan, a.coarseTune, a.fineTune, a.scaleTuning, a.filterCutoff,
                        a.filterResonance, a.exclusiveClass, a.velocityLow, a.velocityHigh, a.tailOnRelease ? 1 : 0,
-                       a.linkedZone, a.velocityToFilter, a.modulationToVibrato, a.pressureToVibrato});
+                       a.linkedZone, a.velocityToFilter, a.modulationToVibrato, a.pressureToVibrato, a.reverbSend,
+                       a.chorusSend});
     return v;
 }
 

@@ -148,6 +148,8 @@ private slots:
             {id::kCoarseTune, "-12", [](auto& a) { a.coarseTune = -12; }},
             {id::kFineTune, "7", [](auto& a) { a.fineTune = 7; }},
             {id::kScaleTuning, "50", [](auto& a) { a.scaleTuning = 50; }},
+            {id::kReverbSend, "7", [](auto& a) { a.reverbSend = 70; }},
+            {id::kChorusSend, "25.5", [](auto& a) { a.chorusSend = 255; }},
             {id::kExclusiveClass, "3", [](auto& a) { a.exclusiveClass = 3; }},
             {id::kVelocityLow, "20", [](auto& a) { a.velocityLow = 20; }},
             {id::kVelocityHigh, "100", [](auto& a) { a.velocityHigh = 100; }},

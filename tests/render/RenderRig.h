@@ -42,6 +42,15 @@ inline Rendered renderToMemory(SongRenderer& renderer, int32_t rate, double maxS
     return out;
 }
 
+// The Studio mixer with neither reverb nor chorus: the voices alone, for
+// tests that measure them.
+inline StudioSettings dryStudio() {
+    StudioSettings settings;
+    settings.reverb.on = false;
+    settings.chorus.on = false;
+    return settings;
+}
+
 // Renders `song` with a bank made by `fillBank`, at `rate`, in `mode`.
 template <class FillBank>
 Rendered renderSong(const Bytes& song, FillBank fillBank, MixerMode mode = MixerMode::Software, int32_t rate = 44100,

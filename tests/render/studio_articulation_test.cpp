@@ -60,7 +60,7 @@ Instrument& newInstrument(Bank& bank, const std::string& name) {
 }
 
 Rendered render(const Bytes& song, const std::function<void(Bank&)>& fill, MixerMode mode = MixerMode::Studio) {
-    return renderSong(song, fill, mode, kRate);
+    return renderSong(song, fill, mode, kRate, dryStudio());
 }
 
 // Peak level of the left side over [from, to) seconds.

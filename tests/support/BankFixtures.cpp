@@ -82,6 +82,8 @@ ZoneArticulation makeArticulation(int32_t n) {
     a.velocityLow = 20 + n;
     a.velocityHigh = 100 + n;
     a.tailOnRelease = n % 2 == 0;
+    a.reverbSend = 70 + n;
+    a.chorusSend = 250 + n;
     return a;
 }
 

@@ -5,7 +5,7 @@
 //
 //   tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]
 //                [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB]
-//                [--loop] [--seconds N] [--stats]
+//                [--reverb on|off] [--chorus on|off] [--loop] [--seconds N] [--stats]
 
 #include "EngineTimerLateness.h"
 
@@ -50,6 +50,7 @@ const std::string& usage() {
     static const std::string text =
         std::string("usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE] [--mixer MODE]\n"
                     "                    [--interpolation KIND] [--voices N] [--gain DB]\n"
+                    "                    [--reverb on|off] [--chorus on|off]\n"
                     "                    [--loop] [--seconds N] [--stats]\n"
                     "\n"
                     "Plays SONG.mid through the Tonvero engine; Ctrl+C stops it.\n"

@@ -4,7 +4,8 @@
 //   tonvero-render SONG.mid [-o OUT.wav|OUT.flac] [--patchmap FILE]
 //                  [--mixer studio|software|primary|hardware] [--rate HZ]
 //                  [--interpolation nearest|linear|cubic|sinc] [--voices N]
-//                  [--gain DB] [--bits 16|24]
+//                  [--gain DB] [--bits 16|24] [--reverb on|off] [--chorus on|off]
+//                  (and the effects' settings: --reverb-size and the others)
 
 #include "bank/Patchmap.h"
 #include "render/AudioFileWriter.h"
@@ -44,6 +45,7 @@ const std::string& usage() {
     static const std::string text =
         std::string("usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer MODE] [--rate HZ]\n"
                     "                      [--interpolation KIND] [--voices N] [--gain DB] [--bits 16|24]\n"
+                    "                      [--reverb on|off] [--chorus on|off]\n"
                     "\n"
                     "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
                     "\n"
