@@ -82,9 +82,10 @@ void Chorus::addCopy(uint64_t position, uint64_t step, float* out, uint32_t n) c
         float* __restrict o = out + k;
         const float t0 = static_cast<float>(fraction) * 2.3283064e-10f;
         const float dt = static_cast<float>(drift) * 2.3283064e-10f;
-        const uint32_t m = static_cast<uint32_t>(run);
-        for (uint32_t j = 0; j < m; ++j)
-            o[j] += gain_ * catmullRom(p[j], p[j + 1], p[j + 2], p[j + 3], t0 + dt * static_cast<float>(j));
+        const int32_t m = static_cast<int32_t>(run);
+        const float gain = gain_;
+        for (int32_t j = 0; j < m; ++j)
+            o[j] += gain * catmullRom(p[j], p[j + 1], p[j + 2], p[j + 3], t0 + dt * static_cast<float>(j));
         position += step * m;
         k += m;
     }
