@@ -2,6 +2,8 @@
 // voices at assorted steps, 20 ms blocks at 44100 Hz (882 frames, 3528
 // bytes), reported as voice-frames mixed per second.
 
+#include "BenchWaves.h"
+
 #include "engine/MixerEngine.h"
 
 #include <benchmark/benchmark.h>
@@ -28,17 +30,7 @@ void BM_MixBlock(benchmark::State& state) {
     // Eight looped Waves of different lengths, each a sine at its own rate.
     std::vector<Wave*> waves;
     for (int w = 0; w < 8; ++w) {
-        const uint32_t count = 4000 + 1500 * static_cast<uint32_t>(w);
-        std::vector<int16_t> samples(count);
-        for (uint32_t k = 0; k < count; ++k)
-            samples[k] = static_cast<int16_t>(20000 * std::sin(2 * 3.14159265358979 * k * (w + 3) / count));
-        auto wave = std::make_unique<Wave>();
-        wave->setSamples(std::move(samples));
-        wave->frequency = 22050 + 3000 * static_cast<uint32_t>(w);
-        wave->looped = 1;
-        wave->loopBegin = static_cast<int32_t>(count / 4);
-        wave->loopEnd = static_cast<int32_t>(count - 1);
-        waves.push_back(Bank::addZone(inst, std::move(wave))->wave.get());
+        waves.push_back(Bank::addZone(inst, benchWave(w))->wave.get());
     }
 
     // Assorted pitches: two octaves down to two up.

@@ -2,8 +2,12 @@
 // voices at assorted pitches, pans and velocities, 20 ms blocks at 44100 Hz
 // (882 frames), with cubic and with sinc interpolation, and with cubic on
 // Zones with articulation (envelope, vibrato and a low-pass filter that the
-// velocities move); reported as the time per voice and output frame and as
-// voice-frames per second.
+// velocities move), the reverb and chorus off; and once more on those Zones
+// with both effects on and every channel sending to them (a cost per output
+// frame, whatever the voices); reported as the time per voice and output
+// frame and as voice-frames per second.
+
+#include "BenchWaves.h"
 
 #include "bank/Bank.h"
 #include "engine/StudioMixer.h"
@@ -20,7 +24,7 @@ using namespace tonvero;
 
 constexpr uint32_t kBlockFrames = 882;
 
-void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool shaped) {
+void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool shaped, bool effects) {
     const int voices = static_cast<int>(state.range(0));
     Bank bank;
     const int32_t slot = bank.insertInstrument("bench");
@@ -30,17 +34,7 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
     // Eight looped Waves of different lengths, each a sine at its own rate,
     // over key ranges of their own.
     for (int w = 0; w < 8; ++w) {
-        const uint32_t count = 4000 + 1500 * static_cast<uint32_t>(w);
-        std::vector<int16_t> samples(count);
-        for (uint32_t k = 0; k < count; ++k)
-            samples[k] = static_cast<int16_t>(20000 * std::sin(2 * 3.14159265358979 * k * (w + 3) / count));
-        auto wave = std::make_unique<Wave>();
-        wave->setSamples(std::move(samples));
-        wave->frequency = 22050 + 3000 * static_cast<uint32_t>(w);
-        wave->looped = 1;
-        wave->loopBegin = static_cast<int32_t>(count / 4);
-        wave->loopEnd = static_cast<int32_t>(count - 1);
-        Zone* zone = Bank::addZone(inst, std::move(wave));
+        Zone* zone = Bank::addZone(inst, benchWave(w));
         zone->rangeStart = 16 * w;
         zone->rangeEnd = 16 * w + 15;
         zone->basicNote = 16 * w + 8;
@@ -58,6 +52,8 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
     StudioSettings settings;
     settings.voices = 256;
     settings.interpolation = interpolation;
+    settings.reverb.on = effects;
+    settings.chorus.on = effects;
     StudioMixer mixer(44100, settings, bank);
     // Notes on all 16 channels (no drums), two octaves either side of each
     // Zone's basic note, each channel panned apart.
@@ -69,6 +65,10 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
         pan.data2 = static_cast<uint8_t>((c * 37) % 128);
         pan.immediate = true;
         mixer.post(pan);
+        StudioEvent chorus = pan;
+        chorus.data1 = 93;
+        chorus.data2 = 40;
+        mixer.post(chorus);
     }
     for (int v = 0; v < voices; ++v) {
         StudioEvent note;
@@ -94,12 +94,14 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
         benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc, false)->ArgName("voices")->Arg(1)->Arg(32)->Arg(256)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped, Interpolation::Cubic, true)->ArgName("voices")->Arg(1)->Arg(32)
+BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false, false)->ArgName("voices")->Arg(1)->Arg(32)
     ->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc, false, false)->ArgName("voices")->Arg(1)->Arg(32)
+    ->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped, Interpolation::Cubic, true, false)->ArgName("voices")->Arg(1)->Arg(32)
+    ->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped_effects, Interpolation::Cubic, true, true)->ArgName("voices")->Arg(1)
+    ->Arg(32)->Arg(256)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -63,6 +63,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,12 @@ bool readInstrument(ByteReader& in, Instrument& instrument);
 bool readWave(ByteReader& in, Wave& wave);
 // Writes `instrument` as an Instrument record of version 3.
 void writeInstrument(ByteWriter& out, const Instrument& instrument);
+// What Instrument records of version 3 and later share: `version`, the name,
+// the three fadings, the index and the Zone count, then each Zone's key range
+// and basic note followed by what `writeZone` writes of it (a missing Zone is
+// written as an empty one).
+void writeInstrumentRecord(ByteWriter& out, const Instrument& instrument, uint32_t version,
+                           const std::function<void(const Zone&)>& writeZone);
 // Writes `wave` as a Wave record of version 1; the samples written are
 // wave.samples (whose size is the stored sample count).
 void writeWave(ByteWriter& out, const Wave& wave);

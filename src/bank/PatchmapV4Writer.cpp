@@ -36,25 +36,12 @@ std::vector<uint8_t> PatchmapV4Writer::image(const Bank& bank) {
 }
 
 void PatchmapV4Writer::writeInstrument(const Instrument& instrument) {
-    out_.u32(kInstrumentRecordVersion4);
-    writeStoredName(out_, instrument.name);
-    out_.u32(instrument.loopFading);
-    out_.u32(instrument.sustainFading);
-    out_.u32(instrument.cutoffFading);
-    out_.i32(instrument.index);
-    const ZoneList& zones = instrument.zones;
-    out_.i32(zones.count());
-    const Zone emptyZone;
     const Wave emptyWave;
-    for (int32_t z = 0; z < zones.count(); ++z) {
-        const Zone* zone = zones[z] ? zones[z] : &emptyZone;
-        out_.i32(zone->rangeStart);
-        out_.i32(zone->rangeEnd);
-        out_.i32(zone->basicNote);
+    writeInstrumentRecord(out_, instrument, kInstrumentRecordVersion4, [&](const Zone& zone) {
         // A Zone without a Wave is stored with an empty one, as version 3 stores it.
-        writeWave(zone->wave ? *zone->wave : emptyWave);
-        writeArticulation(zone->articulation.get());
-    }
+        writeWave(zone.wave ? *zone.wave : emptyWave);
+        writeArticulation(zone.articulation.get());
+    });
 }
 
 void PatchmapV4Writer::writeWave(const Wave& wave) {

@@ -44,8 +44,9 @@ void writeWave(ByteWriter& out, const Wave& wave) {
     for (int16_t s : wave.samples) out.u16(static_cast<uint16_t>(s));
 }
 
-void writeInstrument(ByteWriter& out, const Instrument& instrument) {
-    out.i32(3);
+void writeInstrumentRecord(ByteWriter& out, const Instrument& instrument, uint32_t version,
+                           const std::function<void(const Zone&)>& writeZone) {
+    out.u32(version);
     writeStoredName(out, instrument.name);
     out.u32(instrument.loopFading);
     out.u32(instrument.sustainFading);
@@ -54,14 +55,19 @@ void writeInstrument(ByteWriter& out, const Instrument& instrument) {
     const ZoneList& zones = instrument.zones;
     out.i32(zones.count());
     const Zone emptyZone;
-    const Wave emptyWave;
     for (int32_t z = 0; z < zones.count(); ++z) {
-        const Zone* zone = zones[z] ? zones[z] : &emptyZone;
-        out.i32(zone->rangeStart);
-        out.i32(zone->rangeEnd);
-        out.i32(zone->basicNote);
-        writeWave(out, zone->wave ? *zone->wave : emptyWave);
+        const Zone& zone = zones[z] ? *zones[z] : emptyZone;
+        out.i32(zone.rangeStart);
+        out.i32(zone.rangeEnd);
+        out.i32(zone.basicNote);
+        writeZone(zone);
     }
+}
+
+void writeInstrument(ByteWriter& out, const Instrument& instrument) {
+    const Wave emptyWave;
+    writeInstrumentRecord(out, instrument, 3,
+                          [&](const Zone& zone) { writeWave(out, zone.wave ? *zone.wave : emptyWave); });
 }
 
 bool isSavable(const Bank& bank) {
