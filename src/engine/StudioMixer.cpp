@@ -729,13 +729,11 @@ bool StudioMixer::groupBuffers(StudioVoice& v, float*& left, float*& right) noex
     return true;
 }
 
-float* StudioMixer::reverbSend(bool right) noexcept {
-    if (!reverbFed_) {
-        std::memset(reverbLeft_, 0, sizeof reverbLeft_);
-        std::memset(reverbRight_, 0, sizeof reverbRight_);
-        reverbFed_ = true;
-    }
-    return (right ? reverbRight_ : reverbLeft_) + chunkOffset_;
+void StudioMixer::feedReverb() noexcept {
+    if (reverbFed_) return;
+    std::memset(reverbLeft_, 0, sizeof reverbLeft_);
+    std::memset(reverbRight_, 0, sizeof reverbRight_);
+    reverbFed_ = true;
 }
 
 float* StudioMixer::chorusSend() noexcept {
@@ -754,8 +752,9 @@ void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, 
     sendGains(v.sendKey, reverb, chorus);
     float* left = left_ + chunkOffset_;
     float* right = right_ + chunkOffset_;
-    float* reverbLeft = reverb > 0 ? reverbSend(false) : nullptr;
-    float* reverbRight = reverb > 0 ? reverbSend(true) : nullptr;
+    if (reverb > 0) feedReverb();
+    float* reverbLeft = reverb > 0 ? reverbLeft_ + chunkOffset_ : nullptr;
+    float* reverbRight = reverbRight_ + chunkOffset_;
     float* chorusIn = chorus > 0 ? chorusSend() : nullptr;
     const float ramp = 1.0f / static_cast<float>(produced);
     const float stepLeft = (targetLeft - v.gainLeft) * ramp;
@@ -801,8 +800,9 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
         group.chorus = chorusTo;
         if (reverbFrom > 0 || reverbTo > 0) {
             const float step = (reverbTo - reverbFrom) * ramp;
-            float* sendLeft = reverbSend(false);
-            float* sendRight = reverbSend(true);
+            feedReverb();
+            float* sendLeft = reverbLeft_ + chunkOffset_;
+            float* sendRight = reverbRight_ + chunkOffset_;
             for (uint32_t k = 0; k < frames; ++k) {
                 const float s = reverbFrom + step * static_cast<float>(k + 1);
                 sendLeft[k] += s * gl[k];

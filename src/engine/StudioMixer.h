@@ -154,9 +154,9 @@ private:
     // Adds a voice with no group straight into the mix and the sends.
     void addAlone(StudioVoice& voice, const float* mono, float targetLeft, float targetRight,
                   uint32_t produced) noexcept;
-    // The chunk's part of the reverb's send (one side) or the chorus's, cleared
-    // for the block the first time it is fed.
-    float* reverbSend(bool right) noexcept;
+    // The reverb's send (both sides) is cleared for the block the first time
+    // it is fed; the chorus's likewise, and its part for the chunk returned.
+    void feedReverb() noexcept;
     float* chorusSend() noexcept;
     // Adds one chunk of `voice`; false once it has finished.
     bool renderVoice(StudioVoice& voice, uint32_t frames) noexcept;

@@ -270,5 +270,43 @@ TEST(StudioEffects, ASendTurnedDownMidNoteStopsFeedingAndResetsKeepOrRestoreIt) 
     EXPECT_EQ(restored.samples, room.samples);
 }
 
+TEST(StudioEffects, MoreSendsAtOnceThanGroupsMixAsOne) {
+    // 80 notes at once, each from a Zone with a reverb send of its own (more
+    // keys than the mixer sums in groups), against the same notes from Zones
+    // that all send alike: the dry mix is the same.
+    auto bank = [](int32_t sendStep) {
+        return [sendStep](Bank& b) {
+            const int32_t slot = b.insertInstrument("many");
+            Instrument& inst = *b.instruments[static_cast<size_t>(slot)];
+            for (int32_t z = 0; z < 80; ++z) {
+                auto wave = std::make_unique<Wave>();
+                wave->setSamples(std::vector<int16_t>(1000, static_cast<int16_t>(100 + z)));
+                wave->frequency = 44100;
+                wave->looped = 1;
+                wave->loopEnd = 999;
+                Zone* zone = Bank::addZone(inst, std::move(wave));
+                zone->rangeStart = zone->rangeEnd = zone->basicNote = 20 + z;
+                zone->articulation = std::make_unique<ZoneArticulation>();
+                zone->articulation->reverbSend = 10 * sendStep * z;
+            }
+        };
+    };
+    MidiWriter w(0, 100);
+    auto& t = w.track();
+    for (int z = 0; z < 80; ++z) t.noteOn(0, 0, 20 + z, 100);
+    for (int z = 0; z < 80; ++z) t.noteOff(z == 0 ? 60 : 0, 0, 20 + z);
+    t.endOfTrack(0);
+    const Rendered apart = renderSong(w.bytes(), bank(1), MixerMode::Studio, kRate, dryStudio());
+    const Rendered alike = renderSong(w.bytes(), bank(0), MixerMode::Studio, kRate, dryStudio());
+    ASSERT_EQ(apart.samples.size(), alike.samples.size());
+    ASSERT_GT(rms(side(alike, 0, framesAt(0.1), framesAt(0.2))), 1000.0);
+    for (size_t k = 0; k < apart.samples.size(); ++k) ASSERT_NEAR(apart.samples[k], alike.samples[k], 1) << k;
+    // With the reverb on, the Zones' sends are heard: more of them, more reverb.
+    const Rendered wetApart = renderSong(w.bytes(), bank(1), MixerMode::Studio, kRate);
+    const Rendered wetAlike = renderSong(w.bytes(), bank(0), MixerMode::Studio, kRate);
+    EXPECT_GT(rms(side(wetApart, 0, framesAt(0.5), framesAt(0.8))),
+              2 * rms(side(wetAlike, 0, framesAt(0.5), framesAt(0.8))));
+}
+
 }  // namespace
 }  // namespace tonvero::test
