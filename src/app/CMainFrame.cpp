@@ -3,18 +3,24 @@
 #include "app/AboutDialog.h"
 #include "app/AppGlobals.h"
 #include "app/CTonveroView.h"
+#include "app/ChannelView.h"
 #include "app/CommandIds.h"
+#include "app/PositionBar.h"
+#include "app/PositionSlider.h"
 #include "app/ToolbarIcons.h"
 #include "bank/Patchmap.h"
 #include "editor/Prompter.h"
+#include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
 #include "engine/StudioMixer.h"
 #include "render/SongTimeText.h"
 #include "song/SongLoader.h"
+#include "song/SongPosition.h"
 #include "song/Transport.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -22,10 +28,14 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tonvero {
 
@@ -36,6 +46,13 @@ const char* const kRecentKey = "Recent File List/files";
 const char* const kMixerKey = "Options/mixer";
 const char* const kReverbKey = "Options/reverb";
 const char* const kChorusKey = "Options/chorus";
+const char* const kVolumeKey = "Options/volume";
+const char* const kChannelsKey = "View/channels";
+
+// How far Left and Right move the song.
+constexpr double kSeekStepSeconds = 5.0;
+// How often the position toolbar follows the song.
+constexpr int kPositionRefreshMillis = 100;
 
 struct MixerChoice {
     MixerMode mode;
@@ -76,10 +93,24 @@ CMainFrame::CMainFrame(CTonveroDoc& document, QWidget* parent) : QMainWindow(par
     setCentralWidget(view_);
     buildMenus();
     buildToolBar();
+    buildSongMenu();
+    buildPositionBar();
+    buildChannelDock();
     buildStatusBar();
     setAcceptDrops(true);
-    resize(640, 640);
+    resize(760, 720);
     updateTitle();
+    positionTimer_.setInterval(kPositionRefreshMillis);
+    connect(&positionTimer_, &QTimer::timeout, this, &CMainFrame::refreshPosition);
+    positionTimer_.start();
+}
+
+CMainFrame::~CMainFrame() {
+    // The children are destroyed (and the dock hidden) after this object has
+    // stopped being a CMainFrame: none of their signals may reach it then, nor
+    // may the teardown be remembered as the user hiding the channel view.
+    positionTimer_.stop();
+    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 QAction* CMainFrame::makeAction(int id, const QString& text, const QString& prompt) {
@@ -141,6 +172,13 @@ void CMainFrame::buildMenus() {
     connect(statusToggle, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     viewMenu->addAction(statusToggle);
 
+    QAction* channelsToggle = makeAction(command::ToggleChannels, QStringLiteral("&Channels"),
+                                         QStringLiteral("Show or hide the channel view\nToggle Channels"));
+    channelsToggle->setCheckable(true);
+    viewMenu->addAction(channelsToggle);
+
+    songMenu_ = menuBar()->addMenu(QStringLiteral("&Song"));
+
     QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
     auto* mixers = new QActionGroup(this);
     for (const MixerChoice& choice : kMixerChoices) {
@@ -193,14 +231,17 @@ void CMainFrame::buildToolBar() {
                                QStringLiteral("Load a MIDI song\nLoad MIDI file"));
     load->setIcon(toolbarIcon(ToolbarImage::LoadMidi));
     connect(load, &QAction::triggered, this, &CMainFrame::onLoadMidi);
-    QAction* stopAction = makeAction(command::Stop, QStringLiteral("Stop"), QStringLiteral("Stop playing music\nStop"));
+    QAction* stopAction = makeAction(command::Stop, QStringLiteral("&Stop"), QStringLiteral("Stop playing music\nStop"));
+    stopAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     stopAction->setIcon(toolbarIcon(ToolbarImage::Stop));
     connect(stopAction, &QAction::triggered, this, &CMainFrame::onStop);
-    QAction* playAction = makeAction(command::Play, QStringLiteral("Play"),
+    QAction* playAction = makeAction(command::Play, QStringLiteral("&Play"),
                                      QStringLiteral("Play the current MIDI song\nPlay"));
     playAction->setIcon(toolbarIcon(ToolbarImage::Play));
     connect(playAction, &QAction::triggered, this, &CMainFrame::onPlay);
-    QAction* pauseAction = makeAction(command::Pause, QStringLiteral("Pause"), QStringLiteral("Pause playing\nPause"));
+    // Space is the Play/Pause key (onPlayPause); the menu item shows it.
+    QAction* pauseAction =
+        makeAction(command::Pause, QStringLiteral("P&ause\tSpace"), QStringLiteral("Pause playing\nPause"));
     pauseAction->setIcon(toolbarIcon(ToolbarImage::Pause));
     pauseAction->setCheckable(true);  // shown pressed while the song is paused
     connect(pauseAction, &QAction::triggered, this, &CMainFrame::onPause);
@@ -219,6 +260,101 @@ void CMainFrame::buildToolBar() {
     QAction* toggle = action(command::ToggleToolbar);
     connect(toggle, &QAction::toggled, toolBar_, &QToolBar::setVisible);
     connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+}
+
+void CMainFrame::buildSongMenu() {
+    QAction* playPause = makeAction(command::PlayPause, QStringLiteral("Play/Pause"),
+                                    QStringLiteral("Pause the song, or play it\nPlay/Pause"));
+    playPause->setShortcut(QKeySequence(Qt::Key_Space));
+    connect(playPause, &QAction::triggered, this, &CMainFrame::onPlayPause);
+    addAction(playPause);
+
+    struct Seek {
+        int command;
+        const char* text;
+        const char* prompt;
+        Qt::Key key;
+    };
+    const Seek seeks[] = {
+        {command::SeekBack, "&Back 5 Seconds", "Move the song five seconds back\nBack 5 Seconds", Qt::Key_Left},
+        {command::SeekForward, "&Forward 5 Seconds", "Move the song five seconds on\nForward 5 Seconds",
+         Qt::Key_Right},
+        {command::SeekStart, "To the Be&ginning", "Move the song to its beginning\nTo the Beginning", Qt::Key_Home},
+    };
+    for (const Seek& seekItem : seeks) {
+        QAction* item = makeAction(seekItem.command, QString::fromLatin1(seekItem.text),
+                                   QString::fromLatin1(seekItem.prompt));
+        item->setShortcut(QKeySequence(seekItem.key));
+        addAction(item);  // window-wide, whatever has the focus
+    }
+    connect(action(command::SeekBack), &QAction::triggered, this, [this] { onSeekBy(-kSeekStepSeconds); });
+    connect(action(command::SeekForward), &QAction::triggered, this, [this] { onSeekBy(kSeekStepSeconds); });
+    connect(action(command::SeekStart), &QAction::triggered, this, [this] { onSeekTo(0); });
+
+    QAction* loop = makeAction(command::Loop, QStringLiteral("&Loop"),
+                               QStringLiteral("Play the song, or its A-B range, again and again\nLoop"));
+    loop->setCheckable(true);
+    loop->setIcon(toolbarIcon(ToolbarImage::Loop));
+    connect(loop, &QAction::toggled, this, &CMainFrame::onToggleLoop);
+    QAction* loopStart = makeAction(command::LoopStart, QStringLiteral("Set Loop Start"),
+                                    QStringLiteral("Start the A-B loop at the position slider's place\nSet Loop Start"));
+    loopStart->setIcon(toolbarIcon(ToolbarImage::LoopStart));
+    connect(loopStart, &QAction::triggered, this, &CMainFrame::onSetLoopStart);
+    QAction* loopEnd = makeAction(command::LoopEnd, QStringLiteral("Set Loop End"),
+                                  QStringLiteral("End the A-B loop at the position slider's place\nSet Loop End"));
+    loopEnd->setIcon(toolbarIcon(ToolbarImage::LoopEnd));
+    connect(loopEnd, &QAction::triggered, this, &CMainFrame::onSetLoopEnd);
+    QAction* clearLoop = makeAction(command::ClearLoop, QStringLiteral("Clear Loop"),
+                                    QStringLiteral("Forget the A-B loop\nClear Loop"));
+    clearLoop->setIcon(toolbarIcon(ToolbarImage::ClearLoop));
+    connect(clearLoop, &QAction::triggered, this, &CMainFrame::onClearLoop);
+
+    songMenu_->addAction(action(command::LoadMidi));
+    songMenu_->addSeparator();
+    songMenu_->addAction(action(command::Play));
+    songMenu_->addAction(action(command::Pause));
+    songMenu_->addAction(action(command::Stop));
+    addAction(action(command::Stop));  // Ctrl+. wherever the focus is
+    songMenu_->addSeparator();
+    for (const Seek& seekItem : seeks) songMenu_->addAction(action(seekItem.command));
+    songMenu_->addSeparator();
+    for (QAction* item : {loop, loopStart, loopEnd, clearLoop}) songMenu_->addAction(item);
+}
+
+void CMainFrame::buildPositionBar() {
+    addToolBarBreak();
+    positionBar_ = new PositionBar({action(command::Loop), action(command::LoopStart), action(command::LoopEnd),
+                                    action(command::ClearLoop)},
+                                   this);
+    addToolBar(Qt::TopToolBarArea, positionBar_);
+    positionBar_->showVolume(storedVolume());
+    connect(positionBar_, &PositionBar::seekRequested, this, &CMainFrame::onSeekTo);
+    connect(positionBar_, &PositionBar::volumeChanged, this, &CMainFrame::onVolume);
+}
+
+void CMainFrame::buildChannelDock() {
+    channelDock_ = new QDockWidget(QStringLiteral("Channels"), this);
+    channelDock_->setObjectName(QStringLiteral("channelDock"));
+    channelView_ = new ChannelView;
+    // The rows keep their height; a short window scrolls them.
+    auto* scroller = new QScrollArea;
+    scroller->setWidget(channelView_);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    channelDock_->setWidget(scroller);
+    addDockWidget(Qt::BottomDockWidgetArea, channelDock_);
+
+    QAction* toggle = action(command::ToggleChannels);
+    const bool shown = QSettings().value(QString::fromLatin1(kChannelsKey), true).toBool();
+    toggle->setChecked(shown);
+    channelDock_->setVisible(shown);
+    // The menu item shows and hides the view and remembers it; closing the dock unchecks it.
+    connect(toggle, &QAction::toggled, this, [this](bool on) {
+        channelDock_->setVisible(on);
+        QSettings().setValue(QString::fromLatin1(kChannelsKey), on);
+    });
+    connect(channelDock_->toggleViewAction(), &QAction::toggled, toggle, &QAction::setChecked);
 }
 
 void CMainFrame::buildStatusBar() {
@@ -250,6 +386,13 @@ void CMainFrame::setMessagePaneText(const QString& text) {
 QString CMainFrame::positionPaneText() const { return positionPane_->text(); }
 
 void CMainFrame::updateTitle() { setWindowTitle(document_.title() + QStringLiteral(" - Tonvero")); }
+
+void CMainFrame::nameAfterPatchmap() {
+    const QString bank = QString::fromStdString(patchmapPath);
+    titledPatchmap_ = bank;
+    if (!bank.isEmpty()) document_.setPathName(bank);
+    updateTitle();
+}
 
 QStringList CMainFrame::recentFiles() const {
     return QSettings().value(QString::fromLatin1(kRecentKey)).toStringList();
@@ -300,19 +443,160 @@ void CMainFrame::openSong(const QString& path) {
         return;
     }
     stop(*theEngine);
+    double damagedAfter;
     {
         EngineLock lock(theEngine->mutex);
         installSong(*theEngine, std::move(image));
+        // An A-B range belongs to the song it was set in.
+        clearLoopRange(*theEngine);
+        damagedAfter = songDamagedAfterSeconds(*theEngine);
     }
+    loopStart_ = loopEnd_ = -1;
+    showLoopMarks();
     play(*theEngine);
     songPath = path.toStdString();
     addRecentFile(path);
+    // A song whose data ends early plays what it has, and says so.
+    if (damagedAfter >= 0) setMessagePaneText(QString::fromStdString(songDamageText(damagedAfter)));
     refresh();
 }
 
+namespace {
+
+TransportStatus engineStatus() {
+    EngineLock lock(theEngine->mutex);
+    return transportStatus(*theEngine);
+}
+
+}  // namespace
+
 void CMainFrame::onPlay() {
-    if (theEngine) play(*theEngine);
+    if (!theEngine) return;
+    if (engineStatus() == TransportStatus::Paused)
+        resume(*theEngine);
+    else
+        play(*theEngine);
     refresh();
+}
+
+void CMainFrame::onPlayPause() {
+    if (!theEngine) return;
+    switch (engineStatus()) {
+    case TransportStatus::Playing:
+        pause(*theEngine);
+        break;
+    case TransportStatus::Paused:
+        resume(*theEngine);
+        break;
+    default:  // stopped, ending or auditioning: the song from its beginning
+        play(*theEngine);
+        break;
+    }
+    refresh();
+}
+
+void CMainFrame::onSeekBy(double seconds) {
+    if (!theEngine) return;
+    double position, length;
+    bool loaded;
+    {
+        EngineLock lock(theEngine->mutex);
+        position = songPositionSeconds(*theEngine);
+        length = songLengthSeconds(*theEngine);
+        loaded = !theEngine->songData.empty();
+    }
+    if (!loaded) return;
+    onSeekTo(std::clamp(position + seconds, 0.0, std::max(0.0, length)));
+}
+
+void CMainFrame::onSeekTo(double seconds) {
+    if (!theEngine || !std::isfinite(seconds)) return;
+    seek(*theEngine, std::max(0.0, seconds));
+    refresh();
+}
+
+void CMainFrame::onToggleLoop(bool on) {
+    if (!theEngine) return;
+    EngineLock lock(theEngine->mutex);
+    setLooping(*theEngine, on);
+}
+
+void CMainFrame::onSetLoopStart() {
+    if (!theEngine || !positionBar_->slider()->isEnabled()) return;
+    const double before = loopStart_;
+    loopStart_ = positionBar_->slider()->handleSeconds();
+    if (!applyLoopRange()) loopStart_ = before;
+    showLoopMarks();
+}
+
+void CMainFrame::onSetLoopEnd() {
+    if (!theEngine || !positionBar_->slider()->isEnabled()) return;
+    const double before = loopEnd_;
+    loopEnd_ = positionBar_->slider()->handleSeconds();
+    if (!applyLoopRange()) loopEnd_ = before;
+    showLoopMarks();
+}
+
+bool CMainFrame::applyLoopRange() {
+    const QString start = QString::fromStdString(formatSongTime(loopStart_));
+    const QString end = QString::fromStdString(formatSongTime(loopEnd_));
+    if (loopStart_ < 0 || loopEnd_ < 0) {
+        setMessagePaneText(loopStart_ >= 0 ? QStringLiteral("Loop start at %1.").arg(start)
+                                           : QStringLiteral("Loop end at %1.").arg(end));
+        return true;
+    }
+    bool accepted;
+    {
+        EngineLock lock(theEngine->mutex);
+        accepted = loopEnd_ > loopStart_ && setLoopRange(*theEngine, loopStart_, loopEnd_);
+    }
+    if (!accepted) {
+        setMessagePaneText(QStringLiteral("A loop must end at least %1 s after it starts, inside the song.")
+                               .arg(kMinLoopSeconds));
+        return false;
+    }
+    action(command::Loop)->setChecked(true);  // the engine loops the range from now on
+    setMessagePaneText(QStringLiteral("Looping %1 to %2.").arg(start, end));
+    return true;
+}
+
+void CMainFrame::onClearLoop() {
+    loopStart_ = loopEnd_ = -1;
+    showLoopMarks();
+    if (!theEngine) return;
+    EngineLock lock(theEngine->mutex);
+    clearLoopRange(*theEngine);
+}
+
+void CMainFrame::showLoopMarks() { positionBar_->slider()->setLoopMarks(loopStart_, loopEnd_); }
+
+int CMainFrame::storedVolume() {
+    return std::clamp(QSettings().value(QString::fromLatin1(kVolumeKey), 100).toInt(), 0, 100);
+}
+
+void CMainFrame::onVolume(int percent) {
+    percent = std::clamp(percent, 0, 100);
+    QSettings().setValue(QString::fromLatin1(kVolumeKey), percent);
+    if (!theEngine) return;
+    EngineLock lock(theEngine->mutex);
+    setMasterVolume(*theEngine, percent);
+}
+
+void CMainFrame::applyListenerSettings() {
+    settingsEngine_ = theEngine;
+    if (!theEngine) return;
+    bool rangeKept = true;
+    {
+        EngineLock lock(theEngine->mutex);
+        setMasterVolume(*theEngine, positionBar_->volumeSlider()->value());
+        if (loopStart_ >= 0 && loopEnd_ >= 0) rangeKept = setLoopRange(*theEngine, loopStart_, loopEnd_);
+        setLooping(*theEngine, action(command::Loop)->isChecked());
+    }
+    if (!rangeKept) {
+        loopStart_ = loopEnd_ = -1;
+        showLoopMarks();
+    }
+    channelView_->applyToEngine(*theEngine);
 }
 
 void CMainFrame::onPause() {
@@ -351,6 +635,7 @@ void CMainFrame::openPatchmap(const QString& path) {
         replaceBank(std::move(loaded));
         setMessagePaneText(QStringLiteral("Patchmap loaded."));
         patchmapPath = path.toStdString();
+        nameAfterPatchmap();
         addRecentFile(path);
         break;
     case LoadUnknownVersion:
@@ -365,7 +650,7 @@ void CMainFrame::openPatchmap(const QString& path) {
                                                "another program."));
         break;
     }
-    view_->update();
+    view_->refreshText();
 }
 
 void CMainFrame::replaceBank(Bank&& bank) {
@@ -385,6 +670,7 @@ void CMainFrame::onSavePatchmap() {
     }
     if (saved) {
         setMessagePaneText(QStringLiteral("Patchmap saved."));
+        nameAfterPatchmap();
         addRecentFile(QString::fromStdString(patchmapPath));
     } else {
         prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") +
@@ -399,7 +685,7 @@ void CMainFrame::onSavePatchmapAs() {
     if (path.isEmpty()) return;
     patchmapPath = path.toStdString();
     onSavePatchmap();
-    view_->update();
+    view_->refreshText();
 }
 
 void CMainFrame::onAbout() {
@@ -422,7 +708,10 @@ MixerMode CMainFrame::storedMixerMode() {
 
 void CMainFrame::onChooseMixer(MixerMode mode) {
     QString error;
-    if (mixerSwitch_ && !mixerSwitch_(mode, error)) {
+    const bool switched = !mixerSwitch_ || mixerSwitch_(mode, error);
+    // The engine was made anew (with this mixer, or the old one again when this one failed).
+    if (mixerSwitch_) applyListenerSettings();
+    if (!switched) {
         prompter().notify(this, error);
     } else {
         QSettings().setValue(QString::fromLatin1(kMixerKey), QString::fromLatin1(mixerModeName(mode)));
@@ -447,7 +736,10 @@ void CMainFrame::onToggleEffects() {
 }
 
 void CMainFrame::refresh() {
-    view_->update();
+    // The first refresh after the application made its engine gives it the listener's settings.
+    if (theEngine != settingsEngine_) applyListenerSettings();
+    if (QString::fromStdString(patchmapPath) != titledPatchmap_) nameAfterPatchmap();
+    view_->refreshText();
     if (!theEngine) return;
     for (const MixerChoice& choice : kMixerChoices)
         action(choice.command)->setChecked(theEngine->mixerMode == choice.mode);
@@ -459,6 +751,11 @@ void CMainFrame::refresh() {
         action(command::Reverb)->setChecked(studio->reverbOn());
         action(command::Chorus)->setChecked(studio->chorusOn());
     }
+    refreshPosition();
+}
+
+void CMainFrame::refreshPosition() {
+    if (!theEngine) return;
     TransportStatus status;
     double position = 0, length = 0;
     bool loaded;
@@ -470,6 +767,7 @@ void CMainFrame::refresh() {
         loaded = !theEngine->songData.empty();
     }
     positionPane_->setText(loaded ? QString::fromStdString(formatSongPosition(position, length)) : QString());
+    positionBar_->showPosition(position, length, loaded);
     action(command::Pause)->setChecked(status == TransportStatus::Paused);
 }
 

@@ -1,7 +1,12 @@
 #pragma once
-// The main window: menu, toolbar, status bar and the song and Patchmap
-// commands. Everything here runs on the user-interface thread; engine calls
-// take the engine mutex (the transport commands take it themselves).
+// The main window: menu, toolbar, position toolbar, status bar, the status
+// view, the channel view docked below it, and the song and Patchmap commands.
+// Everything here runs on the user-interface thread; engine calls take the
+// engine mutex (the transport and seek commands take it themselves).
+//
+// What the listener sets (master volume, looping and the A-B range, the
+// channels' mutes and solos) is kept here and in the channel view, and given
+// to every engine the application makes: at start-up and after a change of mixer.
 
 #include "app/CTonveroDoc.h"
 #include "engine/MixerMode.h"
@@ -10,10 +15,12 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QToolBar;
@@ -21,16 +28,22 @@ class QToolBar;
 namespace tonvero {
 
 class CTonveroView;
+class ChannelView;
 class MixerEngine;
 class Bank;
+class PositionBar;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     explicit CMainFrame(CTonveroDoc& document, QWidget* parent = nullptr);
+    ~CMainFrame() override;
 
     CTonveroView* view() const { return view_; }
     QToolBar* toolBar() const { return toolBar_; }
+    PositionBar* positionBar() const { return positionBar_; }
+    QDockWidget* channelDock() const { return channelDock_; }
+    ChannelView* channelView() const { return channelView_; }
     // The action of a command id (menu, toolbar and accelerators share it).
     QAction* action(int commandId) const { return actions_.value(commandId, nullptr); }
     // Pane 0 of the status bar: prompts, "Ready", "Patchmap loaded." ...
@@ -38,7 +51,8 @@ public:
     void setMessagePaneText(const QString& text);
     // The pane showing the song's position and length ("0:42 / 2:15").
     QString positionPaneText() const;
-    // The window title: "<document> - Tonvero".
+    // The window title: "<document> - Tonvero", the document named after the
+    // Patchmap last loaded or saved ("gmpatch.map - Tonvero").
     void updateTitle();
 
     // The recent-file list (at most 4 entries, newest first), kept in the user's settings.
@@ -70,18 +84,42 @@ public:
     void onToggleEffects();
     // The effects as the user left them (both on until then).
     static void storedEffects(bool& reverb, bool& chorus);
+    // The master volume as the user left it, 0..100 (100 until then).
+    static int storedVolume();
+    // Gives theEngine the master volume, looping, the A-B range and the
+    // channels' mutes and solos as the listener set them.
+    void applyListenerSettings();
 
 public slots:
     void onLoadMidi();
+    // Play: a paused song goes on where it was; otherwise the song plays from its beginning.
     void onPlay();
+    // Pause: holds a playing song, lets a paused one go on.
     void onPause();
+    // Space: pauses a playing song, resumes a paused one, plays a stopped one from its beginning.
+    void onPlayPause();
     void onStop();
+    // Moves the song by `seconds` (negative: back), within its start and end.
+    void onSeekBy(double seconds);
+    // Moves the song to `seconds` of song time.
+    void onSeekTo(double seconds);
+    // The Loop item: looping on or off.
+    void onToggleLoop(bool on);
+    // The A-B range's start or end at the position slider's place; with both
+    // set the range is given to the engine and looping turned on.
+    void onSetLoopStart();
+    void onSetLoopEnd();
+    void onClearLoop();
+    // The volume slider: the master volume, applied and remembered.
+    void onVolume(int percent);
     void onOpenPatchmap();
     void onSavePatchmap();
     void onSavePatchmapAs();
     void onAbout();
-    // The 500 ms refresh: repaints the view and updates the position pane and transport buttons.
+    // The 500 ms refresh: repaints the view and updates the position, the title and the transport buttons.
     void refresh();
+    // The position toolbar and pane from the engine (also every 100 ms on a timer of its own).
+    void refreshPosition();
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -93,6 +131,14 @@ private:
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();
+    void buildSongMenu();
+    void buildPositionBar();
+    void buildChannelDock();
+    // Gives the engine the A-B range set here; false when it refuses it.
+    bool applyLoopRange();
+    void showLoopMarks();
+    // Names the document after the Patchmap in patchmapPath (when there is one).
+    void nameAfterPatchmap();
     void rebuildRecentMenu();
     // Puts a freshly loaded bank in the engine's place, cutting the voices that play the old one.
     void replaceBank(Bank&& bank);
@@ -100,7 +146,19 @@ private:
     CTonveroDoc& document_;
     CTonveroView* view_ = nullptr;
     QToolBar* toolBar_ = nullptr;
+    PositionBar* positionBar_ = nullptr;
+    QDockWidget* channelDock_ = nullptr;
+    ChannelView* channelView_ = nullptr;
+    QTimer positionTimer_;
+    // The A-B range's edges in song seconds; below 0: not set.
+    double loopStart_ = -1;
+    double loopEnd_ = -1;
+    // The engine the listener's settings were last given to.
+    const MixerEngine* settingsEngine_ = nullptr;
+    // The Patchmap the document was last named after.
+    QString titledPatchmap_;
     QMenu* fileMenu_ = nullptr;
+    QMenu* songMenu_ = nullptr;
     QAction* recentSeparator_ = nullptr;
     QList<QAction*> recentActions_;
     QAction* exitAction_ = nullptr;

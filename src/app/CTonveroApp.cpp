@@ -14,11 +14,41 @@
 
 namespace tonvero {
 
+namespace {
+
+// Qt's own command-line options, which QApplication takes out of the
+// arguments it is given: those followed by a value, and those without one.
+bool isQtOptionWithValue(const QString& argument) {
+    static const QStringList names = {
+        QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"), QStringLiteral("-platformtheme"),
+        QStringLiteral("-plugin"),          QStringLiteral("-display"),            QStringLiteral("-geometry"),
+        QStringLiteral("-qwindowgeometry"), QStringLiteral("-title"),              QStringLiteral("-qwindowtitle"),
+        QStringLiteral("-icon"),            QStringLiteral("-qwindowicon"),        QStringLiteral("-name"),
+        QStringLiteral("-style"),           QStringLiteral("-stylesheet"),         QStringLiteral("-session"),
+    };
+    return names.contains(argument);
+}
+
+bool isQtOptionAlone(const QString& argument) {
+    static const QStringList names = {QStringLiteral("-reverse"), QStringLiteral("-widgetcount"),
+                                      QStringLiteral("-nograb"),  QStringLiteral("-dograb"),
+                                      QStringLiteral("-sync"),    QStringLiteral("-testability")};
+    if (names.contains(argument)) return true;
+    // -style=NAME, -stylesheet=FILE, -qmljsdebugger=...
+    return argument.startsWith(QStringLiteral("-style=")) || argument.startsWith(QStringLiteral("-stylesheet=")) ||
+           argument.startsWith(QStringLiteral("-qmljsdebugger="));
+}
+
+}  // namespace
+
 bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString& error) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         QString audio;
-        if (argument == QStringLiteral("--audio")) {
+        if (argument == QStringLiteral("-h") || argument == QStringLiteral("--help")) {
+            options.help = true;
+            return true;
+        } else if (argument == QStringLiteral("--audio")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("--audio needs a backend name: portaudio or null.");
                 return false;
@@ -40,7 +70,17 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
             if (argument == QStringLiteral("--reverb")) options.reverbGiven = true;
             if (argument == QStringLiteral("--chorus")) options.chorusGiven = true;
             continue;
-        } else if (argument.startsWith(QStringLiteral("--"))) {
+        } else if (isQtOptionWithValue(argument)) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("%1 needs a value.").arg(argument);
+                return false;
+            }
+            ++i;  // QApplication reads it
+            continue;
+        } else if (isQtOptionAlone(argument)) {
+            continue;
+        } else if (argument.size() > 1 && argument.startsWith(QLatin1Char('-'))) {
+            // A file whose name begins with a dash is named as ./-name.
             error = QStringLiteral("Unknown option %1.").arg(argument);
             return false;
         } else {
@@ -60,8 +100,12 @@ QString commandLineUsage() {
     return QStringLiteral("Usage: tonvero [--audio portaudio|null] [--mixer studio|software|primary|hardware]\n"
                           "               [--interpolation nearest|linear|cubic|sinc] [--voices N] [--gain DB]\n"
                           "               [--reverb on|off] [--chorus on|off]\n"
-                          "               [SONG.mid | PATCHMAP.map]...");
+                          "               [SONG.mid | PATCHMAP.map]...\n"
+                          "       tonvero -h | --help\n"
+                          "With --audio null it runs without a sound device, silently.");
 }
+
+const QString kSilentOutputText = QStringLiteral("No sound device: playing silently (null output).");
 
 CTonveroApp::CTonveroApp(AppOptions options) : options_(std::move(options)) {}
 
@@ -93,14 +137,15 @@ bool CTonveroApp::initInstance() {
         }
     });
 
+    // Without a sound device the user may go on without sound; No ends the program.
+    silent_ = !options_.deviceFactory && backend == "null";
     std::string why;
     if (!makeEngine(mode, &why)) {
-        QString text = QStringLiteral("Tonvero cannot open the sound output (%1).\n")
-                           .arg(QString::fromStdString(backend));
-        if (!why.empty()) text += QString::fromStdString(why) + QStringLiteral("\n");
-        text += QStringLiteral("Start Tonvero with --audio null to run it without sound.");
-        prompter().notify(frame_.get(), text);
-        return false;
+        QString notice;
+        if (!offerSilentOutput(mode, why, notice)) {
+            if (!notice.isEmpty()) prompter().notify(frame_.get(), notice);
+            return false;
+        }
     }
 
     // The default bank; when it is missing the program runs with an empty one
@@ -128,6 +173,32 @@ bool CTonveroApp::makeEngine(MixerMode mode, std::string* why) {
     return theEngine->initOutput(why) != 0;
 }
 
+QString CTonveroApp::deviceFailureText(const std::string& why) {
+    QString text = QStringLiteral("The sound device could not be opened");
+    return text + (why.empty() ? QStringLiteral(".") : QStringLiteral(": ") + QString::fromStdString(why));
+}
+
+bool CTonveroApp::offerSilentOutput(MixerMode mode, const std::string& why, QString& notice) {
+    notice.clear();
+    if (silent_) {
+        // Already on the null output: there is nothing quieter to offer.
+        notice = deviceFailureText(why);
+        return false;
+    }
+    if (!prompter().confirm(frame_.get(), deviceFailureText(why) + QStringLiteral("\n\nGo on without sound?")))
+        return false;
+    delete theEngine;  // the one without an output
+    factory_ = backendDeviceFactory("null");
+    silent_ = true;
+    std::string again;
+    if (!makeEngine(mode, &again)) {
+        notice = QStringLiteral("Tonvero cannot play silently either: %1").arg(QString::fromStdString(again));
+        return false;
+    }
+    frame_->setMessagePaneText(kSilentOutputText);
+    return true;
+}
+
 bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
     MixerEngine* old = theEngine;
     if (!old || old->mixerMode == mode) return true;
@@ -152,9 +223,14 @@ bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
 
     std::string why;
     bool opened = makeEngine(mode, &why);
+    QString notice;
+    // The new mixer may play silently instead, if the user wants; on No the
+    // mixer used before comes back.
+    if (!opened && !silent_) opened = offerSilentOutput(mode, why, notice);
     if (!opened) {
         error = QStringLiteral("The %1 cannot open the sound output.\n%2")
-                    .arg(QString::fromLatin1(theEngine->mixerModeText()).trimmed(), QString::fromStdString(why));
+                    .arg(QString::fromLatin1(theEngine->mixerModeText()).trimmed(),
+                         notice.isEmpty() ? QString::fromStdString(why) : notice);
         delete theEngine;
         std::string again;
         if (!makeEngine(previous, &again)) error += QStringLiteral("\nThe mixer used before cannot open it either.");

@@ -38,11 +38,22 @@ struct AppOptions {
     SoundDeviceFactory deviceFactory;
     TimerService* timers = nullptr;
     bool showWindow = true;
+    // -h or --help was given: the caller prints the usage and ends.
+    bool help = false;
 };
 
-// The command line: [--audio NAME] [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB] [FILE...]. Returns false with `error` for a wrong option.
+// The command line: [--audio NAME] [--mixer MODE] [--interpolation KIND]
+// [--voices N] [--gain DB] [--reverb on|off] [--chorus on|off] [-h|--help]
+// [FILE...]. `arguments` starts with the program's name. It needs no
+// QCoreApplication, so it runs before anything opens a display; Qt's own
+// options (-platform NAME, -style NAME, -display NAME...) are passed over
+// for QApplication to take. Returns false with `error` for a wrong option.
 bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString& error);
 QString commandLineUsage();
+
+// What the status bar says when the program plays on the null output because
+// the sound device could not be opened.
+extern const QString kSilentOutputText;
 
 class CTonveroApp {
 public:
@@ -67,9 +78,17 @@ public:
 private:
     // Makes theEngine in `mode` and opens its output; false with `why`.
     bool makeEngine(MixerMode mode, std::string* why);
+    // The engine in `mode` could not open its output for `why`: asks whether
+    // to go on without sound and, on Yes, makes it anew on the null output
+    // (and the status bar says so). False on No (`notice` empty), or when
+    // there is no quieter output to offer or it fails too (`notice` says
+    // why); theEngine exists either way.
+    bool offerSilentOutput(MixerMode mode, const std::string& why, QString& notice);
+    static QString deviceFailureText(const std::string& why);
 
     AppOptions options_;
     SoundDeviceFactory factory_;
+    bool silent_ = false;  // factory_ opens the null output
     CTonveroDoc document_;
     std::unique_ptr<CMainFrame> frame_;
 };

@@ -6,13 +6,24 @@
 
 #include <QFontDatabase>
 #include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
 
 namespace tonvero {
 
-CTonveroView::CTonveroView(QWidget* parent) : QWidget(parent) {
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Base);
+namespace {
+constexpr int kMargin = 2;  // pixels left of and above the text
+}
+
+CTonveroView::CTonveroView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setObjectName(QStringLiteral("statusView"));
+    viewport()->setAutoFillBackground(true);
+    viewport()->setBackgroundRole(QPalette::Base);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
 }
 
 QString CTonveroView::composeText(MixerEngine* engine) {
@@ -40,18 +51,52 @@ QString CTonveroView::composeText(MixerEngine* engine) {
     return text;
 }
 
-void CTonveroView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::Text));
-    // One line per "\n", left-aligned from the top, no wrapping; the area is
-    // large enough that nothing is cut.
-    painter.drawText(QRect(0, 0, 10000, 10000), Qt::AlignLeft | Qt::AlignTop, composeText(theEngine));
+void CTonveroView::refreshText() {
+    QStringList lines = composeText(theEngine).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    if (lines != lines_) {
+        lines_ = std::move(lines);
+        const QFontMetrics metrics(font());
+        textWidth_ = 0;
+        for (const QString& line : lines_) textWidth_ = std::max(textWidth_, metrics.horizontalAdvance(line));
+        updateScrollRanges();
+    }
+    viewport()->update();
 }
 
-}  // namespace tonvero
+void CTonveroView::updateScrollRanges() {
+    const QFontMetrics metrics(font());
+    const int lineHeight = metrics.lineSpacing();
+    const int textHeight = kMargin + static_cast<int>(lines_.size()) * lineHeight;
+    const QSize area = viewport()->size();
+    verticalScrollBar()->setPageStep(std::max(1, area.height()));
+    verticalScrollBar()->setSingleStep(lineHeight);
+    verticalScrollBar()->setRange(0, std::max(0, textHeight - area.height()));
+    horizontalScrollBar()->setPageStep(std::max(1, area.width()));
+    horizontalScrollBar()->setSingleStep(metrics.averageCharWidth() * 4);
+    horizontalScrollBar()->setRange(0, std::max(0, kMargin + textWidth_ - area.width()));
+}
 
-namespace tonvero {
+void CTonveroView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRanges();
+}
+
+void CTonveroView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::Text));
+    // One line per "\n", left-aligned from the top, no wrapping, moved by the scroll bars.
+    const QFontMetrics metrics(font());
+    const int lineHeight = metrics.lineSpacing();
+    const int top = kMargin - verticalScrollBar()->value();
+    const int left = kMargin - horizontalScrollBar()->value();
+    // Only the lines inside the view are drawn.
+    const int first = std::max(0, -top / lineHeight);
+    const int last = std::min(static_cast<int>(lines_.size()), (viewport()->height() - top) / lineHeight + 1);
+    for (int i = first; i < last; ++i)
+        painter.drawText(left, top + i * lineHeight + metrics.ascent(), lines_[i]);
+}
 
 void CTonveroView::onInstrumentEditor() { runInstrumentEditor(nullptr); }
 

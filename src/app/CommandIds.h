@@ -28,5 +28,16 @@ constexpr int MixerHardware = 32793;
 // Options menu: the Studio mixer's effects, each on or off.
 constexpr int Reverb = 32794;
 constexpr int Chorus = 32795;
+// Song menu and the position toolbar: moving about in the song and looping.
+constexpr int PlayPause = 32796;    // Space: pause a playing song, resume a paused one, play a stopped one
+constexpr int SeekBack = 32797;     // five seconds back
+constexpr int SeekForward = 32798;  // five seconds on
+constexpr int SeekStart = 32799;    // to the song's start
+constexpr int Loop = 32800;         // looping on or off
+constexpr int LoopStart = 32801;    // the A-B range's start from the position slider
+constexpr int LoopEnd = 32802;      // the A-B range's end from the position slider
+constexpr int ClearLoop = 32803;    // forgets the A-B range
+// View menu: the channel view.
+constexpr int ToggleChannels = 32804;
 
 }  // namespace tonvero::command

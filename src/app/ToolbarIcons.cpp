@@ -1,5 +1,6 @@
 #include "app/ToolbarIcons.h"
 
+#include <QFont>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -39,6 +40,72 @@ void drawNote(QPainter& p) {
     p.drawLine(13, 10, 13, 1);
     p.drawLine(6, 2, 13, 1);
     p.drawLine(6, 3, 13, 2);
+}
+
+// Two arrows chasing each other round: the song plays again from the loop's start.
+void drawLoop(QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(20, 100, 150), 1.6));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(2.5, 2.5, 11, 10), 30 * 16, 150 * 16);
+    p.drawArc(QRectF(2.5, 2.5, 11, 10), 210 * 16, 150 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(20, 100, 150));
+    QPainterPath head;
+    head.moveTo(11.5, 1.5);
+    head.lineTo(15, 5);
+    head.lineTo(10.5, 6);
+    head.closeSubpath();
+    head.moveTo(4.5, 13.5);
+    head.lineTo(1, 10);
+    head.lineTo(5.5, 9);
+    head.closeSubpath();
+    p.drawPath(head);
+}
+
+// A bracket with its letter: the A-B range's start or end.
+void drawLoopEdge(QPainter& p, bool start) {
+    const QColor colour(180, 90, 10);
+    p.setPen(QPen(colour, 1));
+    const int x = start ? 2 : 13;
+    const int hook = start ? 3 : -3;
+    p.drawLine(x, 2, x, 12);
+    p.drawLine(x, 2, x + hook, 2);
+    p.drawLine(x, 12, x + hook, 12);
+    QFont font;
+    font.setPixelSize(9);
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(QRect(start ? 5 : 2, 2, 9, 11), Qt::AlignCenter, QString(QLatin1Char(start ? 'A' : 'B')));
+}
+
+void drawClearLoop(QPainter& p) {
+    p.setPen(QPen(QColor(180, 90, 10), 1));
+    p.drawLine(1, 4, 1, 10);
+    p.drawLine(14, 4, 14, 10);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(170, 20, 20), 1.6));
+    p.drawLine(QPointF(4, 3.5), QPointF(11, 10.5));
+    p.drawLine(QPointF(11, 3.5), QPointF(4, 10.5));
+}
+
+void drawSpeaker(QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath body;
+    body.moveTo(1, 5);
+    body.lineTo(4, 5);
+    body.lineTo(8, 1.5);
+    body.lineTo(8, 13.5);
+    body.lineTo(4, 10);
+    body.lineTo(1, 10);
+    body.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(50, 50, 50));
+    p.drawPath(body);
+    p.setPen(QPen(QColor(50, 50, 50), 1.2));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(6, 4.5, 5, 6), -50 * 16, 100 * 16);
+    p.drawArc(QRectF(6, 2, 8.5, 11), -50 * 16, 100 * 16);
 }
 
 QPixmap draw(ToolbarImage image) {
@@ -89,6 +156,21 @@ QPixmap draw(ToolbarImage image) {
         p.drawEllipse(QRectF(3, 2.5, 10, 10));
         p.drawLine(8, 5, 8, 8);
         p.drawPoint(8, 10);
+        break;
+    case ToolbarImage::Loop:
+        drawLoop(p);
+        break;
+    case ToolbarImage::LoopStart:
+        drawLoopEdge(p, true);
+        break;
+    case ToolbarImage::LoopEnd:
+        drawLoopEdge(p, false);
+        break;
+    case ToolbarImage::ClearLoop:
+        drawClearLoop(p);
+        break;
+    case ToolbarImage::Volume:
+        drawSpeaker(p);
         break;
     }
     return pixmap;

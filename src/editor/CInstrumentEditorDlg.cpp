@@ -17,11 +17,13 @@
 #include "editor/SortedList.h"
 #include "engine/MixerEngine.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 
 #include <algorithm>
@@ -123,11 +125,29 @@ constexpr int kEditIds[] = {D::kRangeStart, D::kRangeEnd,      D::kBasicNote,   
 
 QString nameOf(const std::string& name) { return QString::fromStdString(name); }
 
+// The window the Instrument Editor belongs to: the caller's, else the active
+// one, else the application's main window. A modal dialog without one is
+// marked on X11 as transient for the whole application, and a window manager
+// may then keep the focus on it even over a dialog it opens in turn (the Loop
+// Point Editor), while Qt hands the focus back to that dialog: the two trade
+// the focus for ever and the Loop Point Editor is never drawn.
+QWidget* ownerWindow(QWidget* parent) {
+    if (parent) return parent->window();
+    if (QWidget* active = QApplication::activeWindow()) return active->window();
+    QWidget* any = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible() || top->windowType() == Qt::Popup || top->windowType() == Qt::ToolTip) continue;
+        if (qobject_cast<QMainWindow*>(top)) return top;
+        if (!any) any = top;
+    }
+    return any;
+}
+
 }  // namespace
 
 void runInstrumentEditor(QWidget* parent) {
     if (!theEngine) return;
-    CInstrumentEditorDlg dialog(parent);
+    CInstrumentEditorDlg dialog(ownerWindow(parent));
     prompter().runModal(dialog);
 }
 

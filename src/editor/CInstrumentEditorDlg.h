@@ -38,8 +38,9 @@ class KeyboardStrip;
 struct Instrument;
 struct Zone;
 
-// Runs the Instrument Editor modally over `parent` (the View menu's
-// "&InstrumentEditor" command). Does nothing when there is no engine.
+// Runs the Instrument Editor modally over `parent`'s window (the View menu's
+// "&InstrumentEditor" command); without one, over the active window or the
+// main window. Does nothing when there is no engine.
 void runInstrumentEditor(QWidget* parent);
 
 class CInstrumentEditorDlg : public QDialog {

@@ -17,4 +17,12 @@ struct ChannelState {
     int32_t pitchChanged = 0;  // bend changed since the last rewind
 };
 
+// A song channel as rewinding the song leaves it.
+inline ChannelState rewoundChannel() {
+    ChannelState ch;
+    ch.pan = 64;
+    ch.volume = 120;
+    return ch;
+}
+
 }  // namespace tonvero

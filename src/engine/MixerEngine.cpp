@@ -112,17 +112,7 @@ MixerEngine::~MixerEngine() {
 
 void MixerEngine::resetChannels() {
     if (studio) studio->resetSongChannels();
-    for (int32_t c = 0; c < 16; ++c) {
-        ChannelState& ch = channels[static_cast<size_t>(c)];
-        ch.program = 0;
-        ch.modulation = 0;
-        ch.pan = 64;
-        ch.bendRange = 2;
-        ch.bend = 0.0f;
-        ch.volume = 120;
-        ch.sustain = 0;
-        ch.pitchChanged = 0;
-    }
+    for (int32_t c = 0; c < 16; ++c) channels[static_cast<size_t>(c)] = rewoundChannel();
 }
 
 void MixerEngine::mixerTimerProc() {

@@ -237,6 +237,8 @@ public:
     // end-of-song state (kept by song/). Mutex held.
     SongTiming songTiming;
     PlaybackState playback;
+    // Looping, mute and solo, master volume, as the listener set them.
+    ListenerSettings listener;
 
     // Software mixer: how many ticks found the play cursor past everything
     // written (the device had played stale sound; writing started again at

@@ -1,6 +1,7 @@
 // Opening and starting the output: the device, its primary buffer, the
 // software mixer's looping buffer and the mixer timer.
 
+#include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
 
 namespace tonvero {
@@ -36,6 +37,7 @@ int32_t MixerEngine::initOutput(std::string* error) {
         return fail(opened.error.empty() ? std::string("The sound device could not be opened.")
                                          : opened.error);
     soundDevice = std::move(opened.device);
+    applyMasterVolume(*this);
 
     // 2. Cooperative level; its result does not matter.
     soundDevice->setCooperativeLevel(softwareMixer && writePrimary ? CooperativeLevel::WritePrimary

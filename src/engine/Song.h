@@ -7,6 +7,10 @@
 // All of it is engine data: the user-interface thread and the timer thread
 // touch it only with the engine mutex held.
 
+#include "engine/ChannelState.h"
+#include "engine/StudioChannel.h"
+
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -21,6 +25,7 @@ struct Track {
     int32_t runningKind = 0;     // running status: message kind 1..8 of the last message
     int32_t runningChannel = 0;  // its channel 0..15
     int32_t ended = 0;           // end of track reached (its event, or its data ran out)
+    int32_t cut = 0;             // the track's chunk runs past the end of the file
 };
 
 // A growable list of owned Tracks: capacity 1 when the engine is made; an
@@ -69,12 +74,22 @@ struct TempoPoint {
     TickTempoSum tickTempo = 0;
 };
 
+constexpr uint64_t kNoTick = UINT64_MAX;
+
 // The song's time line, read from all its tracks when it is loaded.
 struct SongTiming {
     std::vector<TempoPoint> tempoMap;  // sorted by tick; the first one at tick 0
     uint64_t endTick = 0;              // the tick at which the last track ends
     double lengthSeconds = 0;          // song time of endTick
     int32_t division = 0;              // the song's division (ticks per quarter, or SMPTE)
+    // The loop the song marks itself: the ticks of its "loopStart" and
+    // "loopEnd" markers, or of controller 111 as a start; kNoTick for none.
+    uint64_t loopStartTick = kNoTick;
+    uint64_t loopEndTick = kNoTick;
+    // The earliest tick at which a track breaks off (its data ends inside
+    // an event, or its chunk runs past the end of the file); kNoTick when
+    // every track is whole.
+    uint64_t damagedTick = kNoTick;
 };
 
 // The note-ons the sequencer sent since play, in three counts: those that
@@ -84,6 +99,46 @@ struct NoteCounts {
     int64_t played = 0;
     int64_t withoutInstrument = 0;
     int64_t withoutZone = 0;
+};
+
+// The song's state at one point of it, as a seek or a loop's turn restores
+// it: where every track reads, the clock, and each channel as both kinds of
+// mixer keep it. Made by reading the song from its start without sounding.
+struct SongPoint {
+    uint64_t tick = 0;          // the song tick (64-bit count) the point lies on
+    uint64_t frame = 0;         // its song frame at the output rate (the Studio mixer's count)
+    std::vector<Track> tracks;  // one per Track of the song
+    int32_t tempo = 0;
+    float secondsPerTick = 0;
+    float ticksPerSecond = 0;
+    int32_t ticksPerTimerEvent = 0;
+    std::array<ChannelState, 16> channels{};  // the Custom and hardware mixers' channels (and programs for counting)
+    std::array<StudioChannel, 16> studio{};   // the Studio mixer's channels
+};
+
+// What the listener sets beside play and stop: looping, the A-B range, the
+// muted and soloed channels. It holds across play, stop and song loads.
+struct ListenerSettings {
+    bool loop = false;
+    double rangeStart = 0;   // the A-B range in song seconds, when `hasRange`
+    double rangeEnd = 0;
+    bool hasRange = false;
+    int32_t loopCount = 0;   // times the loop plays in all; 0 for ever
+    uint16_t muted = 0;      // bit c: channel c
+    uint16_t soloed = 0;
+    int32_t volume = 100;    // master volume, percent
+};
+
+// A loop as it plays: its ends in song ticks and song frames, resolved when
+// the song starts or the loop is changed.
+struct ActiveLoop {
+    bool armed = false;
+    uint64_t startTick = 0;
+    uint64_t endTick = 0;
+    uint64_t startFrame = 0;
+    uint64_t endFrame = 0;
+    int64_t turns = 0;
+    SongPoint start;          // the song as it stands at the loop's start
 };
 
 // Transport state beside the engine's own clock members.
@@ -104,9 +159,14 @@ struct PlaybackState {
     // Studio mixer: the output frame of the song's time zero, the song tick
     // the sequencer has reached counted in 64 bits (currentTick wraps at
     // 2^32), and the output frame of the events being dispatched.
+    // After a seek or a loop's turn song time zero lies before the output's
+    // first frame: output frame = studioStartFrame + song frame, in
+    // arithmetic modulo 2^64.
     uint64_t studioStartFrame = 0;
     uint64_t songTick = 0;
     uint64_t eventFrame = 0;
+    ActiveLoop loop;
+    SongPoint seekPoint;  // the point the last seek went to (the Studio mixer reads its channels)
 };
 
 }  // namespace tonvero

@@ -106,6 +106,7 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
       chorusOn_(settings.chorus.on) {
     prepareResampler();
     for (StudioChannel& c : channels_) c.resetAll();
+    for (float& a : audible_) a = 1.0f;
 }
 
 bool StudioMixer::post(const StudioEvent& event) noexcept {
@@ -198,6 +199,25 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         break;
     case StudioEvent::Kind::PreviewKey:
         if (e.instrument && e.channel < kChannels) startNote(e.instrument, e.channel, e.data1, e.data2, e.noteId);
+        break;
+    case StudioEvent::Kind::RestoreChannels:
+        forEachActive([this, &e](StudioVoice& v) {
+            if (v.channel >= kPreviewChannel) return;
+            if (e.data1 == StudioEvent::kCutNotes) {
+                cutToSilence(v);
+            } else if (v.state == StudioVoice::State::Playing) {
+                v.released = true;
+                v.sostenutoHeld = false;
+            }
+        });
+        if (e.restore) {
+            for (int32_t c = 0; c < kPreviewChannel; ++c) {
+                StudioChannel& ch = channels_[static_cast<size_t>(c)];
+                const uint32_t serial = ch.pitchSerial;
+                ch = e.restore[c];
+                ch.pitchSerial = serial + 1;  // every voice of the channel takes the pitch anew
+            }
+        }
         break;
     case StudioEvent::Kind::PreviewOff:
         if (e.noteId < 1) break;
@@ -327,7 +347,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.cutoffFade = fadePerFrame(fadings[2], velocity);
 
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
-    float level = v.velocityGain * ch.gain * endFade(v);
+    float level = v.velocityGain * ch.gain * audible_[channel] * endFade(v);
     float left = ch.panLeft, right = ch.panRight;
     if (articulation) {
         shapeVoice(v, *articulation, key, velocity, basicNote);
@@ -447,6 +467,8 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
         chorusFed_ = false;
         uint32_t done = 0;
         while (done < block) {
+            const uint32_t silent = silentChannels_.load(std::memory_order_relaxed);
+            for (int32_t c = 0; c < kPreviewChannel; ++c) audible_[c] = (silent >> c) & 1 ? 0.0f : 1.0f;
             applyDueEvents();
             uint32_t count = std::min(block - done, kChunkFrames);
             // A chunk ends where the next event applies.
@@ -462,6 +484,7 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
             stereo_[2 * k] = left_[k];
             stereo_[2 * k + 1] = right_[k];
         }
+        publishMeters();
         limiter_.process(stereo_, block);
         if (tap_) tap_(tapContext_, stereo_, block);
         toSamples(stereo_, stereo, 2 * block);
@@ -555,7 +578,8 @@ bool StudioMixer::renderVoice(StudioVoice& v, uint32_t frames) noexcept {
     updateStep(v, ch, frames);
     const uint32_t produced = resampleVoice(v, settings_.interpolation, mono_, frames);
 
-    const float level = v.velocityGain * ch.gain * v.envelope * v.dying * (produced < frames ? 0.0f : endFade(v));
+    const float level =
+        v.velocityGain * ch.gain * audible_[v.channel] * v.envelope * v.dying * (produced < frames ? 0.0f : endFade(v));
     addWithGains(v, mono_, level * ch.panLeft, level * ch.panRight, produced);
     // A voice only muted by its channel keeps its place and goes on.
     return produced == frames && v.envelope > 0.0f && v.dying > 0.0f && v.velocityGain > 0.0f;
@@ -601,7 +625,7 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     chunk.mono = mono;
     chunk.produced = resampleVoice(v, settings_.interpolation, mono, frames);
 
-    float level = v.velocityGain * ch.gain * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
+    float level = v.velocityGain * ch.gain * audible_[v.channel] * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
                   (chunk.produced < frames ? 0.0f : endFade(v));
     // Centibels of the LFO's swing, as a power of two (10^(-cB / 200)).
     if (s.modulationLfoToVolume != 0) level *= std::exp2(-modulationLfo * s.modulationLfoToVolume * 0.0166096405f);
@@ -775,6 +799,19 @@ void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, 
     v.gainRight = targetRight;
 }
 
+void StudioMixer::publishMeters() noexcept {
+    for (ChannelMeter& m : meters_) m = ChannelMeter{};
+    forEachActive([this](const StudioVoice& v) {
+        if (v.state == StudioVoice::State::Playing && v.channel < kPreviewChannel)
+            meters_[v.channel].keys[v.key >> 6] |= uint64_t{1} << (v.key & 63);
+    });
+    for (int32_t c = 0; c < kPreviewChannel; ++c) {
+        meters_[static_cast<size_t>(c)].level = std::min(1.0f, peaks_[c]);
+        peaks_[c] = 0;
+    }
+    peaks_[kPreviewChannel] = 0;
+}
+
 void StudioMixer::mixGroups(uint32_t frames) noexcept {
     float* left = left_ + chunkOffset_;
     float* right = right_ + chunkOffset_;
@@ -785,10 +822,14 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
         SendGroup& group = groups_[g];
         const float* gl = groupLeft_[g];
         const float* gr = groupRight_[g];
+        float peak = 0;
         for (uint32_t k = 0; k < frames; ++k) {
             left[k] += gl[k];
             right[k] += gr[k];
+            peak = std::max(peak, std::max(std::fabs(gl[k]), std::fabs(gr[k])));
         }
+        float& channelPeak = peaks_[group.key & 31];
+        channelPeak = std::max(channelPeak, peak);
         // A group that has just begun to sound takes its sends as they are;
         // one that goes on ramps to them over the chunk.
         float reverbTo = 0, chorusTo = 0;

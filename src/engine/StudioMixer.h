@@ -65,6 +65,12 @@ public:
     // before saturation), in the order it is written. Renderer's thread.
     using FloatTap = void (*)(void* context, const float* stereoFrames, uint32_t frames);
 
+    // What a song channel does, as of the last block rendered.
+    struct ChannelMeter {
+        float level = 0;            // the channel's peak in the block, full scale 1.0
+        uint64_t keys[2] = {0, 0};  // bit k of keys[k / 64]: a voice of key k sounds
+    };
+
     struct Counters {
         uint64_t lateEvents = 0;     // events whose frame had been written when they arrived
         uint64_t droppedEvents = 0;  // events refused because the queue was full
@@ -98,6 +104,10 @@ public:
     void setChorusOn(bool on) { chorusOn_.store(on, std::memory_order_relaxed); }
     bool reverbOn() const { return reverbOn_.load(std::memory_order_relaxed); }
     bool chorusOn() const { return chorusOn_.load(std::memory_order_relaxed); }
+    // The song channels (bit c: channel c) that are silent (muted, or not
+    // soloed while another is): their voices play on at no level, so they
+    // sound again at once when let through. From the next chunk on.
+    void setSilentChannels(uint16_t mask) { silentChannels_.store(mask, std::memory_order_relaxed); }
 
     // --- while render() is not running ---
     // Every voice and both effects silent at once and every queued event dropped.
@@ -120,6 +130,8 @@ public:
     }
     Counters counters() const;
     const StudioChannel& channel(int32_t index) const { return channels_[static_cast<size_t>(index)]; }
+    // Channel 0..15's meter as the last block left it.
+    const ChannelMeter& meter(int32_t index) const { return meters_[static_cast<size_t>(index)]; }
     const StudioSettings& settings() const { return settings_; }
     int32_t rate() const { return rate_; }
 
@@ -216,6 +228,13 @@ private:
     Chorus chorus_;
     std::atomic<bool> reverbOn_;
     std::atomic<bool> chorusOn_;
+    std::atomic<uint32_t> silentChannels_{0};
+    // Per channel: 1, or 0 while silent (taken from silentChannels_ each chunk).
+    float audible_[kChannels];
+    // Each channel's peak so far in the block, and the meters published at its end.
+    float peaks_[kChannels] = {};
+    std::array<ChannelMeter, kPreviewChannel> meters_{};
+    void publishMeters() noexcept;
 
     FloatTap tap_ = nullptr;
     void* tapContext_ = nullptr;

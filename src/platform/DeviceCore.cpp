@@ -213,8 +213,27 @@ void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
             continue;
         mixBuffer(*s, acc, frames, rate);
     }
-    for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i)
-        out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i], -32768, 32767));
+    const int32_t target = targetGain_.load(std::memory_order_relaxed);
+    if (gain_ == kUnityGain && target == kUnityGain) {
+        for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i)
+            out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i], -32768, 32767));
+        return;
+    }
+    // The gain moves to its target by at most this much a frame: from
+    // silence to full in 20 ms.
+    const int32_t maxStep = std::max<int32_t>(1, static_cast<int32_t>(kUnityGain / std::max<uint32_t>(1, rate / 50)));
+    for (size_t f = 0; f < frames; ++f) {
+        gain_ += std::clamp(target - gain_, -maxStep, maxStep);
+        for (size_t side = 0; side < 2; ++side) {
+            const int64_t scaled = (int64_t{acc[2 * f + side]} * gain_) >> 16;
+            out[2 * f + side] = static_cast<int16_t>(std::clamp<int64_t>(scaled, -32768, 32767));
+        }
+    }
+}
+
+void DeviceCore::setMasterGain(double gain) {
+    if (!(gain >= 0)) gain = 0;  // NaN too
+    targetGain_.store(static_cast<int32_t>(std::lround(std::min(gain, 1.0) * kUnityGain)), std::memory_order_relaxed);
 }
 
 }  // namespace tonvero

@@ -63,6 +63,9 @@ public:
     std::string lastError() const;
     const char* backendName() const { return backendName_.c_str(); }
 
+    // The gain on every output frame, 0..1; reached over 20 ms. Any thread.
+    void setMasterGain(double gain);
+
     // Mixes `frames` stereo frames into `out` and advances every play cursor.
     // Takes mutex(); called by the backend's thread (or the offline clock).
     void render(int16_t* out, uint32_t frames);
@@ -74,6 +77,12 @@ public:
 private:
     static void mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate);
     void mixChunk(int16_t* out, uint32_t frames, uint32_t rate);
+
+    // Master gain in 1/65536 (kUnityGain: the mix untouched): the target any
+    // thread sets, and the gain the render thread has reached.
+    static constexpr int32_t kUnityGain = 65536;
+    std::atomic<int32_t> targetGain_{kUnityGain};
+    int32_t gain_ = kUnityGain;  // guarded by mutex_
 
     mutable std::mutex mutex_;
     std::vector<State*> buffers_;

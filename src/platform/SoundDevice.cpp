@@ -46,6 +46,8 @@ SoundDevice::SoundDevice(std::unique_ptr<AudioBackend> backend)
 
 SoundDevice::~SoundDevice() { core_->shutdown(); }
 
+void SoundDevice::setMasterGain(double gain) { core_->setMasterGain(gain); }
+
 SoundResult SoundDevice::setCooperativeLevel(CooperativeLevel level) {
     const auto value = static_cast<uint32_t>(level);
     if (value < static_cast<uint32_t>(CooperativeLevel::Normal) ||

@@ -64,6 +64,9 @@ public:
     // Test hooks: every buffer becomes lost; at most `count` secondary buffers
     // may exist at once (creating and duplicating beyond fails with OutOfMemory).
     void simulateLoss();
+    // The output's master gain, 0..1 (1: every frame exactly as mixed). A
+    // change is reached smoothly, over 20 ms of output. Any thread.
+    void setMasterGain(double gain);
     void setBufferLimit(size_t count);
 
     // Mixes `frames` frames of output into `out` (interleaved stereo) and

@@ -143,4 +143,40 @@ const char* mixerOptionsUsage() {
            "  --chorus-level X   0 to 1 (default 0.6)\n";
 }
 
+bool parseChannelList(const std::string& text, uint16_t& mask, std::string& problem) {
+    if (text.empty()) {
+        problem = "no channels given (channels are 1 to 16, such as 10 or 1,4)";
+        return false;
+    }
+    uint16_t channels = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item.empty()) {
+            problem = "\"" + text + "\" has an empty place between its commas (channels are 1 to 16, such as 1,4)";
+            return false;
+        }
+        int channel = 0;
+        bool digits = true;
+        for (char c : item) {
+            if (c < '0' || c > '9') digits = false;
+            else if (channel <= 16) channel = channel * 10 + (c - '0');  // past 16 it only has to stay wrong
+        }
+        if (!digits) {
+            problem = "\"" + item + "\" is not a channel number (channels are 1 to 16)";
+            return false;
+        }
+        if (channel < 1 || channel > 16) {
+            problem = "there is no channel " + item + " (channels are 1 to 16)";
+            return false;
+        }
+        channels = static_cast<uint16_t>(channels | (1u << (channel - 1)));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    mask = channels;
+    return true;
+}
+
 }  // namespace tonvero

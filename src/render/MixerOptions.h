@@ -7,6 +7,7 @@
 
 #include "engine/MixerMode.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tonvero {
@@ -24,5 +25,12 @@ bool parseMixerOption(const std::string& option, const std::string& value, Mixer
                       std::string& problem);
 // The options' lines for a program's usage text.
 const char* mixerOptionsUsage();
+
+// A list of MIDI channels as the programs' --mute and --solo take it: the
+// channels 1 to 16 as people number them, one ("10") or several joined by
+// commas ("1,4"). Sets bit c - 1 of `mask` for channel c; false with
+// `problem` in words for the user (naming the part that is wrong), `mask`
+// unchanged.
+bool parseChannelList(const std::string& text, uint16_t& mask, std::string& problem);
 
 }  // namespace tonvero

@@ -1,9 +1,11 @@
 #include "render/SongRenderer.h"
 
 #include "platform/VirtualTimerService.h"
+#include "song/SongPosition.h"
 #include "song/Transport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace tonvero {
@@ -116,8 +118,13 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     uint64_t skipFrames = engine.softwareMixer ? engine.writeAheadBytes / 4 : 0;
     // The Studio mixer's output limiter looks ahead, delaying its sound a little more.
     if (engine.studio) skipFrames += StudioMixer::kOutputDelay;
+    // With an end, exactly the span's frames go out.
+    const int64_t startFrame = std::llround(std::max(0.0, span_.startSeconds) * engine.outputRate);
+    const uint64_t wantedFrames = span_.endSeconds > 0
+        ? static_cast<uint64_t>(std::max<int64_t>(0, std::llround(span_.endSeconds * engine.outputRate) - startFrame))
+        : UINT64_MAX;
     audio_.setSink([&](const int16_t* frames, uint32_t count) {
-        if (report.sinkFailed) return;
+        if (report.sinkFailed || report.frames >= wantedFrames) return;
         if (skipFrames >= count) {
             skipFrames -= count;
             if (fifo) fifo->drop(count);
@@ -127,6 +134,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
         frames += skipFrames * 2;
         count -= static_cast<uint32_t>(skipFrames);
         skipFrames = 0;
+        count = static_cast<uint32_t>(std::min<uint64_t>(count, wantedFrames - report.frames));
         for (uint32_t i = 0; i < count * 2; ++i) report.peak = std::max(report.peak, std::abs(int32_t{frames[i]}));
         bool accepted = true;
         if (floatSink) {
@@ -148,7 +156,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     });
 
     stop(engine);
-    if (!play(engine)) {
+    if (!playFrom(engine, static_cast<double>(startFrame) / engine.outputRate)) {
         audio_.setSink({});
         if (fifo) {
             EngineLock lock(engine.mutex);
@@ -176,7 +184,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
             report.endedWhole = !report.sinkFailed;
             break;
         }
-        if (report.sinkFailed || clock.nowMicros() >= limitMicros) break;
+        if (report.sinkFailed || clock.nowMicros() >= limitMicros || report.frames >= wantedFrames) break;
         if (progress && clock.nowMicros() >= nextProgress) {
             progress(position, report.songSeconds);
             nextProgress = clock.nowMicros() + kProgressMicros;
@@ -187,6 +195,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     {
         EngineLock lock(engine.mutex);
         report.notes = noteCounts(engine);
+        report.loopTurns = loopTurns(engine);
     }
     if (progress && report.endedWhole) progress(report.songSeconds, report.songSeconds);
     audio_.setSink({});

@@ -30,6 +30,16 @@ struct RenderReport {
     int32_t peak = 0;            // largest sample magnitude, 0..32768
     double songSeconds = 0;      // the song's length by its tempo map
     NoteCounts notes;            // notes that sounded, and those with no Instrument or Zone
+    int64_t loopTurns = 0;       // loop turns the song made
+};
+
+// The part of the song a render plays, in song seconds: from `startSeconds`
+// (the channels as the song has them there, the notes held there silent) to
+// `endSeconds`, exactly: round(end x rate) - round(start x rate) frames, cut
+// there. An end of 0 plays on until the song has ended whole.
+struct RenderSpan {
+    double startSeconds = 0;
+    double endSeconds = 0;
 };
 
 class SongRenderer {
@@ -65,6 +75,9 @@ public:
     // The same, handing the frames as floats.
     RenderReport renderFloat(const FloatSink& sink, const Progress& progress = {}, double maxSeconds = 0);
 
+    // The span the following renders play (the whole song until set).
+    void setSpan(const RenderSpan& span) { span_ = span; }
+
     // Microseconds of the virtual clock.
     uint64_t clockMicros();
 
@@ -72,6 +85,7 @@ private:
     RenderReport run(const FrameSink& sink, const FloatSink& floatSink, const Progress& progress, double maxSeconds);
 
     OfflineAudio audio_;
+    RenderSpan span_;
     std::unique_ptr<MixerEngine> engine_;
 };
 

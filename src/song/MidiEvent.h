@@ -6,8 +6,11 @@
 // Message kinds (the Track's runningKind), from a status byte's high nibble:
 // 1 note on (0x9n), 2 note off (0x8n), 3 key pressure (0xAn), 4 control
 // change (0xBn), 5 program change (0xCn), 6 channel pressure (0xDn), 7 pitch
-// bend (0xEn), 8 system exclusive and every other 0xF0..0xFE status (a
+// bend (0xEn), 8 system exclusive (0xF0, and 0xF7 for an escaped block: a
 // length-prefixed block). 0xFF starts a meta event and never becomes a kind.
+// The other system statuses (0xF1..0xF6, 0xF8..0xFE) have no place in a
+// file: each is skipped with the data bytes MIDI gives it (0xF1 and 0xF3
+// one, 0xF2 two, the others none), the running status untouched.
 
 #include "song/TrackReader.h"
 
@@ -20,6 +23,7 @@ enum class MidiEventType {
     SysEx,     // kind 8: the block was skipped (dataOffset, dataLength)
     Meta,      // metaType, metaLength, metaOffset
     Dropped,   // a data byte with no usable running status: the byte is dropped
+    Illegal,   // a system status that has no place in a track, skipped with its data bytes
     Truncated  // the track's data ran out inside the event; the track has ended
 };
 
@@ -56,6 +60,12 @@ inline MidiEvent readEvent(TrackReader& reader, Track& track) {
         event.metaLength = reader.varLen();
         event.metaOffset = reader.offset();
         reader.skip(event.metaLength);
+        if (reader.overran()) event.type = MidiEventType::Truncated;
+        return event;
+    }
+    if (s > 0xF0 && s != 0xF7) {
+        event.type = MidiEventType::Illegal;
+        reader.skip(s == 0xF2 ? 2 : (s == 0xF1 || s == 0xF3) ? 1 : 0);
         if (reader.overran()) event.type = MidiEventType::Truncated;
         return event;
     }

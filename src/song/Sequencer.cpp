@@ -1,8 +1,10 @@
 #include "song/Sequencer.h"
 
+#include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
 #include "song/MidiEvent.h"
 #include "song/SongEnd.h"
+#include "song/SongPosition.h"
 #include "song/TempoMap.h"
 #include "song/TrackReader.h"
 #include "song/Transport.h"
@@ -57,52 +59,13 @@ void postChannelMessage(MixerEngine& engine, const MidiEvent& event) {
     engine.studio->post(e);
 }
 
-// General MIDI System On (and GM2's), the GS reset and the XG reset, as the
-// bytes after F0 and the length.
-bool isSystemReset(const uint8_t* data, uint32_t length) {
-    auto is = [&](std::initializer_list<int> pattern) {
-        if (length < pattern.size()) return false;
-        size_t i = 0;
-        for (int b : pattern) {
-            if (b >= 0 && data[i] != b) return false;
-            ++i;
-        }
-        return true;
-    };
-    // -1 stands for the device number, which any value may take.
-    return is({0x7E, -1, 0x09, 0x01}) || is({0x7E, -1, 0x09, 0x03}) ||
-           is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00}) || is({0x43, -1, 0x4C, 0x00, 0x00, 0x7E, 0x00});
-}
-
 void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty) {
     ChannelState& ch = engine.channels[static_cast<size_t>(channel)];
-    switch (controller) {
-    case 1:
-        ch.modulation = value;
-        break;
-    case 6:
-        // Data entry sets the bend range, whatever parameter was chosen;
-        // the bend scales by the whole-number ratio of new to old range.
-        if (value >= 64) break;
-        if (ch.bendRange != 0)
-            ch.bend = ch.bend * static_cast<float>(value / ch.bendRange);
-        else
-            ch.bend = 0.0f;
-        ch.bendRange = value;
-        ch.pitchChanged = 1;
-        pitchDirty = true;
-        break;
-    case 7:
-        ch.volume = value;
-        break;
-    case 10:
-        ch.pan = value;
-        break;
-    case 64:
+    const int32_t sustain = ch.sustain;
+    if (chaseController(ch, controller, value)) pitchDirty = true;
+    if (controller == 64) {
+        ch.sustain = sustain;  // the engine sets it, and tells the voices
         engine.setSustain(value >= 64 ? 1 : 0, channel);
-        break;
-    default:
-        break;
     }
 }
 
@@ -115,7 +78,9 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
     ChannelState& ch = engine.channels[static_cast<size_t>(c)];
     switch (event.kind) {
     case 1:
-        if (event.data2 != 0)
+        if (event.data2 != 0 && !channelAudible(engine, c))
+            countNote(engine, event.data1, c);  // a silenced channel's note is counted, not played
+        else if (event.data2 != 0)
             startNote(engine, event.data1, event.data2, c);
         else
             engine.noteOff(event.data1, c);
@@ -129,13 +94,10 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
     case 5:
         ch.program = event.data1;
         break;
-    case 7: {
-        const int32_t value = event.data2 * 128 + event.data1;
-        ch.bend = static_cast<float>(value - 8192) * static_cast<float>(ch.bendRange) * (1.0f / 8192.0f);
-        ch.pitchChanged = 1;
+    case 7:
+        chaseBend(ch, event.data1, event.data2);
         pitchDirty = true;
         break;
-    }
     default:  // key pressure, channel pressure: nothing
         break;
     }
@@ -231,6 +193,58 @@ void pitchUpdate(MixerEngine& engine) {
 
 }  // namespace
 
+bool isSystemReset(const uint8_t* data, uint32_t length) {
+    auto is = [&](std::initializer_list<int> pattern) {
+        if (length < pattern.size()) return false;
+        size_t i = 0;
+        for (int b : pattern) {
+            if (b >= 0 && data[i] != b) return false;
+            ++i;
+        }
+        return true;
+    };
+    // -1 stands for the device number, which any value may take.
+    return is({0x7E, -1, 0x09, 0x01}) || is({0x7E, -1, 0x09, 0x03}) ||
+           is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00}) || is({0x43, -1, 0x4C, 0x00, 0x00, 0x7E, 0x00});
+}
+
+bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {
+    switch (controller) {
+    case 1:
+        ch.modulation = value;
+        break;
+    case 6:
+        // Data entry sets the bend range, whatever parameter was chosen;
+        // the bend scales by the whole-number ratio of new to old range.
+        if (value >= 64) break;
+        if (ch.bendRange != 0)
+            ch.bend = ch.bend * static_cast<float>(value / ch.bendRange);
+        else
+            ch.bend = 0.0f;
+        ch.bendRange = value;
+        ch.pitchChanged = 1;
+        return true;
+    case 7:
+        ch.volume = value;
+        break;
+    case 10:
+        ch.pan = value;
+        break;
+    case 64:
+        ch.sustain = value >= 64 ? 1 : 0;
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void chaseBend(ChannelState& ch, int32_t lsb, int32_t msb) {
+    const int32_t value = msb * 128 + lsb;
+    ch.bend = static_cast<float>(value - 8192) * static_cast<float>(ch.bendRange) * (1.0f / 8192.0f);
+    ch.pitchChanged = 1;
+}
+
 uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend) {
     const double semitones = static_cast<double>(pitchOffset) + static_cast<double>(bend);
     const double hz = std::pow(2.0, semitones * static_cast<double>(kTwelfth)) * waveFrequency;
@@ -252,19 +266,31 @@ void sequencerTimerProc() {
 void sequencerTick(MixerEngine& engine) {
     if (!engine.playing) return;
     bool pitchDirty = false;
+    PlaybackState& state = engine.playback;
     // The batch size is read again before every step: a tempo event inside
     // the batch changes how many steps this call makes.
     for (int32_t step = 0; step < engine.ticksPerTimerEvent;) {
-        // Ticks at which no track has an event pass in one go.
-        const uint32_t untilDue = ticksUntilDue(engine);
+        // Ticks at which no track has an event pass in one go, up to the loop's end.
+        uint64_t untilDue = allTracksEnded(engine) ? kNoTick - state.songTick : ticksUntilDue(engine);
+        if (loopTurnDue(engine, state.songTick + untilDue)) {
+            if (state.songTick == state.loop.endTick) {
+                turnLoop(engine);
+                pitchDirty = true;
+                continue;
+            }
+            untilDue = state.loop.endTick - state.songTick;
+        }
         if (untilDue > 0) {
-            const uint32_t jump = std::min(untilDue, static_cast<uint32_t>(engine.ticksPerTimerEvent - step));
+            const uint32_t jump =
+                static_cast<uint32_t>(std::min<uint64_t>(untilDue, static_cast<uint64_t>(engine.ticksPerTimerEvent - step)));
             engine.currentTick += jump;
+            state.songTick += jump;
             step += static_cast<int32_t>(jump);
             continue;
         }
         dispatchTick(engine, pitchDirty);
         ++engine.currentTick;
+        ++state.songTick;
         ++step;
     }
     // A song with no tracks, or whose tracks were all empty, ends here.
@@ -277,15 +303,21 @@ void feedStudio(MixerEngine& engine, uint64_t endFrame) {
     PlaybackState& state = engine.playback;
     bool pitchDirty = false;  // the Studio mixer follows bends itself
     while (engine.playing && !state.paused) {
-        if (allTracksEnded(engine)) {
+        const bool ended = allTracksEnded(engine);
+        const uint64_t tick = ended ? kNoTick : state.songTick + ticksUntilDue(engine);
+        if (loopTurnDue(engine, tick)) {
+            // The turn lies on the loop end's frame, however the song's events fall.
+            if (state.studioStartFrame + state.loop.endFrame >= endFrame) break;
+            turnLoop(engine);
+            continue;
+        }
+        if (ended) {
             endSong(engine);
             break;
         }
-        const uint32_t untilDue = ticksUntilDue(engine);
-        const uint64_t tick = state.songTick + untilDue;
         const uint64_t frame = state.studioStartFrame + frameAtTick(engine.songTiming, tick, engine.outputRate);
         if (frame >= endFrame) break;
-        engine.currentTick += untilDue;
+        engine.currentTick = static_cast<uint32_t>(tick);
         state.songTick = tick;
         state.eventFrame = frame;
         dispatchTick(engine, pitchDirty);
@@ -294,19 +326,8 @@ void feedStudio(MixerEngine& engine, uint64_t endFrame) {
     }
 }
 
-void changeTempo(MixerEngine& engine, int32_t tempo) {
-    if (tempo <= 0 || isSmpteDivision(engine.division)) return;
-    if (engine.studio) {
-        // The Studio mixer's song runs on output frames, from the tempo map: no timer to re-time.
-        setTempo(engine, tempo);
-        return;
-    }
-    // 1. The running timer goes; from its own callback the kill does not wait.
-    if (engine.sequencerTimer != 0) {
-        engine.timers().kill(engine.sequencerTimer);
-        engine.sequencerTimer = 0;
-    }
-    // 3, 4. The batch, from the rate of the tempo before this one.
+void retimeClock(MixerEngine& engine, int32_t tempo) {
+    // The batch, from the rate of the tempo before this one.
     int32_t batch = 1;
     const float rate = engine.ticksPerSecond;
     if (rate > 125.0) {
@@ -316,10 +337,24 @@ void changeTempo(MixerEngine& engine, int32_t tempo) {
         while (batch > 2 && rate / static_cast<float>(batch - 1) <= 125.0) --batch;
     }
     engine.ticksPerTimerEvent = batch;
-    // 5.
     setTempo(engine, tempo);
     keepPeriodAtLeastOneMs(engine);
-    // 6. Whole microseconds, at the nominal length of the ticks.
+}
+
+void changeTempo(MixerEngine& engine, int32_t tempo) {
+    if (tempo <= 0 || isSmpteDivision(engine.division)) return;
+    if (engine.studio) {
+        // The Studio mixer's song runs on output frames, from the tempo map: no timer to re-time.
+        setTempo(engine, tempo);
+        return;
+    }
+    // The running timer goes; from its own callback the kill does not wait.
+    if (engine.sequencerTimer != 0) {
+        engine.timers().kill(engine.sequencerTimer);
+        engine.sequencerTimer = 0;
+    }
+    retimeClock(engine, tempo);
+    // Whole microseconds, at the nominal length of the ticks.
     engine.sequencerTimer = engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
 }
 

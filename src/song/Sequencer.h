@@ -11,6 +11,7 @@
 namespace tonvero {
 
 class MixerEngine;
+struct ChannelState;
 
 // The sequencer timer's callback: runs sequencerTick on theEngine under
 // sequencerBusy and the engine mutex. An event that finds sequencerBusy set,
@@ -32,6 +33,21 @@ void feedStudio(MixerEngine& engine, uint64_t endFrame);
 // then at least 1 ms per event. A tempo of 0, or any tempo with an SMPTE
 // division, changes nothing. Timer thread, mutex held.
 void changeTempo(MixerEngine& engine, int32_t tempo);
+
+// The batch and tempo a set-tempo event gives (changeTempo without the
+// timer): a seek reads the song's clock with it. Mutex held.
+void retimeClock(MixerEngine& engine, int32_t tempo);
+
+// What the Custom and hardware mixers keep of controller `controller` =
+// `value` (modulation, the bend range by data entry, volume, pan, the hold
+// pedal), on the channel only; true when the channel's pitch changed.
+bool chaseController(ChannelState& channel, int32_t controller, int32_t value);
+// A pitch bend message's data bytes, scaled by the channel's bend range.
+void chaseBend(ChannelState& channel, int32_t lsb, int32_t msb);
+
+// A system-exclusive block (the bytes after F0, and their count) is General
+// MIDI System On (or GM2's), the GS reset or the XG reset.
+bool isSystemReset(const uint8_t* data, uint32_t length);
 
 // 2^((pitchOffset + bend) / 12) x waveFrequency in Hz, computed in double
 // precision and truncated (0 .. 4294967295). Pure.

@@ -51,6 +51,12 @@ bool allVoicesSilent(MixerEngine& engine) {
     return true;
 }
 
+void releaseSongNotes(MixerEngine& engine) {
+    for (int32_t c = 0; c < kPreviewChannel; ++c) engine.setSustain(0, c);
+    for (Voice& voice : engine.voices)
+        if (voice.active && voice.channel < kPreviewChannel) engine.releaseVoice(voice);
+}
+
 void endSong(MixerEngine& engine) {
     engine.playing = 0;
     // The sequencer stops; this runs in its callback, so the kill does not wait.
@@ -73,9 +79,7 @@ void endSong(MixerEngine& engine) {
             }
         }
     } else {
-        for (int32_t c = 0; c < kPreviewChannel; ++c) engine.setSustain(0, c);
-        for (Voice& voice : engine.voices)
-            if (voice.active && voice.channel < kPreviewChannel) engine.releaseVoice(voice);
+        releaseSongNotes(engine);
     }
 
     PlaybackState& state = engine.playback;

@@ -12,6 +12,10 @@ namespace tonvero {
 
 class MixerEngine;
 
+// The Custom and hardware mixers: every song note let go, as a note-off
+// with the hold pedal up.
+void releaseSongNotes(MixerEngine& engine);
+
 // Called by the sequencer when every Track has ended.
 void endSong(MixerEngine& engine);
 

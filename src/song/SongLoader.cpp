@@ -51,6 +51,7 @@ bool unwrapRiff(std::vector<uint8_t>& bytes) {
 struct Chunk {
     int32_t offset;  // of the data, just after the 8-byte chunk header
     int32_t length;  // clipped to the file
+    bool cut;        // the chunk runs past the end of the file
 };
 
 }  // namespace
@@ -88,7 +89,7 @@ SongLoadResult parseSong(std::vector<uint8_t> bytes, SongImage& image) {
         const uint64_t body = offset + 8;
         if (hasId(bytes, static_cast<size_t>(offset), "MTrk")) {
             const uint64_t clipped = std::min<uint64_t>(length, bytes.size() - body);
-            trackChunks.push_back({static_cast<int32_t>(body), static_cast<int32_t>(clipped)});
+            trackChunks.push_back({static_cast<int32_t>(body), static_cast<int32_t>(clipped), clipped < length});
         }
         offset = body + length;
     }
@@ -98,6 +99,7 @@ SongLoadResult parseSong(std::vector<uint8_t> bytes, SongImage& image) {
         auto track = std::make_unique<Track>();
         track->dataOffset = chunk.offset;
         track->dataLength = chunk.length;
+        track->cut = chunk.cut ? 1 : 0;
         song.tracks.append(std::move(track));
     }
     song.data = std::move(bytes);
@@ -137,6 +139,12 @@ SongLoadResult loadSong(MixerEngine& engine, const std::string& path) {
     const SongLoadResult result = readSongFile(path, image);
     if (result == SongLoadResult::Loaded) installSong(engine, std::move(image));
     return result;
+}
+
+double songDamagedAfterSeconds(const MixerEngine& engine) {
+    const SongTiming& timing = engine.songTiming;
+    if (engine.songData.empty() || timing.damagedTick == kNoTick) return -1;
+    return secondsAtTick(timing, timing.damagedTick);
 }
 
 uint32_t readVarLen(MixerEngine& engine, Track& track) {

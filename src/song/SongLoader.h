@@ -48,6 +48,11 @@ void installSong(MixerEngine& engine, SongImage&& image);
 // holds up the mixer; readSongFile before taking the lock avoids that.)
 SongLoadResult loadSong(MixerEngine& engine, const std::string& path);
 
+// The song time after which the loaded song's data cannot be trusted: where
+// a track's chunk runs past the end of the file, or its data breaks off inside an event. Below 0 when every
+// track is whole. Mutex held.
+double songDamagedAfterSeconds(const MixerEngine& engine);
+
 // Deletes every Track and releases the Track storage and the file image.
 // Engine mutex held, song stopped.
 void freeSong(MixerEngine& engine);

@@ -4,6 +4,8 @@
 #include "song/TrackReader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 namespace tonvero {
 
@@ -32,9 +34,25 @@ struct TempoChange {
     int32_t tempo;
 };
 
+// A marker's text is `name`, in any case.
+bool markerIs(const std::vector<uint8_t>& songData, const MidiEvent& event, const char* name) {
+    const size_t length = std::strlen(name);
+    if (event.metaLength != length) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (std::tolower(songData[static_cast<size_t>(event.metaOffset) + i]) != std::tolower(name[i])) return false;
+    return true;
+}
+
+constexpr int32_t kMarker = 0x06;
+constexpr int32_t kEndOfTrack = 0x2F;
+constexpr int32_t kSetTempo = 0x51;
+constexpr int32_t kLoopStartController = 111;
+
 // Reads one track to its end; returns the tick at which it ends and adds
-// its tempo changes.
-uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vector<TempoChange>& changes) {
+// its tempo changes and loop marks to `timing`'s scan.
+uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vector<TempoChange>& changes,
+                   SongTiming& timing, uint64_t& loopController) {
+    const bool cut = track.cut != 0;
     track.position = 0;
     track.ended = 0;
     track.runningKind = 0;
@@ -42,21 +60,32 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
     TrackReader reader(songData.data(), track);
     uint64_t tick = reader.varLen();
     if (track.ended) return 0;
+    bool whole = !cut;
     for (;;) {
         const MidiEvent event = readEvent(reader, track);
-        if (event.type == MidiEventType::Truncated) break;
+        if (event.type == MidiEventType::Truncated) {
+            whole = false;
+            break;
+        }
         if (event.type == MidiEventType::Meta) {
-            if (event.metaType == 0x2F && event.metaLength == 0) break;
-            if (event.metaType == 0x51 && event.metaLength == 3) {
+            if (event.metaType == kEndOfTrack && event.metaLength == 0) break;
+            if (event.metaType == kSetTempo && event.metaLength == 3) {
                 const uint8_t* b = songData.data() + event.metaOffset;
                 const int32_t tempo = (b[0] << 16) | (b[1] << 8) | b[2];
                 if (tempo > 0) changes.push_back({tick, tempo});
             }
+            if (event.metaType == kMarker && markerIs(songData, event, "loopStart"))
+                timing.loopStartTick = std::min(timing.loopStartTick, tick);
+            if (event.metaType == kMarker && markerIs(songData, event, "loopEnd"))
+                timing.loopEndTick = std::min(timing.loopEndTick, tick);
+        } else if (event.type == MidiEventType::Channel && event.kind == 4 && event.data1 == kLoopStartController) {
+            loopController = std::min(loopController, tick);
         }
         const uint32_t delta = reader.varLen();
         if (reader.overran()) break;
         tick += delta;
     }
+    if (!whole) timing.damagedTick = std::min(timing.damagedTick, tick);
     return tick;
 }
 
@@ -65,8 +94,20 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
 SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList& tracks, int32_t division) {
     SongTiming timing;
     std::vector<TempoChange> changes;
+    uint64_t loopController = kNoTick;
     for (int32_t t = 0; t < tracks.size(); ++t)
-        timing.endTick = std::max(timing.endTick, scanTrack(songData, *tracks.at(t), changes));
+        timing.endTick = std::max(timing.endTick, scanTrack(songData, *tracks.at(t), changes, timing, loopController));
+    // Markers name a loop only when they make one; controller 111 starts a
+    // loop that ends with the song.
+    if (timing.loopStartTick == kNoTick || timing.loopEndTick == kNoTick ||
+        timing.loopEndTick <= timing.loopStartTick) {
+        timing.loopStartTick = kNoTick;
+        timing.loopEndTick = kNoTick;
+        if (loopController < timing.endTick) {
+            timing.loopStartTick = loopController;
+            timing.loopEndTick = timing.endTick;
+        }
+    }
 
     timing.division = division;
     const double defaultSeconds = microsPerTick(division, kDefaultTempo) * 1e-6;
@@ -116,6 +157,21 @@ uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate) {
         frame = sum * r / (TickTempoSum{static_cast<uint64_t>(timing.division)} * 1000000u);
     }
     return frame > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frame);
+}
+
+uint64_t tickAtFrame(const SongTiming& timing, uint64_t frame, int32_t rate) {
+    uint64_t low = 0;
+    uint64_t high = timing.endTick;
+    if (frameAtTick(timing, high, rate) < frame) return high;
+    // Frames never fall as ticks rise: the first tick at or past `frame`.
+    while (low < high) {
+        const uint64_t middle = low + (high - low) / 2;
+        if (frameAtTick(timing, middle, rate) >= frame)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
 }
 
 double secondsAtTick(const SongTiming& timing, uint64_t tick) {

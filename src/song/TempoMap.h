@@ -41,5 +41,8 @@ double secondsAtTick(const SongTiming& timing, uint64_t tick);
 // ticks per second, exactly). Integers only, so extreme tempos and
 // divisions stay on their frame.
 uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate);
+// The first tick, up to the song's end tick, whose frame is `frame` or later
+// (the end tick when every tick falls before it).
+uint64_t tickAtFrame(const SongTiming& timing, uint64_t frame, int32_t rate);
 
 }  // namespace tonvero

@@ -3,6 +3,7 @@
 #include "engine/MixerEngine.h"
 #include "song/SongLoader.h"
 #include "song/Sequencer.h"
+#include "song/SongPosition.h"
 #include "song/TempoMap.h"
 
 #include <algorithm>
@@ -43,7 +44,9 @@ SoundBufferPtr& hardwareSlot(MixerEngine& engine, int32_t ref) {
 
 }  // namespace
 
-int32_t play(MixerEngine& engine) {
+int32_t play(MixerEngine& engine) { return playFrom(engine, 0); }
+
+int32_t playFrom(MixerEngine& engine, double seconds) {
     bool mustStop = false;
     {
         EngineLock lock(engine.mutex);
@@ -54,27 +57,26 @@ int32_t play(MixerEngine& engine) {
 
     EngineLock lock(engine.mutex);
     if (engine.songData.empty()) return 0;
-    setTempo(engine, kDefaultTempo);
+    startClock(engine);
     rewindSong(engine);
     engine.currentTick = 0;
-    engine.ticksPerTimerEvent = 2;
-    if (isSmpteDivision(engine.division)) {
-        // No tempo event will re-time an SMPTE song: take the batch a tempo
-        // event would choose, at most 125 events a second.
-        const double rate = smpteTicksPerSecond(engine.division);
-        engine.ticksPerTimerEvent = std::max(2, static_cast<int32_t>(std::ceil(rate / 125.0)));
-    }
-    keepPeriodAtLeastOneMs(engine);
     engine.playback = PlaybackState{};
     // The Studio mixer's tick dispatches the song itself, for the frames it
     // is about to write; the other mixers follow the sequencer timer.
+    if (seconds > 0) moveSong(engine, seconds);
+    const uint64_t songFrame = engine.studio ? engine.playback.seekPoint.frame : 0;
+    armLoop(engine);
     if (!engine.studio) engine.sequencerTimer = startSequencerTimer(engine);
     engine.startOutput();
     if (engine.studio) {
-        // The song's time zero is the first frame not yet written: one
-        // write-ahead after now, like every later event.
-        engine.playback.studioStartFrame = engine.studio->nextFrame();
-        engine.playback.eventFrame = engine.playback.studioStartFrame;
+        // The song's time zero is the first frame not yet written (one
+        // write-ahead after now, like every later event), less the song
+        // frames a start past zero leaves out.
+        engine.playback.studioStartFrame = engine.studio->nextFrame() - songFrame;
+        engine.playback.eventFrame = engine.studio->nextFrame();
+        // Starting the output drops what was queued: the channels as the song has them there, again.
+        if (songFrame > 0)
+            postChannelRestore(engine, engine.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(), true);
         engine.songFeed = &feedStudio;
     }
     engine.playing = 1;
@@ -174,6 +176,18 @@ void resume(MixerEngine& engine) {
         engine.sequencerTimer = startSequencerTimer(engine);
 }
 
+void startClock(MixerEngine& engine) {
+    setTempo(engine, kDefaultTempo);
+    engine.ticksPerTimerEvent = 2;
+    if (isSmpteDivision(engine.division)) {
+        // No tempo event will re-time an SMPTE song: take the batch a tempo
+        // event would choose, at most 125 events a second.
+        const double rate = smpteTicksPerSecond(engine.division);
+        engine.ticksPerTimerEvent = std::max(2, static_cast<int32_t>(std::ceil(rate / 125.0)));
+    }
+    keepPeriodAtLeastOneMs(engine);
+}
+
 void setTempo(MixerEngine& engine, int32_t tempo) {
     engine.tempo = tempo;
     const double micros = microsPerTick(engine.division, tempo);
@@ -225,9 +239,11 @@ double songPositionSeconds(const MixerEngine& engine) {
     if (!engine.playing) return 0;
     if (engine.studio && engine.outputRate > 0) {
         // The song time the Studio mixer has written up to.
-        const uint64_t start = engine.playback.studioStartFrame;
-        const uint64_t written = engine.studio->nextFrame();
-        const double seconds = written > start ? static_cast<double>(written - start) / engine.outputRate : 0.0;
+        // Song time zero may lie before the first output frame (after a
+        // seek or a loop's turn): the difference is taken as signed.
+        const int64_t songFrames =
+            static_cast<int64_t>(engine.studio->nextFrame() - engine.playback.studioStartFrame);
+        const double seconds = songFrames > 0 ? static_cast<double>(songFrames) / engine.outputRate : 0.0;
         return std::min(seconds, songLengthSeconds(engine));
     }
     const uint64_t tick = std::min<uint64_t>(engine.currentTick, engine.songTiming.endTick);

@@ -59,6 +59,8 @@ void resume(MixerEngine& engine);
 
 // --- engine mutex held ---
 
+// The clock as a song starts: tempo 500000 and the first batch of ticks.
+void startClock(MixerEngine& engine);
 // What stop does, for a timer callback (the end of a song): timer thread,
 // inside a callback, mutex held. Killing the timers from there does not wait.
 void stopOnTimerThread(MixerEngine& engine);

@@ -6,12 +6,21 @@
 #include "app/CMainFrame.h"
 #include "app/CTonveroApp.h"
 #include "app/CTonveroView.h"
+#include "app/ChannelNames.h"
+#include "app/ChannelStrip.h"
+#include "app/ChannelView.h"
 #include "app/CommandIds.h"
+#include "app/PositionBar.h"
+#include "app/PositionSlider.h"
 #include "bank/Patchmap.h"
 #include "editor/Prompter.h"
+#include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
 #include "platform/SoundDevice.h"
 #include "platform/VirtualTimerService.h"
+#include "render/SongTimeText.h"
+#include "song/SongLoader.h"
+#include "song/SongPosition.h"
 #include "song/Transport.h"
 #include "support/BankFixtures.h"
 #include "support/MidiWriter.h"
@@ -19,6 +28,10 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QDockWidget>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QToolButton>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
@@ -113,6 +126,18 @@ private:
         return transportStatus(*theEngine);
     }
 
+    double position() {
+        EngineLock lock(theEngine->mutex);
+        return songPositionSeconds(*theEngine);
+    }
+
+    // Shows the window and makes it the active one, so its shortcuts take keys.
+    bool showFrame() {
+        frame().show();
+        frame().activateWindow();
+        return QTest::qWaitForWindowActive(&frame());
+    }
+
     QString writeSong(const QString& name, int seconds) {
         const QString file = path(name);
         heldChord(seconds).write(file.toStdString());
@@ -164,14 +189,6 @@ private slots:
                  kBanner + QStringLiteral("Patchmap: gmpatch.map  Song: \n") + kMixerLine);
         EngineLock lock(theEngine->mutex);
         QCOMPARE(theEngine->bank.instrumentCount, 1);
-    }
-
-    void failedOutputEndsStartWithReason() {
-        audio_->failNextOpen("no output device");
-        QVERIFY(!startApp(true));
-        QCOMPARE(prompts_.notices().size(), 1);
-        QVERIFY(prompts_.notices().front().contains(QStringLiteral("no output device")));
-        QVERIFY(prompts_.notices().front().contains(QStringLiteral("--audio null")));
     }
 
     void loadMidiWhilePlayingReplacesTheSong() {
@@ -493,6 +510,267 @@ private slots:
         });
         frame().action(command::InstrumentEditor)->trigger();
         QCOMPARE(title, QStringLiteral("Instrument Editor"));
+    }
+
+    void positionSliderSeeksAndLeavesADragAlone() {
+        QVERIFY(startApp(true));
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        frame().onLoadMidi();
+        advanceSeconds(2.0);
+        frame().refresh();
+        PositionSlider* slider = frame().positionBar()->slider();
+        QVERIFY(slider->isEnabled());
+        QCOMPARE(slider->maximum(), 60000);
+        QVERIFY(qAbs(slider->value() - 2000) <= 50);
+
+        // A move by the keyboard or the wheel seeks at once, to the exact time.
+        slider->setValue(30000);
+        QVERIFY(qAbs(position() - 30.0) < 0.05);
+        QCOMPARE(status(), TransportStatus::Playing);
+
+        // While the handle is held, the refresh leaves it where the user has it;
+        // the seek comes when it is let go.
+        slider->setSliderDown(true);
+        slider->setSliderPosition(45000);
+        advanceSeconds(1.0);
+        frame().refresh();
+        QCOMPARE(slider->sliderPosition(), 45000);
+        QCOMPARE(frame().positionBar()->positionText(), QStringLiteral("0:45 / 1:00"));
+        QVERIFY(qAbs(position() - 31.0) < 0.05);
+        slider->setSliderDown(false);
+        QVERIFY(qAbs(position() - 45.0) < 0.05);
+        advanceSeconds(2.0);
+        frame().refresh();
+        QVERIFY(qAbs(slider->value() - 47000) <= 50);
+    }
+
+    void keysSeekAndTheTransportKeysWorkWhateverHasTheFocus() {
+        QVERIFY(startApp(true));
+        QVERIFY(showFrame());
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        frame().onLoadMidi();
+        advanceSeconds(20.0);
+        QTest::keyClick(&frame(), Qt::Key_Right);
+        QVERIFY(qAbs(position() - 25.0) < 0.05);
+        QTest::keyClick(&frame(), Qt::Key_Left);
+        QTest::keyClick(&frame(), Qt::Key_Left);
+        QVERIFY(qAbs(position() - 15.0) < 0.05);
+        QTest::keyClick(&frame(), Qt::Key_Home);
+        QVERIFY(position() < 0.05);
+        QCOMPARE(status(), TransportStatus::Playing);
+        advanceSeconds(3.0);
+
+        // Space and the arrows are the window's even where a slider or a button has the focus.
+        QSlider* volume = frame().positionBar()->volumeSlider();
+        QToolButton* mute = frame().channelView()->muteButton(0);
+        for (QWidget* focused : {static_cast<QWidget*>(volume), static_cast<QWidget*>(frame().positionBar()->slider()),
+                                 static_cast<QWidget*>(mute)}) {
+            focused->setFocus();
+            QTest::keyClick(focused, Qt::Key_Space);
+            QCOMPARE(status(), TransportStatus::Paused);
+            QTest::keyClick(focused, Qt::Key_Space);
+            QCOMPARE(status(), TransportStatus::Playing);
+        }
+        volume->setFocus();
+        const double before = position();
+        QTest::keyClick(volume, Qt::Key_Right);
+        QCOMPARE(volume->value(), 100);
+        QVERIFY(qAbs(position() - (before + 5.0)) < 0.05);
+        QVERIFY(!mute->isChecked());
+
+        // Ctrl+. stops; Space then plays the song from its beginning.
+        QTest::keyClick(volume, Qt::Key_Period, Qt::ControlModifier);
+        QCOMPARE(status(), TransportStatus::Idle);
+        QTest::keyClick(volume, Qt::Key_Space);
+        QCOMPARE(status(), TransportStatus::Playing);
+        QVERIFY(position() < 0.05);
+    }
+
+    void playResumesAPausedSongAndStartsAStoppedOne() {
+        QVERIFY(startApp(true));
+        const QList<QAction*> items = frame().menuBar()->actions();
+        QCOMPARE(items.value(2)->text(), QStringLiteral("&Song"));
+        QStringList texts;
+        for (QAction* item : items.value(2)->menu()->actions())
+            if (!item->isSeparator()) texts << item->text();
+        QCOMPARE(texts, QStringList({QStringLiteral("Load MIDI file"), QStringLiteral("&Play"),
+                                     QStringLiteral("P&ause\tSpace"), QStringLiteral("&Stop"),
+                                     QStringLiteral("&Back 5 Seconds"), QStringLiteral("&Forward 5 Seconds"),
+                                     QStringLiteral("To the Be&ginning"), QStringLiteral("&Loop"),
+                                     QStringLiteral("Set Loop Start"), QStringLiteral("Set Loop End"),
+                                     QStringLiteral("Clear Loop")}));
+        QCOMPARE(frame().action(command::Stop)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
+
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        frame().onLoadMidi();
+        advanceSeconds(3.0);
+        frame().onPause();
+        const uint32_t held = currentTick();
+        frame().action(command::Play)->trigger();
+        QCOMPARE(status(), TransportStatus::Playing);
+        QCOMPARE(currentTick(), held);
+        advanceSeconds(1.0);
+        QVERIFY(currentTick() > held + 100);
+
+        frame().onStop();
+        frame().onPlay();
+        QCOMPARE(status(), TransportStatus::Playing);
+        QVERIFY(currentTick() < 10);
+    }
+
+    void loopVolumeMutesAndSolosReachTheEngineAndOutliveAChangeOfMixer() {
+        QVERIFY(startApp(true, {}, false));
+        {
+            EngineLock lock(theEngine->mutex);
+            QCOMPARE(masterVolume(*theEngine), 100);
+        }
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        frame().onLoadMidi();
+
+        frame().positionBar()->volumeSlider()->setValue(40);
+        QCOMPARE(QSettings().value(QStringLiteral("Options/volume")).toInt(), 40);
+        ChannelView& channels = *frame().channelView();
+        channels.muteButton(2)->click();
+        channels.soloButton(4)->click();
+        channels.soloButton(6)->click();
+        channels.soloButton(6)->click();
+
+        // A-B from the slider's place: both edges make the range, and looping goes on.
+        PositionSlider* slider = frame().positionBar()->slider();
+        slider->setValue(10000);
+        frame().action(command::LoopStart)->trigger();
+        slider->setValue(20000);
+        frame().action(command::LoopEnd)->trigger();
+        QVERIFY(frame().action(command::Loop)->isChecked());
+        // An end before the start is refused with a message and changes nothing.
+        slider->setValue(5000);
+        frame().action(command::LoopEnd)->trigger();
+        QVERIFY(frame().messagePaneText().startsWith(QStringLiteral("A loop must end")));
+
+        const auto checkEngine = [] {
+            EngineLock lock(theEngine->mutex);
+            QCOMPARE(masterVolume(*theEngine), 40);
+            QCOMPARE(mutedChannels(*theEngine), uint16_t{1u << 2});
+            QCOMPARE(soloedChannels(*theEngine), uint16_t{1u << 4});
+            QVERIFY(!channelAudible(*theEngine, 3));
+            QVERIFY(looping(*theEngine));
+            QVERIFY(hasLoopRange(*theEngine));
+            const LoopRange range = loopRange(*theEngine);
+            QVERIFY(qAbs(range.startSeconds - 10.0) < 0.05);
+            QVERIFY(qAbs(range.endSeconds - 20.0) < 0.05);
+        };
+        checkEngine();
+        frame().onChooseMixer(MixerMode::Software);
+        QCOMPARE(theEngine->mixerMode, MixerMode::Software);
+        checkEngine();
+
+        // Loop off reaches the engine; the volume is remembered for the next start.
+        frame().action(command::Loop)->trigger();
+        {
+            EngineLock lock(theEngine->mutex);
+            QVERIFY(!looping(*theEngine));
+        }
+        app_.reset();
+        QVERIFY(startApp(true, {}, false));
+        QCOMPARE(frame().positionBar()->volumeSlider()->value(), 40);
+        EngineLock lock(theEngine->mutex);
+        QCOMPARE(masterVolume(*theEngine), 40);
+    }
+
+    void channelViewShowsEachChannelAndIsRemembered() {
+        QCOMPARE(programName(0), QStringLiteral("Acoustic Grand"));
+        QCOMPARE(programName(127), QStringLiteral("Gunshot"));
+        QCOMPARE(drumKitName(25), QStringLiteral("TR-808"));
+        QCOMPARE(drumKitName(12), QStringLiteral("Drum Kit 12"));
+
+        QVERIFY(startApp(true, {}, false));
+        QDockWidget* dock = frame().channelDock();
+        QVERIFY(frame().action(command::ToggleChannels)->isChecked());
+        QVERIFY(dock->isVisibleTo(&frame()));
+        QCOMPARE(frame().dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+
+        // A violin on channel 1 holding middle C, the TR-808 kit on channel 10.
+        test::MidiWriter midi(0, 96);
+        midi.track().program(0, 0, 40).controller(0, 0, 10, 30).program(0, 9, 25).noteOn(0, 0, 60, 110)
+            .noteOff(96 * 20, 0, 60).endOfTrack();
+        const QString song = path(QStringLiteral("violin.mid"));
+        QVERIFY(midi.write(song.toStdString()));
+        frame().openSong(song);
+        advanceSeconds(0.5);
+        ChannelView& channels = *frame().channelView();
+        channels.poll();
+        QCOMPARE(channels.strip(0)->soundName(), QStringLiteral("Violin"));
+        QCOMPARE(channels.strip(9)->soundName(), QStringLiteral("TR-808"));
+        QCOMPARE(channels.strip(0)->activity().pan, 30);
+        QVERIFY(channels.strip(0)->activity().keys[0] >> 60 & 1);
+        QVERIFY(channels.strip(0)->meterLevel() > 0.01f);
+        QCOMPARE(channels.strip(1)->meterLevel(), 0.0f);
+
+        // Hidden from the View menu and remembered; shown again likewise.
+        frame().action(command::ToggleChannels)->trigger();
+        QVERIFY(!dock->isVisibleTo(&frame()));
+        QCOMPARE(QSettings().value(QStringLiteral("View/channels")).toBool(), false);
+        app_.reset();
+        QVERIFY(startApp(true));
+        QVERIFY(!frame().action(command::ToggleChannels)->isChecked());
+        QVERIFY(!frame().channelDock()->isVisibleTo(&frame()));
+        frame().action(command::ToggleChannels)->trigger();
+        QVERIFY(frame().channelDock()->isVisibleTo(&frame()));
+        app_.reset();
+        QVERIFY(startApp(true));
+        QVERIFY(frame().channelDock()->isVisibleTo(&frame()));
+        QVERIFY(frame().action(command::ToggleChannels)->isChecked());
+    }
+
+    void titleNamesThePatchmap() {
+        QVERIFY(startApp(true));
+        QCOMPARE(frame().windowTitle(), QStringLiteral("gmpatch.map - Tonvero"));
+        const QString other = path(QStringLiteral("other.map"));
+        QVERIFY(savePatchmap(test::makeSmallBank(), other.toStdString()));
+        frame().openPatchmap(other);
+        QCOMPARE(frame().windowTitle(), QStringLiteral("other.map - Tonvero"));
+        prompts_.answerFile(path(QStringLiteral("mine.map")));
+        frame().onSavePatchmapAs();
+        QCOMPARE(frame().windowTitle(), QStringLiteral("mine.map - Tonvero"));
+    }
+
+    void statusViewScrollsItsLines() {
+        QVERIFY(startApp(true));
+        QVERIFY(showFrame());
+        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        frame().onLoadMidi();
+        advanceSeconds(0.5);
+        frame().refresh();
+        QCoreApplication::processEvents();  // the scroll bars are shown by a queued call
+        CTonveroView& view = *frame().view();
+        QCOMPARE(view.shownLines().size(), 3 + 32);
+        // The 35 lines are taller than the view in the window's first size: they scroll, none cut off.
+        const int textHeight = static_cast<int>(view.shownLines().size()) * QFontMetrics(view.font()).lineSpacing();
+        QVERIFY(view.viewport()->height() < textHeight);
+        QVERIFY(view.verticalScrollBar()->isVisible());
+        QVERIFY(view.verticalScrollBar()->maximum() + view.viewport()->height() >= textHeight);
+    }
+
+    void damagedSongSaysWhereAndPlays() {
+        QVERIFY(startApp(true));
+        // A track of notes that breaks off in the middle of an event, with no end of track.
+        test::MidiWriter midi(0, 96);
+        auto& track = midi.track();
+        for (int i = 0; i < 40; ++i) track.noteOn(i ? 48 : 0, 0, 60, 100).noteOff(48, 0, 60);
+        test::Bytes bytes = midi.bytes();
+        bytes.resize(bytes.size() - 2);
+        const QString song = path(QStringLiteral("damaged.mid"));
+        QVERIFY(test::writeBytes(song.toStdString(), bytes));
+        frame().openSong(song);
+        double damagedAfter;
+        {
+            EngineLock lock(theEngine->mutex);
+            damagedAfter = songDamagedAfterSeconds(*theEngine);
+        }
+        QVERIFY(damagedAfter >= 0);
+        QCOMPARE(frame().messagePaneText(), QString::fromStdString(songDamageText(damagedAfter)));
+        QCOMPARE(status(), TransportStatus::Playing);
+        QVERIFY(prompts_.notices().isEmpty());
     }
 
     void shutdownKillsTimersAndReleasesOnce() {

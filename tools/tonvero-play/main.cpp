@@ -1,13 +1,17 @@
 // tonvero-play: plays a Standard MIDI File through the Tonvero engine in real
-// time, showing the position on one line, until the song ends or Ctrl+C;
-// optionally again and again (--loop), for a given time (--seconds), with a
-// report on how the real-time parts kept up (--stats).
+// time, showing the position on one line, until the song ends, q or Ctrl+C;
+// from a given time (--start), looping (--loop), with channels muted or
+// soloed and the master volume set, for a given time (--seconds), with a
+// report on how the real-time parts kept up (--stats). On a terminal the
+// arrow keys seek 5 s back and on, and space pauses and resumes.
 //
 //   tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]
 //                [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB]
-//                [--reverb on|off] [--chorus on|off] [--loop] [--seconds N] [--stats]
+//                [--reverb on|off] [--chorus on|off] [--start TIME] [--loop]
+//                [--volume N] [--mute LIST] [--solo LIST] [--seconds N] [--stats]
 
 #include "EngineTimerLateness.h"
+#include "TerminalKeys.h"
 
 #include "bank/Patchmap.h"
 #include "engine/MixerEngine.h"
@@ -16,7 +20,9 @@
 #include "render/DefaultPatchmap.h"
 #include "render/MixerOptions.h"
 #include "render/SongTimeText.h"
+#include "engine/ChannelMonitor.h"
 #include "song/SongLoader.h"
+#include "song/SongPosition.h"
 #include "song/Transport.h"
 
 #include <sys/resource.h>
@@ -29,8 +35,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
-#include <thread>
+#include <vector>
 
 using namespace tonvero;
 
@@ -45,23 +52,33 @@ constexpr int kExitInterrupted = 130;
 
 // The longest --seconds: 31 days.
 constexpr double kMaxSeconds = 31.0 * 24 * 3600;
+// How far an arrow key moves the song.
+constexpr double kSeekStepSeconds = 5;
 
 const std::string& usage() {
     static const std::string text =
         std::string("usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE] [--mixer MODE]\n"
                     "                    [--interpolation KIND] [--voices N] [--gain DB]\n"
                     "                    [--reverb on|off] [--chorus on|off]\n"
-                    "                    [--loop] [--seconds N] [--stats]\n"
+                    "                    [--start TIME] [--loop] [--volume N] [--mute LIST] [--solo LIST]\n"
+                    "                    [--seconds N] [--stats]\n"
                     "\n"
-                    "Plays SONG.mid through the Tonvero engine; Ctrl+C stops it.\n"
+                    "Plays SONG.mid through the Tonvero engine; q or Ctrl+C stops it.\n"
+                    "On a terminal, while it plays: Left and Right arrows seek 5 s back and on,\n"
+                    "space pauses and resumes, q quits.\n"
                     "\n"
                     "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
                     "                     real time); TONVERO_AUDIO sets the default\n"
                     "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
                     "                     directory, else in the program's data directory)\n") +
         mixerOptionsUsage() +
-        "  --loop             play the song again from its start each time it ends,\n"
-        "                     until Ctrl+C or the --seconds limit\n"
+        "  --start TIME       start at this song time: seconds (83, 83.5), m:ss or h:mm:ss\n"
+        "  --loop             loop without a gap until q, Ctrl+C or the --seconds limit:\n"
+        "                     the loop the song marks (loopStart/loopEnd markers or\n"
+        "                     controller 111), else the whole song\n"
+        "  --volume N         master volume, 0 to 100 (default 100: as mixed)\n"
+        "  --mute LIST        silence MIDI channels 1 to 16, such as 10 or 1,4\n"
+        "  --solo LIST        play only these channels (1 to 16, such as 10 or 1,4)\n"
         "  --seconds N        stop after N seconds of wall-clock time from the start of\n"
         "                     playing (N > 0, fractions allowed)\n"
         "  --stats            at the end, report on stderr the wall time, the CPU time\n"
@@ -74,7 +91,7 @@ const std::string& usage() {
         "                     full event queue refused, and the voices taken for new notes\n"
         "  -h, --help         this text\n"
         "\n"
-        "Exit codes: 0 played to the end, or until the --seconds limit, 1 no audio\n"
+        "Exit codes: 0 played to the end, until q or the --seconds limit, 1 no audio\n"
         "output, 2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
         "130 stopped by Ctrl+C.\n";
     return text;
@@ -107,9 +124,9 @@ struct PlayStats {
     double userSeconds = 0;
     double systemSeconds = 0;
     long peakKilobytes = 0;
-    int plays = 0;          // times the song was started
-    int playedOut = 0;      // times it played to its end
-    double musicSeconds = 0;  // song time played
+    bool playedOut = false;   // the song played to its end
+    double musicSeconds = 0;  // time the song played (not paused)
+    int64_t loopTurns = 0;
     NoteCounts notes;
     TimerLateness mixer;
     TimerLateness sequencer;
@@ -128,10 +145,10 @@ void printLateness(const char* what, const TimerLateness& late) {
 void printStats(const PlayStats& stats) {
     const double cpu = stats.userSeconds + stats.systemSeconds;
     std::fprintf(stderr,
-                 "tonvero-play stats: %.1f s of wall time, %.1f s of music, the song started %d times "
-                 "(%d played to the end), %lld notes\n",
-                 stats.wallSeconds, stats.musicSeconds, stats.plays, stats.playedOut,
-                 static_cast<long long>(stats.notes.played));
+                 "tonvero-play stats: %.1f s of wall time, %.1f s of music (%s), %lld loop turns, %lld notes\n",
+                 stats.wallSeconds, stats.musicSeconds,
+                 stats.playedOut ? "played to the end" : "stopped before the end",
+                 static_cast<long long>(stats.loopTurns), static_cast<long long>(stats.notes.played));
     std::fprintf(stderr,
                  "  cpu time         %.2f s (user %.2f s + system %.2f s), %.2f %% of one core; peak memory %.1f MB\n",
                  cpu, stats.userSeconds, stats.systemSeconds,
@@ -151,9 +168,66 @@ void printStats(const PlayStats& stats) {
     }
 }
 
+// A --volume value: a whole number 0..100, the whole text.
+bool parseVolume(const std::string& text, int32_t& percent) {
+    if (text.empty() || text.size() > 3) return false;
+    int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > 100) return false;
+    percent = value;
+    return true;
+}
+
+// The position line: "0:42 / 2:15", then "(paused)" and the loop as they apply.
+std::string positionLine(const MixerEngine& engine, bool ended) {
+    const double length = songLengthSeconds(engine);
+    // Once the song has played out it stands at its end.
+    std::string line = formatSongPosition(ended ? length : songPositionSeconds(engine), length);
+    if (transportStatus(engine) == TransportStatus::Paused) line += " (paused)";
+    if (looping(engine)) {
+        const LoopRange loop = loopRange(engine);
+        line += " (loop " + formatSongTime(loop.startSeconds) + "-" + formatSongTime(loop.endSeconds) + ", turn " +
+                std::to_string(loopTurns(engine) + 1) + ")";
+    }
+    return line;
+}
+
+// What a key does to the song.
+void actOnKey(MixerEngine& engine, PlayKey key) {
+    TransportStatus status;
+    double position = 0;
+    double length = 0;
+    {
+        EngineLock lock(engine.mutex);
+        status = transportStatus(engine);
+        position = songPositionSeconds(engine);
+        length = songLengthSeconds(engine);
+    }
+    switch (key) {
+    case PlayKey::Space:
+        if (status == TransportStatus::Paused)
+            resume(engine);
+        else if (status == TransportStatus::Playing)
+            pause(engine);
+        break;
+    case PlayKey::Left:
+        seek(engine, std::max(0.0, position - kSeekStepSeconds));
+        break;
+    case PlayKey::Right:
+        // Past the end only as far as the end: the song then ends as it would.
+        if (status != TransportStatus::Ending) seek(engine, std::min(length, position + kSeekStepSeconds));
+        break;
+    case PlayKey::Quit:
+        break;
+    }
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::string song;
     std::string audio;
     std::string patchmap;
@@ -161,6 +235,11 @@ int main(int argc, char** argv) {
     bool loop = false;
     bool wantStats = false;
     double limitSeconds = 0;  // 0: no limit
+    double startSeconds = -1;  // below 0: from the beginning
+    std::string startText;     // --start as given
+    int32_t volume = -1;       // below 0: left as it is
+    uint16_t muted = 0;
+    uint16_t soloed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -180,6 +259,25 @@ int main(int argc, char** argv) {
             if (!parseMixerOption(arg, argv[++i], mixer, problem)) return usageError(problem);
         } else if (arg == "--loop") {
             loop = true;
+        } else if (arg == "--start") {
+            if (i + 1 >= argc) return usageError("--start needs a song time");
+            const std::string value = argv[++i];
+            startText = value;
+            if (!parseSongTime(value, startSeconds))
+                return usageError("--start takes a song time such as 83, 83.5, 1:23 or 1:02:03, not \"" + value +
+                                  "\"");
+        } else if (arg == "--volume") {
+            if (i + 1 >= argc) return usageError("--volume needs a number from 0 to 100");
+            const std::string value = argv[++i];
+            if (!parseVolume(value, volume))
+                return usageError("--volume takes a whole number from 0 to 100, not \"" + value + "\"");
+        } else if (arg == "--mute" || arg == "--solo") {
+            if (i + 1 >= argc) return usageError(arg + " needs channels 1 to 16, such as 10 or 1,4");
+            const std::string value = argv[++i];
+            uint16_t channels = 0;
+            std::string problem;
+            if (!parseChannelList(value, channels, problem)) return usageError(arg + " " + value + ": " + problem);
+            (arg == "--mute" ? muted : soloed) |= channels;
         } else if (arg == "--stats") {
             wantStats = true;
         } else if (arg == "--seconds") {
@@ -228,71 +326,92 @@ int main(int argc, char** argv) {
                          songLoadResultText(loaded));
             return kExitBadSong;
         }
+        const double length = songLengthSeconds(engine);
+        if (startSeconds > length) {
+            std::fprintf(stderr, "tonvero-play: --start %s is past the end of the song, which lasts %s\n",
+                         startText.c_str(), formatSongTime(length).c_str());
+            return kExitUsage;
+        }
+        const double damagedAfter = songDamagedAfterSeconds(engine);
+        if (damagedAfter >= 0) std::fprintf(stderr, "tonvero-play: %s\n", songDamageText(damagedAfter).c_str());
+        setLooping(engine, loop);
+        if (volume >= 0) setMasterVolume(engine, volume);
+        setMutedChannels(engine, muted);
+        setSoloedChannels(engine, soloed);
     }
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    std::signal(SIGHUP, onInterrupt);
+    // Keys are read from here on; the terminal is put back when `keys` goes,
+    // on every way out below (the signals above only set a flag).
+    TerminalKeys keys;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     rusage usageAtStart{};
     getrusage(RUSAGE_SELF, &usageAtStart);
-    play(engine);
+    if (startSeconds >= 0)
+        playFrom(engine, startSeconds);
+    else
+        play(engine);
 
     PlayStats stats;
-    stats.plays = 1;
-    auto addNotes = [&stats](const NoteCounts& counts) {
-        stats.notes.played += counts.played;
-        stats.notes.withoutInstrument += counts.withoutInstrument;
-        stats.notes.withoutZone += counts.withoutZone;
-    };
     const bool live = isatty(STDOUT_FILENO) != 0;
     std::string shown;
     std::string line;
     bool timeUp = false;
+    bool quit = false;
+    bool wasPlaying = true;
+    Clock::time_point lastLook = started;
+    std::vector<PlayKey> pressed;
     for (;;) {
         bool ended = false;
         {
             EngineLock lock(engine.mutex);
-            ended = transportStatus(engine) == TransportStatus::Idle;
-            const double length = songLengthSeconds(engine);
-            // Once the song has played out it stands at its end.
-            line = formatSongPosition(ended ? length : songPositionSeconds(engine), length);
-            if (ended) {
-                addNotes(noteCounts(engine));
-                ++stats.playedOut;
-                stats.musicSeconds += length;
-            }
+            const TransportStatus status = transportStatus(engine);
+            ended = status == TransportStatus::Idle;
+            line = positionLine(engine, ended);
+            const Clock::time_point now = Clock::now();
+            if (wasPlaying) stats.musicSeconds += std::chrono::duration<double>(now - lastLook).count();
+            lastLook = now;
+            wasPlaying = status == TransportStatus::Playing;
         }
-        if (loop) line += " (play " + std::to_string(stats.plays) + ")";
         if (live && line != shown) {
-            std::printf("\r%s ", line.c_str());
+            // Back to the start of the line, and clear what a longer line left.
+            std::printf("\r%s\033[K", line.c_str());
             std::fflush(stdout);
             shown = line;
         }
-        if (interrupted.load() || (ended && !loop)) break;
+        if (interrupted.load() || quit) break;
+        if (ended) {
+            stats.playedOut = true;
+            break;
+        }
         const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
         if (limitSeconds > 0 && elapsed >= limitSeconds) {
             timeUp = true;
             break;
         }
-        if (ended) {
-            play(engine);
-            ++stats.plays;
-            continue;
-        }
-        auto nap = std::chrono::milliseconds(100);
+        int napMillis = 100;
         if (limitSeconds > 0)
-            nap = std::min(nap, std::chrono::ceil<std::chrono::milliseconds>(
-                                    std::chrono::duration<double>(limitSeconds - elapsed)));
-        std::this_thread::sleep_for(nap);
+            napMillis = std::min(napMillis, static_cast<int>(std::ceil((limitSeconds - elapsed) * 1000)));
+        pressed.clear();
+        keys.wait(napMillis, pressed);
+        for (PlayKey key : pressed) {
+            if (key == PlayKey::Quit) {
+                quit = true;
+                break;
+            }
+            actOnKey(engine, key);
+        }
     }
-    if (stats.plays > stats.playedOut) {
-        // Stopped in the middle: what this play has sounded so far.
+    {
         EngineLock lock(engine.mutex);
-        addNotes(noteCounts(engine));
-        stats.musicSeconds += songPositionSeconds(engine);
+        stats.notes = noteCounts(engine);
+        stats.loopTurns = loopTurns(engine);
     }
     stop(engine);
+    keys.restore();
 
     if (wantStats) {
         stats.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -314,7 +433,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (interrupted.load() || timeUp) {
+    if (interrupted.load() || timeUp || quit) {
         std::printf("%sstopped at %s%s\n", live ? "\n" : "", line.c_str(),
                     timeUp ? " (the --seconds limit)" : "");
     } else if (live) {
@@ -325,4 +444,14 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (wantStats) printStats(stats);
     return interrupted.load() ? kExitInterrupted : kExitOk;
+}
+
+int main(int argc, char** argv) {
+    // An exception unwinds through run(), which puts the terminal back.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tonvero-play: %s\n", e.what());
+        return 1;
+    }
 }

@@ -6,6 +6,8 @@
 //                  [--interpolation nearest|linear|cubic|sinc] [--voices N]
 //                  [--gain DB] [--bits 16|24] [--reverb on|off] [--chorus on|off]
 //                  (and the effects' settings: --reverb-size and the others)
+//                  [--start TIME] [--end TIME] [--mute LIST] [--solo LIST]
+//                  [--loop [--loops N]]
 
 #include "bank/Patchmap.h"
 #include "render/AudioFileWriter.h"
@@ -13,6 +15,8 @@
 #include "render/MixerOptions.h"
 #include "render/SongRenderer.h"
 #include "render/SongTimeText.h"
+#include "engine/ChannelMonitor.h"
+#include "song/SongPosition.h"
 #include "song/Transport.h"
 
 #include <unistd.h>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using namespace tonvero;
 
@@ -40,12 +45,16 @@ constexpr int kExitInterrupted = 130;
 // A song whose tempo map makes it last longer than this is damaged, not
 // music: rendering it would fill the disk.
 constexpr double kMaxSongSeconds = 12 * 3600.0;
+// The most times --loops plays the loop.
+constexpr int32_t kMaxLoops = 10000;
 
 const std::string& usage() {
     static const std::string text =
         std::string("usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer MODE] [--rate HZ]\n"
                     "                      [--interpolation KIND] [--voices N] [--gain DB] [--bits 16|24]\n"
                     "                      [--reverb on|off] [--chorus on|off]\n"
+                    "                      [--start TIME] [--end TIME] [--mute LIST] [--solo LIST]\n"
+                    "                      [--loop [--loops N]]\n"
                     "\n"
                     "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
                     "\n"
@@ -54,7 +63,19 @@ const std::string& usage() {
                     "                     directory, else in the program's data directory)\n"
                     "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
                     "  --bits 16|24       bits per sample of the file (default 16); 24 bits keep the\n"
-                    "                     Studio mixer's float mix\n") +
+                    "                     Studio mixer's float mix\n"
+                    "  --start TIME       render from this song time (the channels as the song has\n"
+                    "                     them there): seconds (83, 83.5), m:ss or h:mm:ss\n"
+                    "  --end TIME         render up to this song time, exactly: the file holds the\n"
+                    "                     time from --start (or 0) to here, silence after the song's\n"
+                    "                     end; without it the song plays until its sound has died\n"
+                    "  --mute LIST        silence MIDI channels 1 to 16, such as 10 or 1,4\n"
+                    "  --solo LIST        render only these channels (1 to 16, such as 10 or 1,4)\n"
+                    "  --loop             play the song's loop (its loopStart/loopEnd markers or\n"
+                    "                     controller 111, else the whole song) without a gap, then\n"
+                    "                     the song on to its end\n"
+                    "  --loops N          with --loop: the loop is heard N times in all, 1 to 10000\n"
+                    "                     (default 2)\n") +
         mixerOptionsUsage() +
         "  -h, --help         this text\n"
         "\n"
@@ -74,6 +95,15 @@ struct Options {
     MixerOptions mixer;
     int32_t rate = 44100;
     int32_t bits = 16;
+    double startSeconds = 0;
+    double endSeconds = 0;  // 0: until the song has ended whole
+    std::string startText;  // --start as given
+    bool haveEnd = false;
+    uint16_t muted = 0;
+    uint16_t soloed = 0;
+    bool loop = false;
+    int32_t loops = 2;
+    bool haveLoops = false;
 };
 
 int usageError(const std::string& text) {
@@ -120,6 +150,32 @@ int parseOptions(int argc, char** argv, Options& options) {
             if (end == text.c_str() || *end != '\0' || rate < 8000 || rate > 192000)
                 return usageError("--rate takes a whole number of Hz from 8000 to 192000, not \"" + text + "\"");
             options.rate = static_cast<int32_t>(rate);
+        } else if (arg == "--start" || arg == "--end") {
+            if (!value(text)) return usageError(arg + " needs a song time");
+            double& seconds = arg == "--start" ? options.startSeconds : options.endSeconds;
+            if (!parseSongTime(text, seconds))
+                return usageError(arg + " takes a song time such as 83, 83.5, 1:23 or 1:02:03, not \"" + text + "\"");
+            if (arg == "--start")
+                options.startText = text;
+            else
+                options.haveEnd = true;
+        } else if (arg == "--mute" || arg == "--solo") {
+            if (!value(text)) return usageError(arg + " needs channels 1 to 16, such as 10 or 1,4");
+            uint16_t channels = 0;
+            std::string problem;
+            if (!parseChannelList(text, channels, problem)) return usageError(arg + " " + text + ": " + problem);
+            (arg == "--mute" ? options.muted : options.soloed) |= channels;
+        } else if (arg == "--loop") {
+            options.loop = true;
+        } else if (arg == "--loops") {
+            char* end = nullptr;
+            if (!value(text)) return usageError("--loops needs a number of times");
+            const long loops = std::strtol(text.c_str(), &end, 10);
+            if (end == text.c_str() || *end != '\0' || loops < 1 || loops > kMaxLoops)
+                return usageError("--loops takes a whole number from 1 to " + std::to_string(kMaxLoops) + ", not \"" +
+                                  text + "\"");
+            options.loops = static_cast<int32_t>(loops);
+            options.haveLoops = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return usageError("unknown option " + arg);
         } else if (options.song.empty()) {
@@ -129,6 +185,10 @@ int parseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (options.song.empty()) return usageError("no song given");
+    if (options.haveEnd && options.endSeconds <= options.startSeconds)
+        return usageError("--end " + formatSongTime(options.endSeconds) + " must come after the start (" +
+                          formatSongTime(options.startSeconds) + ")");
+    if (options.haveLoops && !options.loop) return usageError("--loops goes with --loop");
     if (options.output.empty()) options.output = defaultOutput(options.song);
     AudioFileWriter::Format format;
     if (!AudioFileWriter::formatForPath(options.output, format))
@@ -185,15 +245,44 @@ int main(int argc, char** argv) {
         return kExitBadSong;
     }
     double songSeconds = 0;
+    double renderSeconds = 0;  // how long the song plays, its loop turns counted
     {
-        EngineLock lock(renderer.engine().mutex);
-        songSeconds = songLengthSeconds(renderer.engine());
+        MixerEngine& engine = renderer.engine();
+        EngineLock lock(engine.mutex);
+        songSeconds = songLengthSeconds(engine);
+        if (options.startSeconds > songSeconds) {
+            std::fprintf(stderr, "tonvero-render: --start %s is past the end of the song, which lasts %s\n",
+                         options.startText.c_str(), formatSongTime(songSeconds).c_str());
+            return kExitUsage;
+        }
+        setLooping(engine, options.loop);
+        renderSeconds = songSeconds;
+        renderSeconds -= options.startSeconds;
+        if (options.loop) {
+            setLoopCount(engine, options.loops);
+            const LoopRange loop = loopRange(engine);
+            renderSeconds += (loop.endSeconds - loop.startSeconds) * (options.loops - 1);
+        }
+        setMutedChannels(engine, options.muted);
+        setSoloedChannels(engine, options.soloed);
+        const double damagedAfter = songDamagedAfterSeconds(engine);
+        if (damagedAfter >= 0) std::fprintf(stderr, "tonvero-render: %s\n", songDamageText(damagedAfter).c_str());
     }
-    if (songSeconds > kMaxSongSeconds) {
+    if (options.haveEnd) renderSeconds = options.endSeconds - options.startSeconds;
+    if (renderSeconds > kMaxSongSeconds) {
         std::fprintf(stderr, "tonvero-render: the song \"%s\" would last %s: it is damaged, or not meant to be rendered\n",
-                     options.song.c_str(), formatSongTime(songSeconds).c_str());
-        return kExitBadSong;
+                     options.song.c_str(), formatSongTime(renderSeconds).c_str());
+        return options.haveEnd || options.loop ? kExitUsage : kExitBadSong;
     }
+    RenderSpan span;
+    span.startSeconds = options.startSeconds;
+    span.endSeconds = options.haveEnd ? options.endSeconds : 0;
+    renderer.setSpan(span);
+    // With an end, the file holds exactly the span's frames.
+    const uint64_t spanFrames =
+        options.haveEnd ? static_cast<uint64_t>(std::llround(options.endSeconds * options.rate) -
+                                                std::llround(options.startSeconds * options.rate))
+                        : 0;
 
     AudioFileWriter writer;
     if (!writer.open(options.output, options.rate, options.bits, &error)) {
@@ -231,7 +320,25 @@ int main(int argc, char** argv) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 
-    if (!report.endedWhole) {
+    // A span cut at its end is whole; one the song ended before is made up
+    // with silence to its end.
+    bool whole = report.endedWhole;
+    uint64_t frames = report.frames;
+    if (options.haveEnd && !report.sinkFailed && !interrupted.load()) {
+        if (frames >= spanFrames) whole = true;
+        if (whole && frames < spanFrames) {
+            const std::vector<int16_t> silence(2 * 4096, 0);
+            const std::vector<float> floatSilence(2 * 4096, 0.0f);
+            while (frames < spanFrames && !writeFailed) {
+                const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(4096, spanFrames - frames));
+                writeFailed = options.bits == 24 ? !writer.writeFloat(floatSilence.data(), count)
+                                                 : !writer.write(silence.data(), count);
+                frames += count;
+            }
+            if (writeFailed) whole = false;
+        }
+    }
+    if (!whole) {
         writer.discard();
         if (interrupted.load()) {
             std::fprintf(stderr, "tonvero-render: interrupted; \"%s\" not written\n", options.output.c_str());
@@ -247,7 +354,7 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
-    const double audioSeconds = static_cast<double>(report.frames) / options.rate;
+    const double audioSeconds = static_cast<double>(frames) / options.rate;
     const double speed = elapsed > 0 ? audioSeconds / elapsed : 0;
     std::printf("%s: %s long, rendered in %.2f s (%.1fx real time), peak %s, %lld notes played, "
                 "%lld without an Instrument, %lld without a Zone\n",
@@ -255,5 +362,6 @@ int main(int argc, char** argv) {
                 decibels(report.peak).c_str(), static_cast<long long>(report.notes.played),
                 static_cast<long long>(report.notes.withoutInstrument),
                 static_cast<long long>(report.notes.withoutZone));
+    if (options.loop) std::printf("  %lld loop turns\n", static_cast<long long>(report.loopTurns));
     return kExitOk;
 }

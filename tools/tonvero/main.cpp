@@ -1,29 +1,33 @@
 // tonvero: the desktop application.
+//
+// The command line is read before the QApplication is made, so --help and a
+// wrong option are answered on a machine without a display as well.
 
 #include "app/CTonveroApp.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tonvero"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tonvero"));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
 
     tonvero::AppOptions options;
     options.argv0 = argc > 0 ? argv[0] : "";
     QString error;
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        std::printf("%s\n", qPrintable(tonvero::commandLineUsage()));
-        return 0;
-    }
     if (!tonvero::parseCommandLine(arguments, options, error)) {
         std::fprintf(stderr, "tonvero: %s\n%s\n", qPrintable(error), qPrintable(tonvero::commandLineUsage()));
         return 2;
     }
+    if (options.help) {
+        std::printf("%s\n", qPrintable(tonvero::commandLineUsage()));
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tonvero"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tonvero"));
 
     tonvero::CTonveroApp app(std::move(options));
     if (!app.initInstance()) return 1;
