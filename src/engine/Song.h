@@ -26,6 +26,11 @@ struct Track {
     int32_t runningChannel = 0;  // its channel 0..15
     int32_t ended = 0;           // end of track reached (its event, or its data ran out)
     int32_t cut = 0;             // the track's chunk runs past the end of the file
+    // Format 2: the tick at which the track's own sequence begins (where the
+    // one before it ends); 0 for the tracks of formats 0 and 1, which all
+    // begin together.
+    uint64_t startTick = 0;
+    int32_t begun = 0;           // format 2: its first event has been reached since the rewind
 };
 
 // A growable list of owned Tracks: capacity 1 when the engine is made; an

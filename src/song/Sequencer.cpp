@@ -159,6 +159,8 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) {
     for (int32_t t = 0; t < engine.tracks.size(); ++t) {
         Track& track = *engine.tracks.at(t);
         if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
+        // A format 2 sequence after the first begins at the default tempo.
+        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.division)) changeTempo(engine, kDefaultTempo);
         TrackReader reader(engine.songData.data(), track);
         for (;;) {
             processEvent(engine, reader, track, pitchDirty);
@@ -206,6 +208,12 @@ bool isSystemReset(const uint8_t* data, uint32_t length) {
     // -1 stands for the device number, which any value may take.
     return is({0x7E, -1, 0x09, 0x01}) || is({0x7E, -1, 0x09, 0x03}) ||
            is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00}) || is({0x43, -1, 0x4C, 0x00, 0x00, 0x7E, 0x00});
+}
+
+bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) {
+    if (engine.format != 2 || track.begun) return false;
+    track.begun = 1;
+    return index > 0;
 }
 
 bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {

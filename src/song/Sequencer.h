@@ -12,6 +12,7 @@ namespace tonvero {
 
 class MixerEngine;
 struct ChannelState;
+struct Track;
 
 // The sequencer timer's callback: runs sequencerTick on theEngine under
 // sequencerBusy and the engine mutex. An event that finds sequencerBusy set,
@@ -44,6 +45,11 @@ void retimeClock(MixerEngine& engine, int32_t tempo);
 bool chaseController(ChannelState& channel, int32_t controller, int32_t value);
 // A pitch bend message's data bytes, scaled by the channel's bend range.
 void chaseBend(ChannelState& channel, int32_t lsb, int32_t msb);
+
+// True the first time a format 2 song's track `index` (above 0) reaches
+// its first event since the rewind: its sequence begins at the default
+// tempo. Marks the track as begun.
+bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index);
 
 // A system-exclusive block (the bytes after F0, and their count) is General
 // MIDI System On (or GM2's), the GS reset or the XG reset.

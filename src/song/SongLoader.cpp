@@ -6,6 +6,7 @@
 #include "song/TrackReader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -56,8 +57,18 @@ struct Chunk {
 
 }  // namespace
 
+namespace {
+// The format of the last file this thread refused for it, for the message.
+thread_local uint32_t refusedFormat = 0;
+thread_local char refusedFormatText[128];
+}  // namespace
+
 const char* songLoadResultText(SongLoadResult result) {
     switch (result) {
+    case SongLoadResult::UnknownFormat:
+        std::snprintf(refusedFormatText, sizeof refusedFormatText,
+                      "This MIDI file has format %u; only formats 0, 1 and 2 can be played.", refusedFormat);
+        return refusedFormatText;
     case SongLoadResult::Loaded: return "Song loaded.";
     case SongLoadResult::CannotOpen: return "Unable to open the song file.";
     case SongLoadResult::NotMidi: return "This file is not a Standard MIDI File.";
@@ -75,13 +86,17 @@ SongLoadResult parseSong(std::vector<uint8_t> bytes, SongImage& image) {
 
     SongImage song;
     song.format = bytes[9];  // the low byte of the format field only
+    if (song.format > 2) {
+        refusedFormat = (uint32_t{bytes[8]} << 8) | bytes[9];
+        return SongLoadResult::UnknownFormat;
+    }
     song.trackCount = (bytes[10] << 8) | bytes[11];
     song.division = (bytes[12] << 8) | bytes[13];
     if (song.division == 0) return SongLoadResult::Damaged;
     if (isSmpteDivision(song.division) && smpteTicksPerSecond(song.division) <= 0) return SongLoadResult::Damaged;
 
     // The track chunks, in file order; other chunks are skipped.
-    const size_t wanted = song.format == 0 ? 1 : song.format == 1 ? static_cast<size_t>(song.trackCount) : 0;
+    const size_t wanted = song.format == 0 ? 1 : static_cast<size_t>(song.trackCount);
     std::vector<Chunk> trackChunks;
     uint64_t offset = 8 + headerLength;
     while (trackChunks.size() < wanted && offset + 8 <= bytes.size()) {
@@ -103,7 +118,7 @@ SongLoadResult parseSong(std::vector<uint8_t> bytes, SongImage& image) {
         song.tracks.append(std::move(track));
     }
     song.data = std::move(bytes);
-    song.timing = scanSongTiming(song.data, song.tracks, song.division);
+    song.timing = scanSongTiming(song.data, song.tracks, song.division, song.format);
     image = std::move(song);
     return SongLoadResult::Loaded;
 }

@@ -5,8 +5,10 @@
 //
 // What a file must be: an "MThd" header chunk of at least 6 bytes, then
 // chunks; "MTrk" chunks are the tracks (format 0 uses the first one, format 1
-// the first trackCount of them; other formats give no Tracks) and chunks of
-// any other kind are skipped. A track chunk that runs past the end of the
+// the first trackCount of them; format 2 as many, each an independent
+// sequence that plays after the one before it, from its own beginning at
+// the default tempo) and chunks of any other kind are skipped. A format
+// above 2 is refused. A track chunk that runs past the end of the
 // file is cut at the end of the file. A division of 0 (or an SMPTE division
 // with no ticks per frame) is refused, as is a header that does not fit in
 // the file or a format 0 or 1 file that promises tracks but holds none.
@@ -26,9 +28,11 @@ enum class SongLoadResult {
     CannotOpen,  // the file cannot be opened or read
     NotMidi,     // no "MThd" header (or a RIFF file with no MIDI data inside)
     Damaged,     // a MIDI file whose header or tracks cannot be used
+    UnknownFormat,  // a header format other than 0, 1 or 2
 };
 
-// Words for the user about a result ("Song loaded." for Loaded).
+// Words for the user about a result ("Song loaded." for Loaded). For
+// UnknownFormat they name the format of the last file this thread refused.
 const char* songLoadResultText(SongLoadResult result);
 
 // Checks a file image and builds the Song from it into `image`, which is

@@ -131,8 +131,9 @@ void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
         Track track = *engine.tracks.at(t);
         track.position = 0;
         track.ended = 0;
+        track.begun = 0;
         TrackReader reader(engine.songData.data(), track);
-        track.nextEventTick = static_cast<int32_t>(reader.varLen());
+        track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.startTick) + reader.varLen());
         point.tracks[static_cast<size_t>(t)] = track;
     }
     for (int32_t c = 0; c < 16; ++c) {
@@ -154,8 +155,15 @@ void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
         if (!any || tick + untilDue >= stopTick) break;
         current += untilDue;
         tick += untilDue;
-        for (Track& track : point.tracks) {
+        for (size_t t = 0; t < point.tracks.size(); ++t) {
+            Track& track = point.tracks[t];
             if (track.ended || static_cast<uint32_t>(track.nextEventTick) != current) continue;
+            if (beginsSequence(engine, track, static_cast<int32_t>(t)) && !isSmpteDivision(engine.division)) {
+                if (engine.studio)
+                    setTempo(engine, kDefaultTempo);
+                else
+                    retimeClock(engine, kDefaultTempo);
+            }
             TrackReader reader(engine.songData.data(), track);
             for (;;) {
                 chaseEvent(engine, point, track, readEvent(reader, track));

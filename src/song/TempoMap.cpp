@@ -91,12 +91,34 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
 
 }  // namespace
 
-SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList& tracks, int32_t division) {
+SongTiming scanSongTiming(const std::vector<uint8_t>& songData, TrackList& tracks, int32_t division,
+                          int32_t format) {
     SongTiming timing;
     std::vector<TempoChange> changes;
     uint64_t loopController = kNoTick;
-    for (int32_t t = 0; t < tracks.size(); ++t)
-        timing.endTick = std::max(timing.endTick, scanTrack(songData, *tracks.at(t), changes, timing, loopController));
+    for (int32_t t = 0; t < tracks.size(); ++t) {
+        Track& track = *tracks.at(t);
+        if (format != 2) {
+            track.startTick = 0;
+            timing.endTick = std::max(timing.endTick, scanTrack(songData, track, changes, timing, loopController));
+            continue;
+        }
+        // One sequence after another, each from the default tempo.
+        track.startTick = timing.endTick;
+        if (t > 0) changes.push_back({track.startTick, kDefaultTempo});
+        const size_t before = changes.size();
+        SongTiming own;
+        uint64_t ownController = kNoTick;
+        const uint64_t length = scanTrack(songData, track, changes, own, ownController);
+        for (size_t k = before; k < changes.size(); ++k) changes[k].tick += track.startTick;
+        // A sequence's loop marks and damage count from its own beginning.
+        auto shifted = [&](uint64_t tick) { return tick == kNoTick ? kNoTick : tick + track.startTick; };
+        timing.loopStartTick = std::min(timing.loopStartTick, shifted(own.loopStartTick));
+        timing.loopEndTick = std::min(timing.loopEndTick, shifted(own.loopEndTick));
+        timing.damagedTick = std::min(timing.damagedTick, shifted(own.damagedTick));
+        loopController = std::min(loopController, shifted(ownController));
+        timing.endTick = track.startTick + length;
+    }
     // Markers name a loop only when they make one; controller 111 starts a
     // loop that ends with the song.
     if (timing.loopStartTick == kNoTick || timing.loopEndTick == kNoTick ||

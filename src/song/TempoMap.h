@@ -29,8 +29,12 @@ double microsPerTick(int32_t division, int32_t tempo);
 // Reads every track of a song from its start: the tempo changes (set-tempo
 // meta events with 3 data bytes and a tempo above 0; none with an SMPTE
 // division), the tick at which the last track ends, and the song's length.
-// The tracks are read as the sequencer reads them; `tracks` is not changed.
-SongTiming scanSongTiming(const std::vector<uint8_t>& songData, const TrackList& tracks, int32_t division);
+// The tracks are read as the sequencer reads them. With format 2 each track
+// is a sequence of its own that begins where the one before it ends, at the
+// default tempo: the scan sets each Track's startTick and places its tempo
+// changes after it; nothing else in `tracks` changes.
+SongTiming scanSongTiming(const std::vector<uint8_t>& songData, TrackList& tracks, int32_t division,
+                          int32_t format = 1);
 
 // Song time in seconds at `tick`.
 double secondsAtTick(const SongTiming& timing, uint64_t tick);

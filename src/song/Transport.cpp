@@ -206,7 +206,8 @@ void rewindSong(MixerEngine& engine) {
         Track& track = *engine.tracks.at(t);
         track.position = 0;
         track.ended = 0;
-        track.nextEventTick = static_cast<int32_t>(readVarLen(engine, track));
+        track.begun = 0;
+        track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.startTick) + readVarLen(engine, track));
     }
     engine.resetChannels();
 }

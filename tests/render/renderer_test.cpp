@@ -189,6 +189,14 @@ TEST(SongTimeText, ReadsAsAClock) {
     EXPECT_EQ(formatSongTime(-5), "0:00");
     EXPECT_EQ(formatSongTime(std::nan("")), "0:00");
     EXPECT_EQ(formatSongPosition(42, 135), "0:42 / 2:15");
+    EXPECT_EQ(formatSongTime(25 * 3600 + 61), "25:01:01");  // past a day
+    double seconds = -1;
+    for (const auto& [text, value] : {std::pair{"83", 83.0}, {"83.25", 83.25}, {"1:23.5", 83.5}, {"1:02:03", 3723.0}}) {
+        EXPECT_TRUE(parseSongTime(text, seconds)) << text;
+        EXPECT_DOUBLE_EQ(seconds, value) << text;
+    }
+    for (const char* bad : {"", "-1", "1:60", "1:", ":5", "1.", "x", "1:2:3:4", "1.5:00"})
+        EXPECT_FALSE(parseSongTime(bad, seconds)) << bad;
 }
 
 }  // namespace

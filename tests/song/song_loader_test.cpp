@@ -54,14 +54,14 @@ TEST(SongLoader, OnlyTheLowByteOfTheFormatCounts) {
     EXPECT_EQ(song.tracks.size(), 1);
 }
 
-TEST(SongLoader, FormatOneWithNoTracksAndFormatTwoGiveNoTracks) {
+TEST(SongLoader, FormatOneWithNoTracksGivesNoneAndFormatTwoGivesEachSequence) {
     MidiWriter none(1, 96, 0);
     none.track().endOfTrack();
     EXPECT_EQ(parsed(none.bytes()).tracks.size(), 0);
     MidiWriter two(2, 96);
     two.track().endOfTrack();
     two.track().endOfTrack();
-    EXPECT_EQ(parsed(two.bytes()).tracks.size(), 0);
+    EXPECT_EQ(parsed(two.bytes()).tracks.size(), 2);
 }
 
 TEST(SongLoader, TrackListGrowsByFiveWhenFull) {
