@@ -435,11 +435,14 @@ TEST_F(Sequencer, TracksThatRunOutOrAreMissingCountAsEnded) {
     EXPECT_EQ(rig.e().playing, 0);
     EXPECT_TRUE(rig.runUntilIdle());
 
-    // No tracks at all (format 2): the song ends at its first timer event.
+    // A format 2 sequence plays like any track: its note sounds until its end at tick 10.
     MidiWriter two(2, 96);
     two.track().noteOn(0, 0, 60, 100).endOfTrack(10);
     start(two);
     rig.clock().advanceToNextDeadline();
+    EXPECT_EQ(rig.e().playing, 1);
+    EXPECT_EQ(heldCount(rig.e()), 1);
+    runToTick(rig, 11);
     EXPECT_EQ(rig.e().playing, 0);
     EXPECT_EQ(heldCount(rig.e()), 0);
     EXPECT_TRUE(rig.runUntilIdle());
