@@ -19,18 +19,10 @@ uint16_t silentChannels(const ListenerSettings& listener) {
 // notes, and the sequencer starts none on them.
 void applySilence(MixerEngine& engine) {
     const uint16_t silent = silentChannels(engine.listener);
-    if (engine.studio) {
+    if (engine.studio)
         engine.studio->setSilentChannels(silent);
-        return;
-    }
-    for (Voice& voice : engine.voices) {
-        if (!voice.active || voice.channel >= kMidiChannels || !((silent >> voice.channel) & 1)) continue;
-        if (!engine.softwareMixer)
-            if (SoundBuffer* buffer = engine.bufferOf(voice)) buffer->stop();
-        voice.active = 0;
-    }
-    for (MixerVoice& m : engine.mixerVoices)
-        if (m.active && m.channel < kMidiChannels && ((silent >> m.channel) & 1)) m.active = 0;
+    else
+        cutChannelNotes(engine, silent);
 }
 
 uint16_t withBit(uint16_t mask, int32_t channel, bool on) {
@@ -86,6 +78,21 @@ void channelActivity(const MixerEngine& engine, ChannelActivities& out) {
         }
         a.level = std::max(a.level, std::min(1.0f, level));
     }
+}
+
+void cutChannelNotes(MixerEngine& engine, uint16_t channels) {
+    if (engine.studio) return;
+    auto named = [channels](int32_t channel) {
+        return channel >= 0 && channel < kMidiChannels && ((channels >> channel) & 1);
+    };
+    for (Voice& voice : engine.voices) {
+        if (!voice.active || !named(voice.channel)) continue;
+        if (!engine.softwareMixer)
+            if (SoundBuffer* buffer = engine.bufferOf(voice)) buffer->stop();
+        voice.active = 0;
+    }
+    for (MixerVoice& m : engine.mixerVoices)
+        if (m.active && named(m.channel)) m.active = 0;
 }
 
 void setChannelMuted(MixerEngine& engine, int32_t channel, bool muted) {

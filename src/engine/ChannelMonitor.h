@@ -49,6 +49,11 @@ void setMutedChannels(MixerEngine& engine, uint16_t mask);
 void setSoloedChannels(MixerEngine& engine, uint16_t mask);
 bool channelAudible(const MixerEngine& engine, int32_t channel);
 
+// The Custom and hardware mixers: cuts at once every song note (held or
+// released) of the channels in `channels` (bit c: channel c). Nothing in
+// the Studio mixer, which ramps its own voices out.
+void cutChannelNotes(MixerEngine& engine, uint16_t channels);
+
 // Master volume, 0..100 (100: as mixed, unchanged to the bit): a gain of
 // (percent / 100)^2 on the output, reached smoothly over 20 ms.
 void setMasterVolume(MixerEngine& engine, int32_t percent);

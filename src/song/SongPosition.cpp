@@ -1,5 +1,6 @@
 #include "song/SongPosition.h"
 
+#include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
 #include "song/MidiEvent.h"
 #include "song/Sequencer.h"
@@ -207,18 +208,6 @@ void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t not
     engine.studio->post(e);
 }
 
-void cutSongSound(MixerEngine& engine) {
-    if (engine.studio) return;  // the Studio mixer cuts on the restoring event's frame
-    for (Voice& voice : engine.voices) {
-        if (!voice.active || voice.channel >= kPreviewChannel) continue;
-        if (!engine.softwareMixer)
-            if (SoundBuffer* buffer = engine.bufferOf(voice)) buffer->stop();
-        voice.active = 0;
-    }
-    for (MixerVoice& m : engine.mixerVoices)
-        if (m.active && m.channel < kPreviewChannel) m.active = 0;
-}
-
 void armLoop(MixerEngine& engine) {
     ActiveLoop& loop = engine.playback.loop;
     loop.armed = false;
@@ -271,7 +260,7 @@ void moveSong(MixerEngine& engine, double seconds) {
     const uint64_t frame = std::min<uint64_t>(lastFrame, static_cast<uint64_t>(std::min(wanted, 1.8e19)));
     SongPoint& point = engine.playback.seekPoint;
     locateSong(engine, tickAtFrame(timing, frame, rate), point);
-    cutSongSound(engine);
+    cutChannelNotes(engine, 0xFFFF);  // the Studio mixer cuts on the restoring event's frame
     applySongPoint(engine, point);
     if (engine.studio) {
         const uint64_t now = engine.studio->nextFrame();
