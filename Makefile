@@ -9,7 +9,7 @@ BENCH_DIR := build/bench
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost note-compare clean
+.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost note-compare bank-memory clean
 
 all: build
 
@@ -62,6 +62,11 @@ voice-cost: build
 note-compare: build
 	@scripts/bootstrap peers
 	@/usr/bin/python3 bench/note-compare $(RELEASE_DIR)
+
+# Import, load and render time and peak memory of a small and a large SoundFont's bank.
+bank-memory: build
+	@scripts/bootstrap peers
+	@/usr/bin/python3 bench/bank-memory $(RELEASE_DIR)
 
 clean:
 	rm -rf build

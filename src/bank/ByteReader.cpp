@@ -1,5 +1,7 @@
 #include "bank/ByteReader.h"
 
+#include "bank/FileUtil.h"
+
 #include <cstring>
 
 namespace tonvero {
@@ -60,6 +62,10 @@ const uint8_t* ByteReader::view(size_t count) {
     const uint8_t* p = data_ + pos_;
     pos_ += count;
     return p;
+}
+
+void ByteReader::release(const uint8_t* from, size_t count) const {
+    if (mapping_) mapping_->release(from, count);
 }
 
 bool ByteReader::skip(size_t count) {

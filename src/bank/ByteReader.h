@@ -2,7 +2,8 @@
 // Reads little-endian fields from a file image held in memory, never past its
 // end. A read that does not fit sets the reader's failed state, which sticks:
 // every later read fails too and yields 0, so a parser can read a whole record
-// and check once. Reads may start at any byte offset.
+// and check once. Reads may start at any byte offset. An image that is a
+// mapped file can give back the memory of what has been read (release).
 //
 // Threads: one reader belongs to one caller.
 
@@ -12,9 +13,12 @@
 
 namespace tonvero {
 
+class MappedFile;
+
 class ByteReader {
 public:
-    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    ByteReader(const uint8_t* data, size_t size, const MappedFile* mapping = nullptr)
+        : data_(data), size_(size), mapping_(mapping) {}
 
     bool ok() const { return !failed_; }
     size_t position() const { return pos_; }
@@ -36,6 +40,9 @@ public:
     // The next `count` bytes in place (any alignment), or null when they are not there.
     const uint8_t* view(size_t count);
     bool skip(size_t count);
+    // The bytes [from, from + count) of the image, already read, are not
+    // needed again: a mapped file's memory for them is given back.
+    void release(const uint8_t* from, size_t count) const;
     // Fails the reader on purpose, for a value the caller refuses.
     void fail() { failed_ = true; }
 
@@ -45,6 +52,7 @@ private:
 
     const uint8_t* data_;
     size_t size_;
+    const MappedFile* mapping_;
     size_t pos_ = 0;
     bool failed_ = false;
 };

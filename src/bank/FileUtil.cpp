@@ -1,10 +1,12 @@
 #include "bank/FileUtil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +57,36 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 
 }  // namespace
 
+std::unique_ptr<MappedFile> MappedFile::open(const std::string& path, size_t maxBytes) {
+    const int fd = openForReading(path);
+    if (fd < 0) return nullptr;
+    FdGuard guard(fd);
+    const int64_t size = regularFileSize(fd);
+    if (size < 0 || static_cast<uint64_t>(size) > maxBytes) return nullptr;
+    if (size == 0) return std::unique_ptr<MappedFile>(new MappedFile(nullptr, 0));
+    void* mapped = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    // Read mostly front to back: read ahead generously.
+    ::madvise(mapped, static_cast<size_t>(size), MADV_SEQUENTIAL);
+    return std::unique_ptr<MappedFile>(new MappedFile(static_cast<const uint8_t*>(mapped), static_cast<size_t>(size)));
+}
+
+MappedFile::~MappedFile() {
+    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+}
+
+void MappedFile::release(const uint8_t* from, size_t count) const {
+    if (!data_ || from < data_ || count == 0) return;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t begin = static_cast<size_t>(from - data_);
+    if (begin >= size_) return;
+    const size_t end = std::min(size_, begin + count);
+    const size_t first = (begin + page - 1) / page * page;
+    const size_t last = end == size_ ? end : end / page * page;
+    if (last <= first) return;
+    ::madvise(const_cast<uint8_t*>(data_) + first, last - first, MADV_DONTNEED);
+}
+
 int32_t fileLength(const std::string& path) {
     const int fd = openForReading(path);
     if (fd < 0) return -1;
@@ -86,7 +118,14 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t ma
     return true;
 }
 
-bool replaceFileContents(const std::string& linkOrPath, const uint8_t* data, size_t size) {
+bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
+    return replaceFileWith(path, [&](const std::function<bool(const uint8_t*, size_t)>& append) {
+        return append(data, size);
+    });
+}
+
+bool replaceFileWith(const std::string& linkOrPath,
+                     const std::function<bool(const std::function<bool(const uint8_t*, size_t)>& append)>& write) {
     // A symbolic link keeps pointing at the file it names: that file is replaced.
     std::string path = linkOrPath;
     struct stat link {};
@@ -104,7 +143,7 @@ bool replaceFileContents(const std::string& linkOrPath, const uint8_t* data, siz
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
 
-    bool ok = writeAll(fd, data, size);
+    bool ok = write([fd](const uint8_t* data, size_t size) { return writeAll(fd, data, size); });
     struct stat st {};
     if (ok && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         ok = ::fchmod(fd, st.st_mode & 07777) == 0;

@@ -7,11 +7,13 @@
 //   offset 776             K Instrument records, each followed by its Zones and their Waves
 //
 // Every older Instrument (0..3) and Wave (0, 1) record version is read. A bank
-// without articulation or kits (Bank::hasArticulation false) is saved as it
-// always was: Instrument records of version 3 with Wave records of version 1,
-// the samples inline, and nothing after the last record.
+// without articulation or kits (Bank::hasArticulation false) whose Waves each
+// hold samples of their own is saved as it always was: Instrument records of
+// version 3 with Wave records of version 1, the samples inline, and nothing
+// after the last record.
 //
-// Version 4, written for every other bank, keeps the first 776 bytes and adds
+// Version 4, written for every other bank (so that shared samples are stored
+// once), keeps the first 776 bytes and adds
 // what the older records cannot hold:
 //
 //   K Instrument records of version 4
@@ -31,10 +33,10 @@
 // Wave record of version 2: version (2), sample count, loop begin, loop end,
 // hold position, frequency, looped, the reserved byte, name, and the index of
 // the sample block holding its samples, whose sample count must be the Wave's.
-// The writer gives each Wave a block of its own, numbered in the order the
-// Waves are written; a reader takes any number of Waves naming one block, so
-// banks whose Waves share samples need no other version (until Waves share
-// storage in memory, each gets a copy: see kMaxSharedSampleCopies).
+// The writer gives each sample storage one block, numbered in the order the
+// Waves naming it are first written, so Waves that share their samples in
+// memory name one block; the reader gives all the Waves naming one block the
+// same storage again. A block that no Wave names is skipped.
 //
 // Articulation block: a 32-bit byte count L (0: the Zone has no
 // articulation), then L bytes: the ZoneArticulation's fields as signed 32-bit
@@ -86,9 +88,6 @@ extern const std::array<uint8_t, 256> patchmapHeader;
 constexpr int32_t kMaxStoredNameLength = 4096;
 // The longest articulation block of version 4, in bytes (room for a thousand fields).
 constexpr uint32_t kMaxArticulationBytes = 4096;
-// Waves naming a block another Wave names get copies of its samples; all
-// such copies of one file together hold at most this many samples.
-constexpr uint64_t kMaxSharedSampleCopies = uint64_t{1} << 28;
 
 // Record versions and section tags of version 4 (tags as the 32-bit word of
 // their four bytes read in file order).

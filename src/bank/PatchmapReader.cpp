@@ -44,9 +44,7 @@ bool readStoredName(ByteReader& in, std::string& name) {
 
 bool readWave(ByteReader& in, Wave& wave) {
     // Whatever the Wave held goes first, its device buffer with it.
-    wave.deviceBuffer.reset();
-    wave.samples.clear();
-    wave.sampleCount = 0;
+    wave.setSamples(SampleData());
 
     const uint32_t version = in.u32();
     if (!in.ok()) return false;
@@ -76,10 +74,8 @@ bool readWave(ByteReader& in, Wave& wave) {
     }
     const uint8_t* bytes = in.view(static_cast<size_t>(count) * 2);
     if (!bytes) return false;
-    std::vector<int16_t> samples(count);
-    for (uint32_t i = 0; i < count; ++i)
-        samples[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    wave.setSamples(std::move(samples));
+    wave.setSamples(SampleData::fromLittleEndian(bytes, count));
+    in.release(bytes, static_cast<size_t>(count) * 2);
     wave.updateFormat();
     return true;
 }
@@ -130,13 +126,17 @@ bool readInstrument(ByteReader& in, Instrument& instrument) {
     return in.ok();
 }
 
-LoadResult loadPatchmapImage(Bank& bank, const uint8_t* data, size_t size) {
+namespace {
+
+// Reads the image of a whole file; `mapping`, when the image is a mapped file,
+// gets back the memory of the sample data once it is in its Waves.
+LoadResult loadImage(Bank& bank, const uint8_t* data, size_t size, const MappedFile* mapping) {
     if (size < kMarkOffset + kMarkBytes ||
         std::memcmp(data + kMarkOffset, patchmapHeader.data() + kMarkOffset, kMarkBytes) != 0)
         return LoadNotPatchmap;
     if (data[0] != 0) return LoadUnknownVersion;
 
-    ByteReader in(data, size);
+    ByteReader in(data, size, mapping);
     in.skip(kHeaderBytes);
     // Everything is read into a bank of its own; the caller's bank changes
     // only once the whole file has been read.
@@ -172,10 +172,18 @@ LoadResult loadPatchmapImage(Bank& bank, const uint8_t* data, size_t size) {
     return LoadOk;
 }
 
+}  // namespace
+
+LoadResult loadPatchmapImage(Bank& bank, const uint8_t* data, size_t size) {
+    return loadImage(bank, data, size, nullptr);
+}
+
 LoadResult loadPatchmap(Bank& bank, const std::string& path) {
-    std::vector<uint8_t> image;
-    if (!readWholeFile(path, image)) return LoadNotFound;
-    return loadPatchmapImage(bank, image.data(), image.size());
+    // Mapped rather than read whole: each sample block goes once from the
+    // file into its Wave's storage, and the file's pages are given back.
+    const std::unique_ptr<MappedFile> file = MappedFile::open(path, kMaxFileBytes);
+    if (!file) return LoadNotFound;
+    return loadImage(bank, file->data(), file->size(), file.get());
 }
 
 }  // namespace tonvero

@@ -118,23 +118,20 @@ bool PatchmapV4Reader::readSampleTable(std::vector<SampleBlock>& blocks) {
 bool PatchmapV4Reader::fillWaves(const std::vector<SampleBlock>& blocks) {
     // Every reference is checked before any Wave is filled, so a refused file
     // costs no sample copies.
-    std::vector<bool> named(blocks.size(), false);
-    uint64_t copies = 0;
-    for (const SampleReference& ref : references_) {
+    for (const SampleReference& ref : references_)
         if (ref.block >= blocks.size() || blocks[ref.block].count != ref.count) return refuse();
-        if (named[ref.block]) {
-            copies += ref.count;
-            if (copies > kMaxSharedSampleCopies) return refuse();
-        }
-        named[ref.block] = true;
-    }
+    // Each block named is read once into storage that all its Waves share;
+    // a block no Wave names is not read at all.
+    std::vector<SampleData> storage(blocks.size());
+    std::vector<bool> made(blocks.size(), false);
     for (const SampleReference& ref : references_) {
-        const SampleBlock& block = blocks[ref.block];
-        std::vector<int16_t> samples(block.count);
-        for (uint32_t i = 0; i < block.count; ++i)
-            samples[i] = static_cast<int16_t>(
-                static_cast<uint16_t>(block.bytes[2 * i] | (block.bytes[2 * i + 1] << 8)));
-        ref.wave->setSamples(std::move(samples));
+        if (!made[ref.block]) {
+            const SampleBlock& block = blocks[ref.block];
+            storage[ref.block] = SampleData::fromLittleEndian(block.bytes, block.count);
+            in_.release(block.bytes, size_t{block.count} * 2);
+            made[ref.block] = true;
+        }
+        ref.wave->setSamples(storage[ref.block]);
         ref.wave->updateFormat();
     }
     references_.clear();

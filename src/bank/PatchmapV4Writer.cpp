@@ -8,7 +8,13 @@
 namespace tonvero {
 
 std::vector<uint8_t> PatchmapV4Writer::image(const Bank& bank) {
-    PatchmapV4Writer w;
+    ByteWriter out;
+    write(bank, out);
+    return out.take();
+}
+
+void PatchmapV4Writer::write(const Bank& bank, ByteWriter& out) {
+    PatchmapV4Writer w(out);
     w.out_.bytes(patchmapHeader.data(), patchmapHeader.size());
     for (int32_t entry : bank.programMap) w.out_.i32(entry);
     const int32_t count = std::clamp(bank.instrumentCount, 0, Bank::kInstrumentSlots);
@@ -32,7 +38,6 @@ std::vector<uint8_t> PatchmapV4Writer::image(const Bank& bank) {
         w.writeInstrument(*kit);
     }
     w.writeSampleTable();
-    return w.out_.take();
 }
 
 void PatchmapV4Writer::writeInstrument(const Instrument& instrument) {
@@ -54,8 +59,15 @@ void PatchmapV4Writer::writeWave(const Wave& wave) {
     out_.i32(wave.looped);
     out_.u8(static_cast<uint8_t>(wave.reserved & 0xFF));
     writeStoredName(out_, wave.name);
-    out_.u32(static_cast<uint32_t>(blocks_.size()));
-    blocks_.emplace_back(wave.samples);
+    const void* storage = wave.samples.storageId();
+    if (storage) {
+        const auto [found, added] = blockOf_.emplace(storage, static_cast<uint32_t>(blocks_.size()));
+        out_.u32(found->second);
+        if (added) blocks_.emplace_back(wave.samples.span());
+    } else {
+        out_.u32(static_cast<uint32_t>(blocks_.size()));
+        blocks_.emplace_back();
+    }
 }
 
 void PatchmapV4Writer::writeArticulation(const ZoneArticulation* articulation) {
@@ -73,7 +85,7 @@ void PatchmapV4Writer::writeSampleTable() {
     out_.u32(static_cast<uint32_t>(blocks_.size()));
     for (std::span<const int16_t> block : blocks_) {
         out_.u32(static_cast<uint32_t>(block.size()));
-        for (int16_t s : block) out_.u16(static_cast<uint16_t>(s));
+        out_.samples(block);
     }
 }
 

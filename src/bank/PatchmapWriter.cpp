@@ -1,6 +1,6 @@
-// Writing a Patchmap file, built in memory and then stored through a
-// temporary file: version 3 for a bank without articulation or kits, as it
-// always was, else version 4 (PatchmapV4Writer).
+// Writing a Patchmap file, stored through a temporary file as it is made:
+// version 3 for a bank without articulation, kits or Waves sharing their
+// samples, as it always was, else version 4 (PatchmapV4Writer).
 
 #include "bank/ArticulationField.h"
 #include "bank/FileUtil.h"
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_set>
 
 namespace tonvero {
 
@@ -41,7 +42,7 @@ void writeWave(ByteWriter& out, const Wave& wave) {
     out.u32(0);  // spare
     out.u8(static_cast<uint8_t>(wave.reserved & 0xFF));
     writeStoredName(out, wave.name);
-    for (int16_t s : wave.samples) out.u16(static_cast<uint16_t>(s));
+    out.samples(wave.samples.span());
 }
 
 void writeInstrumentRecord(ByteWriter& out, const Instrument& instrument, uint32_t version,
@@ -85,9 +86,24 @@ bool isSavable(const Bank& bank) {
     return inRange;
 }
 
-std::vector<uint8_t> patchmapImage(const Bank& bank) {
-    if (bank.hasArticulation()) return PatchmapV4Writer::image(bank);
-    ByteWriter out;
+namespace {
+
+// Whether two Waves of the bank share their sample storage: only version 4 can store that once.
+bool sharesSamples(const Bank& bank) {
+    std::unordered_set<const void*> seen;
+    bool shared = false;
+    bank.forEachWave([&](const Wave& wave) {
+        const void* storage = wave.samples.storageId();
+        if (storage && !seen.insert(storage).second) shared = true;
+    });
+    return shared;
+}
+
+void writeBank(const Bank& bank, ByteWriter& out) {
+    if (bank.hasArticulation() || sharesSamples(bank)) {
+        PatchmapV4Writer::write(bank, out);
+        return;
+    }
     out.bytes(patchmapHeader.data(), patchmapHeader.size());
     for (int32_t entry : bank.programMap) out.i32(entry);
     const int32_t count = std::clamp(bank.instrumentCount, 0, Bank::kInstrumentSlots);
@@ -100,13 +116,24 @@ std::vector<uint8_t> patchmapImage(const Bank& bank) {
             writeInstrument(out, Instrument("", slot));
         }
     }
+}
+
+}  // namespace
+
+std::vector<uint8_t> patchmapImage(const Bank& bank) {
+    ByteWriter out;
+    writeBank(bank, out);
     return out.take();
 }
 
 bool savePatchmap(const Bank& bank, const std::string& path) {
     if (!isSavable(bank)) return false;
-    const std::vector<uint8_t> image = patchmapImage(bank);
-    return replaceFileContents(path, image.data(), image.size());
+    // Written as it is made: a large bank never has its whole file in memory.
+    return replaceFileWith(path, [&](const std::function<bool(const uint8_t*, size_t)>& append) {
+        ByteWriter out(append);
+        writeBank(bank, out);
+        return out.finish();
+    });
 }
 
 }  // namespace tonvero

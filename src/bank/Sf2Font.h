@@ -5,11 +5,16 @@
 //
 // Threads: plain data; built and read on whichever thread imports a bank.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace tonvero {
+
+class MappedFile;
 
 // Generator operators the importer reads (the SoundFont 2 numbering).
 namespace Sf2Gen {
@@ -130,13 +135,42 @@ struct Sf2Sample {
     uint16_t type = Sf2SampleType::Mono;
 };
 
+// The sample data of a SoundFont, one index space for two parts: the "smpl"
+// chunk's 16-bit samples, read in place from the file's bytes (which it keeps
+// alive), then the decoded samples of every compressed sample. Reading a
+// range copies it out as values, so the importer reads the data in pieces
+// and never holds a copy of it all.
+class Sf2SampleData {
+public:
+    size_t size() const { return plain_.size() / 2 + decoded_.size(); }
+    int16_t operator[](size_t i) const;
+    // Copies samples [start, start + count), which must lie inside, to `out`.
+    void read(size_t start, size_t count, int16_t* out) const;
+    // The samples [start, end) will not be read again soon: the memory holding
+    // the file's bytes for them may be given back (they can still be read).
+    void release(size_t start, size_t end) const;
+
+    // The "smpl" chunk's bytes (an even count is not required: the last odd
+    // byte is no sample) and what keeps them alive; `mapping`, when the bytes
+    // are a mapped file's, is what release gives pages back to.
+    void setPlain(std::span<const uint8_t> bytes, std::shared_ptr<const void> owner, const MappedFile* mapping);
+    // The decoded samples, appended to as compressed samples are decoded.
+    std::vector<int16_t>& decoded() { return decoded_; }
+
+private:
+    std::span<const uint8_t> plain_;
+    std::shared_ptr<const void> owner_;
+    const MappedFile* mapping_ = nullptr;
+    std::vector<int16_t> decoded_;
+};
+
 struct Sf2Font {
     uint16_t versionMajor = 2;
     uint16_t versionMinor = 1;
     std::string name;                 // the INAM text, if any
-    // The whole "smpl" chunk as 16-bit samples, then the decoded data of every
+    // The "smpl" chunk's 16-bit samples, then the decoded data of every
     // compressed sample.
-    std::vector<int16_t> sampleData;
+    Sf2SampleData sampleData;
     std::vector<Sf2Preset> presets;
     std::vector<Sf2Instrument> instruments;
     std::vector<Sf2Sample> samples;

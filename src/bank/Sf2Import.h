@@ -19,7 +19,15 @@
 //    mixer hears them and none must apply them again: its frequency includes
 //    coarseTune and fineTune (and, for a Zone of one key, scale tuning at that
 //    key), and its samples are scaled by the attenuation (0.4 dB per 1 dB
-//    written, as SoundFont players hear it).
+//    written, as SoundFont players hear it), or by part of it with the rest
+//    in the articulation where that lets layers share samples (below).
+//  - Shared samples: every Wave made from the same samples (the same sample,
+//    offsets, scaling and repeated short loop) shares one storage, so the
+//    bank holds each sample about once however many layers, programs and
+//    kits play it. Layers of one sample at different attenuations share the
+//    samples scaled by the least of them and attenuate the rest in their
+//    articulation; the Zones the Custom Mixer plays get samples of their own
+//    only where sharing would make them more than 5 dB louder there.
 //  - Stereo pairs: each side is a mono Zone of its own samples, and the two
 //    Zones of a pair over the same keys and velocities are linked
 //    (ZoneArticulation::linkedZone). The Custom Mixer plays the side that
@@ -55,7 +63,8 @@ struct Sf2ImportReport {
     int32_t instruments = 0;        // Instruments made (in the 128 slots)
     int32_t kits = 0;               // drum kits made besides, in Bank::kits
     int32_t zones = 0;              // Zones made, over all Instruments and kits
-    uint64_t sampleFrames = 0;      // samples held by all Waves
+    uint64_t sampleFrames = 0;      // samples held by all Waves, each Wave counted
+    uint64_t storedFrames = 0;      // samples stored: Waves sharing samples count once
     int32_t mappedEntries = 0;      // ProgramMap entries (of 129) naming an Instrument made from a preset
     std::vector<std::string> notes; // what could not be carried over as it is
 };

@@ -1,11 +1,12 @@
 #include "bank/Sf2Reader.h"
 
+#include "bank/FileUtil.h"
 #include "bank/OggSampleDecoder.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <map>
 #include <optional>
 #include <utility>
@@ -89,7 +90,11 @@ struct Table {
 
 class Parser {
 public:
-    Parser(std::span<const uint8_t> bytes, std::string& error) : bytes_(bytes), error_(error) {}
+    // `mapping`, when the bytes are a mapped file's, keeps them alive for the
+    // font's sample data to read in place; otherwise the font gets a copy of
+    // the sample data.
+    Parser(std::span<const uint8_t> bytes, std::shared_ptr<const MappedFile> mapping, std::string& error)
+        : bytes_(bytes), mapping_(std::move(mapping)), error_(error) {}
 
     bool run(Sf2Font& font);
 
@@ -109,6 +114,7 @@ private:
     bool readInstruments();
 
     std::span<const uint8_t> bytes_;
+    std::shared_ptr<const MappedFile> mapping_;
     std::string& error_;
     Sf2Font font_;
     std::span<const uint8_t> sampleBytes_;  // the "smpl" chunk's body
@@ -198,9 +204,12 @@ bool Parser::readSampleData(std::span<const uint8_t> body) {
         // An odd byte count is refused once the samples show there is no compressed data.
         sampleBytes_ = chunk.body;
         plainSamples_ = chunk.body.size() / 2;
-        font_.sampleData.resize(plainSamples_);
-        for (size_t i = 0; i < font_.sampleData.size(); ++i)
-            font_.sampleData[i] = static_cast<int16_t>(le16(chunk.body.data() + 2 * i));
+        if (mapping_) {
+            font_.sampleData.setPlain(chunk.body, mapping_, mapping_.get());
+        } else {
+            auto copy = std::make_shared<const std::vector<uint8_t>>(chunk.body.begin(), chunk.body.end());
+            font_.sampleData.setPlain(*copy, copy, nullptr);
+        }
     }
     return true;
 }
@@ -289,7 +298,7 @@ bool Parser::decodeSample(size_t index, Sf2Sample& s) {
             return fail("The SoundFont's samples decode to more than " + std::to_string(kMostSampleData) +
                         " samples; it is too large to import.");
         std::string why;
-        if (!OggSampleDecoder::decode(sampleBytes_.subspan(s.start, s.end - s.start), font_.sampleData, why,
+        if (!OggSampleDecoder::decode(sampleBytes_.subspan(s.start, s.end - s.start), font_.sampleData.decoded(), why,
                                       kMostSampleData - first))
             return fail("Damaged SoundFont: the compressed data of " + which + " " + why + ".");
         found = decoded_.emplace(range, std::make_pair(static_cast<uint32_t>(first),
@@ -391,29 +400,25 @@ bool Parser::readPresets() {
 }  // namespace
 
 bool Sf2Reader::parse(std::span<const uint8_t> bytes, Sf2Font& font, std::string& error) {
-    Parser parser(bytes, error);
+    Parser parser(bytes, nullptr, error);
     return parser.run(font);
 }
 
 bool Sf2Reader::readFile(const std::string& path, Sf2Font& font, std::string& error) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    // RIFF sizes are 32-bit: a larger file cannot be one SoundFont.
+    constexpr size_t kLargestFile = size_t{0xFFFFFFFFu} + 8;
+    std::shared_ptr<const MappedFile> mapping = MappedFile::open(path, SIZE_MAX);
+    if (!mapping) {
         error = "Cannot open the SoundFont file " + path + ".";
         return false;
     }
-    const std::streamoff size = in.tellg();
-    // RIFF sizes are 32-bit: a larger file cannot be one SoundFont.
-    if (size < 0 || size > static_cast<std::streamoff>(0xFFFFFFFFu) + 8) {
+    if (mapping->size() > kLargestFile) {
         error = "Not a SoundFont: " + path + " is too large.";
         return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        error = "Cannot read the SoundFont file " + path + ".";
-        return false;
-    }
-    return parse(bytes, font, error);
+    // The sample data is read in place from the mapping, a piece at a time.
+    Parser parser(std::span<const uint8_t>(mapping->data(), mapping->size()), mapping, error);
+    return parser.run(font);
 }
 
 }  // namespace tonvero

@@ -192,9 +192,9 @@ ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
     a.vibratoLfo.delay = v.limited(Sf2Gen::DelayVibLfo);
     a.vibratoLfo.frequency = v.limited(Sf2Gen::FreqVibLfo);
     a.vibratoLfo.toPitch = v.limited(Sf2Gen::VibLfoToPitch);
-    // The layer's attenuation and tuning are in its Wave already (its samples
-    // and its frequency), so every mixer hears them; the articulation's own
-    // are what comes on top of the Wave, none for an imported Zone.
+    // The layer's tuning is in its Wave already (its frequency), and so is its
+    // attenuation as far as the Wave's samples are scaled by it (the importer
+    // sets what comes on top), so every mixer hears them.
     a.attenuation = 0;
     a.pan = v.limited(Sf2Gen::Pan);
     a.coarseTune = 0;

@@ -1,5 +1,6 @@
 #include "bank/Sf2WaveMaker.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -30,33 +31,43 @@ uint64_t Sf2WaveMaker::madeLength(const Sf2WaveKey& key) {
     return count + ((kShortestLoop + length - 1) / length - 1) * length;
 }
 
-Sf2WaveData Sf2WaveMaker::make(const Sf2Font& font, const Sf2WaveKey& key) {
-    const size_t count = static_cast<size_t>(key.end - key.start);
-    Sf2WaveData wave;
-    wave.samples.resize(count);
-    const int16_t* data = font.sampleData.data() + key.start;
-    const double gain = std::pow(10.0, -0.4 * key.attenuation / 200.0);
-    for (size_t i = 0; i < count; ++i)
-        wave.samples[i] = key.attenuation > 0 ? static_cast<int16_t>(std::lround(data[i] * gain)) : data[i];
-    wave.loopEnd = key.loopEnd;
-    if (key.looped) wave.loopEnd = repeatShortLoop(wave.samples, key.loopBegin, key.loopEnd);
-    return wave;
+int32_t Sf2WaveMaker::madeLoopEnd(const Sf2WaveKey& key) {
+    const uint64_t added = madeLength(key) - static_cast<uint64_t>(key.end - key.start);
+    return static_cast<int32_t>(key.loopEnd + static_cast<int64_t>(added));
 }
 
-int32_t Sf2WaveMaker::repeatShortLoop(std::vector<int16_t>& samples, int32_t loopBegin, int32_t loopEnd) {
-    if (loopBegin < 0 || loopEnd < loopBegin || static_cast<size_t>(loopEnd) >= samples.size()) return loopEnd;
-    const int64_t length = int64_t{loopEnd} - loopBegin + 1;
-    if (length >= kShortestLoop) return loopEnd;
-    const int64_t copies = (kShortestLoop + length - 1) / length;  // the loop itself and copies - 1 more
-    std::vector<int16_t> repeated;
-    repeated.reserve(samples.size() + static_cast<size_t>((copies - 1) * length));
-    const auto loopStart = samples.begin() + loopBegin;
-    const auto afterLoop = samples.begin() + loopEnd + 1;
-    repeated.insert(repeated.end(), samples.begin(), afterLoop);
-    for (int64_t c = 1; c < copies; ++c) repeated.insert(repeated.end(), loopStart, afterLoop);
-    repeated.insert(repeated.end(), afterLoop, samples.end());
-    samples = std::move(repeated);
-    return static_cast<int32_t>(loopBegin + copies * length - 1);
+Sf2WaveKey Sf2WaveMaker::storageKey(Sf2WaveKey key) {
+    if (madeLength(key) == static_cast<uint64_t>(key.end - key.start)) {
+        key.looped = false;
+        key.loopBegin = key.loopEnd = key.holdPos = 0;
+    }
+    key.holdPos = 0;  // never moves a sample
+    return key;
+}
+
+Sf2WaveData Sf2WaveMaker::make(const Sf2Font& font, const Sf2WaveKey& key) {
+    const size_t count = static_cast<size_t>(key.end - key.start);
+    const size_t length = static_cast<size_t>(madeLength(key));
+    const double gain = std::pow(10.0, -0.4 * key.attenuation / 200.0);
+    Sf2WaveData wave;
+    wave.loopEnd = madeLoopEnd(key);
+    wave.samples = SampleData::make(length, [&](int16_t* out) {
+        // The layer's samples, read straight into place and scaled there.
+        font.sampleData.read(static_cast<size_t>(key.start), count, out);
+        if (key.attenuation > 0)
+            for (size_t i = 0; i < count; ++i) out[i] = static_cast<int16_t>(std::lround(out[i] * gain));
+        if (length == count) return;
+        // A short loop: the samples after it move up past its copies.
+        const size_t loopBegin = static_cast<size_t>(key.loopBegin);
+        const size_t afterLoop = static_cast<size_t>(key.loopEnd) + 1;
+        const size_t loopLength = afterLoop - loopBegin;
+        const size_t added = length - count;
+        std::copy_backward(out + afterLoop, out + count, out + length);
+        for (size_t at = afterLoop; at < afterLoop + added; at += loopLength)
+            std::copy(out + loopBegin, out + afterLoop, out + at);
+    });
+    font.sampleData.release(static_cast<size_t>(key.start), static_cast<size_t>(key.end));
+    return wave;
 }
 
 }  // namespace tonvero

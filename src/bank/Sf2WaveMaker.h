@@ -24,6 +24,7 @@
 
 #include "bank/Sf2Font.h"
 #include "bank/Sf2Region.h"
+#include "bank/SampleData.h"
 
 #include <cstdint>
 #include <vector>
@@ -37,12 +38,12 @@ struct Sf2WaveKey {
     int32_t attenuation = 0;     // centibels
     bool looped = false;
     int32_t loopBegin = 0, loopEnd = 0, holdPos = 0;  // from `start`; loopEnd inclusive
-    bool operator==(const Sf2WaveKey&) const = default;
+    auto operator<=>(const Sf2WaveKey&) const = default;
 };
 
 // A Wave's samples and loop as the importer stores them.
 struct Sf2WaveData {
-    std::vector<int16_t> samples;
+    SampleData samples;
     int32_t loopEnd = 0;  // inclusive; moved past the copies of a short loop
 };
 
@@ -54,12 +55,16 @@ public:
     static Sf2WaveKey keyFor(const Sf2Region& region);
     // How many samples make() gives for `key`, without making them.
     static uint64_t madeLength(const Sf2WaveKey& key);
-    // The samples of `key` with its attenuation applied and a short loop repeated.
+    // The Wave's loopEnd for `key`: moved past the copies of a short loop.
+    static int32_t madeLoopEnd(const Sf2WaveKey& key);
+    // What decides the samples alone: `key` without its loop and hold unless
+    // its loop is short and repeated. Waves whose keys give the same storage
+    // key play the same samples.
+    static Sf2WaveKey storageKey(Sf2WaveKey key);
+    // The samples of `key` with its attenuation applied and a short loop
+    // repeated, read from the font's sample data into their storage (the
+    // font's memory for the range is given back after).
     static Sf2WaveData make(const Sf2Font& font, const Sf2WaveKey& key);
-    // Repeats the loop loopBegin..loopEnd (inclusive) of `samples` whole until
-    // it is at least kShortestLoop long; returns the new loopEnd. A loop that
-    // is already long enough, or does not lie inside the samples, is left as it is.
-    static int32_t repeatShortLoop(std::vector<int16_t>& samples, int32_t loopBegin, int32_t loopEnd);
 };
 
 }  // namespace tonvero

@@ -4,10 +4,10 @@
 
 namespace tonvero {
 
-void Wave::setSamples(std::vector<int16_t> newSamples) {
+void Wave::setSamples(SampleData shared) {
     // A device buffer made from the old samples would play stale sound.
     deviceBuffer.reset();
-    samples = std::move(newSamples);
+    samples = std::move(shared);
     sampleCount = static_cast<uint32_t>(samples.size());
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // A Wave: signed 16-bit mono samples with the values that tell a voice how
-// to play them. Owned by its Zone.
+// to play them. Owned by its Zone. Its fields are its own; its samples are
+// shared storage (SampleData.h), so Waves made from the same samples hold
+// them once, and a loop or field edit changes only the Wave edited.
 
+#include "bank/SampleData.h"
 #include "platform/SoundBuffer.h"
 #include "platform/SoundTypes.h"
 
@@ -17,7 +20,8 @@ struct Wave {
     SoundBufferPtr deviceBuffer;
     // The samples, signed 16-bit mono. sampleCount == samples.size(). (Between
     // loadWaveFile and convertToMono16 a WAV file's values as stored: see WaveImport.h.)
-    std::vector<int16_t> samples;
+    // Read-only: new samples come through setSamples.
+    SampleData samples;
     // Describes the samples to the device: PCM, 1 channel, 16 bits, `frequency` Hz
     // (between import and conversion: the WAV file's own format).
     WaveFormat format = WaveFormat::pcm16(1, 0);
@@ -31,8 +35,10 @@ struct Wave {
     std::string name = "unused";  // after import: the WAV file's full path
     int32_t bufferSlot = -1;    // engine waveBuffers slot holding this Wave's buffer, -1 none
 
-    // Replaces the samples (sampleCount follows) and releases the device buffer.
-    void setSamples(std::vector<int16_t> newSamples);
+    // Replaces the samples (sampleCount follows) and releases the device
+    // buffer: with storage of its own made from `newSamples`, or sharing `shared`.
+    void setSamples(const std::vector<int16_t>& newSamples) { setSamples(SampleData(newSamples)); }
+    void setSamples(SampleData shared);
     // The format record for 16-bit mono at `frequency`.
     void updateFormat() { format = WaveFormat::pcm16(1, frequency); }
 };

@@ -152,7 +152,7 @@ void convertToMono16(Wave& wave) {
     format.avgBytesPerSec = old.samplesPerSec * 2;
     format.extraSize = 0;
 
-    const std::vector<int16_t>& in = wave.samples;
+    const SampleData& in = wave.samples;
     std::vector<int16_t> out;
     if (eightBit && old.channels == 1) {
         out.resize(in.size());

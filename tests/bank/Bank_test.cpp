@@ -54,9 +54,9 @@ TEST(BankModel, InitialValues) {
 
 TEST(BankModel, SetSamplesKeepsTheCountInStep) {
     Wave wave;
-    wave.setSamples({1, -2, 3});
+    wave.setSamples(std::vector<int16_t>{1, -2, 3});
     EXPECT_EQ(wave.sampleCount, 3u);
-    wave.setSamples({});
+    wave.setSamples(SampleData());
     EXPECT_EQ(wave.sampleCount, 0u);
 }
 

@@ -214,6 +214,46 @@ TEST(PatchmapV4, BanksWithoutArticulationKeepVersionThreeAndKitsAloneMakeVersion
     }
 }
 
+// The number of blocks in an image's sample table.
+uint32_t sampleBlocks(const std::vector<uint8_t>& image) {
+    const auto tag = std::search(image.begin(), image.end(), std::begin("SMPL"), std::begin("SMPL") + 4);
+    return tag == image.end() ? 0 : u32At(image, static_cast<size_t>(tag - image.begin()) + 4);
+}
+
+TEST(PatchmapV4, WavesSharingSamplesStoreThemOnceAndShareThemAgainWhenLoaded) {
+    const std::vector<uint8_t> v3 = patchmapImage(test::makeSmallBank());
+    // The strings' Wave takes the piano's low samples: one storage for two Waves.
+    Bank bank = test::makeSmallBank();
+    Wave& piano = *bank.instruments[0]->zones[0]->wave;
+    Wave& strings = *bank.instruments[1]->zones[0]->wave;
+    const std::vector<int16_t> stringSamples = strings.samples.copy();
+    strings.setSamples(piano.samples);
+    ASSERT_TRUE(strings.samples.sharesStorageWith(piano.samples));
+
+    const std::vector<uint8_t> shared = patchmapImage(bank);
+    EXPECT_EQ(u32At(shared, 776), 4u) << "only version 4 stores samples once";
+    uint32_t waves = 0;
+    bank.forEachWave([&waves](const Wave&) { ++waves; });
+    EXPECT_EQ(sampleBlocks(shared), waves - 1) << "a block for each Wave's samples but the strings'";
+    Bank loaded;
+    ASSERT_EQ(loadImage(loaded, shared), LoadOk);
+    EXPECT_EQ(describeBank(loaded), describeBank(bank));
+    const Wave& loadedPiano = *loaded.instruments[0]->zones[0]->wave;
+    const Wave& loadedStrings = *loaded.instruments[1]->zones[0]->wave;
+    EXPECT_TRUE(loadedStrings.samples.sharesStorageWith(loadedPiano.samples));
+    EXPECT_FALSE(loadedPiano.samples.sharesStorageWith(loaded.instruments[0]->zones[1]->wave->samples));
+    EXPECT_EQ(patchmapImage(loaded), shared) << "saved, loaded and saved again: the same bytes";
+
+    // New samples for one Wave leave the other's as they were; a loop edit is the Wave's own.
+    strings.setSamples(stringSamples);
+    strings.loopEnd = 2;
+    EXPECT_EQ(piano.samples, (std::vector<int16_t>{0, 100, -100, 32767, -32768}));
+    EXPECT_EQ(piano.loopEnd, 4);
+    EXPECT_FALSE(strings.samples.sharesStorageWith(piano.samples));
+    strings.loopEnd = test::makeSmallBank().instruments[1]->zones[0]->wave->loopEnd;
+    EXPECT_EQ(patchmapImage(bank), v3) << "nothing shared any more: version 3 as before";
+}
+
 TEST(PatchmapV4, LayoutIsTheDocumentedOneAndArticulationBlocksOfOtherLengthsLoad) {
     const Bank expected = handWrittenBank();
     EXPECT_EQ(HandWritten{}.image(), patchmapImage(expected)) << "the writer follows the documented layout";

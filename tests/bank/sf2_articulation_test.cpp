@@ -349,20 +349,70 @@ TEST(Sf2Articulation, LayersPastTheZonesAnInstrumentHoldsAreLeftOutWithANote) {
     EXPECT_EQ(report.notes[0], "program 0 'Many': 72 layers are left out; an Instrument holds 16384 Zones.");
 }
 
-TEST(Sf2Articulation, ABankThatWouldHoldTooManySamplesIsRefused) {
-    // 128 layers of one Zone a key, each a copy of 70000 samples: over 2^30 samples.
+TEST(Sf2Articulation, WavesOfOneSampleShareItAndOnlyDistinctSamplesCountTowardsTheLimit) {
+    // 128 layers of one Zone a key, each a copy of 70000 samples: 16384 Waves,
+    // over 2^30 samples if each held its own, all sharing one storage.
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("Long", std::vector<int16_t>(70000, 1)));
     std::vector<Sf2TestZone> zones;
     for (int l = 0; l < 128; ++l) zones.push_back(Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 200 + l).gen(Sf2Gen::SampleID, s));
     w.addPreset("Huge", 0, 0, {presetZone(w.addInstrument("I", zones))});
+    Sf2ImportReport report;
+    const Bank shared = importImage(w.image(), &report);
+    EXPECT_EQ(report.sampleFrames, 16384u * 70000u);
+    EXPECT_EQ(report.storedFrames, 70000u);
+    const Instrument& i = *shared.instrumentForProgram(0);
+    ASSERT_EQ(i.zones.count(), 16384);
+    for (int32_t z = 1; z < i.zones.count(); ++z)
+        ASSERT_TRUE(i.zones[z]->wave->samples.sharesStorageWith(i.zones[0]->wave->samples)) << z;
+
+    // One sample at four attenuations (written centibels). Samples are stored
+    // at the least, 100; the quieter velocity layer (300) takes them with 80 cB
+    // heard in its articulation; program 1 (150), played by the Custom
+    // Mixer, takes them too, 20 cB louder there; program 2 (500) would be 160
+    // cB louder, so its samples are stored again at its own attenuation.
+    Sf2Writer four;
+    const uint16_t tone = four.addSample(sample("Tone", std::vector<int16_t>(1000, 10000)));
+    const auto layer = [&](int32_t attenuation, uint8_t low, uint8_t high) {
+        return Sf2TestZone{}.range(Sf2Gen::VelRange, low, high).gen(Sf2Gen::InitialAttenuation, attenuation).gen(Sf2Gen::SampleID, tone);
+    };
+    four.addPreset("Layers", 0, 0, {presetZone(four.addInstrument("L", {layer(100, 64, 127), layer(300, 0, 63)}))});
+    four.addPreset("Near", 1, 0, {presetZone(four.addInstrument("N", {layer(150, 0, 127)}))});
+    four.addPreset("Far", 2, 0, {presetZone(four.addInstrument("F", {layer(500, 0, 127)}))});
+    Sf2ImportReport fourReport;
+    const Bank attenuated = importImage(four.image(), &fourReport);
+    EXPECT_EQ(fourReport.storedFrames, 2000u);
+    const auto zoneOf = [&](int32_t program, int32_t z) { return attenuated.instrumentForProgram(program)->zones[z]; };
+    const SampleData& least = zoneOf(0, 0)->wave->samples;
+    EXPECT_EQ(least[0], std::lround(10000 * std::pow(10.0, -0.4 * 100 / 200)));
+    EXPECT_EQ(zoneOf(0, 0)->articulation->attenuation, 0);
+    EXPECT_TRUE(zoneOf(0, 1)->wave->samples.sharesStorageWith(least));
+    EXPECT_EQ(zoneOf(0, 1)->articulation->attenuation, 80);
+    EXPECT_TRUE(zoneOf(1, 0)->wave->samples.sharesStorageWith(least));
+    EXPECT_EQ(zoneOf(1, 0)->articulation->attenuation, 20);
+    EXPECT_FALSE(zoneOf(2, 0)->wave->samples.sharesStorageWith(least));
+    EXPECT_EQ(zoneOf(2, 0)->wave->samples[0], 1000);
+    EXPECT_EQ(zoneOf(2, 0)->articulation->attenuation, 0);
+
+    // 16384 layers each starting one sample later: as many distinct Waves, over 2^30 samples.
+    Sf2Writer many;
+    const uint16_t longer = many.addSample(sample("Longer", std::vector<int16_t>(80000, 1)));
+    for (int p = 0; p < 128; ++p) {
+        std::vector<Sf2TestZone> keys;
+        for (int k = 0; k < 128; ++k)
+            keys.push_back(Sf2TestZone{}
+                               .range(Sf2Gen::KeyRange, static_cast<uint8_t>(k), static_cast<uint8_t>(k))
+                               .gen(Sf2Gen::StartAddrsOffset, p * 128 + k)
+                               .gen(Sf2Gen::SampleID, longer));
+        many.addPreset("P", static_cast<uint16_t>(p), 0, {presetZone(many.addInstrument("I", keys))});
+    }
     Sf2Font font;
     std::string error;
-    ASSERT_TRUE(Sf2Reader::parse(w.image(), font, error)) << error;
+    ASSERT_TRUE(Sf2Reader::parse(many.image(), font, error)) << error;
     Bank bank;
     bank.insertInstrument("Kept");
     EXPECT_FALSE(buildBankFromSoundFont(font, bank, error));
-    EXPECT_EQ(error, "The SoundFont would make a bank of 1146880000 samples, more than the 1073741824 a bank can hold.");
+    EXPECT_EQ(error, "The SoundFont would make a bank of 1176510464 samples, more than the 1073741824 a bank can hold.");
     EXPECT_EQ(bank.instrumentCount, 1);
 }
 
@@ -399,7 +449,7 @@ TEST(Sf2Articulation, ShortLoopsAreRepeatedWhole) {
         EXPECT_EQ(wave.holdPos, 50);
         ASSERT_EQ(wave.sampleCount, 50u + 1001u + 23u);
         // The same sound while held, and the same tail after the loop.
-        EXPECT_EQ(unrolled(wave.samples, wave.loopBegin, wave.loopEnd, 5000), unrolled(data, 50, 56, 5000));
+        EXPECT_EQ(unrolled(wave.samples.copy(), wave.loopBegin, wave.loopEnd, 5000), unrolled(data, 50, 56, 5000));
         EXPECT_EQ(std::vector<int16_t>(wave.samples.end() - 23, wave.samples.end()),
                   std::vector<int16_t>(data.end() - 23, data.end()));
     }
@@ -413,17 +463,33 @@ TEST(Sf2Articulation, ShortLoopsAreRepeatedWhole) {
     EXPECT_EQ(Sf2WaveMaker::madeLength(Sf2WaveMaker::keyFor(region)), 50u + 1001u + 23u);  // counted before it is made
 
     // The length itself and longer loops stay; 999 samples become two copies.
-    std::vector<int16_t> samples = ramp(3000);
-    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 100, 1099), 1099);
-    EXPECT_EQ(samples.size(), 3000u);
-    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 100, 1098), 100 + 1998 - 1);
-    EXPECT_EQ(samples.size(), 3000u + 999u);
-    EXPECT_EQ(samples[1099], 100);   // the second copy starts where the loop did
-    EXPECT_EQ(samples[2097], 1098);
-    EXPECT_EQ(samples[2098], 1099);  // then what followed the loop
+    const std::vector<int16_t> data3000 = ramp(3000);
+    std::vector<uint8_t> bytes;
+    for (int16_t v : data3000) bytes.insert(bytes.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    Sf2Font font;
+    font.sampleData.setPlain(bytes, nullptr, nullptr);
+    const auto made = [&](int32_t loopBegin, int32_t loopEnd) {
+        Sf2WaveKey key;
+        key.end = 3000;
+        key.looped = true;
+        key.loopBegin = loopBegin;
+        key.loopEnd = loopEnd;
+        Sf2WaveData wave = Sf2WaveMaker::make(font, key);
+        EXPECT_EQ(wave.samples.size(), Sf2WaveMaker::madeLength(key));
+        return wave;
+    };
+    EXPECT_EQ(made(100, 1099).loopEnd, 1099);
+    EXPECT_EQ(made(100, 1099).samples, data3000);
+    const Sf2WaveData twice = made(100, 1098);
+    EXPECT_EQ(twice.loopEnd, 100 + 1998 - 1);
+    ASSERT_EQ(twice.samples.size(), 3000u + 999u);
+    EXPECT_EQ(twice.samples[1099], 100);   // the second copy starts where the loop did
+    EXPECT_EQ(twice.samples[2097], 1098);
+    EXPECT_EQ(twice.samples[2098], 1099);  // then what followed the loop
+    EXPECT_EQ(twice.samples[3998], 2999);
     // A loop outside the samples is left alone.
-    EXPECT_EQ(Sf2WaveMaker::repeatShortLoop(samples, 10, 5000), 5000);
-    EXPECT_EQ(samples.size(), 3999u);
+    EXPECT_EQ(made(10, 5000).loopEnd, 5000);
+    EXPECT_EQ(made(10, 5000).samples, data3000);
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+#include "bank/SampleData.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tonvero {
+
+SampleData::SampleData(const std::vector<int16_t>& values) {
+    *this = make(values.size(), [&](int16_t* out) { std::copy(values.begin(), values.end(), out); });
+}
+
+SampleData SampleData::fromLittleEndian(const uint8_t* bytes, size_t count) {
+    return make(count, [&](int16_t* out) {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, bytes, 2 * count);
+        } else {
+            for (size_t i = 0; i < count; ++i)
+                out[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        }
+    });
+}
+
+bool operator==(const SampleData& a, const SampleData& b) {
+    return a.size_ == b.size_ && (a.storage_ == b.storage_ || std::equal(a.begin(), a.end(), b.begin()));
+}
+
+}  // namespace tonvero
