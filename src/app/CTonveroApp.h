@@ -40,14 +40,16 @@ struct AppOptions {
     bool showWindow = true;
     // -h or --help was given: the caller prints the usage and ends.
     bool help = false;
+    // --version was given: the caller prints the program's version and ends.
+    bool version = false;
 };
 
 // The command line: [--audio NAME] [--mixer MODE] [--interpolation KIND]
 // [--voices N] [--gain DB] [--reverb on|off] [--chorus on|off] [-h|--help]
-// [FILE...]. `arguments` starts with the program's name. It needs no
-// QCoreApplication, so it runs before anything opens a display; Qt's own
-// options (-platform NAME, -style NAME, -display NAME...) are passed over
-// for QApplication to take. Returns false with `error` for a wrong option.
+// [--version] [FILE...]. `arguments` starts with the program's name. It
+// needs no QCoreApplication, so it runs before anything opens a display;
+// Qt's own options (-platform NAME, -style NAME, -display NAME...) are passed
+// over for QApplication to take. Returns false with `error` for a wrong option.
 bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString& error);
 QString commandLineUsage();
 

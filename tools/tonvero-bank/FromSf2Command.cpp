@@ -27,8 +27,8 @@ int runFromSf2(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     for (const std::string& note : report.notes) out << "note: " << note << '\n';
     out << map << ": " << report.instruments << " Instruments, " << report.kits << " drum kits besides, "
-        << report.zones << " Zones, "
-        << report.sampleFrames << " samples; " << report.mappedEntries
+        << report.zones << " Zones playing " << report.sampleFrames << " samples, " << report.storedFrames
+        << " of them stored; " << report.mappedEntries
         << " of 129 program entries mapped.\n";
     return kExitOk;
 }

@@ -4,10 +4,12 @@
 //   tonvero-bank check FILE.map    "ok" (exit 0), or the reason it does not load (exit 1)
 //   tonvero-bank from-sf2 IN.sf2 OUT.map   a Patchmap built from a SoundFont 2 file
 //
-// Wrong arguments print the usage on stderr and exit 2; --help prints it on stdout.
+// Wrong arguments print the usage on stderr and exit 2; --help prints it on
+// stdout, --version the program's version.
 
 #include "BankCommand.h"
 #include "FromSf2Command.h"
+#include "tonvero/Version.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,8 +35,13 @@ void printUsage(std::ostream& out) {
         const std::string synopsis = std::string(c.name) + " " + c.arguments;
         out << "  " << synopsis << std::string(width - synopsis.size() + 3, ' ') << c.help << '\n';
     }
-    out << "\n  --help" << std::string(width > 6 ? width - 6 + 3 : 3, ' ') << "print this text\n"
-        << "\nExit status: 0 success, 1 failure, 2 wrong arguments.\n";
+    auto option = [&](const std::string& name, const char* help) {
+        out << "  " << name << std::string(width > name.size() ? width - name.size() + 3 : 3, ' ') << help << '\n';
+    };
+    out << "\nOptions:\n";
+    option("--help", "print this text");
+    option("--version", "print the program's name and version");
+    out << "\nExit status:\n  0 success, 1 failure, 2 wrong arguments.\n";
 }
 
 }  // namespace
@@ -43,6 +50,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         printUsage(std::cout);
+        return tonvero::tool::kExitOk;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "tonvero-bank " << tonvero::kVersionText << '\n';
         return tonvero::tool::kExitOk;
     }
     if (!args.empty()) {

@@ -24,6 +24,7 @@
 #include "song/SongLoader.h"
 #include "song/SongPosition.h"
 #include "song/Transport.h"
+#include "tonvero/Version.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -57,16 +58,13 @@ constexpr double kSeekStepSeconds = 5;
 
 const std::string& usage() {
     static const std::string text =
-        std::string("usage: tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE] [--mixer MODE]\n"
-                    "                    [--interpolation KIND] [--voices N] [--gain DB]\n"
-                    "                    [--reverb on|off] [--chorus on|off]\n"
-                    "                    [--start TIME] [--loop] [--volume N] [--mute LIST] [--solo LIST]\n"
-                    "                    [--seconds N] [--stats]\n"
+        std::string("Usage: tonvero-play [OPTION]... SONG.mid\n"
                     "\n"
                     "Plays SONG.mid through the Tonvero engine; q or Ctrl+C stops it.\n"
                     "On a terminal, while it plays: Left and Right arrows seek 5 s back and on,\n"
                     "space pauses and resumes, q quits.\n"
                     "\n"
+                    "Options:\n"
                     "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
                     "                     real time); TONVERO_AUDIO sets the default\n"
                     "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
@@ -90,10 +88,12 @@ const std::string& usage() {
         "                     events that came after their frame was written, those the\n"
         "                     full event queue refused, and the voices taken for new notes\n"
         "  -h, --help         this text\n"
+        "  --version          the program's name and version\n"
         "\n"
-        "Exit codes: 0 played to the end, until q or the --seconds limit, 1 no audio\n"
-        "output, 2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
-        "130 stopped by Ctrl+C.\n";
+        "Exit codes:\n"
+        "  0 played to the end, until q or the --seconds limit, 1 no audio output,\n"
+        "  2 wrong usage, 3 the song cannot be read, 4 the Patchmap cannot be read,\n"
+        "  130 stopped by Ctrl+C.\n";
     return text;
 }
 
@@ -244,6 +244,9 @@ int run(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage().c_str(), stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("tonvero-play %s\n", kVersionText);
             return kExitOk;
         } else if (arg == "--audio") {
             if (i + 1 >= argc) return usageError("--audio needs a name: portaudio or null");

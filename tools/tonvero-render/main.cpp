@@ -18,6 +18,7 @@
 #include "engine/ChannelMonitor.h"
 #include "song/SongPosition.h"
 #include "song/Transport.h"
+#include "tonvero/Version.h"
 
 #include <unistd.h>
 
@@ -50,14 +51,11 @@ constexpr int32_t kMaxLoops = 10000;
 
 const std::string& usage() {
     static const std::string text =
-        std::string("usage: tonvero-render SONG.mid [-o OUT] [--patchmap FILE] [--mixer MODE] [--rate HZ]\n"
-                    "                      [--interpolation KIND] [--voices N] [--gain DB] [--bits 16|24]\n"
-                    "                      [--reverb on|off] [--chorus on|off]\n"
-                    "                      [--start TIME] [--end TIME] [--mute LIST] [--solo LIST]\n"
-                    "                      [--loop [--loops N]]\n"
+        std::string("Usage: tonvero-render [OPTION]... SONG.mid\n"
                     "\n"
                     "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
                     "\n"
+                    "Options:\n"
                     "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
                     "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
                     "                     directory, else in the program's data directory)\n"
@@ -78,9 +76,11 @@ const std::string& usage() {
                     "                     (default 2)\n") +
         mixerOptionsUsage() +
         "  -h, --help         this text\n"
+        "  --version          the program's name and version\n"
         "\n"
-        "Exit codes: 0 done, 1 the output could not be written, 2 wrong usage,\n"
-        "3 the song cannot be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
+        "Exit codes:\n"
+        "  0 done, 1 the output could not be written, 2 wrong usage, 3 the song cannot\n"
+        "  be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
     return text;
 }
 
@@ -131,6 +131,9 @@ int parseOptions(int argc, char** argv, Options& options) {
         std::string text;
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage().c_str(), stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("tonvero-render %s\n", kVersionText);
             return kExitOk;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output)) return usageError(arg + " needs a file name");

@@ -1,9 +1,11 @@
 // tonvero: the desktop application.
 //
-// The command line is read before the QApplication is made, so --help and a
-// wrong option are answered on a machine without a display as well.
+// The command line is read before the QApplication is made, so --help,
+// --version and a wrong option are answered on a machine without a display
+// as well.
 
 #include "app/CTonveroApp.h"
+#include "tonvero/Version.h"
 
 #include <QApplication>
 
@@ -22,6 +24,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::printf("%s\n", qPrintable(tonvero::commandLineUsage()));
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tonvero %s\n", tonvero::kVersionText);
         return 0;
     }
 
