@@ -7,7 +7,9 @@
 #include "editor/EditorEngine.h"
 #include "editor/PreviewNoteIds.h"
 
+#include <QFontMetrics>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,6 +19,7 @@
 #include <QScrollBar>
 #include <QSlider>
 
+#include <algorithm>
 #include <vector>
 
 namespace tonvero {
@@ -161,27 +164,64 @@ void CLoopPointEditorDlg::accept() {
 void CLoopPointEditorDlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     QPainter painter(this);
-    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
     if (!m_wave) return;
     const LoopEditorGeometry g = geometry();
+    const uint32_t count = static_cast<uint32_t>(m_wave->samples.size());
+    const uint32_t loopBegin = static_cast<uint32_t>(m_wave->loopBegin);
+    const uint32_t loopEnd = static_cast<uint32_t>(m_wave->loopEnd);
+    // The loop region shaded behind the trace: what plays again and again.
+    if (const auto span = g.loopColumns(loopBegin, loopEnd))
+        painter.fillRect(QRect(QPoint(span->first, m_waveRect.top), QPoint(span->second, m_waveRect.bottom - 1)),
+                         m_wave->looped ? QColor(255, 236, 170) : QColor(232, 232, 232));
+    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
     const int32_t mid = g.zeroLineY();
     painter.drawLine(m_waveRect.left, mid, m_waveRect.right, mid);
-    const std::vector<PixelPoint> trace = g.trace(m_wave->samples.data(),
-                                                  static_cast<uint32_t>(m_wave->samples.size()));
+    const std::vector<PixelPoint> trace = g.trace(m_wave->samples.data(), count);
     if (trace.size() > 1) {
         std::vector<QPoint> points;
         points.reserve(trace.size());
         for (const PixelPoint& p : trace) points.emplace_back(p.x, p.y);
         painter.drawPolyline(points.data(), static_cast<int>(points.size()));
     }
-    // Only the chosen loop point has a marker.
-    if (m_markerMode == 1 || m_markerMode == 2) {
-        const int32_t point = m_markerMode == 1 ? m_wave->loopBegin : m_wave->loopEnd;
-        if (const auto x = g.markerX(static_cast<uint32_t>(point))) {
-            painter.setPen(QPen(QColor(0, 0, 255), 1, Qt::SolidLine));
-            painter.drawLine(*x, m_waveRect.top, *x, m_waveRect.bottom);
+    // Both markers, begin green and end red; the chosen one is two columns
+    // wide (its own and the next).
+    for (const int32_t mode : {1, 2}) {
+        if (const auto x = g.markerX(mode == 1 ? loopBegin : loopEnd)) {
+            painter.setPen(QPen(mode == 1 ? kLoopBeginColour : kLoopEndColour, 1, Qt::SolidLine));
+            const int32_t last = m_markerMode == mode ? std::min(*x + 1, m_waveRect.right - 1) : *x;
+            for (int32_t column = *x; column <= last; ++column)
+                painter.drawLine(column, m_waveRect.top, column, m_waveRect.bottom - 1);
         }
     }
+    // The sample axis along the bottom: a tick and its sample number.
+    QFont small = font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
+    painter.setFont(small);
+    painter.setPen(QPen(QColor(90, 90, 90), 1, Qt::SolidLine));
+    const QFontMetrics metrics(small);
+    for (const LoopEditorGeometry::AxisTick& tick : g.axisTicks(count, 70)) {
+        painter.drawLine(tick.x, m_waveRect.bottom - 5, tick.x, m_waveRect.bottom - 1);
+        const QString label = QString::number(tick.sample);
+        if (tick.x + 2 + metrics.horizontalAdvance(label) < m_waveRect.right)
+            painter.drawText(tick.x + 2, m_waveRect.bottom - 3, label);
+    }
+}
+
+void CLoopPointEditorDlg::keyPressEvent(QKeyEvent* event) {
+    // P plays the loop for as long as it is held.
+    if (event->key() == Qt::Key_P && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) onTest();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CLoopPointEditorDlg::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_P && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) onStop();
+        return;
+    }
+    QDialog::keyReleaseEvent(event);
 }
 
 void CLoopPointEditorDlg::onScrollAction(int action) {

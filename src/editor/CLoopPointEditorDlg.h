@@ -1,6 +1,8 @@
 #pragma once
-// "Loop Point Editor": draws a Wave's samples and places its loop begin or
-// loop end where the user clicks, with Test and Stop to listen to the loop.
+// "Loop Point Editor": draws a Wave's samples with both loop markers (begin
+// green, end red, the chosen one thicker), the loop region shaded and a
+// sample axis, and places the chosen loop point where the user clicks; Test
+// and Stop, or holding P, listen to the loop.
 // A click changes the Wave in the bank at once; the caller keeps the new
 // loop points after OK and puts back m_savedLoopBegin and m_savedLoopEnd
 // after Cancel.
@@ -11,6 +13,7 @@
 
 #include "editor/LoopEditorGeometry.h"
 
+#include <QColor>
 #include <QDialog>
 
 #include <cstdint>
@@ -43,6 +46,10 @@ public:
     static constexpr int kZoomSlider = 1036;
     static constexpr int kWaveFrame = 1037;
     static constexpr int kScrollBar = 1041;
+
+    // The markers' colours.
+    static inline const QColor kLoopBeginColour{0, 150, 0};
+    static inline const QColor kLoopEndColour{210, 0, 0};
 
     explicit CLoopPointEditorDlg(QWidget* parent = nullptr);
     ~CLoopPointEditorDlg() override;
@@ -84,6 +91,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     void onInitDialog();

@@ -60,6 +60,39 @@ std::optional<int32_t> LoopEditorGeometry::markerX(uint32_t loopPoint) const {
     return area.left + static_cast<int32_t>((loopPoint - firstSample) / zoom);
 }
 
+std::optional<std::pair<int32_t, int32_t>> LoopEditorGeometry::loopColumns(uint32_t loopBegin,
+                                                                             uint32_t loopEnd) const {
+    const uint64_t zoom = std::max<uint32_t>(samplesPerPixel, 1);
+    const int64_t width = static_cast<int64_t>(area.right) - area.left;
+    if (width <= 0 || loopEnd < loopBegin) return std::nullopt;
+    const uint64_t end = firstSample + static_cast<uint64_t>(width) * zoom;  // first sample not shown
+    if (loopEnd < firstSample || loopBegin >= end) return std::nullopt;
+    const uint64_t from = std::max<uint64_t>(loopBegin, firstSample);
+    const uint64_t to = std::min<uint64_t>(loopEnd, end - 1);
+    return std::make_pair(area.left + static_cast<int32_t>((from - firstSample) / zoom),
+                          area.left + static_cast<int32_t>((to - firstSample) / zoom));
+}
+
+std::vector<LoopEditorGeometry::AxisTick> LoopEditorGeometry::axisTicks(uint32_t sampleCount, int32_t minSpacing) const {
+    std::vector<AxisTick> ticks;
+    const uint64_t zoom = std::max<uint32_t>(samplesPerPixel, 1);
+    const int64_t width = static_cast<int64_t>(area.right) - area.left;
+    if (width <= 0 || firstSample >= sampleCount) return ticks;
+    // The smallest step of 1, 2 or 5 times a power of ten at least minSpacing columns long.
+    const uint64_t least = zoom * static_cast<uint64_t>(std::max(minSpacing, 1));
+    uint64_t step = 1;
+    for (uint64_t power = 1; step < least; power *= 10) {
+        for (uint64_t m : {1, 2, 5}) {
+            step = m * power;
+            if (step >= least) break;
+        }
+    }
+    const uint64_t end = std::min<uint64_t>(sampleCount, firstSample + static_cast<uint64_t>(width) * zoom);
+    for (uint64_t sample = (firstSample + step - 1) / step * step; sample < end; sample += step)
+        ticks.push_back({area.left + static_cast<int32_t>((sample - firstSample) / zoom), static_cast<uint32_t>(sample)});
+    return ticks;
+}
+
 std::optional<int32_t> LoopEditorGeometry::scroll(ScrollCode code, int32_t position, uint32_t sampleCount) {
     const uint64_t zoom = samplesPerPixel;
     uint64_t step = 0;

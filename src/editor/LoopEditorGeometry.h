@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tonvero {
@@ -61,6 +62,18 @@ public:
     // The column of the marker for a loop point (a sample index taken as
     // unsigned), or nothing when the point lies outside the samples shown.
     std::optional<int32_t> markerX(uint32_t loopPoint) const;
+
+    // The columns from loopBegin to loopEnd, cut to the samples shown (for
+    // shading the loop region), or nothing when no sample of it is shown.
+    std::optional<std::pair<int32_t, int32_t>> loopColumns(uint32_t loopBegin, uint32_t loopEnd) const;
+    // The sample axis: a tick every 1, 2 or 5 times a power of ten samples,
+    // at least minSpacing pixels apart, at the columns of the samples shown
+    // (below sampleCount).
+    struct AxisTick {
+        int32_t x;
+        uint32_t sample;
+    };
+    std::vector<AxisTick> axisTicks(uint32_t sampleCount, int32_t minSpacing) const;
 
     // Applies a scroll bar report; returns the thumb position to show
     // afterwards, or nothing when the thumb stays where it was.

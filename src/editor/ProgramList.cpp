@@ -1,5 +1,12 @@
 #include "editor/ProgramList.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QObject>
+
 namespace tonvero {
 
 namespace {
@@ -143,6 +150,60 @@ constexpr const char* kEntries[kProgramListEntries] = {
 QString programListEntry(int program) {
     if (program < 0 || program >= kProgramListEntries) return {};
     return QString::fromLatin1(kEntries[program]);
+}
+
+int findProgramEntry(const QString& typed) {
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) return -1;
+    bool number = false;
+    const int program = text.toInt(&number);
+    if (number) return program >= 0 && program < kProgramListEntries ? program : -1;
+    const auto name = [](int p) { return QString::fromLatin1(kEntries[p]).mid(6); };  // after "000 - "
+    for (int p = 0; p < kProgramListEntries; ++p)
+        if (name(p).startsWith(text, Qt::CaseInsensitive)) return p;
+    for (int p = 0; p < kProgramListEntries; ++p)
+        if (name(p).contains(text, Qt::CaseInsensitive)) return p;
+    return -1;
+}
+
+namespace {
+
+// Gathers what is typed into the list (or its open popup) and chooses the entry it finds.
+class ProgramSearch : public QObject {
+public:
+    explicit ProgramSearch(QComboBox* list) : QObject(list), list_(list) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        if (text.isEmpty() || !text.at(0).isPrint() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return QObject::eventFilter(watched, event);
+        // Keys more than a second apart start a new search.
+        if (!sinceLastKey_.isValid() || sinceLastKey_.elapsed() > 1000) typed_.clear();
+        sinceLastKey_.start();
+        typed_ += text;
+        const int found = findProgramEntry(typed_);
+        if (found >= 0 && found < list_->count()) {
+            list_->setCurrentIndex(found);
+            if (list_->view() && list_->view()->isVisible()) list_->view()->setCurrentIndex(list_->model()->index(found, 0));
+            emit list_->activated(found);
+        }
+        return true;
+    }
+
+private:
+    QComboBox* list_;
+    QString typed_;
+    QElapsedTimer sinceLastKey_;
+};
+
+}  // namespace
+
+void enableProgramSearch(QComboBox* list) {
+    auto* search = new ProgramSearch(list);
+    list->installEventFilter(search);
+    if (list->view()) list->view()->installEventFilter(search);
 }
 
 }  // namespace tonvero

@@ -188,6 +188,26 @@ private slots:
         g.setZoom(99);
         QCOMPARE(g.samplesPerPixel, 20u);
     }
+
+    void loopRegionAndAxisFollowTheSamplesShown() {
+        LoopEditorGeometry g = area400(1000, 5);  // samples 1000 .. 2999 over 400 columns
+        using Span = std::optional<std::pair<int32_t, int32_t>>;
+        QCOMPARE(g.loopColumns(1500, 2000), Span(std::make_pair(*g.markerX(1500), *g.markerX(2000))));
+        // Cut to what is shown; nothing when the loop lies wholly off the area or is reversed.
+        QCOMPARE(g.loopColumns(10, 1004), Span(std::make_pair(g.area.left, g.area.left)));
+        QCOMPARE(g.loopColumns(2500, 90000), Span(std::make_pair(*g.markerX(2500), g.area.right - 1)));
+        QCOMPARE(g.loopColumns(10, 999), Span());
+        QCOMPARE(g.loopColumns(3000, 4000), Span());
+        QCOMPARE(g.loopColumns(2000, 1500), Span());
+        // 60 columns are 300 samples: ticks every 500, each at its sample's column.
+        const auto ticks = g.axisTicks(100000, 60);
+        QCOMPARE(ticks.size(), size_t{4});
+        QCOMPARE(ticks.front().sample, 1000u);
+        QCOMPARE(ticks.back().sample, 2500u);
+        for (const auto& tick : ticks) QCOMPARE(std::optional<int32_t>(tick.x), g.markerX(tick.sample));
+        QVERIFY(g.axisTicks(1800, 60).back().sample < 1800);
+        QVERIFY(g.axisTicks(500, 60).empty());
+    }
 };
 
 QTEST_APPLESS_MAIN(LoopEditorGeometryTest)

@@ -49,15 +49,15 @@ QString shown(const CLoopPointEditorDlg& d, int id) { return EditorRig::text(d.c
 QPoint inArea(const CLoopPointEditorDlg& d, int dx, int dy = 5) {
     return {d.m_waveRect.left + dx, d.m_waveRect.top + dy};
 }
-bool hasBlueColumn(CLoopPointEditorDlg& d, int x) {
+bool hasColumn(CLoopPointEditorDlg& d, int x, const QColor& colour) {
     const QImage image = d.grab().toImage();
-    return image.pixelColor(x, d.m_waveRect.top + 3) == QColor(0, 0, 255);
+    return image.pixelColor(x, d.m_waveRect.top + 3) == colour;
 }
-int blueColumns(CLoopPointEditorDlg& d) {
+int columns(CLoopPointEditorDlg& d, const QColor& colour) {
     const QImage image = d.grab().toImage();
     int count = 0;
     for (int x = d.m_waveRect.left; x < d.m_waveRect.right; ++x)
-        if (image.pixelColor(x, d.m_waveRect.top + 3) == QColor(0, 0, 255)) ++count;
+        if (image.pixelColor(x, d.m_waveRect.top + 3) == colour) ++count;
     return count;
 }
 
@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(d->m_zoomSlider->minimum(), 1);
         QCOMPARE(d->m_zoomSlider->maximum(), 20);
         QCOMPARE(d->m_zoomSlider->value(), 1);
-        QCOMPARE(blueColumns(*d), 0);
+        QCOMPARE(columns(*d, CLoopPointEditorDlg::kLoopBeginColour) + columns(*d, CLoopPointEditorDlg::kLoopEndColour), 0);
         QTest::mouseClick(d.get(), Qt::LeftButton, Qt::NoModifier, inArea(*d, 10));
         QCOMPARE(s.wave->loopBegin, 5000);
         QCOMPARE(s.wave->loopEnd, 20000);
@@ -102,13 +102,28 @@ private slots:
         QCOMPARE(d->m_firstSample, uint32_t(5000 - width / 2));
         QCOMPARE(d->m_scrollBar->value(), LoopEditorGeometry::thumbForSample(5000 - width / 2, kSamples));
         const int x = d->m_waveRect.left + width / 2;
-        QVERIFY(hasBlueColumn(*d, x));
-        QCOMPARE(blueColumns(*d), 1);
-        // Only the chosen loop point has a marker: Loop End moves the view to 20000.
+        const QColor begin = CLoopPointEditorDlg::kLoopBeginColour, end = CLoopPointEditorDlg::kLoopEndColour;
+        QVERIFY(hasColumn(*d, x, begin));
+        QCOMPARE(columns(*d, begin), 2);  // the chosen marker is two columns wide
+        // Loop End moves the view to 20000, its marker the chosen one.
         QTest::mouseClick(d->control(L::kLoopEndRadio), Qt::LeftButton);
         QCOMPARE(d->m_markerMode, 2);
         QCOMPARE(d->m_firstSample, uint32_t(20000 - width / 2));
-        QCOMPARE(blueColumns(*d), 1);
+        QVERIFY(hasColumn(*d, x, end));
+        QCOMPARE(columns(*d, end), 2);
+        // With both in view at zoom 20, both markers show, the loop region shaded between them.
+        d->m_zoomSlider->setValue(20);
+        d->m_firstSample = 0;
+        s.wave->loopBegin = 20 * (width / 4);
+        s.wave->loopEnd = 20 * (3 * width / 4);
+        d->update();
+        QCOMPARE(columns(*d, begin), 1);
+        QCOMPARE(columns(*d, end), 2);
+        const QImage image = d->grab().toImage();
+        const int inside = d->m_waveRect.left + width / 2, outside = d->m_waveRect.left + width / 8;
+        QCOMPARE(image.pixelColor(inside, d->m_waveRect.top + 3),
+                 s.wave->looped ? QColor(255, 236, 170) : QColor(232, 232, 232));
+        QCOMPARE(image.pixelColor(outside, d->m_waveRect.top + 3), d->palette().color(QPalette::Window));
     }
 
     void zoomChangesTheStepButNotTheFirstSample() {
@@ -131,7 +146,7 @@ private slots:
         QCOMPARE(s.wave->loopBegin, 1040);
         QCOMPARE(d->m_loopBeginValue, 1040u);
         QCOMPARE(shown(*d, L::kLoopBeginEdit), QString("1040"));
-        QVERIFY(hasBlueColumn(*d, d->m_waveRect.left + 10));
+        QVERIFY(hasColumn(*d, d->m_waveRect.left + 10, CLoopPointEditorDlg::kLoopBeginColour));
         // Shift, Ctrl, another button or a place outside the area change nothing.
         QTest::mouseClick(d.get(), Qt::LeftButton, Qt::ShiftModifier, inArea(*d, 20));
         QTest::mouseClick(d.get(), Qt::LeftButton, Qt::ControlModifier, inArea(*d, 20));
