@@ -23,6 +23,9 @@ public:
     virtual std::string start(uint32_t rate, RenderFunction render) = 0;
     // Stops the stream; when this returns `render` is no longer called.
     virtual void stop() = 0;
+    // Whether `render` is called on a real-time audio thread, which must never
+    // wait (the offline backend calls it on the thread that advances time).
+    virtual bool realTime() const { return true; }
 };
 
 // The names accepted by --audio and TONVERO_AUDIO.

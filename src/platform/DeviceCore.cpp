@@ -123,7 +123,30 @@ DeviceCore::DeviceCore(std::unique_ptr<AudioBackend> backend)
 
 DeviceCore::~DeviceCore() { shutdown(); }
 
-void DeviceCore::add(State* state) { buffers_.push_back(state); }
+void DeviceCore::add(State* state) {
+    // makeRoomForOne() made the room; should a caller have skipped it, the
+    // registry still grows rather than lose the buffer.
+    buffers_.push_back(state);
+}
+
+void DeviceCore::makeRoomForOne() {
+    std::vector<State*> spare;  // allocated, and the old registry freed, outside the lock
+    for (;;) {
+        size_t wanted = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (buffers_.size() < buffers_.capacity()) return;
+            if (spare.capacity() > buffers_.size()) {
+                spare.assign(buffers_.begin(), buffers_.end());  // within its capacity: no allocation
+                buffers_.swap(spare);
+            } else {
+                wanted = std::max<size_t>(16, buffers_.capacity() * 2);
+            }
+        }
+        if (wanted == 0) return;
+        spare.reserve(wanted);
+    }
+}
 
 void DeviceCore::remove(State* state) {
     buffers_.erase(std::remove(buffers_.begin(), buffers_.end(), state), buffers_.end());
@@ -158,18 +181,22 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
         outputRate_.store(0);
     }
     {
+        // Allocated before the lock and the old samples freed after it.
+        auto data = std::make_shared<std::vector<uint8_t>>(primaryBytesFor(format), uint8_t{0});
         std::lock_guard<std::mutex> lock(mutex_);
         primaryFormat = format;
         primaryState.format = format;
         primaryState.frequency = rate;
-        primaryState.data = std::make_shared<std::vector<uint8_t>>(primaryBytesFor(format), uint8_t{0});
+        primaryState.data.swap(data);
         primaryState.frames = primaryState.bytes() / format.blockAlign;
         primaryState.position = 0;
     }
     if (!restart)
         return SoundResult::Ok;
     outputRate_.store(rate);
-    std::string error = backend_->start(rate, [this](int16_t* out, uint32_t frames) { render(out, frames); });
+    RenderFunction pull = [this](int16_t* out, uint32_t frames) { render(out, frames); };
+    if (backend_->realTime()) pull = [this](int16_t* out, uint32_t frames) { renderRealTime(out, frames); };
+    std::string error = backend_->start(rate, std::move(pull));
     if (!error.empty()) {
         outputRate_.store(0);
         std::lock_guard<std::mutex> lock(mutex_);
@@ -192,6 +219,20 @@ void DeviceCore::shutdown() {
 
 void DeviceCore::render(int16_t* out, uint32_t frames) {
     std::lock_guard<std::mutex> lock(mutex_);
+    renderLocked(out, frames);
+}
+
+void DeviceCore::renderRealTime(int16_t* out, uint32_t frames) {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
+        silentPeriods_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    renderLocked(out, frames);
+}
+
+void DeviceCore::renderLocked(int16_t* out, uint32_t frames) {
     const uint32_t rate = outputRate_.load();
     while (frames > 0) {
         const uint32_t n = std::min(frames, kChunkFrames);

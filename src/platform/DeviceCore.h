@@ -4,11 +4,15 @@
 // cooperative level, the output rate, the backend, and the mixer that turns
 // the playing buffers into output frames.
 //
-// One mutex guards the registry and every buffer's state. The backend's audio
-// thread takes it once per render() call; every other holder keeps it for a
-// few field updates only. Backend start and stop run under a second mutex and
-// never under the first, because stopping a stream waits for a render in
-// progress.
+// One mutex guards the registry and every buffer's state. Every holder keeps
+// it for a few field updates or copies, and nothing is allocated or freed
+// while it is held. A real-time backend's audio thread never waits for it:
+// it tries it once per period and, when another thread holds it, plays
+// silence for that period (counted in silentPeriods) without moving any play
+// cursor, as a device that missed its deadline would. The offline backend
+// takes it as any caller does. Backend start and stop run under a second
+// mutex and never under the first, because stopping a stream waits for a
+// render in progress.
 
 #include "platform/AudioBackend.h"
 #include "platform/SoundBuffer.h"
@@ -37,8 +41,10 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
-    // Registry, called with mutex() held.
+    // Registry, called with mutex() held. add() needs the room made by
+    // makeRoomForOne(), which is called without it (it allocates outside).
     void add(State* state);
+    void makeRoomForOne();
     void remove(State* state);
     size_t liveBuffers() const { return buffers_.size(); }
     size_t secondaryBuffers() const;
@@ -67,8 +73,13 @@ public:
     void setMasterGain(double gain);
 
     // Mixes `frames` stereo frames into `out` and advances every play cursor.
-    // Takes mutex(); called by the backend's thread (or the offline clock).
+    // Takes mutex(); called by the offline clock and by tests.
     void render(int16_t* out, uint32_t frames);
+    // The same on a real-time audio thread: tries mutex() and, when it is
+    // held elsewhere, writes silence and counts the period instead.
+    void renderRealTime(int16_t* out, uint32_t frames);
+    // The periods renderRealTime played as silence because the lock was held. Any thread.
+    uint64_t silentPeriods() const { return silentPeriods_.load(std::memory_order_relaxed); }
 
     // The primary buffer's size for a format: one second of output, a whole
     // number of frames and a multiple of 4 bytes.
@@ -76,6 +87,7 @@ public:
 
 private:
     static void mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate);
+    void renderLocked(int16_t* out, uint32_t frames);
     void mixChunk(int16_t* out, uint32_t frames, uint32_t rate);
 
     // Master gain in 1/65536 (kUnityGain: the mix untouched): the target any
@@ -86,6 +98,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<State*> buffers_;
+    std::atomic<uint64_t> silentPeriods_{0};
     std::vector<int32_t> mix_;  // one chunk of stereo sums, made once
 
     std::mutex backendMutex_;  // orders start and stop; never taken under mutex_

@@ -29,6 +29,7 @@ public:
     const char* name() const override { return "offline"; }
     std::string start(uint32_t rate, RenderFunction render) override;
     void stop() override;
+    bool realTime() const override { return false; }
 
 private:
     std::shared_ptr<Link> link_;

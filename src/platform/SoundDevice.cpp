@@ -66,23 +66,41 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
     if (desc.flags & BufferFlags::PrimaryBuffer) {
         if (desc.bufferBytes != 0 || desc.format != nullptr)
             return SoundResult::InvalidParam;
-        Guard lock(core_->mutex());
-        if (core_->closed)
-            return SoundResult::Failed;
-        if (SoundBufferPtr existing = core_->primary.lock()) {
-            buffer = std::move(existing);
+        // Made outside the device's critical section, which the audio thread
+        // tries, for the format it held; made again if that changed meanwhile.
+        for (;;) {
+            WaveFormat format;
+            {
+                Guard lock(core_->mutex());
+                if (core_->closed)
+                    return SoundResult::Failed;
+                if (SoundBufferPtr existing = core_->primary.lock()) {
+                    buffer = std::move(existing);
+                    return SoundResult::Ok;
+                }
+                format = core_->primaryFormat;
+            }
+            core_->makeRoomForOne();
+            auto state = std::make_shared<SoundBuffer::State>();
+            state->primary = true;
+            state->format = format;
+            state->frequency = format.samplesPerSec;
+            state->data = std::make_shared<std::vector<uint8_t>>(DeviceCore::primaryBytesFor(format), uint8_t{0});
+            state->frames = state->bytes() / format.blockAlign;
+            SoundBufferPtr made(new SoundBuffer(core_, state));
+            Guard lock(core_->mutex());
+            if (core_->closed)
+                return SoundResult::Failed;
+            if (SoundBufferPtr existing = core_->primary.lock()) {
+                buffer = std::move(existing);
+                return SoundResult::Ok;  // `made` goes unregistered
+            }
+            if (!(core_->primaryFormat == format)) continue;
+            core_->add(state.get());
+            core_->primary = made;
+            buffer = std::move(made);
             return SoundResult::Ok;
         }
-        auto state = std::make_shared<SoundBuffer::State>();
-        state->primary = true;
-        state->format = core_->primaryFormat;
-        state->frequency = state->format.samplesPerSec;
-        state->data = std::make_shared<std::vector<uint8_t>>(DeviceCore::primaryBytesFor(state->format), uint8_t{0});
-        state->frames = state->bytes() / state->format.blockAlign;
-        buffer = SoundBufferPtr(new SoundBuffer(core_, state));
-        core_->add(state.get());
-        core_->primary = buffer;
-        return SoundResult::Ok;
     }
 
     if (desc.format == nullptr || !validSecondaryFormat(*desc.format) || desc.bufferBytes == 0 ||
@@ -106,13 +124,15 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
     state->format = *desc.format;
     state->frames = desc.bufferBytes / desc.format->blockAlign;
     state->frequency = desc.format->samplesPerSec;
+    core_->makeRoomForOne();
+    SoundBufferPtr made(new SoundBuffer(core_, state));
     Guard lock(core_->mutex());
     if (core_->closed)
         return SoundResult::Failed;
     if (!core_->roomForSecondary())
         return SoundResult::OutOfMemory;
-    buffer = SoundBufferPtr(new SoundBuffer(core_, state));
     core_->add(state.get());
+    buffer = std::move(made);
     return SoundResult::Ok;
 }
 
@@ -120,6 +140,10 @@ SoundResult SoundDevice::duplicateSoundBuffer(const SoundBufferPtr& original, So
     duplicate.reset();
     if (!original || original->core_ != core_)
         return SoundResult::InvalidParam;
+    // Made outside the device's critical section, registered inside it.
+    core_->makeRoomForOne();
+    auto state = std::make_shared<SoundBuffer::State>();
+    SoundBufferPtr made(new SoundBuffer(core_, state));
     Guard lock(core_->mutex());
     const SoundBuffer::State& source = *original->state_;
     if (source.primary)
@@ -130,7 +154,6 @@ SoundResult SoundDevice::duplicateSoundBuffer(const SoundBufferPtr& original, So
         return SoundResult::Failed;
     if (!core_->roomForSecondary())
         return SoundResult::OutOfMemory;
-    auto state = std::make_shared<SoundBuffer::State>();
     state->data = source.data;  // the samples are shared, not copied
     state->format = source.format;
     state->frames = source.frames;
@@ -138,8 +161,8 @@ SoundResult SoundDevice::duplicateSoundBuffer(const SoundBufferPtr& original, So
     state->volume = source.volume;
     state->pan = source.pan;
     state->updateGains();
-    duplicate = SoundBufferPtr(new SoundBuffer(core_, state));
     core_->add(state.get());
+    duplicate = std::move(made);
     return SoundResult::Ok;
 }
 
@@ -153,6 +176,8 @@ size_t SoundDevice::liveBuffers() const {
 }
 
 std::string SoundDevice::lastError() const { return core_->lastError(); }
+
+uint64_t SoundDevice::silentPeriods() const { return core_->silentPeriods(); }
 
 void SoundDevice::simulateLoss() {
     Guard lock(core_->mutex());

@@ -60,6 +60,9 @@ public:
     size_t liveBuffers() const;
     // Why the backend last refused to start (setFormat failed), in words for the user.
     std::string lastError() const;
+    // The periods a real-time backend's audio thread played as silence
+    // because another thread held the device's lock. Any thread.
+    uint64_t silentPeriods() const;
 
     // Test hooks: every buffer becomes lost; at most `count` secondary buffers
     // may exist at once (creating and duplicating beyond fails with OutOfMemory).
@@ -70,7 +73,8 @@ public:
     void setBufferLimit(size_t count);
 
     // Mixes `frames` frames of output into `out` (interleaved stereo) and
-    // advances every play cursor. Called by the backend.
+    // advances every play cursor, waiting for the device's lock (the backend's
+    // audio thread never waits: see DeviceCore.h).
     void render(int16_t* out, uint32_t frames);
 
 private:

@@ -1,5 +1,6 @@
 // The sound device on the offline backend: buffers, cursors, locks, the mix.
 
+#include "platform/DeviceCore.h"
 #include "platform/SoundDevice.h"
 #include "platform/VirtualTimerService.h"
 
@@ -477,6 +478,52 @@ TEST_F(OfflineDevice, BuffersOutliveTheirDeviceSilently) {
     audio.timers().advanceBy(10000);
     EXPECT_EQ(audio.framesConsumed(), before) << "the stream stopped with its device";
     wave.reset();
+}
+
+
+// A real-time backend that hands its render function to the test.
+class HandOverBackend final : public AudioBackend {
+public:
+    explicit HandOverBackend(RenderFunction& pull) : pull_(pull) {}
+    const char* name() const override { return "hand-over"; }
+    std::string start(uint32_t, RenderFunction render) override {
+        pull_ = std::move(render);
+        return {};
+    }
+    void stop() override { pull_ = nullptr; }
+
+private:
+    RenderFunction& pull_;
+};
+
+TEST(RealTimeRender, TheAudioThreadNeverWaitsForTheDeviceLockAndCountsTheSilenceInstead) {
+    RenderFunction pull;
+    DeviceCore core(std::make_unique<HandOverBackend>(pull));
+    DeviceCore::State primary;
+    primary.primary = true;
+    ASSERT_EQ(core.setPrimaryFormat(primary, WaveFormat::pcm16(2, kRate)), SoundResult::Ok);
+    ASSERT_TRUE(pull);
+    core.level = CooperativeLevel::WritePrimary;
+    primary.playing = true;
+    primary.looping = true;
+    std::fill(primary.data->begin(), primary.data->end(), uint8_t{0x10});  // every sample 0x1010
+    core.add(&primary);
+
+    std::vector<int16_t> out(128, 7);
+    {
+        // Another thread holds the lock: this period is silence, and the play cursor stays.
+        std::lock_guard<std::mutex> held(core.mutex());
+        pull(out.data(), 64);
+    }
+    EXPECT_EQ(out, std::vector<int16_t>(128, 0));
+    EXPECT_EQ(core.silentPeriods(), 1u);
+    EXPECT_EQ(primary.position, 0u);
+    pull(out.data(), 64);
+    EXPECT_EQ(out, std::vector<int16_t>(128, 0x1010));
+    EXPECT_EQ(core.silentPeriods(), 1u);
+    EXPECT_EQ(primary.position >> 16, 64u);
+    core.remove(&primary);
+    core.shutdown();
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ struct PlayStats {
     TimerLateness mixer;
     TimerLateness sequencer;
     uint64_t underruns = 0;
+    uint64_t silentPeriods = 0;
     bool studio = false;
     StudioMixer::Counters studioCounters;
 };
@@ -158,6 +159,8 @@ void printStats(const PlayStats& stats) {
     printLateness("sequencer timer", stats.sequencer);
     std::fprintf(stderr, "  underruns        %llu (mixer ticks that found the play cursor past the written sound)\n",
                  static_cast<unsigned long long>(stats.underruns));
+    std::fprintf(stderr, "  silent periods   %llu (audio periods played as silence: the device was busy)\n",
+                 static_cast<unsigned long long>(stats.silentPeriods));
     if (stats.studio) {
         const StudioMixer::Counters& c = stats.studioCounters;
         std::fprintf(stderr,
@@ -429,6 +432,7 @@ int run(int argc, char** argv) {
         {
             EngineLock lock(engine.mutex);
             stats.underruns = engine.underruns;
+            if (engine.soundDevice) stats.silentPeriods = engine.soundDevice->silentPeriods();
             if (engine.studio) {
                 stats.studio = true;
                 stats.studioCounters = engine.studio->counters();
