@@ -9,6 +9,7 @@
 #include "app/PositionSlider.h"
 #include "app/ToolbarIcons.h"
 #include "bank/Patchmap.h"
+#include "editor/BankHistory.h"
 #include "editor/Prompter.h"
 #include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
@@ -20,6 +21,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -35,7 +37,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace tonvero {
 
@@ -85,13 +89,31 @@ bool isOpenableName(const QString& path) {
     return false;
 }
 
+// Why `bank` could not be saved to `path`, as a sentence; `error` is the
+// errno the save left (0: none).
+QString saveFailureReason(const Bank& bank, const QString& path, int error) {
+    if (!isSavable(bank)) return QStringLiteral("The bank holds values a Patchmap file cannot store.");
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists()) return QStringLiteral("The folder %1 does not exist.").arg(folder.filePath());
+    if (!folder.isDir()) return QStringLiteral("%1 is not a folder.").arg(folder.filePath());
+    if (file.isDir()) return QStringLiteral("A folder of that name is in the way.");
+    if (!folder.isWritable()) return QStringLiteral("The folder cannot be written to (permission denied).");
+    if (file.exists() && !file.isWritable()) return QStringLiteral("The file is read-only.");
+    if (error != 0) return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+    return QStringLiteral("The file could not be written to its end (the disk may be full).");
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(CTonveroDoc& document, QWidget* parent) : QMainWindow(parent), document_(document) {
     setWindowIcon(applicationIcon());
     view_ = new CTonveroView(this);
     setCentralWidget(view_);
+    // A new window starts from the bank as it is loaded: nothing to undo, nothing changed.
+    bankHistory().clear();
     buildMenus();
+    buildEditMenu();
     buildToolBar();
     buildSongMenu();
     buildPositionBar();
@@ -111,6 +133,9 @@ CMainFrame::~CMainFrame() {
     // may the teardown be remembered as the user hiding the channel view.
     positionTimer_.stop();
     for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+    QObject::disconnect(&bankHistory(), nullptr, this, nullptr);
+    // The steps hold parts of a bank that goes with the application.
+    bankHistory().clear();
 }
 
 QAction* CMainFrame::makeAction(int id, const QString& text, const QString& prompt) {
@@ -142,7 +167,7 @@ void CMainFrame::buildMenus() {
     connect(saveAs, &QAction::triggered, this, &CMainFrame::onSavePatchmapAs);
 
     exitAction_ = makeAction(command::Exit, QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit"));
-    connect(exitAction_, &QAction::triggered, this, &QWidget::close);
+    connect(exitAction_, &QAction::triggered, this, [this] { close(); });
 
     fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu_->addAction(open);
@@ -214,6 +239,54 @@ void CMainFrame::buildMenus() {
         updateTitle();
     });
     addAction(newDocument);
+}
+
+void CMainFrame::buildEditMenu() {
+    QAction* undo = bankHistory().makeUndoAction(this);
+    QAction* redo = bankHistory().makeRedoAction(this);
+    // The history's own items, known by the window's command ids.
+    actions_.insert(command::Undo, undo);
+    actions_.insert(command::Redo, redo);
+    QMenu* editMenu = new QMenu(QStringLiteral("&Edit"), this);
+    editMenu->addAction(undo);
+    editMenu->addAction(redo);
+    // Between File and View.
+    const QList<QAction*> menus = menuBar()->actions();
+    menuBar()->insertMenu(menus.size() > 1 ? menus[1] : nullptr, editMenu);
+    connect(&bankHistory(), &BankHistory::modifiedChanged, this, [this] { updateTitle(); });
+}
+
+void CMainFrame::onUndo() {
+    bankHistory().undo();
+    view_->refreshText();
+}
+
+void CMainFrame::onRedo() {
+    bankHistory().redo();
+    view_->refreshText();
+}
+
+bool CMainFrame::maySaveChanges() {
+    if (!document_.isModified()) return true;
+    const QString name = patchmapPath.empty() ? document_.title()
+                                              : QFileInfo(QString::fromStdString(patchmapPath)).fileName();
+    switch (prompter().ask(this, QStringLiteral("Save changes to %1?").arg(name))) {
+    case Prompter::Choice::Yes:
+        if (!patchmapPath.empty()) return saveBank();
+        onSavePatchmapAs();
+        return !bankHistory().isModified();
+    case Prompter::Choice::No: return true;
+    case Prompter::Choice::Cancel: break;
+    }
+    return false;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!maySaveChanges()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::buildToolBar() {
@@ -385,7 +458,10 @@ void CMainFrame::setMessagePaneText(const QString& text) {
 
 QString CMainFrame::positionPaneText() const { return positionPane_->text(); }
 
-void CMainFrame::updateTitle() { setWindowTitle(document_.title() + QStringLiteral(" - Tonvero")); }
+void CMainFrame::updateTitle() {
+    const QString mark = document_.isModified() ? QStringLiteral("*") : QString();
+    setWindowTitle(document_.title() + mark + QStringLiteral(" - Tonvero"));
+}
 
 void CMainFrame::nameAfterPatchmap() {
     const QString bank = QString::fromStdString(patchmapPath);
@@ -626,7 +702,7 @@ void CMainFrame::onOpenPatchmap() {
 }
 
 void CMainFrame::openPatchmap(const QString& path) {
-    if (!theEngine) return;
+    if (!theEngine || !maySaveChanges()) return;
     // Read into a bank of its own; the engine's bank changes only on success.
     Bank loaded;
     const LoadResult result = loadPatchmap(loaded, path.toStdString());
@@ -659,32 +735,51 @@ void CMainFrame::replaceBank(Bank&& bank) {
         if (const Instrument* instrument = theEngine->bank.instruments[slot].get())
             theEngine->cutVoicesOf(*instrument);
     theEngine->bank = std::move(bank);
+    // The steps belong to the bank that went.
+    bankHistory().clear();
 }
 
 void CMainFrame::onSavePatchmap() {
     if (patchmapPath.empty() || !theEngine) return;
+    saveBank();
+}
+
+bool CMainFrame::saveBank() {
+    if (patchmapPath.empty() || !theEngine) return false;
     bool saved;
+    int error;
     {
         EngineLock lock(theEngine->mutex);
+        errno = 0;
         saved = savePatchmap(theEngine->bank, patchmapPath);
+        error = errno;
     }
+    const QString path = QString::fromStdString(patchmapPath);
     if (saved) {
+        bankHistory().markSaved();
         setMessagePaneText(QStringLiteral("Patchmap saved."));
         nameAfterPatchmap();
-        addRecentFile(QString::fromStdString(patchmapPath));
-    } else {
-        prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") +
-                                    QString::fromStdString(patchmapPath) +
-                                    QStringLiteral("\nThe file that was there is unchanged."));
+        addRecentFile(path);
+        return true;
     }
+    QString reason;
+    {
+        EngineLock lock(theEngine->mutex);
+        reason = saveFailureReason(theEngine->bank, path, error);
+    }
+    prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") + path + QLatin1Char('\n') +
+                                reason + QStringLiteral("\nThe file that was there is unchanged."));
+    return false;
 }
 
 void CMainFrame::onSavePatchmapAs() {
     const QString path = prompter().saveFile(
         this, {QString::fromStdString(patchmapPath), QStringLiteral("*.map"), kPatchmapFilter});
     if (path.isEmpty()) return;
+    // The bank takes the new name only when it was saved under it.
+    const std::string previous = patchmapPath;
     patchmapPath = path.toStdString();
-    onSavePatchmap();
+    if (!saveBank()) patchmapPath = previous;
     view_->refreshText();
 }
 

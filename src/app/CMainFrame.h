@@ -4,6 +4,11 @@
 // Everything here runs on the user-interface thread; engine calls take the
 // engine mutex (the transport and seek commands take it themselves).
 //
+// The bank's changes are kept in the bank's history (editor/BankHistory.h):
+// the Edit menu undoes and redoes them, the title marks a bank changed since
+// it was loaded or saved ("gmpatch.map* - Tonvero"), and opening another
+// Patchmap or closing the window asks whether to save it first.
+//
 // What the listener sets (master volume, looping and the A-B range, the
 // channels' mutes and solos) is kept here and in the channel view, and given
 // to every engine the application makes: at start-up and after a change of mixer.
@@ -52,8 +57,14 @@ public:
     // The pane showing the song's position and length ("0:42 / 2:15").
     QString positionPaneText() const;
     // The window title: "<document> - Tonvero", the document named after the
-    // Patchmap last loaded or saved ("gmpatch.map - Tonvero").
+    // Patchmap last loaded or saved ("gmpatch.map - Tonvero"), with a "*"
+    // after the name while the bank has changes not saved ("gmpatch.map* - Tonvero").
     void updateTitle();
+    // Before the bank is let go (another Patchmap opened, the window closed):
+    // when it has changes not saved, asks "Save changes to NAME?". Yes saves
+    // (through Save As when no Patchmap is named yet) and goes on only when
+    // that worked, No goes on without saving, Cancel stays. True to go on.
+    bool maySaveChanges();
 
     // The recent-file list (at most 4 entries, newest first), kept in the user's settings.
     QStringList recentFiles() const;
@@ -115,6 +126,9 @@ public slots:
     void onOpenPatchmap();
     void onSavePatchmap();
     void onSavePatchmapAs();
+    // The Edit menu's Undo and Redo of the bank's last change.
+    void onUndo();
+    void onRedo();
     void onAbout();
     // The 500 ms refresh: repaints the view and updates the position, the title and the transport buttons.
     void refresh();
@@ -122,6 +136,8 @@ public slots:
     void refreshPosition();
 
 protected:
+    // Closing the window (Exit among the ways) asks about changes not saved first.
+    void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -129,6 +145,10 @@ protected:
 private:
     QAction* makeAction(int id, const QString& text, const QString& prompt);
     void buildMenus();
+    void buildEditMenu();
+    // Saves the bank to patchmapPath: true when it was written; a failure is
+    // told with the file's name and the reason, and the bank stays marked changed.
+    bool saveBank();
     void buildToolBar();
     void buildStatusBar();
     void buildSongMenu();

@@ -1,6 +1,8 @@
 #pragma once
 // The document: an empty placeholder. Every piece of state lives in the
-// engine and the two file names; the document only gives the window its title.
+// engine and the two file names; the document gives the window its title,
+// and tells whether the bank has changes not saved (the bank's history,
+// editor/BankHistory.h, knows it for the window and the editors alike).
 
 #include <QString>
 
@@ -14,6 +16,8 @@ public:
     // becomes the document's name and nothing more.
     void setPathName(const QString& path);
     const QString& title() const { return title_; }
+    // Whether the bank differs from the Patchmap loaded or saved last.
+    bool isModified() const;
 
 private:
     QString title_ = QStringLiteral("Untitled");

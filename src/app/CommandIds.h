@@ -16,6 +16,9 @@ constexpr int NewDocument = 57600;
 constexpr int OpenPatchmap = 57601;
 constexpr int SaveDocument = 57603;
 constexpr int Print = 57607;
+// Edit menu: undo and redo of the changes to the bank.
+constexpr int Undo = 57643;
+constexpr int Redo = 57644;
 constexpr int About = 57664;
 constexpr int Exit = 57665;
 constexpr int ToggleToolbar = 59392;

@@ -2,8 +2,10 @@
 
 #include "bank/Instrument.h"
 #include "editor/ArticulationControl.h"
+#include "editor/BankHistory.h"
 #include "editor/DataExchange.h"
 #include "editor/DialogTemplate.h"
+#include "editor/EditCommands.h"
 #include "editor/EditorEngine.h"
 #include "editor/EnvelopeView.h"
 
@@ -98,6 +100,22 @@ constexpr const char* kFieldProperty = "articulationField";
 
 bool isVolumeEnvelope(const ArticulationControl& field) { return field.group == G::VolumeEnvelope; }
 
+// A field's name in a step: "Volume envelope Attack", "Pan".
+QString stepName(const ArticulationControl& field) {
+    const QString label = QString::fromLatin1(field.label);
+    if (field.group == G::Tone || field.group == G::Playing) return label;
+    return QString::fromLatin1(articulationGroupTitle(field.group)) + QLatin1Char(' ') + label;
+}
+
+// Writes one articulation value of the sound that plays `wave`.
+std::function<void(int64_t)> storeInto(Instrument* instrument, const Wave* wave,
+                                       int32_t& (*member)(ZoneArticulation&)) {
+    return [instrument, wave, member](int64_t value) {
+        if (Zone* zone = zoneOf(*instrument, wave); zone && zone->articulation)
+            member(*zone->articulation) = static_cast<int32_t>(value);
+    };
+}
+
 }  // namespace
 
 ArticulationPanel::ArticulationPanel(EditedSoundSource source, QWidget* parent)
@@ -127,6 +145,7 @@ QWidget* ArticulationPanel::control(int id) const { return layout_->control(id);
 void ArticulationPanel::attachEnvelopeView(EnvelopeView* view) {
     envelopeView_ = view;
     connect(view, &EnvelopeView::dragged, this, &ArticulationPanel::onEnvelopeDragged);
+    connect(view, &EnvelopeView::dragStarted, this, [this] { ++drag_; });
     showEnvelope();
 }
 
@@ -187,21 +206,26 @@ void ArticulationPanel::showLink() {
 void ArticulationPanel::onArticulationClicked() {
     const EditedSound sound = source_ ? source_() : EditedSound{};
     const bool on = layout_->get<QCheckBox>(kArticulation)->isChecked();
-    if (sound.zone) {
-        auto lock = lockEngine();
-        if (on && !sound.zone->articulation)
-            sound.zone->articulation = std::make_unique<ZoneArticulation>();
-        else if (!on)
-            sound.zone->articulation.reset();
-    }
+    if (sound.instrument && sound.zone && sound.zone->wave && on != (sound.zone->articulation != nullptr))
+        bankHistory().record(articulationEdit(*sound.instrument, *sound.zone->wave, on));
     load();
 }
 
 void ArticulationPanel::onTailOnReleaseClicked() {
     ZoneArticulation* a = articulation();
-    if (!a) return load();
-    auto lock = lockEngine();
-    a->tailOnRelease = layout_->get<QCheckBox>(kTailOnRelease)->isChecked();
+    const EditedSound sound = source_ ? source_() : EditedSound{};
+    if (!a || !sound.instrument || !sound.zone->wave) return load();
+    const bool on = layout_->get<QCheckBox>(kTailOnRelease)->isChecked();
+    if (on == a->tailOnRelease) return;
+    Instrument* instrument = sound.instrument;
+    const Wave* wave = sound.zone->wave.get();
+    bankHistory().record(valueEdit(
+        QStringLiteral("Tail on release"), kTailOnRelease, {instrument, wave}, a->tailOnRelease ? 1 : 0, on ? 1 : 0,
+        [instrument, wave](int64_t value) {
+            if (Zone* zone = zoneOf(*instrument, wave); zone && zone->articulation)
+                zone->articulation->tailOnRelease = value != 0;
+        },
+        [](int64_t value) { return value ? QStringLiteral("on") : QStringLiteral("off"); }, false));
 }
 
 void ArticulationPanel::onFieldCommitted(int id) { commit(id, true); }
@@ -225,9 +249,17 @@ bool ArticulationPanel::commit(int id, bool tell) {
     } else {
         return false;
     }
-    {
-        auto lock = lockEngine();
-        field->member(*a) = held;
+    const EditedSound sound = source_ ? source_() : EditedSound{};
+    if (held != field->member(*a) && sound.instrument && sound.zone && sound.zone->wave) {
+        const Wave* wave = sound.zone->wave.get();
+        const QString unitText = QString::fromLatin1(field->unitText);
+        const FieldUnit shownUnit = field->unit;
+        bankHistory().record(valueEdit(stepName(*field), id, {sound.instrument, wave}, field->member(*a), held,
+                                       storeInto(sound.instrument, wave, field->member),
+                                       [shownUnit, unitText](int64_t value) {
+                                           const QString number = shownUnit.format(static_cast<int32_t>(value));
+                                           return unitText.isEmpty() ? number : number + QLatin1Char(' ') + unitText;
+                                       }));
     }
     showField(*field, *a);
     if (isVolumeEnvelope(*field)) showEnvelope();
@@ -236,18 +268,10 @@ bool ArticulationPanel::commit(int id, bool tell) {
 
 void ArticulationPanel::onEnvelopeDragged(const EnvelopeSettings& envelope) {
     ZoneArticulation* a = articulation();
-    if (!a) return;
-    {
-        // The drag sets the times and the sustain level; the key scalings stay.
-        auto lock = lockEngine();
-        EnvelopeSettings& e = a->volumeEnvelope;
-        e.delay = envelope.delay;
-        e.attack = envelope.attack;
-        e.hold = envelope.hold;
-        e.decay = envelope.decay;
-        e.sustain = envelope.sustain;
-        e.release = envelope.release;
-    }
+    const EditedSound sound = source_ ? source_() : EditedSound{};
+    if (!a || !sound.instrument || !sound.zone->wave) return;
+    // The drag sets the times and the sustain level; the key scalings stay.
+    bankHistory().record(envelopeDragEdit(*sound.instrument, *sound.zone->wave, envelope, drag_));
     for (const ArticulationControl& f : articulationControls())
         if (isVolumeEnvelope(f)) showField(f, *a);
 }

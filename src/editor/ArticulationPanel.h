@@ -12,11 +12,12 @@
 // saying what it takes, through the Prompter, and the focus; nothing is
 // stored (and the Enter goes no further: Test is not pressed). When the panel is hidden (the dialog closes), a value typed and
 // not yet taken is stored if the field takes it. A value taken is stored at
-// once into the bank with the engine lock held and shown again in the
-// field's own form (typing 0.30 s shows 0.3).
+// once into the bank with the engine lock held, as a step of the bank's
+// history (BankHistory.h: a field taken again straight after joins its
+// step), and shown again in the field's own form (typing 0.30 s shows 0.3).
 //
 // The volume envelope's curve (EnvelopeView) follows the fields; its drags
-// are stored and shown in the fields.
+// are stored and shown in the fields; the moves of one drag make one step.
 //
 // Threads: user-interface thread only.
 
@@ -84,6 +85,7 @@ private:
     EnvelopeView* envelopeView_ = nullptr;
     QMap<int, QString> shown_;  // the text each field was last given
     bool committing_ = false;   // a commit's message is up: the focus it takes commits nothing
+    int drag_ = 0;              // counts the curve's drags: the moves of one make one step
 };
 
 }  // namespace tonvero

@@ -3,11 +3,13 @@
 #include "bank/Bank.h"
 #include "bank/WaveImport.h"
 #include "editor/ArticulationPanel.h"
+#include "editor/BankHistory.h"
 #include "editor/CInstrumentNameDlg.h"
 #include "editor/CLoopPointEditorDlg.h"
 #include "editor/DataExchange.h"
 #include "editor/DialogFont.h"
 #include "editor/DialogTemplate.h"
+#include "editor/EditCommands.h"
 #include "editor/EditorEngine.h"
 #include "editor/EnvelopeView.h"
 #include "editor/KeyboardStrip.h"
@@ -17,10 +19,12 @@
 #include "editor/SortedList.h"
 #include "engine/MixerEngine.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -125,6 +129,57 @@ constexpr int kEditIds[] = {D::kRangeStart, D::kRangeEnd,      D::kBasicNote,   
 
 QString nameOf(const std::string& name) { return QString::fromStdString(name); }
 
+// How each field's value sits in the bank, for its undo step: the step's
+// name, and whether it is the Instrument's (else the sound's Zone or Wave).
+struct StoredField {
+    int id;
+    const char* name;
+    bool ofInstrument;
+    int64_t (*get)(const Instrument&, const Zone&);
+    void (*set)(Instrument&, Zone&, int64_t);
+};
+
+template <typename T> T as(int64_t value) { return static_cast<T>(value); }
+
+const StoredField kStoredFields[] = {
+    {D::kRangeStart, "Range Start", false, [](const Instrument&, const Zone& z) -> int64_t { return z.rangeStart; },
+     [](Instrument&, Zone& z, int64_t v) { z.rangeStart = as<int32_t>(v); }},
+    {D::kRangeEnd, "Range End", false, [](const Instrument&, const Zone& z) -> int64_t { return z.rangeEnd; },
+     [](Instrument&, Zone& z, int64_t v) { z.rangeEnd = as<int32_t>(v); }},
+    {D::kBasicNote, "Basic Note", false, [](const Instrument&, const Zone& z) -> int64_t { return z.basicNote; },
+     [](Instrument&, Zone& z, int64_t v) { z.basicNote = as<int32_t>(v); }},
+    {D::kFrequency, "Frequency", false, [](const Instrument&, const Zone& z) -> int64_t { return z.wave->frequency; },
+     [](Instrument&, Zone& z, int64_t v) { z.wave->frequency = as<uint32_t>(v); }},
+    {D::kLooped, "Looped", false, [](const Instrument&, const Zone& z) -> int64_t { return z.wave->looped; },
+     [](Instrument&, Zone& z, int64_t v) { z.wave->looped = as<int32_t>(v); }},
+    {D::kLoopBegin, "Loop Begin", false, [](const Instrument&, const Zone& z) -> int64_t { return z.wave->loopBegin; },
+     [](Instrument&, Zone& z, int64_t v) { z.wave->loopBegin = as<int32_t>(v); }},
+    {D::kLoopEnd, "Loop End", false, [](const Instrument&, const Zone& z) -> int64_t { return z.wave->loopEnd; },
+     [](Instrument&, Zone& z, int64_t v) { z.wave->loopEnd = as<int32_t>(v); }},
+    {D::kHoldPos, "Hold Pos", false, [](const Instrument&, const Zone& z) -> int64_t { return z.wave->holdPos; },
+     [](Instrument&, Zone& z, int64_t v) { z.wave->holdPos = as<int32_t>(v); }},
+    {D::kSustainFading, "Sustain Fading", true,
+     [](const Instrument& i, const Zone&) -> int64_t { return i.sustainFading; },
+     [](Instrument& i, Zone&, int64_t v) { i.sustainFading = as<uint32_t>(v); }},
+    {D::kLoopFading, "Loop Fading", true, [](const Instrument& i, const Zone&) -> int64_t { return i.loopFading; },
+     [](Instrument& i, Zone&, int64_t v) { i.loopFading = as<uint32_t>(v); }},
+    {D::kCutoffFading, "Cutoff Fading", true,
+     [](const Instrument& i, const Zone&) -> int64_t { return i.cutoffFading; },
+     [](Instrument& i, Zone&, int64_t v) { i.cutoffFading = as<uint32_t>(v); }},
+};
+
+const StoredField* storedField(int id) {
+    for (const StoredField& f : kStoredFields)
+        if (f.id == id) return &f;
+    return nullptr;
+}
+
+bool isUndoOrRedo(const QKeyEvent& key) {
+    const QKeyCombination pressed = key.keyCombination();
+    return pressed == QKeyCombination(Qt::ControlModifier, Qt::Key_Z) ||
+           pressed == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z);
+}
+
 // The window the Instrument Editor belongs to: the caller's, else the active
 // one, else the application's main window. A modal dialog without one is
 // marked on X11 as transient for the whole application, and a window manager
@@ -196,6 +251,44 @@ CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
     m_keyboard = new KeyboardStrip(source, this);
     layout_->place(m_keyboard, kKeyboard);
     connect(m_keyboard, &KeyboardStrip::played, this, &D::showKeyInfo);
+
+    // Undo and redo of the bank's history, here as in the main window's Edit menu.
+    addAction(bankHistory().makeUndoAction(this));
+    addAction(bankHistory().makeRedoAction(this));
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
+    connect(&bankHistory(), &BankHistory::restored, this, &D::reloadBank);
+}
+
+bool CInstrumentEditorDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Not taken by the field, the keys reach the dialog's Undo and Redo.
+    if (event->type() == QEvent::ShortcutOverride && isUndoOrRedo(*static_cast<QKeyEvent*>(event))) {
+        event->ignore();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CInstrumentEditorDlg::reloadBank() {
+    if (!initialised_) return;
+    const QString sound = selectedText(*m_soundList);
+    m_instrumentList->clear();
+    m_soundList->clear();
+    const Bank* bank = editedBank();
+    if (!bank) return refreshParts();
+    for (int32_t s = 0; s < bank->instrumentCount; ++s)
+        if (const Instrument* instrument = bank->instruments[static_cast<size_t>(s)].get())
+            insertSorted(*m_instrumentList, nameOf(instrument->name));
+    const Instrument* instrument = programSlotInstrument(selectedProgram());
+    if (bank->instrumentCount == 0 || !instrument) {
+        m_instrumentList->setCurrentIndex(-1);
+        return refreshParts();
+    }
+    // Showing the program's Instrument assigns nothing: it is already the program's.
+    selectByPrefix(*m_instrumentList, nameOf(instrument->name));
+    fillSoundList(*instrument);
+    const int kept = m_soundList->findText(sound, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_soundList->setCurrentIndex(kept >= 0 ? kept : m_soundList->count() - 1);
+    onSoundSelected();
 }
 
 CInstrumentEditorDlg::~CInstrumentEditorDlg() {
@@ -356,10 +449,8 @@ void CInstrumentEditorDlg::onInstrumentSelected() {
         if (instrument && instrument->name == name) matched = i;
     }
     if (matched < 0) return;
-    {
-        auto lock = lockEngine();
-        bank->programMap[static_cast<size_t>(p)] = matched;
-    }
+    if (bank->programMap[static_cast<size_t>(p)] != matched)
+        bankHistory().record(assignEdit(*bank, p, matched, programListEntry(p)));
     fillSoundList(*bank->instruments[static_cast<size_t>(matched)]);
     if (m_soundList->count() > 0) m_soundList->setCurrentIndex(m_soundList->count() - 1);
     onSoundSelected();
@@ -390,28 +481,40 @@ void CInstrumentEditorDlg::onFieldChanged(int id) {
 }
 
 void CInstrumentEditorDlg::storeField(int id, const Sound& sound) {
-    Zone& zone = *sound.zone;
-    Wave* wave = zone.wave.get();
-    Instrument& instrument = *sound.instrument;
-    auto lock = lockEngine();
+    const StoredField* field = storedField(id);
+    Instrument* instrument = sound.instrument;
+    const Wave* wave = sound.zone->wave.get();
+    if (!field || (!wave && !field->ofInstrument)) return;
+    int64_t value = 0;
     switch (id) {
-    case kRangeStart: zone.rangeStart = m_rangeStart; break;
-    case kRangeEnd: zone.rangeEnd = m_rangeEnd; break;
-    case kBasicNote: zone.basicNote = m_basicNote; break;
-    case kSustainFading: instrument.sustainFading = storedFading(m_sustainFading); break;
-    case kLoopFading: instrument.loopFading = storedFading(m_loopFading); break;
-    case kCutoffFading: instrument.cutoffFading = storedFading(m_cutoffFading); break;
-    default:
-        if (!wave) break;
-        switch (id) {
-        case kFrequency: wave->frequency = m_frequency; break;
-        case kLooped: wave->looped = m_looped; break;
-        case kLoopBegin: wave->loopBegin = static_cast<int32_t>(m_loopBegin); break;
-        case kLoopEnd: wave->loopEnd = static_cast<int32_t>(m_loopEnd); break;
-        case kHoldPos: wave->holdPos = static_cast<int32_t>(m_holdPos); break;
-        default: break;
-        }
+    case kRangeStart: value = m_rangeStart; break;
+    case kRangeEnd: value = m_rangeEnd; break;
+    case kBasicNote: value = m_basicNote; break;
+    case kSustainFading: value = storedFading(m_sustainFading); break;
+    case kLoopFading: value = storedFading(m_loopFading); break;
+    case kCutoffFading: value = storedFading(m_cutoffFading); break;
+    case kFrequency: value = m_frequency; break;
+    case kLooped: value = m_looped; break;
+    case kLoopBegin: value = static_cast<int32_t>(m_loopBegin); break;
+    case kLoopEnd: value = static_cast<int32_t>(m_loopEnd); break;
+    case kHoldPos: value = static_cast<int32_t>(m_holdPos); break;
+    default: return;
     }
+    const int64_t before = field->get(*instrument, *sound.zone);
+    if (value == before) return;
+    // The step finds the sound by its Wave when it runs: the Zone it is in may be another by then.
+    auto store = [instrument, wave, set = field->set](int64_t v) {
+        if (Zone* zone = zoneOf(*instrument, wave)) set(*instrument, *zone, v);
+    };
+    std::function<QString(int64_t)> show;
+    if (field->ofInstrument)
+        show = [](int64_t v) { return QString::number(shownFading(static_cast<uint32_t>(v))); };
+    else if (id == kLooped)
+        show = [](int64_t v) { return v ? QStringLiteral("on") : QStringLiteral("off"); };
+    // A fading is the Instrument's, whichever of its sounds shows it.
+    const EditTarget target{instrument, field->ofInstrument ? nullptr : wave};
+    bankHistory().record(valueEdit(QString::fromLatin1(field->name), id, target, before, value, std::move(store),
+                                   std::move(show), id != kLooped));
 }
 
 void CInstrumentEditorDlg::onInsertInstrument() {
@@ -431,12 +534,11 @@ void CInstrumentEditorDlg::onInsertInstrument() {
             return;
         }
     }
-    int32_t slot = -1;
-    {
-        auto lock = lockEngine();
-        slot = bank->insertInstrument(name.toStdString());
-    }
-    if (slot < 0) {
+    // The new Instrument and its assignment to the program are one step.
+    BankHistory::Step step(QStringLiteral("Insert Instrument ") + name);
+    const int32_t before = bank->instrumentCount;
+    bankHistory().record(insertInstrumentEdit(name.toStdString()));
+    if (bank->instrumentCount == before) {
         prompter().notify(this, kBankFull);
         return;
     }
@@ -452,12 +554,11 @@ void CInstrumentEditorDlg::onDeleteInstrument() {
     if (selected < 0) return;  // nothing chosen: nothing to delete
     const std::string name = m_instrumentList->itemText(selected).toStdString();
     m_instrumentList->removeItem(selected);
-    if (const int32_t slot = bank->findInstrumentByName(name); slot >= 0) {
-        auto lock = lockEngine();
-        // No voice may go on reading a Wave that is about to be destroyed.
-        if (theEngine) theEngine->cutVoicesOf(*bank->instruments[static_cast<size_t>(slot)]);
-        bank->deleteInstrument(slot);
-    }
+    // The deletion (which cuts the voices that play its Waves) and the
+    // assignment of the Instrument chosen next are one step.
+    BankHistory::Step step(QStringLiteral("Delete Instrument ") + nameOf(name));
+    if (const int32_t slot = bank->findInstrumentByName(name); slot >= 0)
+        bankHistory().record(deleteInstrumentEdit(*bank, slot));
     if (m_instrumentList->count() == 0) {
         m_instrumentList->setCurrentIndex(-1);
         m_soundList->clear();
@@ -512,11 +613,9 @@ void CInstrumentEditorDlg::onInsertSound() {
     if (channels == 2 || bits == 8) convertToMono16(*wave);
 
     m_soundList->setCurrentIndex(insertSorted(*m_soundList, path));
-    Zone* zone = nullptr;
-    {
-        auto lock = lockEngine();
-        zone = Bank::addZone(*instrument, std::move(wave));
-    }
+    // The import is a step of the bank's history; its undo takes the sound out again.
+    bankHistory().record(importSoundEdit(*instrument, std::move(wave)));
+    Zone* zone = instrument->zones[instrument->zones.count() - 1];
     loadSound(instrument, zone);
     refreshParts();
 }
@@ -529,13 +628,13 @@ void CInstrumentEditorDlg::onDeleteSound() {
     const std::string name = m_soundList->itemText(selected).toStdString();
     m_soundList->removeItem(selected);
     if (Instrument* instrument = programSlotInstrument(selectedProgram())) {
-        auto lock = lockEngine();
-        // The last Zone moves into a freed place; the scan goes on at the next position.
+        BankHistory::Step step(QStringLiteral("Delete Sound ") + soundName(name));
+        // The last Zone moves into a freed place; the scan goes on at the next
+        // position. Each removal cuts the voices that play its Wave.
         for (int32_t z = 0; z < instrument->zones.count(); ++z) {
             Zone* zone = instrument->zones[z];
             if (!zone || !zone->wave || zone->wave->name != name) continue;
-            if (theEngine) theEngine->cutVoicesOf(*zone->wave);
-            Bank::removeZone(*instrument, z);
+            bankHistory().record(deleteSoundEdit(*instrument, z));
         }
     }
     // The fields keep showing the deleted sound until another one is chosen;
@@ -563,7 +662,13 @@ void CInstrumentEditorDlg::onLoopEdit() {
     loopEditor.m_wave = wave;
     loopEditor.m_instrument = sound->instrument;
     loopEditor.m_zone = sound->zone;
+    const int32_t beginBefore = wave->loopBegin;
+    const int32_t endBefore = wave->loopEnd;
     if (prompter().runModal(loopEditor) == QDialog::Accepted) {
+        // The Loop Point Editor moved the loop in place: what it did becomes one step.
+        if (wave->loopBegin != beginBefore || wave->loopEnd != endBefore)
+            bankHistory().record(loopPointsEdit(*sound->instrument, *wave, beginBefore, endBefore, wave->loopBegin,
+                                                wave->loopEnd));
         m_loopBegin = static_cast<uint32_t>(wave->loopBegin);
         m_loopEnd = static_cast<uint32_t>(wave->loopEnd);
         updateData(false);

@@ -3,8 +3,11 @@
 // drop-down lists choose, from the top down, the MIDI program, the
 // Instrument that program plays (choosing one assigns it) and one sound of
 // that Instrument; the fields edit the sound's Zone and Wave and the
-// Instrument's three fading values. Every change reaches the bank at once;
-// there is no OK, Cancel or undo, and closing the dialog keeps everything.
+// Instrument's three fading values. Every change reaches the bank at once,
+// as a step of the bank's history (BankHistory.h); there is no OK or Cancel,
+// closing the dialog keeps everything, and Ctrl+Z / Ctrl+Shift+Z undo and
+// redo the steps (a number typed digit by digit into a field is one step).
+// After an undo or redo the lists and fields show the bank as it now is.
 //
 // Beside the fields, the articulation panel edits the sound's articulation
 // (ArticulationPanel); under them the volume envelope's curve can be dragged
@@ -147,9 +150,14 @@ public slots:
     void onTest();
     void onStop();
     void onLoopEdit();
+    // The bank was changed by an undo or redo: the lists and fields show it
+    // afresh, keeping the program and, where it is still there, the sound.
+    void reloadBank();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Ctrl+Z and Ctrl+Shift+Z in a field are the dialog's undo and redo, not the field's.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void onInitDialog();

@@ -49,6 +49,7 @@ void EnvelopeView::mousePressEvent(QMouseEvent* event) {
         const PixelPoint p = g.handlePoint(*dragging_);
         grabDx_ = at.x() - p.x;
         grabDy_ = at.y() - p.y;
+        emit dragStarted();
     }
     update();
 }

@@ -33,6 +33,8 @@ public:
     std::optional<EnvelopeHandle> dragging() const { return dragging_; }
 
 signals:
+    // A drag took hold of a point: the moves that follow, up to the button's release, are one drag.
+    void dragStarted();
     // A drag moved a point: the envelope it makes, already shown.
     void dragged(const tonvero::EnvelopeSettings& envelope);
 

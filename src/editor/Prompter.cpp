@@ -59,6 +59,19 @@ bool QtPrompter::confirm(QWidget* owner, const QString& text) {
 
 int Prompter::runModal(QDialog& dialog) { return dialog.exec(); }
 
+Prompter::Choice Prompter::ask(QWidget* owner, const QString& text) {
+    return confirm(owner, text) ? Choice::Yes : Choice::No;
+}
+
+Prompter::Choice QtPrompter::ask(QWidget* owner, const QString& text) {
+    switch (QMessageBox::question(owner, QStringLiteral("Confirmation"), text,
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {
+    case QMessageBox::Yes: return Choice::Yes;
+    case QMessageBox::No: return Choice::No;
+    default: return Choice::Cancel;  // Cancel, Escape or the window closed
+    }
+}
+
 QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& request) {
     return runFileDialog(owner, request, false);
 }
@@ -77,6 +90,14 @@ bool ScriptedPrompter::confirm(QWidget*, const QString& text) {
     const bool yes = answers_.front();
     answers_.pop_front();
     return yes;
+}
+
+Prompter::Choice ScriptedPrompter::ask(QWidget*, const QString& text) {
+    shown_.push_back({Shown::Question, text, {}});
+    if (choices_.empty()) return Choice::Cancel;
+    const Choice choice = choices_.front();
+    choices_.pop_front();
+    return choice;
 }
 
 QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& request) {

@@ -34,6 +34,12 @@ public:
     virtual void notify(QWidget* owner, const QString& text) = 0;
     // A question: caption "Confirmation", question icon, Yes and No. True for Yes.
     virtual bool confirm(QWidget* owner, const QString& text) = 0;
+    // A question with a way back ("Save changes to gmpatch.map?"): caption
+    // "Confirmation", question icon, Yes, No and Cancel. The real prompter
+    // shows that message box; a prompter that answers only Yes or No
+    // (confirm) answers this one the same way.
+    enum class Choice { Yes, No, Cancel };
+    virtual Choice ask(QWidget* owner, const QString& text);
     // The chosen path, or an empty string when the user cancels.
     virtual QString openFile(QWidget* owner, const FileDialogSpec& request) = 0;
     virtual QString saveFile(QWidget* owner, const FileDialogSpec& request) = 0;
@@ -48,6 +54,7 @@ class QtPrompter final : public Prompter {
 public:
     void notify(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
+    Choice ask(QWidget* owner, const QString& text) override;
     QString openFile(QWidget* owner, const FileDialogSpec& request) override;
     QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
 };
@@ -63,6 +70,8 @@ public:
 
     void notify(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
+    // Recorded as a Question; answered from its own queue (answerChoice), Cancel when it is empty.
+    Choice ask(QWidget* owner, const QString& text) override;
     QString openFile(QWidget* owner, const FileDialogSpec& request) override;
     QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
     // Hands the dialog, made and ready but not shown, to the next queued
@@ -73,6 +82,7 @@ public:
 
     // Queued answers, used in order; an empty queue answers No / cancel.
     void answerYes(bool yes) { answers_.push_back(yes); }
+    void answerChoice(Choice choice) { choices_.push_back(choice); }
     void answerFile(const QString& path) { files_.push_back(path); }
     void answerDialog(std::function<int(QDialog&)> handler) { dialogs_.push_back(std::move(handler)); }
 
@@ -83,6 +93,7 @@ public:
 
 private:
     std::deque<bool> answers_;
+    std::deque<Choice> choices_;
     std::deque<QString> files_;
     std::deque<std::function<int(QDialog&)>> dialogs_;
     std::vector<Shown> shown_;

@@ -589,9 +589,9 @@ private slots:
     void playResumesAPausedSongAndStartsAStoppedOne() {
         QVERIFY(startApp(true));
         const QList<QAction*> items = frame().menuBar()->actions();
-        QCOMPARE(items.value(2)->text(), QStringLiteral("&Song"));
+        QCOMPARE(items.value(3)->text(), QStringLiteral("&Song"));
         QStringList texts;
-        for (QAction* item : items.value(2)->menu()->actions())
+        for (QAction* item : items.value(3)->menu()->actions())
             if (!item->isSeparator()) texts << item->text();
         QCOMPARE(texts, QStringList({QStringLiteral("Load MIDI file"), QStringLiteral("&Play"),
                                      QStringLiteral("P&ause\tSpace"), QStringLiteral("&Stop"),
