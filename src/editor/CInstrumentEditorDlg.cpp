@@ -1,6 +1,10 @@
 #include "editor/CInstrumentEditorDlg.h"
 
 #include "bank/Bank.h"
+#include "bank/LoopFinder.h"
+#include "bank/NoteName.h"
+#include "bank/PitchEstimate.h"
+#include "bank/SampleFile.h"
 #include "bank/WaveImport.h"
 #include "editor/ArticulationPanel.h"
 #include "editor/BankHistory.h"
@@ -24,6 +28,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,7 +59,18 @@ const QString D::k8BitNotice = QStringLiteral(
     "This is an 8 bit audio file. It will be converted to 16 bit.\nYou should use 16 bit samples for better quality!");
 const QString D::kDeleteSoundQuestion = QStringLiteral("Do you want to delete current wave from the list ?");
 const QString D::kBankFull = QStringLiteral("No more than 128 instruments are allowed!");
-const QString D::kWaveFilter = QStringLiteral("RIFF wav files (*.wav)|*.wav||");
+const QString D::kWaveFilter = QStringLiteral(
+    "Sound files (*.wav *.aif *.aiff *.flac *.ogg *.oga *.opus *.mp3)|*.wav;*.aif;*.aiff;*.flac;*.ogg;*.oga;*.opus;*.mp3|"
+    "RIFF wav files (*.wav)|*.wav||");
+const QString D::kStereoPairQuestion = QStringLiteral(
+    "This is a stereo audio file. Import it as a linked stereo pair of sounds?\n(No mixes it into one mono sound.)");
+const QString D::kMixedDownNotice =
+    QStringLiteral("This file has more than two audio channels. They will be mixed into one mono sound.");
+const QString D::kNoPitchFound = QStringLiteral("No steady pitch could be found in this sound.");
+const QString D::kNoLoopFound = QStringLiteral("No loop could be found in this sound: it is too short or silent.");
+const QString D::kCrossfadeQuestion = QStringLiteral(
+    "The ends of the best loop found do not match closely (%1 %). Smooth the loop with a crossfade?\n"
+    "(The crossfade is written into a copy of the sound's samples; Undo brings the old ones back.)");
 const QString D::kKeyboardHint =
     QStringLiteral("Press a key to hear the instrument at that key: lower on a key plays louder.");
 
@@ -63,7 +79,7 @@ namespace {
 constexpr float kMaxFading = 1000.0f;
 
 // The dialog's parts beside and under the fields, in dialog units.
-constexpr int kFieldsWidth = 268;
+constexpr int kFieldsWidth = 292;
 constexpr int kWidth = kFieldsWidth + ArticulationPanel::kWidth;
 constexpr int kEnvelopeTop = 197;
 constexpr int kEnvelopeHeight = 76;
@@ -96,10 +112,13 @@ DialogSpec editorSpec() {
                 {K::PushButton, D::kStop, QStringLiteral("Stop"), 89, 165, 50, 14},
                 label("&Range Start", 171, 13, 39, 8),
                 edit(D::kRangeStart, 217, 10),
+                {K::Label, D::kRangeStartNote, {}, 260, 13, 30, 8},
                 label("R&ange End", 173, 29, 37, 8),
                 edit(D::kRangeEnd, 217, 26),
+                {K::Label, D::kRangeEndNote, {}, 260, 29, 30, 8},
                 label("&Basic Note", 174, 44, 36, 8),
                 edit(D::kBasicNote, 217, 42),
+                {K::Label, D::kBasicNoteName, {}, 260, 44, 30, 8},
                 label("&Frequency", 176, 59, 34, 8),
                 edit(D::kFrequency, 217, 58),
                 {K::PushButton, D::kLoopEdit, QStringLiteral("&Loop Edit"), 175, 73, 35, 12},
@@ -116,6 +135,8 @@ DialogSpec editorSpec() {
                 edit(D::kLoopFading, 217, 150),
                 label("&Cutoff Fading", 167, 169, 43, 8),
                 edit(D::kCutoffFading, 217, 166),
+                {K::PushButton, D::kFindPitch, QStringLiteral("Find Pitch"), 171, 182, 46, 12},
+                {K::PushButton, D::kFindLoop, QStringLiteral("Find Loop"), 221, 182, 46, 12},
                 {K::Custom, D::kArticulationPanel, {}, kFieldsWidth, 0, ArticulationPanel::kWidth,
                  ArticulationPanel::kHeight},
                 {K::Custom, D::kEnvelopeView, {}, 8, kEnvelopeTop, kWidth - 16, kEnvelopeHeight},
@@ -225,15 +246,21 @@ CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
     clicked(kTest, &D::onTest);
     clicked(kStop, &D::onStop);
     clicked(kLoopEdit, &D::onLoopEdit);
+    clicked(kFindPitch, &D::onFindPitch);
+    clicked(kFindLoop, &D::onFindLoop);
+    enableProgramSearch(m_programList);
     // Only the user's choices reach the selection handlers (a choice made in
     // code, like selecting a name, does not notify).
     connect(m_programList, &QComboBox::activated, this, &D::onProgramSelected);
     connect(m_instrumentList, &QComboBox::activated, this, &D::onInstrumentSelected);
     connect(m_soundList, &QComboBox::activated, this, &D::onSoundSelected);
-    // A sound's name is its file's full path, often wider than the list:
-    // the whole of the chosen entry shows as its tip.
+    // The whole of the chosen entry shows as its tip; a sound imported here
+    // shows the full path of its file.
     for (QComboBox* list : {m_instrumentList, m_soundList})
-        connect(list, &QComboBox::currentTextChanged, list, &QWidget::setToolTip);
+        connect(list, &QComboBox::currentIndexChanged, list, [list](int index) {
+            const QVariant path = list->itemData(index, Qt::ToolTipRole);
+            list->setToolTip(path.isValid() ? path.toString() : list->itemText(index));
+        });
     for (int id : kEditIds) {
         connect(layout_->get<QLineEdit>(id), &QLineEdit::textChanged, this, [this, id] {
             if (!loading_) onFieldChanged(id);
@@ -413,6 +440,7 @@ void CInstrumentEditorDlg::loadSound(Instrument* instrument, Zone* zone) {
     m_sustainFading = shownFading(instrument->sustainFading);
     m_cutoffFading = shownFading(instrument->cutoffFading);
     updateData(false);
+    showNoteNames();
 }
 
 void CInstrumentEditorDlg::fillSoundList(const Instrument& instrument) {
@@ -478,6 +506,7 @@ void CInstrumentEditorDlg::onFieldChanged(int id) {
     // field's member (its last value that passed) is stored.
     updateData(true);
     storeField(id, *sound);
+    showNoteNames();
 }
 
 void CInstrumentEditorDlg::storeField(int id, const Sound& sound) {
@@ -581,8 +610,10 @@ void CInstrumentEditorDlg::onInsertSound() {
     }
     const QString path = prompter().openFile(this, {QStringLiteral("*.wav"), QStringLiteral("*.wav"), kWaveFilter});
     if (path.isEmpty()) return;
+    // A sound is named by its file's name; the sound list tells sounds apart by it.
+    const QString name = QFileInfo(path).fileName();
     for (int i = 0; i < m_soundList->count(); ++i) {
-        if (m_soundList->itemText(i) == path) {
+        if (m_soundList->itemText(i) == name) {
             prompter().notify(this, kDuplicateWave);
             return;
         }
@@ -591,33 +622,166 @@ void CInstrumentEditorDlg::onInsertSound() {
         prompter().notify(this, kFileNotFound);
         return;
     }
-    // The Wave is read and converted outside the lock: nothing else sees it
-    // until it joins the Instrument.
-    auto wave = std::make_unique<Wave>();
-    if (loadWaveFile(*wave, path.toStdString()) == 0) {
-        prompter().notify(this, kUnreadableWave);
-        return;
+    // The Waves are read and converted outside the lock: nothing else sees
+    // them until they join the Instrument.
+    std::vector<std::unique_ptr<Zone>> zones;
+    if (!readSound(path, zones)) return;
+    m_soundList->setCurrentIndex(-1);
+    for (const auto& zone : zones) {
+        const int at = insertSorted(*m_soundList, nameOf(zone->wave->name));
+        m_soundList->setItemData(at, path, Qt::ToolTipRole);
     }
-    const uint16_t channels = wave->format.channels;
-    const uint16_t bits = wave->format.bitsPerSample;
-    if (channels > 2) {
-        prompter().notify(this, kTooManyChannels);
-        return;
-    }
-    if (bits != 8 && bits != 16) {
-        prompter().notify(this, kNot8Or16Bit);
-        return;
-    }
-    if (channels == 2) prompter().notify(this, kStereoNotice);
-    if (bits == 8) prompter().notify(this, k8BitNotice);
-    if (channels == 2 || bits == 8) convertToMono16(*wave);
-
-    m_soundList->setCurrentIndex(insertSorted(*m_soundList, path));
     // The import is a step of the bank's history; its undo takes the sound out again.
-    bankHistory().record(importSoundEdit(*instrument, std::move(wave)));
-    Zone* zone = instrument->zones[instrument->zones.count() - 1];
+    const int32_t first = instrument->zones.count();
+    {
+        BankHistory::Step step(QStringLiteral("Import ") + name);
+        for (auto& zone : zones) bankHistory().record(importZoneEdit(*instrument, std::move(zone)));
+    }
+    Zone* zone = instrument->zones[first];
+    m_soundList->setCurrentIndex(m_soundList->findText(nameOf(zone->wave->name)));
     loadSound(instrument, zone);
     refreshParts();
+}
+
+bool CInstrumentEditorDlg::readSound(const QString& path, std::vector<std::unique_ptr<Zone>>& zones) {
+    const std::string name = QFileInfo(path).fileName().toStdString();
+    const auto zoneOf = [&](std::vector<int16_t> samples, uint32_t rate, const std::string& waveName) {
+        auto zone = std::make_unique<Zone>();
+        zone->wave = std::make_unique<Wave>();
+        zone->wave->setSamples(samples);
+        zone->wave->frequency = rate;
+        zone->wave->updateFormat();
+        zone->wave->name = waveName;
+        return zone;
+    };
+    // 8- and 16-bit PCM WAV files of one or two channels are read as they always were.
+    auto wave = std::make_unique<Wave>();
+    if (loadWaveFile(*wave, path.toStdString()) != 0 && wave->format.channels <= 2 &&
+        (wave->format.bitsPerSample == 8 || wave->format.bitsPerSample == 16)) {
+        if (wave->format.channels == 2) prompter().notify(this, kStereoNotice);
+        if (wave->format.bitsPerSample == 8) prompter().notify(this, k8BitNotice);
+        if (wave->format.channels == 2 || wave->format.bitsPerSample == 8) convertToMono16(*wave);
+        wave->name = name;
+        auto zone = std::make_unique<Zone>();
+        zone->wave = std::move(wave);
+        proposeTuning(*zone, std::nullopt, 0);
+        zones.push_back(std::move(zone));
+        return true;
+    }
+    // Anything else libsndfile reads: deeper samples dithered to 16 bits.
+    SampleFileResult read = readSampleFile(path.toStdString());
+    if (!read.ok()) {
+        prompter().notify(this, kUnreadableWave + QStringLiteral("\n") + QString::fromStdString(name) +
+                                    QStringLiteral(" ") + QString::fromStdString(read.error) + QStringLiteral("."));
+        return false;
+    }
+    SampleFile& sound = read.sound;
+    const auto rate = static_cast<uint32_t>(sound.sampleRate);
+    if (sound.mixedDown) prompter().notify(this, kMixedDownNotice);
+    if (sound.channels == 2 && prompter().confirm(this, kStereoPairQuestion)) {
+        // Two sounds over the same keys, panned apart and linked, so the
+        // Studio mixer plays them as one stereo sound.
+        zones.push_back(zoneOf(std::move(sound.left), rate, name + " (left)"));
+        zones.push_back(zoneOf(std::move(sound.right), rate, name + " (right)"));
+    } else {
+        zones.push_back(zoneOf(std::move(sound.mono), rate, name));
+    }
+    for (auto& zone : zones) {
+        if (sound.loop) {
+            zone->wave->looped = 1;
+            zone->wave->loopBegin = sound.loop->begin;
+            zone->wave->loopEnd = sound.loop->end;
+        }
+        proposeTuning(*zone, sound.rootKey, sound.detuneCents);
+    }
+    if (zones.size() == 2) {
+        const int32_t first = programSlotInstrument(selectedProgram())->zones.count();
+        for (int side = 0; side < 2; ++side) {
+            auto articulation = std::make_unique<ZoneArticulation>();
+            articulation->pan = side == 0 ? -500 : 500;
+            articulation->linkedZone = first + 1 - side;
+            zones[static_cast<size_t>(side)]->articulation = std::move(articulation);
+        }
+        // Both sides play at the pitch found in the left one.
+        zones[1]->basicNote = zones[0]->basicNote;
+        zones[1]->wave->frequency = zones[0]->wave->frequency;
+    }
+    return true;
+}
+
+void CInstrumentEditorDlg::proposeTuning(Zone& zone, std::optional<int32_t> rootKey, int32_t detuneCents) {
+    Wave& wave = *zone.wave;
+    // The file's own root note first, then the pitch heard in the samples,
+    // then a note named at the end of the file's name.
+    if (rootKey) {
+        zone.basicNote = *rootKey;
+        wave.frequency = static_cast<uint32_t>(std::lround(wave.frequency * std::pow(2.0, -detuneCents / 1200.0)));
+        return;
+    }
+    if (const auto pitch = estimatePitch(wave.samples.span(), wave.frequency)) {
+        const TuningProposal tuning = tonvero::proposeTuning(wave.frequency, pitch->hz);
+        zone.basicNote = tuning.basicNote;
+        wave.frequency = tuning.frequency;
+        return;
+    }
+    if (const auto named = findNoteNameAtEnd(wave.name)) zone.basicNote = *named;
+}
+
+void CInstrumentEditorDlg::onFindPitch() {
+    const auto sound = currentSound();
+    if (!sound || !sound->zone->wave) return;
+    const Wave& wave = *sound->zone->wave;
+    // The samples sound at `frequency` at the basic note: the pitch found
+    // there gives the key and frequency that put the basic note in tune.
+    const auto pitch = estimatePitch(wave.samples.span(), wave.frequency);
+    if (!pitch) {
+        prompter().notify(this, kNoPitchFound);
+        return;
+    }
+    const TuningProposal tuning = tonvero::proposeTuning(wave.frequency, pitch->hz);
+    // Typed into the fields as the user would, as one step.
+    BankHistory::Step step(QStringLiteral("Find Pitch ") + soundName(wave.name));
+    layout_->get<QLineEdit>(kBasicNote)->setText(QString::number(tuning.basicNote));
+    layout_->get<QLineEdit>(kFrequency)->setText(QString::number(tuning.frequency));
+}
+
+void CInstrumentEditorDlg::onFindLoop() {
+    const auto sound = currentSound();
+    if (!sound || !sound->zone->wave) return;
+    Wave& wave = *sound->zone->wave;
+    LoopSearch search;
+    if (const auto pitch = estimatePitch(wave.samples.span(), wave.frequency)) search.period = wave.frequency / pitch->hz;
+    const auto loop = findLoop(wave.samples.span(), search);
+    if (!loop) {
+        prompter().notify(this, kNoLoopFound);
+        return;
+    }
+    BankHistory::Step step(QStringLiteral("Find Loop ") + soundName(wave.name));
+    if (loop->score < kGoodLoopScore &&
+        prompter().confirm(this, kCrossfadeQuestion.arg(std::lround(std::max(0.0, loop->score) * 100)))) {
+        const int32_t fade = std::min(loop->loopBegin, (loop->loopEnd - loop->loopBegin + 1) / 2);
+        bankHistory().record(samplesEdit(QStringLiteral("Crossfade Loop ") + soundName(wave.name), *sound->instrument,
+                                         wave,
+                                         SampleData(crossfadeLoop(wave.samples.span(), loop->loopBegin,
+                                                                  loop->loopEnd, fade))));
+    }
+    bankHistory().record(loopPointsEdit(*sound->instrument, wave, wave.loopBegin, wave.loopEnd, loop->loopBegin,
+                                        loop->loopEnd));
+    if (!wave.looped) {
+        layout_->get<QCheckBox>(kLooped)->setChecked(true);
+        onFieldChanged(kLooped);
+    }
+    loadSound(sound->instrument, sound->zone);
+    refreshParts();
+}
+
+void CInstrumentEditorDlg::showNoteNames() {
+    const auto show = [this](int id, int32_t key) {
+        layout_->get<QLabel>(id)->setText(QString::fromStdString(noteName(key)));
+    };
+    show(kRangeStartNote, m_rangeStart);
+    show(kRangeEndNote, m_rangeEnd);
+    show(kBasicNoteName, m_basicNote);
 }
 
 void CInstrumentEditorDlg::onDeleteSound() {

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QComboBox;
 class QWidget;
@@ -74,6 +75,13 @@ public:
     static constexpr int kEnvelopeView = 1101;
     static constexpr int kKeyboard = 1102;
     static constexpr int kKeyInfo = 1103;  // the key and velocity that sound, or how to play
+    static constexpr int kFindPitch = 1104;
+    static constexpr int kFindLoop = 1105;
+    static constexpr int kRangeStartNote = 1106;  // the note names beside the key fields
+    static constexpr int kRangeEndNote = 1107;
+    static constexpr int kBasicNoteName = 1108;
+    // Find Loop offers a crossfade for a loop whose ends match worse than this (1: exactly).
+    static constexpr double kGoodLoopScore = 0.9;
 
     // The texts of the dialog's own messages.
     static const QString kDuplicateInstrument;
@@ -91,6 +99,11 @@ public:
     static const QString kBankFull;
     static const QString kWaveFilter;
     static const QString kKeyboardHint;
+    static const QString kStereoPairQuestion;
+    static const QString kMixedDownNotice;
+    static const QString kNoPitchFound;
+    static const QString kNoLoopFound;
+    static const QString kCrossfadeQuestion;
 
     explicit CInstrumentEditorDlg(QWidget* parent = nullptr);
     ~CInstrumentEditorDlg() override;
@@ -150,6 +163,11 @@ public slots:
     void onTest();
     void onStop();
     void onLoopEdit();
+    // Proposes the Frequency that puts the Basic Note in tune with the pitch
+    // heard in the samples; proposes loop points where the waveform matches
+    // best (with a crossfade into a copy when it matches poorly). Each one step.
+    void onFindPitch();
+    void onFindLoop();
     // The bank was changed by an undo or redo: the lists and fields show it
     // afresh, keeping the program and, where it is still there, the sound.
     void reloadBank();
@@ -168,6 +186,13 @@ private:
     // The articulation panel and the keyboard show the chosen sound afresh.
     void refreshParts();
     void showKeyInfo(int key, int velocity);
+    // Reads a sample file into the Zones an import adds (two for a linked
+    // stereo pair); false, with a message, when it cannot be used.
+    bool readSound(const QString& path, std::vector<std::unique_ptr<Zone>>& zones);
+    // The Basic Note and Frequency of a new sound: from the file's root note,
+    // else the pitch found in its samples, else a note name in its name.
+    static void proposeTuning(Zone& zone, std::optional<int32_t> rootKey, int32_t detuneCents);
+    void showNoteNames();
 
     std::unique_ptr<DialogTemplate> layout_;
     bool initialised_ = false;

@@ -218,14 +218,14 @@ private:
 
 class ImportSoundEdit final : public BankEdit {
 public:
-    ImportSoundEdit(Instrument& instrument, std::unique_ptr<Wave> wave)
-        : BankEdit(QStringLiteral("Import ") + soundName(wave->name)),
+    ImportSoundEdit(Instrument& instrument, std::unique_ptr<Zone> zone)
+        : BankEdit(QStringLiteral("Import ") + soundName(zone->wave->name)),
           instrument_(instrument),
-          wave_(wave.get()),
-          pending_(std::move(wave)) {}
+          wave_(zone->wave.get()),
+          pending_(std::move(zone)) {}
     void apply(Bank&) override {
         if (pending_)
-            Bank::addZone(instrument_, std::move(pending_));
+            instrument_.zones.append(std::move(pending_));
         else
             putZoneBack(instrument_, held_);
     }
@@ -236,8 +236,30 @@ public:
 private:
     Instrument& instrument_;
     const Wave* wave_;
-    std::unique_ptr<Wave> pending_;  // until the first apply
+    std::unique_ptr<Zone> pending_;  // until the first apply
     HeldZone held_;
+};
+
+// The Wave's samples replaced by others (and back); its voices are cut first,
+// since they read the samples they started with.
+class SamplesEdit final : public BankEdit {
+public:
+    SamplesEdit(const QString& text, Instrument& instrument, const Wave& wave, SampleData after)
+        : BankEdit(text), instrument_(instrument), wave_(&wave), before_(wave.samples), after_(std::move(after)) {}
+    void apply(Bank&) override { set(after_); }
+    void revert(Bank&) override { set(before_); }
+
+private:
+    void set(const SampleData& samples) {
+        Zone* zone = zoneOf(instrument_, wave_);
+        if (!zone) return;
+        if (theEngine) theEngine->cutVoicesOf(*zone->wave);
+        zone->wave->setSamples(samples);
+    }
+    Instrument& instrument_;
+    const Wave* wave_;
+    SampleData before_;
+    SampleData after_;
 };
 
 class DeleteSoundEdit final : public BankEdit {
@@ -371,7 +393,17 @@ std::unique_ptr<BankEdit> deleteInstrumentEdit(const Bank& bank, int32_t slot) {
 }
 
 std::unique_ptr<BankEdit> importSoundEdit(Instrument& instrument, std::unique_ptr<Wave> wave) {
-    return std::make_unique<ImportSoundEdit>(instrument, std::move(wave));
+    auto zone = std::make_unique<Zone>();
+    zone->wave = std::move(wave);
+    return importZoneEdit(instrument, std::move(zone));
+}
+
+std::unique_ptr<BankEdit> importZoneEdit(Instrument& instrument, std::unique_ptr<Zone> zone) {
+    return std::make_unique<ImportSoundEdit>(instrument, std::move(zone));
+}
+
+std::unique_ptr<BankEdit> samplesEdit(const QString& text, Instrument& instrument, const Wave& wave, SampleData after) {
+    return std::make_unique<SamplesEdit>(text, instrument, wave, std::move(after));
 }
 
 std::unique_ptr<BankEdit> deleteSoundEdit(Instrument& instrument, int32_t position) {

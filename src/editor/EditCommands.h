@@ -14,6 +14,7 @@
 // apply and revert run with the engine lock held, on the user-interface thread.
 
 #include "bank/Articulation.h"
+#include "bank/SampleData.h"
 
 #include <QString>
 #include <QUndoCommand>
@@ -90,6 +91,10 @@ std::unique_ptr<BankEdit> insertInstrumentEdit(const std::string& name);
 std::unique_ptr<BankEdit> deleteInstrumentEdit(const Bank& bank, int32_t slot);
 // A new Zone playing `wave` at the end of `instrument` ("Import Violin Gb4.wav").
 std::unique_ptr<BankEdit> importSoundEdit(Instrument& instrument, std::unique_ptr<Wave> wave);
+// The same for a Zone made whole beforehand (its keys, basic note, articulation).
+std::unique_ptr<BankEdit> importZoneEdit(Instrument& instrument, std::unique_ptr<Zone> zone);
+// The Wave's samples become `after` ("Crossfade Loop Violin Gb4.wav").
+std::unique_ptr<BankEdit> samplesEdit(const QString& text, Instrument& instrument, const Wave& wave, SampleData after);
 // The Zone at `position` leaves `instrument`, with its Wave and articulation ("Delete Sound Violin Gb4.wav").
 std::unique_ptr<BankEdit> deleteSoundEdit(Instrument& instrument, int32_t position);
 // The Wave's loop from one begin and end to another

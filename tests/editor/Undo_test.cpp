@@ -114,7 +114,7 @@ private slots:
         } fields[] = {
             {D::kRangeStart, "12", "Range Start 0 → 12"},
             {D::kRangeEnd, "99", "Range End 120 → 99"},
-            {D::kBasicNote, "62", "Basic Note 60 → 62"},
+            {D::kBasicNote, "62", "Basic Note 66 → 62"},  // 66 (F#4) from the name
             {D::kFrequency, "44100", "Frequency 32000 → 44100"},
             {D::kLoopBegin, "2", "Loop Begin 0 → 2"},
             {D::kLoopEnd, "6", "Loop End 0 → 6"},
@@ -202,7 +202,7 @@ private slots:
         // Back to the import's fields: the dialog shows the sound as it was then.
         while (bankHistory().undoText() != QStringLiteral("Looped off → on")) bankHistory().undo();
         EditorRig::choose(editor->m_programList, 0);
-        EditorRig::chooseText(editor->m_soundList, file);
+        EditorRig::chooseText(editor->m_soundList, "Violin Gb4.wav");
         bankHistory().undo();
         QCOMPARE(EditorRig::fields(*editor), (QStringList{"12", "99", "62", "44100", "unchecked", "2", "6", "3",
                                                           "0.75", "1.5", "0.125"}));
