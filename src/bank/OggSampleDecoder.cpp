@@ -43,9 +43,37 @@ uint32_t pageChecksum(const uint8_t* page, size_t size) {
     return crc;
 }
 
-// Checks the page structure of `stream` (see the header); `lastGranule` gets
-// the last page's granule position (the stream's length in frames).
-bool checkPages(std::span<const uint8_t> stream, uint64_t& lastGranule, std::string& error) {
+// The stream in memory as libsndfile's virtual file.
+struct MemoryFile {
+    std::span<const uint8_t> bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t memoryLength(void* user) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(user)->bytes.size()); }
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
+    MemoryFile& file = *static_cast<MemoryFile*>(user);
+    const sf_count_t size = static_cast<sf_count_t>(file.bytes.size());
+    const sf_count_t base = whence == SEEK_CUR ? file.position : whence == SEEK_END ? size : 0;
+    file.position = std::clamp<sf_count_t>(base + offset, 0, size);
+    return file.position;
+}
+
+sf_count_t memoryRead(void* destination, sf_count_t count, void* user) {
+    MemoryFile& file = *static_cast<MemoryFile*>(user);
+    const sf_count_t size = static_cast<sf_count_t>(file.bytes.size());
+    const sf_count_t n = std::clamp<sf_count_t>(count, 0, size - file.position);
+    if (n > 0) std::memcpy(destination, file.bytes.data() + file.position, static_cast<size_t>(n));
+    file.position += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
+sf_count_t memoryTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
+
+}  // namespace
+
+bool OggSampleDecoder::checkPages(std::span<const uint8_t> stream, uint64_t& lastGranule, std::string& error) {
     size_t at = 0;
     uint32_t serial = 0, sequence = 0;
     for (size_t page = 1;; ++page) {
@@ -100,36 +128,6 @@ bool checkPages(std::span<const uint8_t> stream, uint64_t& lastGranule, std::str
         }
     }
 }
-
-// The stream in memory as libsndfile's virtual file.
-struct MemoryFile {
-    std::span<const uint8_t> bytes;
-    sf_count_t position = 0;
-};
-
-sf_count_t memoryLength(void* user) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(user)->bytes.size()); }
-
-sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
-    MemoryFile& file = *static_cast<MemoryFile*>(user);
-    const sf_count_t size = static_cast<sf_count_t>(file.bytes.size());
-    const sf_count_t base = whence == SEEK_CUR ? file.position : whence == SEEK_END ? size : 0;
-    file.position = std::clamp<sf_count_t>(base + offset, 0, size);
-    return file.position;
-}
-
-sf_count_t memoryRead(void* destination, sf_count_t count, void* user) {
-    MemoryFile& file = *static_cast<MemoryFile*>(user);
-    const sf_count_t size = static_cast<sf_count_t>(file.bytes.size());
-    const sf_count_t n = std::clamp<sf_count_t>(count, 0, size - file.position);
-    if (n > 0) std::memcpy(destination, file.bytes.data() + file.position, static_cast<size_t>(n));
-    file.position += n;
-    return n;
-}
-
-sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
-sf_count_t memoryTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
-
-}  // namespace
 
 bool OggSampleDecoder::decode(std::span<const uint8_t> stream, std::vector<int16_t>& out, std::string& error,
                               uint64_t mostFrames) {

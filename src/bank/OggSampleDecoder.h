@@ -32,6 +32,10 @@ public:
     // is refused before those are held.
     static bool decode(std::span<const uint8_t> stream, std::vector<int16_t>& out, std::string& error,
                        uint64_t mostFrames = kMostFrames);
+    // Checks the page structure of `stream` as described above; on success
+    // `lastGranule` is the last page's granule position (the stream's length
+    // in frames), else `error` says what is wrong ("is cut short in page 3").
+    static bool checkPages(std::span<const uint8_t> stream, uint64_t& lastGranule, std::string& error);
 };
 
 }  // namespace tonvero

@@ -1,5 +1,8 @@
 #include "bank/SampleFile.h"
 
+#include "bank/FileUtil.h"
+#include "bank/OggSampleDecoder.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -19,53 +22,17 @@ constexpr size_t kChunkValues = 1 << 16;
 // Reserved before decoding at most this many frames (a header may lie).
 constexpr size_t kMostReserved = size_t{1} << 22;
 
-// The Ogg page checksum: CRC-32, polynomial 0x04C11DB7, most significant bit
-// first, from 0, over the page with its checksum field as zeros.
-constexpr std::array<uint32_t, 256> makeCrcTable() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t r = i << 24;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-        table[i] = r;
-    }
-    return table;
-}
-constexpr std::array<uint32_t, 256> kCrcTable = makeCrcTable();
-
 // libsndfile's Vorbis decoder leaks its state on a stream cut short or
-// changed, so an Ogg file is walked first: every page whole, with its
-// checksum right, the last one ending the stream. Empty when it is sound,
-// else why not. Files that do not start with "OggS" pass.
+// changed, so an Ogg file's pages are checked first (as a SoundFont 3's
+// compressed samples are). Empty when it is sound, else why not. Files that
+// do not start with "OggS" pass.
 std::string checkOggPages(const std::string& path) {
-    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return {};
-    std::vector<uint8_t> page(27 + 255 + 255 * 255);
-    bool ended = false;
-    for (size_t number = 1;; ++number) {
-        const size_t header = std::fread(page.data(), 1, 27, file.get());
-        if (header == 0 && number > 1) break;
-        if (header < 4 || std::memcmp(page.data(), "OggS", 4) != 0) {
-            if (number == 1) return {};
-            return "has no Ogg page " + std::to_string(number) + " where page " + std::to_string(number - 1) + " ends";
-        }
-        const size_t segments = page[26];
-        if (header < 27 || std::fread(page.data() + 27, 1, segments, file.get()) != segments)
-            return "is cut short in Ogg page " + std::to_string(number);
-        size_t body = 0;
-        for (size_t i = 0; i < segments; ++i) body += page[27 + i];
-        if (std::fread(page.data() + 27 + segments, 1, body, file.get()) != body)
-            return "is cut short in Ogg page " + std::to_string(number);
-        uint32_t crc = 0;
-        for (size_t i = 0; i < 27 + segments + body; ++i) {
-            const uint8_t byte = (i >= 22 && i < 26) ? 0 : page[i];
-            crc = (crc << 8) ^ kCrcTable[((crc >> 24) ^ byte) & 0xFF];
-        }
-        const uint32_t stored = static_cast<uint32_t>(page[22]) | (static_cast<uint32_t>(page[23]) << 8) |
-                                (static_cast<uint32_t>(page[24]) << 16) | (static_cast<uint32_t>(page[25]) << 24);
-        if (crc != stored) return "fails the checksum of Ogg page " + std::to_string(number);
-        ended = (page[5] & 0x04) != 0;
-    }
-    return ended ? std::string() : "is cut short after its last Ogg page";
+    const std::unique_ptr<MappedFile> file = MappedFile::open(path, SIZE_MAX);
+    if (!file || file->size() < 4 || std::memcmp(file->data(), "OggS", 4) != 0) return {};
+    uint64_t frames = 0;
+    std::string error;
+    if (OggSampleDecoder::checkPages({file->data(), file->size()}, frames, error)) return {};
+    return "is a damaged Ogg stream: it " + error;
 }
 
 // splitmix64: small, fast and the same on every platform and library.
