@@ -40,13 +40,12 @@ void MixerEngine::releaseBufferSlot(int32_t ref) {
 }
 
 void MixerEngine::startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan) {
-    // 1.
     if (!voice.wave) return;
-    // 2.
+    // A device buffer for the note: the Wave's own, or a duplicate of it.
     const int32_t ref = acquireVoiceBuffer(voice);
     voice.bufferRef = ref >= 0 ? ref : -1;
     if (ref == kNoBufferGiveUp) return;
-    // 3.
+    // Its frequency, volume and pan, played from the start.
     if (SoundBuffer* buffer = bufferOf(voice)) {
         buffer->setFrequency(frequency);
         // -10 dB at velocity 127, louder at 128, quieter below; single precision
@@ -59,7 +58,7 @@ void MixerEngine::startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan
         buffer->setPan(std::clamp(devicePan, kPanLeft, kPanRight));
         buffer->play(voice.wave->looped ? PlayFlags::Looping : 0);
     }
-    // 4.
+    // Duplicates that no voice plays any more are given back.
     releaseIdleVoiceBuffers();
 }
 
@@ -67,7 +66,7 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
     if (!voice.wave) return kNoBuffer;
     Wave& w = *voice.wave;
 
-    // 1. The Wave's buffer exists: it plays the note, or a duplicate does.
+    // The Wave's buffer exists: it plays the note, or a duplicate does.
     const int32_t own = w.bufferSlot;
     if (own >= 0 && own < kBufferSlots && waveBuffers[static_cast<size_t>(own)] &&
         bufferWaves[static_cast<size_t>(own)] == &w) {
@@ -92,7 +91,7 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
         return kNoBufferGiveUp;
     }
 
-    // 2. A new Wave buffer in the lowest free slot.
+    // A new Wave buffer in the lowest free slot.
     int32_t slot = -1;
     for (int32_t i = 0; i < kBufferSlots; ++i) {
         if (!waveBuffers[static_cast<size_t>(i)]) {
@@ -103,7 +102,7 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
     if (slot < 0) return kNoBuffer;
     createWaveBuffer(w);
     if (!w.deviceBuffer) {
-        reclaimBuffers();
+        releaseIdleVoiceBuffers();  // device room for the retry
         createWaveBuffer(w);
         if (!w.deviceBuffer) return kNoBufferGiveUp;
     }
@@ -157,6 +156,5 @@ void MixerEngine::releaseIdleVoiceBuffers() {
 }
 
 // The duplicates that have stopped hold device room and sound nothing.
-void MixerEngine::reclaimBuffers() { releaseIdleVoiceBuffers(); }
 
 }  // namespace tonvero

@@ -15,12 +15,12 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory 
       timerService(timers ? timers : &realTimerService()),
       mixerMode(mode) {
     if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(outputRate, studioSettings, bank);
-    // 1. Every Voice free, with no MixerVoice.
+    // Every Voice free, with no MixerVoice.
     for (Voice& v : voices) v = Voice{};
-    // 2. Every channel zeroed, bend range 2 (the preview channel keeps these values).
+    // Every channel zeroed, bend range 2 (the preview channel keeps these values).
     for (ChannelState& c : channels) c = ChannelState{};
-    // 3. No tracks yet: `tracks` starts empty with capacity 1.
-    // 4, 5. No song image, no device, no buffers, no Instruments.
+    // No tracks yet: `tracks` starts empty with capacity 1.
+    // No song image, no device, no buffers, no Instruments.
     songData.clear();
     primaryBuffer.reset();
     mixBuffer.reset();
@@ -28,16 +28,16 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory 
     for (auto& b : waveBuffers) b.reset();
     for (auto& b : voiceBuffers) b.reset();
     bank.clearBank();
-    // 6. Rewinding with no song only sets the MIDI channels.
+    // Rewinding with no song only sets the MIDI channels.
     resetChannels();
-    // 7. The ProgramMap all 0.
+    // The ProgramMap all 0.
     bank.programMap.fill(0);
     bank.instrumentCount = 0;
-    // 8. Mode and rate.
+    // Mode and rate.
     this->outputRate = outputRate;
     softwareMixer = mode == MixerMode::Hardware ? 0 : 1;
     writePrimary = mode == MixerMode::Primary ? 1 : 0;
-    // 9. Everything idle.
+    // Everything idle.
     playing = 0;
     outputRunning = 0;
     format = 0;
@@ -51,23 +51,22 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory 
     writeAheadBytes = 0;
     lastNoteId = 0;
     for (MixerVoice& m : mixerVoices) m.active = 0;
-    // 10.
+    // How far ahead of the play cursor the looping buffer is written.
     writeAheadSeconds = 0.3f;
-    // 11.
+    // The engine the timers' callbacks and the editors reach.
     theEngine = this;
-    // 12.
     buildSemitoneTable();
 }
 
 // Runs on the user-interface thread without holding the mutex: the timers'
 // callbacks take it, and killing a timer waits for a running callback.
 MixerEngine::~MixerEngine() {
-    // 1. Stop the mixing buffer.
+    // Stop the mixing buffer.
     {
         EngineLock lock(mutex);
         if (softwareMixer && mixBuffer) mixBuffer->stop();
     }
-    // 2. Kill the sequencer timer, then the mixer timer. A callback running
+    // Kill the sequencer timer, then the mixer timer. A callback running
     // meanwhile may start a new timer (a tempo change re-times the sequencer),
     // so take the ids under the lock and repeat until none is left.
     for (;;) {
@@ -91,12 +90,12 @@ MixerEngine::~MixerEngine() {
     EngineLock lock(mutex);
     for (MixerVoice& m : mixerVoices) m.active = 0;
     if (studio) studio->cutAll();
-    // 3. Destroy the Instruments (their Waves release the buffers they still own).
+    // Destroy the Instruments (their Waves release the buffers they still own).
     bank.clearBank();
-    // 4. Free the song image.
+    // Free the song image.
     songData.clear();
     songData.shrink_to_fit();
-    // 5. Release every duplicate, every Wave buffer, the mixing buffer, the
+    // Release every duplicate, every Wave buffer, the mixing buffer, the
     // primary buffer and the device; each handle is null afterwards.
     for (auto& b : voiceBuffers) b.reset();
     for (auto& b : waveBuffers) b.reset();
@@ -105,7 +104,7 @@ MixerEngine::~MixerEngine() {
     mixBuffer.reset();
     primaryBuffer.reset();
     soundDevice.reset();
-    // 6. Free the tracks.
+    // Free the tracks.
     tracks.clear();
     if (theEngine == this) theEngine = nullptr;
 }

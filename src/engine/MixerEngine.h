@@ -164,8 +164,6 @@ public:
     static int32_t fillBuffer(SoundBuffer* buffer, const void* source, uint32_t bytes);
     // Releases every duplicate that has stopped playing.
     void releaseIdleVoiceBuffers();
-    // Frees device room before a retried buffer creation (idle duplicates).
-    void reclaimBuffers();
     // The slot a bufferRef names (0..63), or null.
     SoundBufferPtr* bufferSlot(int32_t ref);
     static constexpr int32_t kNoBuffer = -1;

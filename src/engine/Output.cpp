@@ -30,7 +30,7 @@ int32_t MixerEngine::initOutput(std::string* error) {
         return 0;
     };
 
-    // 1. The device.
+    // The device.
     if (!deviceFactory) return fail("No sound output is available.");
     DeviceOpenResult opened = deviceFactory();
     if (!opened.device)
@@ -39,11 +39,11 @@ int32_t MixerEngine::initOutput(std::string* error) {
     soundDevice = std::move(opened.device);
     applyMasterVolume(*this);
 
-    // 2. Cooperative level; its result does not matter.
+    // Cooperative level; its result does not matter.
     soundDevice->setCooperativeLevel(softwareMixer && writePrimary ? CooperativeLevel::WritePrimary
                                                                    : CooperativeLevel::Priority);
 
-    // 3. The primary buffer.
+    // The primary buffer.
     BufferDesc primaryDesc;
     primaryDesc.flags = kPrimaryFlags;
     primaryDesc.bufferBytes = 0;
@@ -52,19 +52,19 @@ int32_t MixerEngine::initOutput(std::string* error) {
     if (!succeeded(r) || !primaryBuffer)
         return fail(std::string("The sound device has no output buffer (") + soundResultText(r) + ").");
 
-    // 4. 16-bit stereo at the output rate.
+    // 16-bit stereo at the output rate.
     const WaveFormat outputFormat = WaveFormat::pcm16(2, static_cast<uint32_t>(outputRate));
     r = primaryBuffer->setFormat(outputFormat);
     if (!succeeded(r))
         return fail("The sound device cannot play 16-bit stereo at " + std::to_string(outputRate) +
                     " Hz (" + soundResultText(r) + ").");
 
-    // 5. The primary buffer's size.
+    // The primary buffer's size.
     uint32_t primaryBytes = 0;
     primaryBuffer->getCaps(primaryBytes);
     mixBufferBytes = primaryBytes;
 
-    // 6. The mixing buffer for the mode.
+    // The mixing buffer for the mode.
     if (softwareMixer) {
         if (writePrimary) {
             mixBuffer = primaryBuffer;
@@ -81,7 +81,7 @@ int32_t MixerEngine::initOutput(std::string* error) {
         }
     }
 
-    // 7. Nothing written yet; 0.3 s ahead in bytes (the float 0.3 times the
+    // Nothing written yet; 0.3 s ahead in bytes (the float 0.3 times the
     // rate in double precision, truncated: 52920 at 44100 Hz).
     writePos = kWritePosUnset;
     writeAheadBytes = static_cast<uint32_t>(static_cast<double>(writeAheadSeconds) * outputRate * 4);

@@ -107,17 +107,17 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
         if (velocity > 0) studio->post(studioMessage(0x90, channel, key, velocity));
         return;
     }
-    // 1.
+    // The Voice that takes the note.
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
-    // 2. MIDI channel 10 always plays the drum set.
+    // MIDI channel 10 always plays the drum set.
     channels[9].program = Bank::kDrumEntry;
     ChannelState& ch = channels[static_cast<size_t>(channel)];
-    // 3, 4.
+    // The channel's Instrument and its Zone for the key; without either, no note.
     Instrument* instrument = bank.instrumentForProgram(ch.program);
     if (!instrument) return;
     Zone* zone = Bank::findZone(instrument, key);
     if (!zone) return;
-    // 5.
+    // The Voice takes the note.
     v.key = key;
     v.channel = channel;
     v.velocity = velocity;
@@ -131,9 +131,9 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     v.soundSerial = 0;
     v.mixerVoice = -1;
     v.bufferRef = -1;
-    // 6.
+    // The pitch: the Wave's frequency moved by the key's distance from the basic note and by the bend.
     const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, v.pitchOffset, ch.bend) : 0;
-    // 7.
+    // Started on the mode's mixer.
     if (softwareMixer)
         v.mixerVoice = startMixerVoice(v, hz, ch.pan, instrument);
     else
@@ -166,7 +166,7 @@ void MixerEngine::setSustain(int32_t on, int32_t channel) {
 }
 
 int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
-    // 1. The mixer runs even when no song plays.
+    // The mixer runs even when no song plays.
     startOutput();
     if (studio) {
         if (!instrument || !zone) return -1;
@@ -184,9 +184,8 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
         studio->post(e);
         return e.noteId;
     }
-    // 2.
+    // The Voice that takes the audition.
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
-    // 3.
     if (!instrument || !zone) return -1;
     // The Wave at its own frequency, at full velocity.
     return startAudition(v, *instrument, zone->wave.get(), zone->basicNote, 128, 0);

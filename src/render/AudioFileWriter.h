@@ -37,7 +37,6 @@ public:
     bool close(std::string* error = nullptr);
     // Closes and removes the file.
     void discard();
-    bool isOpen() const { return file_ != nullptr; }
 
 private:
     void* file_ = nullptr;  // SNDFILE*
