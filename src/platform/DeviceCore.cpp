@@ -1,6 +1,7 @@
 #include "platform/DeviceCore.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -223,7 +224,18 @@ void DeviceCore::render(int16_t* out, uint32_t frames) {
 }
 
 void DeviceCore::renderRealTime(int16_t* out, uint32_t frames) {
+    // Every holder keeps the lock for a few microseconds: trying again for
+    // at most kLockPatience (never waiting on the lock itself) rides over
+    // such a moment; a holder that takes longer costs this period.
     std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+        while (!lock.try_lock() && std::chrono::steady_clock::now() < giveUp) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+    }
     if (!lock.owns_lock()) {
         std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
         silentPeriods_.fetch_add(1, std::memory_order_relaxed);

@@ -7,8 +7,8 @@
 // One mutex guards the registry and every buffer's state. Every holder keeps
 // it for a few field updates or copies, and nothing is allocated or freed
 // while it is held. A real-time backend's audio thread never waits for it:
-// it tries it once per period and, when another thread holds it, plays
-// silence for that period (counted in silentPeriods) without moving any play
+// it tries it (for at most a fraction of a millisecond) once per period and,
+// when another thread still holds it, plays silence for that period (counted in silentPeriods) without moving any play
 // cursor, as a device that missed its deadline would. The offline backend
 // takes it as any caller does. Backend start and stop run under a second
 // mutex and never under the first, because stopping a stream waits for a
@@ -20,6 +20,7 @@
 #include "platform/SoundTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -75,8 +76,10 @@ public:
     // Mixes `frames` stereo frames into `out` and advances every play cursor.
     // Takes mutex(); called by the offline clock and by tests.
     void render(int16_t* out, uint32_t frames);
-    // The same on a real-time audio thread: tries mutex() and, when it is
-    // held elsewhere, writes silence and counts the period instead.
+    // The same on a real-time audio thread: tries mutex() for at most
+    // kLockPatience and, when it stays held elsewhere, writes silence and
+    // counts the period instead.
+    static constexpr std::chrono::microseconds kLockPatience{200};
     void renderRealTime(int16_t* out, uint32_t frames);
     // The periods renderRealTime played as silence because the lock was held. Any thread.
     uint64_t silentPeriods() const { return silentPeriods_.load(std::memory_order_relaxed); }

@@ -8,7 +8,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace tonvero {
@@ -511,9 +513,18 @@ TEST(RealTimeRender, TheAudioThreadNeverWaitsForTheDeviceLockAndCountsTheSilence
 
     std::vector<int16_t> out(128, 7);
     {
-        // Another thread holds the lock: this period is silence, and the play cursor stays.
-        std::lock_guard<std::mutex> held(core.mutex());
+        // Another thread holds the lock for longer than the audio thread tries
+        // it: this period is silence, and the play cursor stays.
+        std::promise<void> holding, done;
+        std::thread holder([&] {
+            std::lock_guard<std::mutex> held(core.mutex());
+            holding.set_value();
+            done.get_future().wait();
+        });
+        holding.get_future().wait();
         pull(out.data(), 64);
+        done.set_value();
+        holder.join();
     }
     EXPECT_EQ(out, std::vector<int16_t>(128, 0));
     EXPECT_EQ(core.silentPeriods(), 1u);
