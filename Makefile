@@ -9,7 +9,7 @@ BENCH_DIR := build/bench
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test bench fuzz check-threads soak compare-players voice-cost note-compare bank-memory clean
+.PHONY: all setup build demo test bench fuzz check-threads check-locks soak compare-players voice-cost note-compare bank-memory clean
 
 all: build
 
@@ -43,6 +43,11 @@ fuzz: setup
 # interface's calls in a seeded random order.
 check-threads: setup
 	@scripts/check-threads
+
+# The lock rules checked by clang's thread-safety analysis, tests included.
+check-locks: setup
+	@scripts/bootstrap fuzz
+	@scripts/check-locks
 
 # Real-time soak of tonvero-play on the null backend (ten minutes of music).
 soak: build

@@ -137,7 +137,10 @@ Outcome checkSong(const uint8_t* data, size_t size) {
         checkFailed("the play stopped after " + std::to_string(playedMicros) +
                     " us, neither at the song's end nor at a limit");
     if (report.sinkFailed && voiceSeconds < kMaxHardwareVoiceSeconds) checkFailed("the render refused frames by itself");
-    if (renderer.engine().playing != 0) checkFailed("the engine still plays after the render");
+    {
+        EngineLock lock(renderer.engine().mutex);
+        if (renderer.engine().playing != 0) checkFailed("the engine still plays after the render");
+    }
     if (report.notes.played < 0 || report.notes.withoutInstrument < 0 || report.notes.withoutZone < 0)
         checkFailed("a note count below 0");
     return Outcome::Accepted;

@@ -193,6 +193,7 @@ bool CTonveroApp::initInstance() {
 
 bool CTonveroApp::makeEngine(MixerMode mode, std::string* why) {
     new MixerEngine(mode, 44100, factory_, options_.timers, options_.mixer.studio);
+    EngineLock lock(theEngine->mutex);
     return theEngine->initOutput(why) != 0;
 }
 

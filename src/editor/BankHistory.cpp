@@ -25,7 +25,7 @@ void BankHistory::record(std::unique_ptr<BankEdit> edit) {
     Bank* bank = editedBank();
     if (!edit || !bank) return;
     {
-        auto lock = lockEngine();
+        EditorEngineLock lock;
         edit->apply(*bank);
     }
     if (open_) {

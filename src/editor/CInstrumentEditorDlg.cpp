@@ -838,7 +838,7 @@ void CInstrumentEditorDlg::onLoopEdit() {
         updateData(false);
         return;
     }
-    auto lock = lockEngine();
+    EditorEngineLock lock;
     wave->loopBegin = loopEditor.m_savedLoopBegin;
     wave->loopEnd = loopEditor.m_savedLoopEnd;
 }

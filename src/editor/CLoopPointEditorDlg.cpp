@@ -288,7 +288,7 @@ void CLoopPointEditorDlg::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || event->buttons() != Qt::LeftButton) return;
     if (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) return;
     {
-        auto lock = lockEngine();
+        EditorEngineLock lock;
         if (m_markerMode == 1)
             m_wave->loopBegin = static_cast<int32_t>(*sample);
         else

@@ -18,14 +18,14 @@ void BankEdit::redo() {
     }
     Bank* bank = editedBank();
     if (!bank) return;
-    auto lock = lockEngine();
+    EditorEngineLock lock;
     apply(*bank);
 }
 
 void BankEdit::undo() {
     Bank* bank = editedBank();
     if (!bank) return;
-    auto lock = lockEngine();
+    EditorEngineLock lock;
     revert(*bank);
 }
 
@@ -67,7 +67,7 @@ struct HeldZone {
 // Cuts the voices that play the Zone's Wave (none may go on reading a Wave
 // that leaves the bank, and the step holding it may be forgotten), then
 // takes the Zone out into `held`.
-void takeZone(Instrument& instrument, int32_t position, HeldZone& held) {
+void takeZone(Instrument& instrument, int32_t position, HeldZone& held) REQUIRES(theEngine->mutex) {
     Zone* zone = instrument.zones[position];
     if (!zone) return;
     held.links.clear();
@@ -103,7 +103,7 @@ struct HeldInstrument {
     std::unique_ptr<Instrument> instrument;
 };
 
-void takeInstrument(Bank& bank, int32_t slot, HeldInstrument& held) {
+void takeInstrument(Bank& bank, int32_t slot, HeldInstrument& held) REQUIRES(theEngine->mutex) {
     if (slot < 0 || slot >= bank.instrumentCount || !bank.instruments[static_cast<size_t>(slot)]) return;
     held.slot = slot;
     held.programMap = bank.programMap;
@@ -145,8 +145,8 @@ public:
           merges_(merges) {
         name();
     }
-    void apply(Bank&) override { store_(after_); }
-    void revert(Bank&) override { store_(before_); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { store_(after_); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { store_(before_); }
     int id() const override { return merges_ ? 1 : -1; }
     bool mergeWith(const QUndoCommand* other) override {
         const auto* next = dynamic_cast<const ValueEdit*>(other);
@@ -176,8 +176,8 @@ class AssignEdit final : public BankEdit {
 public:
     AssignEdit(const QString& text, int program, int32_t before, int32_t after)
         : BankEdit(text), program_(program), before_(before), after_(after) {}
-    void apply(Bank& bank) override { bank.programMap[static_cast<size_t>(program_)] = after_; }
-    void revert(Bank& bank) override { bank.programMap[static_cast<size_t>(program_)] = before_; }
+    void apply(Bank& bank) REQUIRES(theEngine->mutex) override { bank.programMap[static_cast<size_t>(program_)] = after_; }
+    void revert(Bank& bank) REQUIRES(theEngine->mutex) override { bank.programMap[static_cast<size_t>(program_)] = before_; }
 
 private:
     int program_;
@@ -189,13 +189,13 @@ class InsertInstrumentEdit final : public BankEdit {
 public:
     explicit InsertInstrumentEdit(const std::string& name)
         : BankEdit(QStringLiteral("Insert Instrument ") + QString::fromStdString(name)), name_(name) {}
-    void apply(Bank& bank) override {
+    void apply(Bank& bank) REQUIRES(theEngine->mutex) override {
         if (held_.instrument)
             putInstrumentBack(bank, held_);
         else
             slot_ = bank.insertInstrument(name_);
     }
-    void revert(Bank& bank) override {
+    void revert(Bank& bank) REQUIRES(theEngine->mutex) override {
         if (slot_ >= 0) takeInstrument(bank, slot_, held_);
     }
 
@@ -208,8 +208,8 @@ private:
 class DeleteInstrumentEdit final : public BankEdit {
 public:
     DeleteInstrumentEdit(const QString& text, int32_t slot) : BankEdit(text), slot_(slot) {}
-    void apply(Bank& bank) override { takeInstrument(bank, slot_, held_); }
-    void revert(Bank& bank) override { putInstrumentBack(bank, held_); }
+    void apply(Bank& bank) REQUIRES(theEngine->mutex) override { takeInstrument(bank, slot_, held_); }
+    void revert(Bank& bank) REQUIRES(theEngine->mutex) override { putInstrumentBack(bank, held_); }
 
 private:
     int32_t slot_;
@@ -223,13 +223,13 @@ public:
           instrument_(instrument),
           wave_(zone->wave.get()),
           pending_(std::move(zone)) {}
-    void apply(Bank&) override {
+    void apply(Bank&) REQUIRES(theEngine->mutex) override {
         if (pending_)
             instrument_.zones.append(std::move(pending_));
         else
             putZoneBack(instrument_, held_);
     }
-    void revert(Bank&) override {
+    void revert(Bank&) REQUIRES(theEngine->mutex) override {
         if (const int32_t z = zonePosition(instrument_, wave_); z >= 0) takeZone(instrument_, z, held_);
     }
 
@@ -246,11 +246,11 @@ class SamplesEdit final : public BankEdit {
 public:
     SamplesEdit(const QString& text, Instrument& instrument, const Wave& wave, SampleData after)
         : BankEdit(text), instrument_(instrument), wave_(&wave), before_(wave.samples), after_(std::move(after)) {}
-    void apply(Bank&) override { set(after_); }
-    void revert(Bank&) override { set(before_); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { set(after_); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { set(before_); }
 
 private:
-    void set(const SampleData& samples) {
+    void set(const SampleData& samples) REQUIRES(theEngine->mutex) {
         Zone* zone = zoneOf(instrument_, wave_);
         if (!zone) return;
         if (theEngine) theEngine->cutVoicesOf(*zone->wave);
@@ -270,8 +270,8 @@ public:
                                                                    : std::string())),
           instrument_(instrument),
           position_(position) {}
-    void apply(Bank&) override { takeZone(instrument_, position_, held_); }
-    void revert(Bank&) override { putZoneBack(instrument_, held_); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { takeZone(instrument_, position_, held_); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { putZoneBack(instrument_, held_); }
 
 private:
     Instrument& instrument_;
@@ -284,8 +284,8 @@ public:
     LoopPointsEdit(const QString& text, Instrument& instrument, const Wave& wave, std::pair<int32_t, int32_t> before,
                    std::pair<int32_t, int32_t> after)
         : BankEdit(text), instrument_(instrument), wave_(&wave), before_(before), after_(after) {}
-    void apply(Bank&) override { set(after_); }
-    void revert(Bank&) override { set(before_); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { set(after_); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { set(before_); }
 
 private:
     void set(std::pair<int32_t, int32_t> loop) {
@@ -311,8 +311,8 @@ public:
           wave_(&wave) {
         if (on) other_ = std::make_unique<ZoneArticulation>();
     }
-    void apply(Bank&) override { swap(); }
-    void revert(Bank&) override { swap(); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { swap(); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { swap(); }
 
 private:
     void swap() {
@@ -333,8 +333,8 @@ public:
           before_(before),
           after_(after),
           drag_(drag) {}
-    void apply(Bank&) override { set(after_); }
-    void revert(Bank&) override { set(before_); }
+    void apply(Bank&) REQUIRES(theEngine->mutex) override { set(after_); }
+    void revert(Bank&) REQUIRES(theEngine->mutex) override { set(before_); }
     int id() const override { return 2; }
     bool mergeWith(const QUndoCommand* other) override {
         const auto* next = dynamic_cast<const EnvelopeDragEdit*>(other);

@@ -15,6 +15,7 @@
 
 #include "bank/Articulation.h"
 #include "bank/SampleData.h"
+#include "editor/EditorEngine.h"
 
 #include <QString>
 #include <QUndoCommand>
@@ -37,8 +38,8 @@ public:
     explicit BankEdit(const QString& text) { setText(text); }
     // The change and its reverse. Each runs on the bank exactly as the
     // other left it (or as it was when the edit was made).
-    virtual void apply(Bank& bank) = 0;
-    virtual void revert(Bank& bank) = 0;
+    virtual void apply(Bank& bank) REQUIRES(theEngine->mutex) = 0;
+    virtual void revert(Bank& bank) REQUIRES(theEngine->mutex) = 0;
 
     // QUndoCommand's: the change with the engine lock held. The first redo
     // is skipped when the edit was applied as it was recorded.
@@ -56,8 +57,8 @@ public:
     explicit EditGroup(const QString& text) : BankEdit(text) {}
     void add(std::unique_ptr<BankEdit> edit) { edits_.push_back(std::move(edit)); }
     bool empty() const { return edits_.empty(); }
-    void apply(Bank& bank) override;
-    void revert(Bank& bank) override;
+    void apply(Bank& bank) REQUIRES(theEngine->mutex) override;
+    void revert(Bank& bank) REQUIRES(theEngine->mutex) override;
 
 private:
     std::vector<std::unique_ptr<BankEdit>> edits_;

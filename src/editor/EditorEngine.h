@@ -3,23 +3,29 @@
 //
 // Locking: the user-interface thread is the only one that changes the bank,
 // so the editors read it without the lock; every change they make to it
-// holds the engine lock (lockEngine), because the sequencer's note-ons read
+// holds the engine lock (EditorEngineLock), because the sequencer's note-ons read
 // the bank on the timer thread while a song plays. The transport's stop is
 // called without the lock (it waits for the timer callbacks, which need it).
 //
 // Threads: user-interface thread only.
 
+#include "engine/MixerEngine.h"
+
 #include <cstdint>
-#include <mutex>
 
 namespace tonvero {
 
-class Bank;
-struct Instrument;
-struct Zone;
-
 // Holds theEngine's mutex for a scope; holds nothing when there is no engine.
-std::unique_lock<std::mutex> lockEngine();
+class SCOPED_CAPABILITY EditorEngineLock {
+public:
+    EditorEngineLock() ACQUIRE(theEngine->mutex);
+    ~EditorEngineLock() RELEASE();
+    EditorEngineLock(const EditorEngineLock&) = delete;
+    EditorEngineLock& operator=(const EditorEngineLock&) = delete;
+
+private:
+    MixerEngine* engine_;
+};
 // theEngine's bank, or null when there is no engine.
 Bank* editedBank();
 // The Instrument in the slot that the ProgramMap names for `program`

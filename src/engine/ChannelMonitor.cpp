@@ -17,7 +17,7 @@ uint16_t silentChannels(const ListenerSettings& listener) {
 // Tells the mixer which channels are silent now. The Studio mixer plays
 // their voices on at no level; the Custom and hardware mixers cut their
 // notes, and the sequencer starts none on them.
-void applySilence(MixerEngine& engine) {
+void applySilence(MixerEngine& engine) REQUIRES(engine.mutex) {
     const uint16_t silent = silentChannels(engine.listener);
     if (engine.studio)
         engine.studio->setSilentChannels(silent);

@@ -6,12 +6,12 @@
 // Every function here expects the engine mutex held (EngineLock); the copy
 // takes no longer than copying the channels' state.
 
+#include "engine/MixerEngine.h"
+
 #include <array>
 #include <cstdint>
 
 namespace tonvero {
-
-class MixerEngine;
 
 constexpr int32_t kMidiChannels = 16;
 
@@ -33,32 +33,32 @@ struct ChannelActivity {
 using ChannelActivities = std::array<ChannelActivity, kMidiChannels>;
 
 // Copies every channel's activity into `out`.
-void channelActivity(const MixerEngine& engine, ChannelActivities& out);
+void channelActivity(const MixerEngine& engine, ChannelActivities& out) REQUIRES(engine.mutex);
 
 // Mute and solo of MIDI channel 0..15. A muted channel, or any channel but
 // the soloed ones while one is soloed, is silent at once (its sounding notes
 // fade out within a few milliseconds); it still follows the song's
 // controllers, so unmuting it plays its next notes as the song has them.
 // They hold across play, stop and loading another song.
-void setChannelMuted(MixerEngine& engine, int32_t channel, bool muted);
-void setChannelSoloed(MixerEngine& engine, int32_t channel, bool soloed);
+void setChannelMuted(MixerEngine& engine, int32_t channel, bool muted) REQUIRES(engine.mutex);
+void setChannelSoloed(MixerEngine& engine, int32_t channel, bool soloed) REQUIRES(engine.mutex);
 // Bit c: channel c.
-uint16_t mutedChannels(const MixerEngine& engine);
-uint16_t soloedChannels(const MixerEngine& engine);
-void setMutedChannels(MixerEngine& engine, uint16_t mask);
-void setSoloedChannels(MixerEngine& engine, uint16_t mask);
-bool channelAudible(const MixerEngine& engine, int32_t channel);
+uint16_t mutedChannels(const MixerEngine& engine) REQUIRES(engine.mutex);
+uint16_t soloedChannels(const MixerEngine& engine) REQUIRES(engine.mutex);
+void setMutedChannels(MixerEngine& engine, uint16_t mask) REQUIRES(engine.mutex);
+void setSoloedChannels(MixerEngine& engine, uint16_t mask) REQUIRES(engine.mutex);
+bool channelAudible(const MixerEngine& engine, int32_t channel) REQUIRES(engine.mutex);
 
 // The Custom and hardware mixers: cuts at once every song note (held or
 // released) of the channels in `channels` (bit c: channel c). Nothing in
 // the Studio mixer, which ramps its own voices out.
-void cutChannelNotes(MixerEngine& engine, uint16_t channels);
+void cutChannelNotes(MixerEngine& engine, uint16_t channels) REQUIRES(engine.mutex);
 
 // Master volume, 0..100 (100: as mixed, unchanged to the bit): a gain of
 // (percent / 100)^2 on the output, reached smoothly over 20 ms.
-void setMasterVolume(MixerEngine& engine, int32_t percent);
-int32_t masterVolume(const MixerEngine& engine);
+void setMasterVolume(MixerEngine& engine, int32_t percent) REQUIRES(engine.mutex);
+int32_t masterVolume(const MixerEngine& engine) REQUIRES(engine.mutex);
 // Gives the sound device the master volume (when the output opens).
-void applyMasterVolume(MixerEngine& engine);
+void applyMasterVolume(MixerEngine& engine) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -138,7 +138,7 @@ void MixerEngine::cutVoicesOf(const Instrument& instrument) {
 }
 
 const char* MixerEngine::mixerModeText() const {
-    if (studio) return "Studio Mixer - Secondary Buffer Mode\n";
+    if (mixerMode == MixerMode::Studio) return "Studio Mixer - Secondary Buffer Mode\n";
     if (!softwareMixer) return "DirectX Hardware Mixer\n";
     return writePrimary ? "Software Custom Mixer - WritePrimary Mode\n" : "Software Custom Mixer - Secondary Buffer Mode\n";
 }

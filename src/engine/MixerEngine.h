@@ -28,6 +28,7 @@
 #include "engine/StudioMixer.h"
 #include "engine/Song.h"
 #include "engine/Voice.h"
+#include "platform/Mutex.h"
 #include "platform/SoundDevice.h"
 #include "platform/TimerService.h"
 
@@ -35,7 +36,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,100 +83,100 @@ public:
     // --- output set-up ---
     // Opens the device for the mode; 1 when ready, 0 when not (`error`, if
     // given, says why in words for the user). Called once, right after
-    // construction. User-interface thread, before any timer runs.
-    int32_t initOutput(std::string* error = nullptr);
+    // construction. User-interface thread, before any timer runs, mutex held.
+    int32_t initOutput(std::string* error = nullptr) REQUIRES(mutex);
     // Starts the output if it is not running: with a mixing buffer, cuts
     // every voice, silences and loops the mixing buffer, writes its first
     // write-ahead of silence at once (so the first notes keep the same
     // latency as all later ones) and runs the 20 ms mixer timer.
     // Caller holds the mutex; user-interface thread (play, previewNote) or
     // timer thread.
-    void startOutput();
+    void startOutput() REQUIRES(mutex);
 
     // --- notes ---
     // With the Studio mixer these send their event to it, to apply at the
     // next frame it renders.
     // key 0..127, velocity 1..127, channel 0..15. Timer thread (sequencer), mutex held.
-    void noteOn(int32_t key, int32_t velocity, int32_t channel);
+    void noteOn(int32_t key, int32_t velocity, int32_t channel) REQUIRES(mutex);
     // Releases the lowest active Voice with this key and channel. Timer thread, mutex held.
-    void noteOff(int32_t key, int32_t channel);
+    void noteOff(int32_t key, int32_t channel) REQUIRES(mutex);
     // Hold pedal of `channel` (0..16) down (1) or up (0). Timer thread, mutex held.
-    void setSustain(int32_t on, int32_t channel);
+    void setSustain(int32_t on, int32_t channel) REQUIRES(mutex);
     // Plays a Zone's Wave at its own frequency on the preview channel; the
     // note id (1, 2, ...), or -1 when `instrument` or `zone` is null.
     // User-interface thread, mutex held.
-    int32_t previewNote(Instrument* instrument, Zone* zone);
+    int32_t previewNote(Instrument* instrument, Zone* zone) REQUIRES(mutex);
     // Plays `instrument` at `key` (0..127) and `velocity` (1..127) on the
     // preview channel, as a song note of that key would sound (the Zone that
     // holds the key, at the key's pitch); the note id, or -1 when there is no
     // Instrument or no Zone for the key. User-interface thread, mutex held.
-    int32_t previewKey(Instrument* instrument, int32_t key, int32_t velocity);
+    int32_t previewKey(Instrument* instrument, int32_t key, int32_t velocity) REQUIRES(mutex);
     // Releases the audition note with this id (ids below 1 name no note).
     // User-interface thread, mutex held.
-    void stopPreview(int32_t noteId);
+    void stopPreview(int32_t noteId) REQUIRES(mutex);
     // Hz for a Wave of `waveFrequency` Hz played `pitchOffset` semitones
     // away, bent by `bend` semitones. Any thread (pure).
     static uint32_t noteFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
 
     // Picks the Voice for a new note: the lowest free one, else the oldest
     // (lowest slot among equals), released first. Mutex held.
-    int32_t chooseVoice();
+    int32_t chooseVoice() REQUIRES(mutex);
     // Releases a Voice's note in either mixer (note-off, stopPreview, stealing). Mutex held.
-    void releaseVoice(Voice& voice);
+    void releaseVoice(Voice& voice) REQUIRES(mutex);
     // The MixerVoice that still plays `voice`'s note, or null once that sound
     // has ended or its MixerVoice has gone to a later note. Mutex held.
-    MixerVoice* mixerVoiceOf(const Voice& voice);
+    MixerVoice* mixerVoiceOf(const Voice& voice) REQUIRES(mutex);
     // Hardware mixer: the buffer that still plays `voice`'s note, or null. Mutex held.
-    SoundBuffer* bufferOf(const Voice& voice);
+    SoundBuffer* bufferOf(const Voice& voice) REQUIRES(mutex);
 
     // --- software mixer ---
     // frequency (Hz) x 65536 / rate (Hz), truncated: the 16.16 step. Any thread (pure).
     static uint32_t frequencyStep(uint32_t frequency, uint32_t rate);
     // Index of a MixerVoice free for a new note (cutting one if all sound), or -1. Mutex held.
-    int32_t allocMixerVoice();
+    int32_t allocMixerVoice() REQUIRES(mutex);
     // Starts a MixerVoice for a Voice already filled in: frequency in Hz, pan
     // 0..127; returns its index or -1. Mutex held.
-    int32_t startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument);
+    int32_t startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument) REQUIRES(mutex);
     // Cuts every MixerVoice and fills the mixing buffer with silence.
     // Either thread, mutex held.
-    void silenceAll();
+    void silenceAll() REQUIRES(mutex);
     // Keeps the mixing buffer written writeAheadBytes past the play cursor;
     // counts an underrun when the cursor has overtaken the written sound.
     // Timer thread (mixerTimerProc) or startOutput; mutex held.
-    void mixerTick();
+    void mixerTick() REQUIRES(mutex);
     // Mixes every active MixerVoice into `bytes` bytes (whole 4-byte stereo
     // frames) at `destination`, saturating each sample. Mutex held; no
     // allocation, division or floating point inside.
-    void mixBlock(uint8_t* destination, uint32_t bytes);
+    void mixBlock(uint8_t* destination, uint32_t bytes) REQUIRES(mutex);
     // Writes `bytes` bytes of the mixing buffer through this mode's mixer:
     // mixBlock, or the Studio mixer. Mutex held.
-    void mixRegion(uint8_t* destination, uint32_t bytes);
+    void mixRegion(uint8_t* destination, uint32_t bytes) REQUIRES(mutex);
 
     // --- hardware mixer (all: mutex held, whichever thread starts the note) ---
     // Plays `voice` on a device buffer of its own at `frequency` Hz, pan 0..127.
-    void startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan);
+    void startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan) REQUIRES(mutex);
     // The buffer slot for `voice` (0..31 waveBuffers, 32..63 voiceBuffers), or
     // kNoBuffer, or kNoBufferGiveUp when the note start ends there.
-    int32_t acquireVoiceBuffer(Voice& voice);
+    int32_t acquireVoiceBuffer(Voice& voice) REQUIRES(mutex);
     // Makes wave.deviceBuffer from the Wave's samples unless it has one.
-    void createWaveBuffer(Wave& wave);
+    void createWaveBuffer(Wave& wave) REQUIRES(mutex);
     // Copies `bytes` bytes from `source` into the start of `buffer`; 1 or 0.
     static int32_t fillBuffer(SoundBuffer* buffer, const void* source, uint32_t bytes);
     // Releases every duplicate that has stopped playing.
-    void releaseIdleVoiceBuffers();
+    void releaseIdleVoiceBuffers() REQUIRES(mutex);
     // The slot a bufferRef names (0..63), or null.
-    SoundBufferPtr* bufferSlot(int32_t ref);
+    SoundBufferPtr* bufferSlot(int32_t ref) REQUIRES(mutex);
     static constexpr int32_t kNoBuffer = -1;
     static constexpr int32_t kNoBufferGiveUp = -2;
 
     // Channels 0..15 to their rewind values (the channel part of rewinding a
     // song). Mutex held, or during construction.
-    void resetChannels();
+    void resetChannels() REQUIRES(mutex);
     // Cuts every Voice, MixerVoice and hardware buffer that plays a Wave of
     // `instrument` (or this Wave) and frees the Wave's buffer slot, so the
     // Wave can be destroyed. User-interface thread, mutex held.
-    void cutVoicesOf(const Instrument& instrument);
-    void cutVoicesOf(const Wave& wave);
+    void cutVoicesOf(const Instrument& instrument) REQUIRES(mutex);
+    void cutVoicesOf(const Wave& wave) REQUIRES(mutex);
 
     // The mixer timer's callback: runs mixerTick on theEngine under mixerBusy
     // and the mutex; an event that finds mixerBusy set does nothing. Timer thread.
@@ -193,16 +193,16 @@ public:
     std::vector<uint8_t> songData;  // the whole Standard MIDI File image; empty when none
     std::array<SoundBufferPtr, kBufferSlots> waveBuffers;
     Bank bank;  // instruments, programMap, instrumentCount
-    int32_t lastNoteId = 0;
-    std::array<Voice, kVoiceCount> voices;
-    std::array<ChannelState, kChannelCount> channels;
+    int32_t lastNoteId GUARDED_BY(mutex) = 0;
+    std::array<Voice, kVoiceCount> voices GUARDED_BY(mutex);
+    std::array<ChannelState, kChannelCount> channels GUARDED_BY(mutex);
     int32_t outputRate = 0;
     std::array<SoundBufferPtr, kBufferSlots> voiceBuffers;
-    int32_t playing = 0;
+    int32_t playing GUARDED_BY(mutex) = 0;
     int32_t softwareMixer = 0;
     int32_t outputRunning = 0;
     int32_t writePrimary = 0;
-    uint32_t currentTick = 0;
+    uint32_t currentTick GUARDED_BY(mutex) = 0;
     int32_t ticksPerTimerEvent = 0;
     int32_t format = 0;
     int32_t trackCount = 0;
@@ -213,16 +213,16 @@ public:
     float ticksPerSecond = 0;
     TimerId sequencerTimer = 0;
     TimerId mixerTimer = 0;
-    std::array<MixerVoice, kMixerVoiceCount> mixerVoices;
+    std::array<MixerVoice, kMixerVoiceCount> mixerVoices GUARDED_BY(mutex);
     float writeAheadSeconds = 0.3f;
     uint32_t mixBufferBytes = 0;
     uint32_t writeAheadBytes = 0;
-    uint32_t writePos = kWritePosUnset;
+    uint32_t writePos GUARDED_BY(mutex) = kWritePosUnset;
 
     std::unique_ptr<SoundDevice> soundDevice;
     SoundDeviceFactory deviceFactory;
     TimerService* timerService = nullptr;
-    std::mutex mutex;
+    mutable Mutex mutex;
 
     // Sound serial numbers: the next one to give out, and the one each
     // hardware buffer slot (0..31 waveBuffers, 32..63 voiceBuffers) plays.
@@ -233,20 +233,22 @@ public:
 
     // The loaded song's tempo map and length, and the transport's pause and
     // end-of-song state (kept by song/). Mutex held.
-    SongTiming songTiming;
-    PlaybackState playback;
+    SongTiming songTiming GUARDED_BY(mutex);
+    PlaybackState playback GUARDED_BY(mutex);
     // Looping, mute and solo, master volume, as the listener set them.
     ListenerSettings listener;
 
     // Software mixer: how many ticks found the play cursor past everything
     // written (the device had played stale sound; writing started again at
     // the cursor), since the engine was made. Mutex held.
-    uint64_t underruns = 0;
+    uint64_t underruns GUARDED_BY(mutex) = 0;
 
     // The mode given at construction; softwareMixer and writePrimary follow
     // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).
     MixerMode mixerMode = MixerMode::Studio;
-    // The Studio mixer; null in the other modes. Mutex held.
+    // The Studio mixer; null in the other modes. The pointer is set at
+    // construction and never changes; what it points to needs the mutex
+    // (its effect switches excepted, which any thread may set).
     std::unique_ptr<StudioMixer> studio;
     // Queues the song's events for the Studio mixer; null when no song plays there.
     SongFeed songFeed = nullptr;
@@ -255,12 +257,12 @@ private:
     // The Custom and hardware mixers' audition: fills `voice` for `wave` of
     // `instrument` on the preview channel and starts it; the note id.
     int32_t startAudition(Voice& voice, Instrument& instrument, Wave* wave, int32_t key, int32_t velocity,
-                          int32_t pitchOffset);
-    uint32_t takeSoundSerial();
-    void releaseBufferSlot(int32_t ref);
+                          int32_t pitchOffset) REQUIRES(mutex);
+    uint32_t takeSoundSerial() REQUIRES(mutex);
+    void releaseBufferSlot(int32_t ref) REQUIRES(mutex);
 };
 
 // Holds the engine mutex for a scope (user-interface side).
-using EngineLock = std::lock_guard<std::mutex>;
+using EngineLock = MutexLock;
 
 }  // namespace tonvero

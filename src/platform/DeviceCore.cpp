@@ -135,7 +135,7 @@ void DeviceCore::makeRoomForOne() {
     for (;;) {
         size_t wanted = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             if (buffers_.size() < buffers_.capacity()) return;
             if (spare.capacity() > buffers_.size()) {
                 spare.assign(buffers_.begin(), buffers_.end());  // within its capacity: no allocation
@@ -159,7 +159,7 @@ size_t DeviceCore::secondaryBuffers() const {
 }
 
 std::string DeviceCore::lastError() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return lastError_;
 }
 
@@ -171,7 +171,7 @@ uint32_t DeviceCore::primaryBytesFor(const WaveFormat& format) {
 }
 
 SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& format) {
-    std::lock_guard<std::mutex> backendLock(backendMutex_);
+    MutexLock backendLock(backendMutex_);
     if (!backend_)
         return SoundResult::Failed;
     const uint32_t rate = format.samplesPerSec;
@@ -184,7 +184,7 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
     {
         // Allocated before the lock and the old samples freed after it.
         auto data = std::make_shared<std::vector<uint8_t>>(primaryBytesFor(format), uint8_t{0});
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         primaryFormat = format;
         primaryState.format = format;
         primaryState.frequency = rate;
@@ -200,7 +200,7 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
     std::string error = backend_->start(rate, std::move(pull));
     if (!error.empty()) {
         outputRate_.store(0);
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         lastError_ = std::move(error);
         return SoundResult::Failed;
     }
@@ -209,17 +209,17 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
 }
 
 void DeviceCore::shutdown() {
-    std::lock_guard<std::mutex> backendLock(backendMutex_);
+    MutexLock backendLock(backendMutex_);
     if (backend_ && streaming_)
         backend_->stop();
     streaming_ = false;
     backend_.reset();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     closed = true;
 }
 
 void DeviceCore::render(int16_t* out, uint32_t frames) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     renderLocked(out, frames);
 }
 
@@ -227,21 +227,25 @@ void DeviceCore::renderRealTime(int16_t* out, uint32_t frames) {
     // Every holder keeps the lock for a few microseconds: trying again for
     // at most kLockPatience (never waiting on the lock itself) rides over
     // such a moment; a holder that takes longer costs this period.
-    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) {
-        const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
-        while (!lock.try_lock() && std::chrono::steady_clock::now() < giveUp) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-    }
-    if (!lock.owns_lock()) {
+    if (!tryLockWithinPatience()) {
         std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
         silentPeriods_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     renderLocked(out, frames);
+    mutex_.unlock();
+}
+
+bool DeviceCore::tryLockWithinPatience() {
+    if (mutex_.try_lock()) return true;
+    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+    do {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (mutex_.try_lock()) return true;
+    } while (std::chrono::steady_clock::now() < giveUp);
+    return false;
 }
 
 void DeviceCore::renderLocked(int16_t* out, uint32_t frames) {

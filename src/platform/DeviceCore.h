@@ -15,6 +15,7 @@
 // render in progress.
 
 #include "platform/AudioBackend.h"
+#include "platform/Mutex.h"
 #include "platform/SoundBuffer.h"
 #include "platform/SoundBufferState.h"
 #include "platform/SoundTypes.h"
@@ -25,7 +26,6 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,34 +40,34 @@ public:
     DeviceCore(const DeviceCore&) = delete;
     DeviceCore& operator=(const DeviceCore&) = delete;
 
-    std::mutex& mutex() { return mutex_; }
+    Mutex& mutex() RETURN_CAPABILITY(mutex_) { return mutex_; }
 
     // Registry, called with mutex() held. add() needs the room made by
     // makeRoomForOne(), which is called without it (it allocates outside).
-    void add(State* state);
-    void makeRoomForOne();
-    void remove(State* state);
-    size_t liveBuffers() const { return buffers_.size(); }
-    size_t secondaryBuffers() const;
-    bool roomForSecondary() const { return secondaryBuffers() < bufferLimit; }
-    const std::vector<State*>& buffers() const { return buffers_; }
+    void add(State* state) REQUIRES(mutex_);
+    void makeRoomForOne() EXCLUDES(mutex_);
+    void remove(State* state) REQUIRES(mutex_);
+    size_t liveBuffers() const REQUIRES(mutex_) { return buffers_.size(); }
+    size_t secondaryBuffers() const REQUIRES(mutex_);
+    bool roomForSecondary() const REQUIRES(mutex_) { return secondaryBuffers() < bufferLimit; }
+    const std::vector<State*>& buffers() const REQUIRES(mutex_) { return buffers_; }
 
     // Fields guarded by mutex().
-    CooperativeLevel level = CooperativeLevel::Normal;
-    std::weak_ptr<SoundBuffer> primary;
-    size_t bufferLimit = std::numeric_limits<size_t>::max();
-    bool closed = false;  // the device object is gone: no new buffers
-    WaveFormat primaryFormat = WaveFormat::pcm16(2, 44100);  // given to a new primary buffer
+    CooperativeLevel level GUARDED_BY(mutex_) = CooperativeLevel::Normal;
+    std::weak_ptr<SoundBuffer> primary GUARDED_BY(mutex_);
+    size_t bufferLimit GUARDED_BY(mutex_) = std::numeric_limits<size_t>::max();
+    bool closed GUARDED_BY(mutex_) = false;  // the device object is gone: no new buffers
+    WaveFormat primaryFormat GUARDED_BY(mutex_) = WaveFormat::pcm16(2, 44100);  // given to a new primary buffer
 
     // Sets the primary buffer's format and (re)starts the backend at its rate.
     // Called without mutex() held.
-    SoundResult setPrimaryFormat(State& primaryState, const WaveFormat& format);
+    SoundResult setPrimaryFormat(State& primaryState, const WaveFormat& format) EXCLUDES(mutex_);
     // Stops the backend for good (the device object is being destroyed).
     // Called without mutex() held.
-    void shutdown();
+    void shutdown() EXCLUDES(mutex_);
 
     uint32_t outputRate() const { return outputRate_.load(); }
-    std::string lastError() const;
+    std::string lastError() const EXCLUDES(mutex_);
     const char* backendName() const { return backendName_.c_str(); }
 
     // The gain on every output frame, 0..1; reached over 20 ms. Any thread.
@@ -75,12 +75,12 @@ public:
 
     // Mixes `frames` stereo frames into `out` and advances every play cursor.
     // Takes mutex(); called by the offline clock and by tests.
-    void render(int16_t* out, uint32_t frames);
+    void render(int16_t* out, uint32_t frames) EXCLUDES(mutex_);
     // The same on a real-time audio thread: tries mutex() for at most
     // kLockPatience and, when it stays held elsewhere, writes silence and
     // counts the period instead.
     static constexpr std::chrono::microseconds kLockPatience{200};
-    void renderRealTime(int16_t* out, uint32_t frames);
+    void renderRealTime(int16_t* out, uint32_t frames) EXCLUDES(mutex_);
     // The periods renderRealTime played as silence because the lock was held. Any thread.
     uint64_t silentPeriods() const { return silentPeriods_.load(std::memory_order_relaxed); }
 
@@ -90,26 +90,28 @@ public:
 
 private:
     static void mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate);
-    void renderLocked(int16_t* out, uint32_t frames);
-    void mixChunk(int16_t* out, uint32_t frames, uint32_t rate);
+    // Takes mutex_ when it is free within kLockPatience (tries, never waits on it).
+    bool tryLockWithinPatience() TRY_ACQUIRE(true, mutex_);
+    void renderLocked(int16_t* out, uint32_t frames) REQUIRES(mutex_);
+    void mixChunk(int16_t* out, uint32_t frames, uint32_t rate) REQUIRES(mutex_);
 
     // Master gain in 1/65536 (kUnityGain: the mix untouched): the target any
     // thread sets, and the gain the render thread has reached.
     static constexpr int32_t kUnityGain = 65536;
     std::atomic<int32_t> targetGain_{kUnityGain};
-    int32_t gain_ = kUnityGain;  // guarded by mutex_
+    int32_t gain_ GUARDED_BY(mutex_) = kUnityGain;
 
-    mutable std::mutex mutex_;
-    std::vector<State*> buffers_;
+    mutable Mutex mutex_;
+    std::vector<State*> buffers_ GUARDED_BY(mutex_);
     std::atomic<uint64_t> silentPeriods_{0};
-    std::vector<int32_t> mix_;  // one chunk of stereo sums, made once
+    std::vector<int32_t> mix_ GUARDED_BY(mutex_);  // one chunk of stereo sums, made once
 
-    std::mutex backendMutex_;  // orders start and stop; never taken under mutex_
-    std::unique_ptr<AudioBackend> backend_;
-    bool streaming_ = false;
+    Mutex backendMutex_;  // orders start and stop; never taken under mutex_
+    std::unique_ptr<AudioBackend> backend_ GUARDED_BY(backendMutex_);
+    bool streaming_ GUARDED_BY(backendMutex_) = false;
     std::atomic<uint32_t> outputRate_{0};
     std::string backendName_;
-    std::string lastError_;  // guarded by mutex_
+    std::string lastError_ GUARDED_BY(mutex_);
 };
 
 }  // namespace tonvero

@@ -11,7 +11,7 @@
 
 namespace tonvero {
 
-using Guard = std::lock_guard<std::mutex>;
+using Guard = MutexLock;
 
 SoundBuffer::SoundBuffer(std::shared_ptr<DeviceCore> core, std::shared_ptr<State> state)
     : core_(std::move(core)), state_(std::move(state)) {}

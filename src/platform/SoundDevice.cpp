@@ -10,7 +10,7 @@
 
 namespace tonvero {
 
-using Guard = std::lock_guard<std::mutex>;
+using Guard = MutexLock;
 
 namespace {
 

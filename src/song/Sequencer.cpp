@@ -21,7 +21,7 @@ namespace {
 constexpr float kTwelfth = 0.083333336f;
 
 // Counts a note-on against what the bank holds for it.
-void countNote(MixerEngine& engine, int32_t key, int32_t channel) {
+void countNote(MixerEngine& engine, int32_t key, int32_t channel) REQUIRES(engine.mutex) {
     const int32_t program = engine.channels[static_cast<size_t>(channel)].program;
     // The Studio mixer's drum channel plays the kit its program chooses.
     const Instrument* instrument = engine.studio && channel == Bank::kDrumChannel
@@ -37,14 +37,14 @@ void countNote(MixerEngine& engine, int32_t key, int32_t channel) {
 }
 
 // Counts the note, then starts it.
-void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t channel) {
+void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t channel) REQUIRES(engine.mutex) {
     countNote(engine, key, channel);
     engine.noteOn(key, velocity, channel);
 }
 
 // The Studio mixer hears every channel message as it stands, on the frame
 // the song places it; the channel's program is kept here only to count notes.
-void postChannelMessage(MixerEngine& engine, const MidiEvent& event) {
+void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(engine.mutex) {
     static constexpr uint8_t kTypes[8] = {0, 0x90, 0x80, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0};
     if (event.kind < 1 || event.kind > 7) return;
     if (event.kind == 1 && event.data2 != 0) countNote(engine, event.data1, event.channel);
@@ -59,7 +59,7 @@ void postChannelMessage(MixerEngine& engine, const MidiEvent& event) {
     engine.studio->post(e);
 }
 
-void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty) {
+void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty) REQUIRES(engine.mutex) {
     ChannelState& ch = engine.channels[static_cast<size_t>(channel)];
     const int32_t sustain = ch.sustain;
     if (chaseController(ch, controller, value)) pitchDirty = true;
@@ -69,7 +69,7 @@ void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int
     }
 }
 
-void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirty) {
+void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirty) REQUIRES(engine.mutex) {
     if (engine.studio) {
         postChannelMessage(engine, event);
         return;
@@ -103,7 +103,7 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
     }
 }
 
-void metaEvent(MixerEngine& engine, Track& track, const MidiEvent& event) {
+void metaEvent(MixerEngine& engine, Track& track, const MidiEvent& event) REQUIRES(engine.mutex) {
     if (event.metaType == 0x2F && event.metaLength == 0) {
         track.ended = 1;
     } else if (event.metaType == 0x51 && event.metaLength == 3) {
@@ -112,7 +112,7 @@ void metaEvent(MixerEngine& engine, Track& track, const MidiEvent& event) {
     }
 }
 
-void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& pitchDirty) {
+void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& pitchDirty) REQUIRES(engine.mutex) {
     const MidiEvent event = readEvent(reader, track);
     switch (event.type) {
     case MidiEventType::Channel:
@@ -137,7 +137,7 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
 
 // Ticks from currentTick to the next event of a track that has not ended
 // (UINT32_MAX when every track has ended).
-uint32_t ticksUntilDue(const MixerEngine& engine) {
+uint32_t ticksUntilDue(const MixerEngine& engine) REQUIRES(engine.mutex) {
     uint32_t untilDue = UINT32_MAX;
     for (int32_t t = 0; t < engine.tracks.size(); ++t) {
         const Track& track = *engine.tracks.at(t);
@@ -147,7 +147,7 @@ uint32_t ticksUntilDue(const MixerEngine& engine) {
     return untilDue;
 }
 
-bool allTracksEnded(const MixerEngine& engine) {
+bool allTracksEnded(const MixerEngine& engine) REQUIRES(engine.mutex) {
     for (int32_t t = 0; t < engine.tracks.size(); ++t)
         if (!engine.tracks.at(t)->ended) return false;
     return true;
@@ -155,7 +155,7 @@ bool allTracksEnded(const MixerEngine& engine) {
 
 // Dispatches every event due at currentTick: track by track, lower index
 // first, and within a track in file order.
-void dispatchTick(MixerEngine& engine, bool& pitchDirty) {
+void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) {
     for (int32_t t = 0; t < engine.tracks.size(); ++t) {
         Track& track = *engine.tracks.at(t);
         if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
@@ -172,7 +172,7 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) {
     }
 }
 
-void pitchUpdate(MixerEngine& engine) {
+void pitchUpdate(MixerEngine& engine) REQUIRES(engine.mutex) {
     if (engine.softwareMixer) {
         for (MixerVoice& m : engine.mixerVoices) {
             if (!m.active || !m.wave || m.channel < 0 || m.channel >= kChannelCount) continue;

@@ -6,11 +6,11 @@
 //
 // Timer thread; the engine mutex is held (sequencerTimerProc takes it).
 
+#include "engine/MixerEngine.h"
 #include <cstdint>
 
 namespace tonvero {
 
-class MixerEngine;
 struct ChannelState;
 struct Track;
 
@@ -20,24 +20,24 @@ struct Track;
 void sequencerTimerProc();
 
 // Processes one batch of ticks. Nothing unless `playing`. Mutex held.
-void sequencerTick(MixerEngine& engine);
+void sequencerTick(MixerEngine& engine) REQUIRES(engine.mutex);
 
 // The Studio mixer's sequencer (its SongFeed): dispatches every tick whose
 // output frame (from the song's tempo map, counted from the song's start
 // frame) lies before `endFrame`, each event queued on its frame. Nothing
 // unless playing and not paused. Timer thread (the mixer tick), mutex held.
-void feedStudio(MixerEngine& engine, uint64_t endFrame);
+void feedStudio(MixerEngine& engine, uint64_t endFrame) REQUIRES(engine.mutex);
 
 // A set-tempo event: the sequencer timer is re-timed for `tempo` (microseconds
 // per quarter note). The batch becomes 1 tick, or the fewest ticks (at least
 // 2) that bring the rate before the change to 125 events a second or fewer;
 // then at least 1 ms per event. A tempo of 0, or any tempo with an SMPTE
 // division, changes nothing. Timer thread, mutex held.
-void changeTempo(MixerEngine& engine, int32_t tempo);
+void changeTempo(MixerEngine& engine, int32_t tempo) REQUIRES(engine.mutex);
 
 // The batch and tempo a set-tempo event gives (changeTempo without the
 // timer): a seek reads the song's clock with it. Mutex held.
-void retimeClock(MixerEngine& engine, int32_t tempo);
+void retimeClock(MixerEngine& engine, int32_t tempo) REQUIRES(engine.mutex);
 
 // What the Custom and hardware mixers keep of controller `controller` =
 // `value` (modulation, the bend range by data entry, volume, pan, the hold
@@ -49,7 +49,7 @@ void chaseBend(ChannelState& channel, int32_t lsb, int32_t msb);
 // True the first time a format 2 song's track `index` (above 0) reaches
 // its first event since the rewind: its sequence begins at the default
 // tempo. Marks the track as begun.
-bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index);
+bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) REQUIRES(engine.mutex);
 
 // A system-exclusive block (the bytes after F0, and their count) is General
 // MIDI System On (or GM2's), the GS reset or the XG reset.

@@ -10,7 +10,7 @@ namespace {
 // How long after the last voice fell silent the output still has sound to
 // play: what the software mixer has written ahead of the play cursor, and
 // one mixer period for the tick that wrote the last of it.
-uint64_t playOutMicros(const MixerEngine& engine) {
+uint64_t playOutMicros(const MixerEngine& engine) REQUIRES(engine.mutex) {
     uint64_t micros = kMixerPeriodMicros;
     if (engine.softwareMixer && engine.outputRate > 0)
         micros += static_cast<uint64_t>(engine.writeAheadBytes / 4) * 1000000u / static_cast<uint64_t>(engine.outputRate);
@@ -19,7 +19,7 @@ uint64_t playOutMicros(const MixerEngine& engine) {
 
 // Notes the time at which every voice fell silent, and stops everything once
 // the sound written by then has played out, or the ending has run too long.
-void watchEnding(MixerEngine& engine) {
+void watchEnding(MixerEngine& engine) REQUIRES(engine.mutex) {
     PlaybackState& state = engine.playback;
     const uint64_t now = engine.timers().nowMicros();
     if (!allVoicesSilent(engine)) {

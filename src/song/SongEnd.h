@@ -8,22 +8,23 @@
 //
 // Timer thread, engine mutex held.
 
+#include "engine/MixerEngine.h"
+
 namespace tonvero {
 
-class MixerEngine;
 
 // The Custom and hardware mixers: every song note let go, as a note-off
 // with the hold pedal up.
-void releaseSongNotes(MixerEngine& engine);
+void releaseSongNotes(MixerEngine& engine) REQUIRES(engine.mutex);
 
 // Called by the sequencer when every Track has ended.
-void endSong(MixerEngine& engine);
+void endSong(MixerEngine& engine) REQUIRES(engine.mutex);
 
 // The watching timer's callback: takes the mutex on theEngine. Timer thread.
 void songEndTimerProc();
 
 // True when no voice sounds: no MixerVoice is active (software mixer), no
 // voice buffer plays (hardware mixer). Mutex held.
-bool allVoicesSilent(MixerEngine& engine);
+bool allVoicesSilent(MixerEngine& engine) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -13,6 +13,7 @@
 // with no ticks per frame) is refused, as is a header that does not fit in
 // the file or a format 0 or 1 file that promises tracks but holds none.
 
+#include "engine/MixerEngine.h"
 #include "song/SongImage.h"
 
 #include <cstdint>
@@ -21,7 +22,6 @@
 
 namespace tonvero {
 
-class MixerEngine;
 
 enum class SongLoadResult {
     Loaded,      // the Song was replaced
@@ -44,26 +44,26 @@ SongLoadResult readSongFile(const std::string& path, SongImage& image);
 // Replaces the engine's Song with `image` (which is left empty). Call with
 // the engine mutex held and the song stopped (stop() first), so no
 // sequencer callback reads the Song while it is replaced.
-void installSong(MixerEngine& engine, SongImage&& image);
+void installSong(MixerEngine& engine, SongImage&& image) REQUIRES(engine.mutex);
 
 // readSongFile, then installSong if it loaded. On any other result the
 // engine's Song is exactly as it was. User-interface thread, engine mutex
 // held, song stopped. (Reading the file while holding the mutex briefly
 // holds up the mixer; readSongFile before taking the lock avoids that.)
-SongLoadResult loadSong(MixerEngine& engine, const std::string& path);
+SongLoadResult loadSong(MixerEngine& engine, const std::string& path) REQUIRES(engine.mutex);
 
 // The song time after which the loaded song's data cannot be trusted: where
 // a track's chunk runs past the end of the file, or its data breaks off inside an event. Below 0 when every
 // track is whole. Mutex held.
-double songDamagedAfterSeconds(const MixerEngine& engine);
+double songDamagedAfterSeconds(const MixerEngine& engine) REQUIRES(engine.mutex);
 
 // Deletes every Track and releases the Track storage and the file image.
 // Engine mutex held, song stopped.
-void freeSong(MixerEngine& engine);
+void freeSong(MixerEngine& engine) REQUIRES(engine.mutex);
 
 // The variable-length quantity at the Track's position in the engine's song
 // image, moving the position past it. A quantity that runs off the end of
 // the track's data ends the track. Mutex held (timer thread or user interface).
-uint32_t readVarLen(MixerEngine& engine, Track& track);
+uint32_t readVarLen(MixerEngine& engine, Track& track) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -31,7 +31,7 @@ Clock clockOf(const MixerEngine& engine) {
     return {engine.tempo, engine.secondsPerTick, engine.ticksPerSecond, engine.ticksPerTimerEvent};
 }
 
-void setClock(MixerEngine& engine, const Clock& clock) {
+void setClock(MixerEngine& engine, const Clock& clock) REQUIRES(engine.mutex) {
     engine.tempo = clock.tempo;
     engine.secondsPerTick = clock.secondsPerTick;
     engine.ticksPerSecond = clock.ticksPerSecond;
@@ -39,7 +39,7 @@ void setClock(MixerEngine& engine, const Clock& clock) {
 }
 
 // What one event leaves in the point's channels and clock; notes sound nothing.
-void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiEvent& event) {
+void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiEvent& event) REQUIRES(engine.mutex) {
     switch (event.type) {
     case MidiEventType::Channel: {
         ChannelState& ch = point.channels[static_cast<size_t>(event.channel)];
@@ -91,7 +91,7 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
 
 // The loop's ends in song ticks and frames for the loaded song; false when
 // there is no loop to play (too short, or nothing loaded).
-bool resolveLoop(const MixerEngine& engine, ActiveLoop& loop) {
+bool resolveLoop(const MixerEngine& engine, ActiveLoop& loop) REQUIRES(engine.mutex) {
     if (engine.songData.empty() || engine.outputRate <= 0) return false;
     const SongTiming& timing = engine.songTiming;
     const int32_t rate = engine.outputRate;
@@ -254,12 +254,11 @@ void turnLoop(MixerEngine& engine) {
 
 void moveSong(MixerEngine& engine, double seconds) {
     const int32_t rate = engine.outputRate;
-    const SongTiming& timing = engine.songTiming;
-    const uint64_t lastFrame = frameAtTick(timing, timing.endTick, rate);
+    const uint64_t lastFrame = frameAtTick(engine.songTiming, engine.songTiming.endTick, rate);
     const double wanted = std::isfinite(seconds) ? std::max(0.0, seconds) * rate : 0.0;
     const uint64_t frame = std::min<uint64_t>(lastFrame, static_cast<uint64_t>(std::min(wanted, 1.8e19)));
     SongPoint& point = engine.playback.seekPoint;
-    locateSong(engine, tickAtFrame(timing, frame, rate), point);
+    locateSong(engine, tickAtFrame(engine.songTiming, frame, rate), point);
     cutChannelNotes(engine, 0xFFFF);  // the Studio mixer cuts on the restoring event's frame
     applySongPoint(engine, point);
     if (engine.studio) {

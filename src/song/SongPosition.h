@@ -19,11 +19,12 @@
 // Locking as in Transport.h: the commands take the engine mutex themselves;
 // everything else expects the caller to hold it.
 
+#include "engine/MixerEngine.h"
+
 #include <cstdint>
 
 namespace tonvero {
 
-class MixerEngine;
 struct SongPoint;
 
 // The shortest loop: an A-B range shorter than this is refused.
@@ -41,50 +42,50 @@ struct LoopRange {
 // Starts the song at `seconds` of song time (clamped to 0 .. its length),
 // the channels as the song has them there. Returns 1, or 0 with no song.
 // User-interface thread (or the thread that drives an offline engine).
-int32_t playFrom(MixerEngine& engine, double seconds);
+int32_t playFrom(MixerEngine& engine, double seconds) EXCLUDES(engine.mutex);
 // Moves a playing or paused song to `seconds` (a paused song stays paused
 // there); a song that is stopped or ending plays from there (playFrom).
 // Returns 1, or 0 with no song.
-int32_t seek(MixerEngine& engine, double seconds);
+int32_t seek(MixerEngine& engine, double seconds) EXCLUDES(engine.mutex);
 
 // --- engine mutex held ---
 
 // Looping on or off; it holds across play and stop. Turning it off lets the
 // song run on past the loop's end.
-void setLooping(MixerEngine& engine, bool on);
-bool looping(const MixerEngine& engine);
+void setLooping(MixerEngine& engine, bool on) REQUIRES(engine.mutex);
+bool looping(const MixerEngine& engine) REQUIRES(engine.mutex);
 // How many times the loop plays in all before the song goes on past it to
 // its end (0, the default: for ever).
-void setLoopCount(MixerEngine& engine, int32_t count);
+void setLoopCount(MixerEngine& engine, int32_t count) REQUIRES(engine.mutex);
 // The A-B range in song seconds; false (nothing changes) when it is shorter
 // than kMinLoopSeconds or does not lie inside the song.
-bool setLoopRange(MixerEngine& engine, double startSeconds, double endSeconds);
-void clearLoopRange(MixerEngine& engine);
-bool hasLoopRange(const MixerEngine& engine);
+bool setLoopRange(MixerEngine& engine, double startSeconds, double endSeconds) REQUIRES(engine.mutex);
+void clearLoopRange(MixerEngine& engine) REQUIRES(engine.mutex);
+bool hasLoopRange(const MixerEngine& engine) REQUIRES(engine.mutex);
 // The range a loop plays with the loaded song (the whole song with none loaded: 0 .. 0).
-LoopRange loopRange(const MixerEngine& engine);
+LoopRange loopRange(const MixerEngine& engine) REQUIRES(engine.mutex);
 // How many loop turns the song has made since play.
-int64_t loopTurns(const MixerEngine& engine);
+int64_t loopTurns(const MixerEngine& engine) REQUIRES(engine.mutex);
 
 // --- for the transport and the sequencer (engine mutex held) ---
 
 // Reads the song from its start up to (not including) `tick` into `point`,
 // sounding nothing; the engine's own state is left as it was.
-void locateSong(MixerEngine& engine, uint64_t tick, SongPoint& point);
+void locateSong(MixerEngine& engine, uint64_t tick, SongPoint& point) REQUIRES(engine.mutex);
 // Puts the song's tracks, tick, clock and the Custom mixer's channels where
 // `point` has them (the Studio mixer's channels go by postChannelRestore).
-void applySongPoint(MixerEngine& engine, const SongPoint& point);
+void applySongPoint(MixerEngine& engine, const SongPoint& point) REQUIRES(engine.mutex);
 // Queues the Studio mixer's channels of `point`, with what becomes of the
 // notes sounding (StudioEvent::kCutNotes or kReleaseNotes).
-void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t notes, uint64_t frame, bool immediate);
+void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t notes, uint64_t frame, bool immediate) REQUIRES(engine.mutex);
 // Moves the loaded, playing song to `seconds`, cutting what sounds.
-void moveSong(MixerEngine& engine, double seconds);
+void moveSong(MixerEngine& engine, double seconds) REQUIRES(engine.mutex);
 // Resolves the loop for the playing song from the listener's settings
 // (none when looping is off, or its count has been played).
-void armLoop(MixerEngine& engine);
+void armLoop(MixerEngine& engine) REQUIRES(engine.mutex);
 // The loop turns before the song reaches `nextTick` (its next event).
-bool loopTurnDue(const MixerEngine& engine, uint64_t nextTick);
+bool loopTurnDue(const MixerEngine& engine, uint64_t nextTick) REQUIRES(engine.mutex);
 // The loop's turn: called by the sequencer when the song reaches the loop's end.
-void turnLoop(MixerEngine& engine);
+void turnLoop(MixerEngine& engine) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -13,12 +13,12 @@ namespace tonvero {
 
 namespace {
 
-TimerId startSequencerTimer(MixerEngine& engine) {
+TimerId startSequencerTimer(MixerEngine& engine) REQUIRES(engine.mutex) {
     return engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
 }
 
 // Silences and stops the output. Mutex held, no timer left running.
-void silenceOutput(MixerEngine& engine) {
+void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
     engine.silenceAll();
     if (engine.softwareMixer) {
         if (engine.mixBuffer) engine.mixBuffer->stop();

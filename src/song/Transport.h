@@ -14,13 +14,13 @@
 // processes ticksPerTimerEvent ticks, and never comes more often than once a
 // millisecond: a shorter period is met by processing more ticks per event.
 
+#include "engine/MixerEngine.h"
 #include "engine/Song.h"
 
 #include <cstdint>
 
 namespace tonvero {
 
-class MixerEngine;
 
 enum class TransportStatus {
     Idle,        // nothing plays
@@ -41,49 +41,49 @@ constexpr uint64_t kMaxEndingMicros = 10000000;
 // tick 0, two ticks per timer event, the sequencer timer and the output
 // started. Returns 1, or 0 when no Song is loaded (nothing changes then).
 // User-interface thread.
-int32_t play(MixerEngine& engine);
+int32_t play(MixerEngine& engine) EXCLUDES(engine.mutex);
 // Stops at once: every voice of the software mixer is cut and the output
 // silenced and stopped (the hardware mixer's buffers too), and the sequencer
 // and mixer timers are killed. When it returns no sequencer or mixer
 // callback is still running, so the Song or the bank may be replaced.
 // Harmless when nothing plays. Any thread except inside a timer callback
 // (there, use stopOnTimerThread).
-void stop(MixerEngine& engine);
+void stop(MixerEngine& engine) EXCLUDES(engine.mutex);
 // Holds a playing song where it is: the timers stop and the output holds
 // still, notes and position kept. Nothing when not playing or already paused.
 // User-interface thread.
-void pause(MixerEngine& engine);
+void pause(MixerEngine& engine) EXCLUDES(engine.mutex);
 // Goes on from where pause held the song. Nothing unless paused.
 // User-interface thread.
-void resume(MixerEngine& engine);
+void resume(MixerEngine& engine) EXCLUDES(engine.mutex);
 
 // --- engine mutex held ---
 
 // The clock as a song starts: tempo 500000 and the first batch of ticks.
-void startClock(MixerEngine& engine);
+void startClock(MixerEngine& engine) REQUIRES(engine.mutex);
 // What stop does, for a timer callback (the end of a song): timer thread,
 // inside a callback, mutex held. Killing the timers from there does not wait.
-void stopOnTimerThread(MixerEngine& engine);
+void stopOnTimerThread(MixerEngine& engine) REQUIRES(engine.mutex);
 // tempo in microseconds per quarter note: sets `tempo`, `secondsPerTick`
 // (tempo / division x 1e-6 s) and `ticksPerSecond`. With an SMPTE division a
 // tick keeps its fixed length whatever the tempo.
-void setTempo(MixerEngine& engine, int32_t tempo);
+void setTempo(MixerEngine& engine, int32_t tempo) REQUIRES(engine.mutex);
 // Every Track back to its start (position 0, not ended, the first delta
 // read) and channels 0..15 to their defaults; the preview channel is kept.
 // Used by play, and by the editors before an audition note.
-void rewindSong(MixerEngine& engine);
+void rewindSong(MixerEngine& engine) REQUIRES(engine.mutex);
 // The sequencer timer's period for the current tempo and batch, in microseconds.
-uint64_t sequencerPeriodMicros(const MixerEngine& engine);
+uint64_t sequencerPeriodMicros(const MixerEngine& engine) REQUIRES(engine.mutex);
 // Raises ticksPerTimerEvent until the period is at least 1 ms.
-void keepPeriodAtLeastOneMs(MixerEngine& engine);
+void keepPeriodAtLeastOneMs(MixerEngine& engine) REQUIRES(engine.mutex);
 
-TransportStatus transportStatus(const MixerEngine& engine);
+TransportStatus transportStatus(const MixerEngine& engine) REQUIRES(engine.mutex);
 // Song time in seconds the sequencer has reached: 0 when idle, held while
 // paused, the song's length once it has ended.
-double songPositionSeconds(const MixerEngine& engine);
+double songPositionSeconds(const MixerEngine& engine) REQUIRES(engine.mutex);
 // The length of the loaded song by its tempo map, in seconds (0 with none).
-double songLengthSeconds(const MixerEngine& engine);
+double songLengthSeconds(const MixerEngine& engine) REQUIRES(engine.mutex);
 // Note-ons sent since play, and how many found no Instrument or no Zone.
-NoteCounts noteCounts(const MixerEngine& engine);
+NoteCounts noteCounts(const MixerEngine& engine) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -64,7 +64,8 @@ TransportStatus statusOf(MixerEngine& engine) {
 }
 
 // Any Voice or MixerVoice still sounding that plays `wave`.
-bool sounds(const MixerEngine& engine, const Wave* wave) {
+bool sounds(const MixerEngine& engine, const Wave* wave) EXCLUDES(engine.mutex) {
+    EngineLock lock(engine.mutex);
     for (const auto& m : engine.mixerVoices)
         if (m.active && m.wave == wave) return true;
     for (const auto& v : engine.voices)
@@ -72,7 +73,8 @@ bool sounds(const MixerEngine& engine, const Wave* wave) {
     return false;
 }
 
-bool previewSounds(const MixerEngine& engine, int32_t noteId) {
+bool previewSounds(const MixerEngine& engine, int32_t noteId) EXCLUDES(engine.mutex) {
+    EngineLock lock(engine.mutex);
     for (const auto& v : engine.voices)
         if (v.active && v.channel == 16 && v.noteId == noteId) return true;
     return false;
@@ -90,27 +92,42 @@ private slots:
         rig.clock().advanceBy(kSecond);
         QCOMPARE(statusOf(rig.engine()), TransportStatus::Playing);
         QVERIFY(sounds(rig.engine(), piano));
-        QCOMPARE(rig.engine().channels[0].pan, 0);
+        {
+            EngineLock lock(rig.engine().mutex);
+            QCOMPARE(rig.engine().channels[0].pan, 0);
+        }
         QVERIFY(rig.engine().tracks.at(0)->position > 1);
 
         auto editor = rig.openEditor();
         EditorRig::click(editor->control(D::kTest));
         MixerEngine& e = rig.engine();
-        QCOMPARE(e.playing, 0);
+        {
+            EngineLock lock(e.mutex);
+            QCOMPARE(e.playing, 0);
+        }
         QCOMPARE(statusOf(e), TransportStatus::Previewing);
         // Back at the start: the first delta read, the channels at their defaults.
         QCOMPARE(e.tracks.at(0)->position, 1);
         QCOMPARE(e.tracks.at(0)->ended, 0);
         QCOMPARE(e.tracks.at(0)->nextEventTick, 0);
-        QCOMPARE(e.channels[0].pan, 64);
+        {
+            EngineLock lock(e.mutex);
+            QCOMPARE(e.channels[0].pan, 64);
+        }
         // Only the test note sounds: the song's notes were cut.
         QVERIFY(previewSounds(e, tonvero::editorPreviewId));
         int sounding = 0;
-        for (const auto& m : e.mixerVoices) sounding += m.active;
+        {
+            EngineLock lock(e.mutex);
+            for (const auto& m : e.mixerVoices) sounding += m.active;
+        }
         QCOMPARE(sounding, 1);
         // The song stays stopped while the test note plays on.
         rig.clock().advanceBy(kSecond);
-        QCOMPARE(e.playing, 0);
+        {
+            EngineLock lock(e.mutex);
+            QCOMPARE(e.playing, 0);
+        }
         QVERIFY(previewSounds(e, tonvero::editorPreviewId));
     }
 

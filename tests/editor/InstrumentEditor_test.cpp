@@ -37,7 +37,10 @@ private slots:
         EditorRig::type(editor->control(D::kLoopFading), "abc");
         EditorRig::click(editor->control(D::kLooped));
         QCOMPARE(tonvero::editorPreviewId, 0);
-        for (const auto& voice : rig.engine().voices) QCOMPARE(voice.active, 0);
+        {
+            EngineLock lock(rig.engine().mutex);
+            for (const auto& voice : rig.engine().voices) QCOMPARE(voice.active, 0);
+        }
         QVERIFY(rig.prompter.shown().empty());
 
         EditorRig::click(editor->control(D::kInsertSound));

@@ -43,8 +43,9 @@ void addLoopedPiano(EditorRig& rig) {
 }
 
 // The Custom Mixer's held notes on the preview channel: key and velocity.
-std::vector<std::pair<int32_t, int32_t>> heldPreviewNotes(const MixerEngine& e) {
+std::vector<std::pair<int32_t, int32_t>> heldPreviewNotes(const MixerEngine& e) EXCLUDES(e.mutex) {
     std::vector<std::pair<int32_t, int32_t>> held;
+    EngineLock lock(e.mutex);
     for (const auto& v : e.voices)
         if (v.active && v.channel == tonvero::kPreviewChannel) held.emplace_back(v.key, v.velocity);
     return held;

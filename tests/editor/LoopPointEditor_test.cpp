@@ -213,6 +213,7 @@ private slots:
         QVERIFY(id > 0);
         QCOMPARE(tonvero::editorPreviewId, 0);
         const auto playing = [&s, id] {
+            EngineLock lock(s.rig.engine().mutex);
             for (const auto& v : s.rig.engine().voices)
                 if (v.active && v.noteId == id) return true;
             return false;
@@ -237,11 +238,14 @@ private slots:
         }
         EditorRig::click(d->control(L::kTest));
         bool found = false;
-        for (const auto& m : s.rig.engine().mixerVoices)
-            if (m.active && m.wave == s.wave) {
-                QCOMPARE(m.loopBegin, 30);
-                found = true;
-            }
+        {
+            EngineLock lock(s.rig.engine().mutex);
+            for (const auto& m : s.rig.engine().mixerVoices)
+                if (m.active && m.wave == s.wave) {
+                    QCOMPARE(m.loopBegin, 30);
+                    found = true;
+                }
+        }
         QVERIFY(found);
     }
 

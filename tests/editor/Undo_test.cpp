@@ -36,7 +36,8 @@ namespace art = tonvero::articulation_id;
 namespace {
 
 // Any voice still sounding that plays `wave`.
-bool sounds(const MixerEngine& engine, const Wave* wave) {
+bool sounds(const MixerEngine& engine, const Wave* wave) EXCLUDES(engine.mutex) {
+    EngineLock lock(engine.mutex);
     for (const auto& m : engine.mixerVoices)
         if (m.active && m.wave == wave) return true;
     for (const auto& v : engine.voices)

@@ -69,8 +69,11 @@ public:
         return z;
     }
 
-    // One mixing pass of `frames` frames into a plain buffer, as interleaved samples.
+    // One mixing pass of `frames` frames into a plain buffer, as interleaved
+    // samples. The caller holds the engine lock (the mixer fixtures hold it
+    // for the whole test).
     std::vector<int16_t> mix(uint32_t frames) {
+        engine->mutex.assertHeld();
         std::vector<int16_t> out(static_cast<size_t>(frames) * 2, int16_t{-1});
         engine->mixBlock(reinterpret_cast<uint8_t*>(out.data()), frames * 4);
         return out;

@@ -31,6 +31,7 @@ TEST(MixerEngineObject, ConstructionSetsBothChannelColumnsAndIdleState) {
     EngineRig rig;
     MixerEngine& e = rig.e();
     EXPECT_EQ(theEngine, &e);
+    EngineLock lock(e.mutex);
     for (int c = 0; c < 16; ++c) {
         const ChannelState& ch = e.channels[c];
         EXPECT_EQ(ch.program, 0);
@@ -74,6 +75,7 @@ TEST(MixerEngineObject, ConstructionSetsBothChannelColumnsAndIdleState) {
 TEST(MixerEngineObject, RewindingChannelsLeavesThePreviewChannelAlone) {
     EngineRig rig;
     MixerEngine& e = rig.e();
+    EngineLock lock(e.mutex);
     for (ChannelState& ch : e.channels) {
         ch.pan = 5;
         ch.volume = 7;
@@ -102,7 +104,10 @@ TEST(MixerEngineObject, DestructionAfterPlayingReleasesEverythingOnce) {
     OfflineAudio offline;
     {
         MixerEngine e(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
-        ASSERT_EQ(e.initOutput(), 1);
+        {
+            EngineLock lock(e.mutex);
+            ASSERT_EQ(e.initOutput(), 1);
+        }
         Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
         test::EngineRig::zone(inst, {test::constantSamples(1000, 100), 22050, 1, 0, 999, 0});
         {
@@ -128,6 +133,7 @@ TEST(MixerEngineObject, DestructionOfAHardwareEngineReleasesItsBuffers) {
     std::weak_ptr<SoundBuffer> waveBuffer, duplicate;
     {
         MixerEngine e(MixerMode::Hardware, 44100, offline.deviceFactory(), &offline.timers());
+        EngineLock lock(e.mutex);
         ASSERT_EQ(e.initOutput(), 1);
         Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
         test::EngineRig::zone(inst, {test::constantSamples(44100, 100), 22050});
@@ -147,6 +153,7 @@ TEST(MixerEngineObject, DestructionAfterAFailedInitOutputReleasesNothingTwice) {
     offline.failNextOpen("no output device");
     {
         MixerEngine e(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
+        EngineLock lock(e.mutex);
         std::string why;
         EXPECT_EQ(e.initOutput(&why), 0);
         EXPECT_EQ(why, "no output device");
@@ -164,19 +171,26 @@ TEST(MixerEngineObject, DestructionAfterAFailedInitOutputReleasesNothingTwice) {
 TEST(MixerTimerProc, AnEventThatFindsTheFlagSetDoesNothing) {
     EngineRig rig;
     MixerEngine& e = rig.e();
-    ASSERT_EQ(e.initOutput(), 1);
+    uint32_t before = 0;
     {
         EngineLock lock(e.mutex);
+        ASSERT_EQ(e.initOutput(), 1);
         e.startOutput();
+        before = e.writePos;
     }
-    const uint32_t before = e.writePos;
     mixerBusy.store(1);
     rig.clock().advanceBy(kMixerPeriodMicros);  // one event, lost
-    EXPECT_EQ(e.writePos, before);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.writePos, before);
+    }
     EXPECT_EQ(mixerBusy.load(), 1);  // left as the running callback owns it
     mixerBusy.store(0);
     rig.clock().advanceBy(kMixerPeriodMicros);
-    EXPECT_EQ(e.writePos, (rig.playCursor() + e.writeAheadBytes) % e.mixBufferBytes);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.writePos, (rig.playCursor() + e.writeAheadBytes) % e.mixBufferBytes);
+    }
     EXPECT_EQ(mixerBusy.load(), 0);
 }
 
@@ -193,16 +207,17 @@ namespace {
 TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
     auto engine = std::make_unique<MixerEngine>(MixerMode::Software, 44100, backendDeviceFactory("null"), &realTimerService());
     MixerEngine& e = *engine;
-    ASSERT_EQ(e.initOutput(), 1);
     Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
     test::EngineRig::zone(inst, {test::constantSamples(2000, 300), 22050, 1, 100, 1999});
+    uint32_t lastWritePos = 0;
     {
         EngineLock lock(e.mutex);
+        ASSERT_EQ(e.initOutput(), 1);
         e.startOutput();
+        lastWritePos = e.writePos;
     }
     ASSERT_NE(e.mixerTimer, 0u);
     // Until the timer thread has written five times (bounded, in case it never runs).
-    uint32_t lastWritePos = e.writePos;
     int writes = 0;
     for (int k = 0; writes < 5 && k < 20000000; ++k) {
         {

@@ -15,18 +15,25 @@ class HardwareMixer : public ::testing::Test {
 protected:
     HardwareMixer() : rig(MixerMode::Hardware) {}
     void SetUp() override {
-        ASSERT_EQ(e().initOutput(), 1);
+        {
+            EngineLock lock(e().mutex);
+            ASSERT_EQ(e().initOutput(), 1);
+        }
         inst = &rig.instrument("organ");
         // Two seconds at 22050 Hz: long enough to keep sounding through a test.
         zone = &EngineRig::zone(*inst, {constantSamples(44100, 2000), 22050}, 60, 0, 127);
     }
     MixerEngine& e() { return rig.e(); }
-    int32_t volumeOf(int32_t ref) {
+    SoundBuffer* bufferOfVoice(size_t voice) EXCLUDES(e().mutex) {
+        EngineLock lock(e().mutex);
+        return e().bufferOf(e().voices[voice]);
+    }
+    int32_t volumeOf(int32_t ref) REQUIRES(e().mutex) {
         int32_t v = 0;
         (*e().bufferSlot(ref))->getVolume(v);
         return v;
     }
-    int32_t panOf(int32_t ref) {
+    int32_t panOf(int32_t ref) REQUIRES(e().mutex) {
         int32_t p = 0;
         (*e().bufferSlot(ref))->getPan(p);
         return p;
@@ -48,6 +55,7 @@ protected:
 };
 
 TEST_F(HardwareMixer, VolumeFollowsVelocityOnly) {
+    EngineLock lock(e().mutex);
     e().noteOn(60, 127, 0);
     e().noteOn(61, 64, 0);
     e().previewNote(inst, zone);
@@ -62,6 +70,7 @@ TEST_F(HardwareMixer, VolumeFollowsVelocityOnly) {
 TEST_F(HardwareMixer, PanMapsOntoTheDeviceRange) {
     const int32_t pans[] = {0, 32, 64, 96, 127};
     const int32_t expected[] = {-10000, -5000, 0, 5000, 9843};
+    EngineLock lock(e().mutex);
     for (int k = 0; k < 5; ++k) {
         e().channels[static_cast<size_t>(k)].pan = pans[k];
         e().noteOn(60, 100, k);
@@ -70,6 +79,7 @@ TEST_F(HardwareMixer, PanMapsOntoTheDeviceRange) {
 }
 
 TEST_F(HardwareMixer, FrequencyAndLoopingFollowTheNote) {
+    EngineLock lock(e().mutex);
     e().noteOn(72, 100, 0);
     SoundBuffer* b = e().bufferOf(e().voices[0]);
     ASSERT_NE(b, nullptr);
@@ -84,28 +94,44 @@ TEST_F(HardwareMixer, FrequencyAndLoopingFollowTheNote) {
 
 TEST_F(HardwareMixer, WaveBufferThenTwoDuplicatesForThreeNotes) {
     const size_t before = e().soundDevice->liveBuffers();
-    e().noteOn(60, 100, 0);
-    e().noteOn(64, 100, 0);
-    e().noteOn(67, 100, 0);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 100, 0);
+        e().noteOn(64, 100, 0);
+        e().noteOn(67, 100, 0);
+    }
     EXPECT_EQ(zone->wave->bufferSlot, 0);
     EXPECT_EQ(zone->wave->deviceBuffer, nullptr);  // handed over to the engine
-    EXPECT_EQ(e().voices[0].bufferRef, 0);
-    EXPECT_EQ(e().voices[1].bufferRef, kBufferSlots + 0);
-    EXPECT_EQ(e().voices[2].bufferRef, kBufferSlots + 1);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().voices[0].bufferRef, 0);
+        EXPECT_EQ(e().voices[1].bufferRef, kBufferSlots + 0);
+        EXPECT_EQ(e().voices[2].bufferRef, kBufferSlots + 1);
+    }
     ASSERT_NE(e().waveBuffers[0], nullptr);
     ASSERT_NE(e().voiceBuffers[0], nullptr);
     ASSERT_NE(e().voiceBuffers[1], nullptr);
     EXPECT_EQ(e().soundDevice->liveBuffers(), before + 3);
-    for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1})
-        EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), BufferStatus::Playing);
+    {
+        EngineLock lock(e().mutex);
+        for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1})
+            EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), BufferStatus::Playing);
+    }
 
     // All three play the same samples, at their own pitches.
     rig.clock().advanceBy(2100000);  // past the end of every note
-    for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1}) EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), 0u);
-    // The next note plays on the Wave's own buffer again, and the idle
-    // duplicates are released at the end of its start.
-    e().noteOn(62, 100, 0);
-    EXPECT_EQ(e().voices[3].bufferRef, 0);
+    {
+        EngineLock lock(e().mutex);
+        for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1})
+            EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), 0u);
+    }
+    {
+        EngineLock lock(e().mutex);
+        // The next note plays on the Wave's own buffer again, and the idle
+        // duplicates are released at the end of its start.
+        e().noteOn(62, 100, 0);
+        EXPECT_EQ(e().voices[3].bufferRef, 0);
+    }
     EXPECT_EQ(e().voiceBuffers[0], nullptr);
     EXPECT_EQ(e().voiceBuffers[1], nullptr);
     EXPECT_EQ(e().soundDevice->liveBuffers(), before + 1);
@@ -115,12 +141,18 @@ TEST_F(HardwareMixer, LoopedReleasePlaysFromLoopEndToTheEnd) {
     Wave& w = *zone->wave;
     w.looped = 1;
     w.loopEnd = 30000;
-    e().noteOn(60, 127, 0);
-    SoundBuffer* b = e().bufferOf(e().voices[0]);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 127, 0);
+    }
+    SoundBuffer* b = bufferOfVoice(0);
     rig.clock().advanceBy(100000);  // 0.1 s: sample 2205
     EXPECT_EQ(cursorOf(b), 4410u);
-    e().noteOff(60, 0);
-    EXPECT_EQ(e().voices[0].active, 0);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOff(60, 0);
+        EXPECT_EQ(e().voices[0].active, 0);
+    }
     EXPECT_EQ(statusOf(b), BufferStatus::Playing);  // no longer looping
     EXPECT_EQ(cursorOf(b), 60000u);                 // at sample loopEnd
     // The rest, 14100 samples at 22050 Hz, lasts 0.64 s; then it stops.
@@ -133,12 +165,18 @@ TEST_F(HardwareMixer, LoopedReleasePlaysFromLoopEndToTheEnd) {
 TEST_F(HardwareMixer, ReleaseWithLoopEndZeroPlaysOnFromWhereItIs) {
     Wave& w = *zone->wave;
     w.looped = 1;
-    e().noteOn(60, 127, 0);
-    SoundBuffer* b = e().bufferOf(e().voices[0]);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 127, 0);
+    }
+    SoundBuffer* b = bufferOfVoice(0);
     rig.clock().advanceBy(2500000);  // once round the 2 s Wave and 0.5 s on
     const uint32_t cursor = cursorOf(b);
     EXPECT_EQ(cursor, 22050u);
-    e().noteOff(60, 0);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOff(60, 0);
+    }
     EXPECT_EQ(cursorOf(b), cursor);
     EXPECT_EQ(statusOf(b), BufferStatus::Playing);
     rig.clock().advanceBy(1490000);
@@ -149,6 +187,7 @@ TEST_F(HardwareMixer, ReleaseWithLoopEndZeroPlaysOnFromWhereItIs) {
 
 TEST_F(HardwareMixer, ReleasePointPastTheSamplesEndsTheNote) {
     zone->wave->loopEnd = 50000;  // beyond the 44100 samples
+    EngineLock lock(e().mutex);
     e().noteOn(60, 127, 0);
     SoundBuffer* b = e().bufferOf(e().voices[0]);
     e().noteOff(60, 0);
@@ -158,23 +197,39 @@ TEST_F(HardwareMixer, ReleasePointPastTheSamplesEndsTheNote) {
 TEST_F(HardwareMixer, AReleaseReachesOnlyTheBufferOfItsOwnNote) {
     Wave& w = *zone->wave;
     w.loopEnd = 20000;
-    e().noteOn(60, 100, 0);  // Voice 0 on the Wave's buffer
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 100, 0);  // Voice 0 on the Wave's buffer
+    }
     rig.clock().advanceBy(2100000);  // its sound has ended; the key is still held
-    e().noteOn(61, 100, 1);  // Voice 1 plays on the same buffer
-    ASSERT_EQ(e().voices[1].bufferRef, 0);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(61, 100, 1);  // Voice 1 plays on the same buffer
+        ASSERT_EQ(e().voices[1].bufferRef, 0);
+    }
     SoundBuffer* b = e().waveBuffers[0].get();
-    EXPECT_EQ(e().bufferOf(e().voices[0]), nullptr);
-    EXPECT_EQ(e().bufferOf(e().voices[1]), b);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().bufferOf(e().voices[0]), nullptr);
+        EXPECT_EQ(e().bufferOf(e().voices[1]), b);
+    }
     rig.clock().advanceBy(10000);
     const uint32_t cursor = cursorOf(b);
-    e().noteOff(60, 0);  // must not move the later note to its release point
-    EXPECT_EQ(e().voices[0].active, 0);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOff(60, 0);  // must not move the later note to its release point
+        EXPECT_EQ(e().voices[0].active, 0);
+    }
     EXPECT_EQ(cursorOf(b), cursor);
-    e().noteOff(61, 1);
+    {
+        EngineLock lock(e().mutex);
+        e().noteOff(61, 1);
+    }
     EXPECT_EQ(cursorOf(b), 40000u);
 }
 
 TEST_F(HardwareMixer, ADuplicateWithNoFreeSlotIsReleasedAtOnce) {
+    EngineLock lock(e().mutex);
     // The Wave's buffer and 31 duplicates for 32 held notes.
     for (int k = 0; k < kVoiceCount; ++k) {
         e().currentTick = static_cast<uint32_t>(k);
@@ -200,19 +255,32 @@ TEST_F(HardwareMixer, ReclaimFreesIdleDuplicatesBeforeTheRetry) {
     Instrument& other = rig.instrument("other");
     EngineRig::zone(other, {constantSamples(100, 5), 22050});
     e().bank.programMap[1] = 1;
-    e().channels[1].program = 1;
+    {
+        EngineLock lock(e().mutex);
+        e().channels[1].program = 1;
+    }
 
-    e().noteOn(60, 100, 0);
-    e().noteOn(61, 100, 0);  // a duplicate: the device is full
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 100, 0);
+        e().noteOn(61, 100, 0);  // a duplicate: the device is full
+    }
     ASSERT_NE(e().voiceBuffers[0], nullptr);
     rig.clock().advanceBy(2100000);  // both stop
-    e().noteOn(60, 100, 1);  // the other Wave: creation fails, reclaim, retry succeeds
+    {
+        EngineLock lock(e().mutex);
+        e().noteOn(60, 100, 1);  // the other Wave: creation fails, reclaim, retry succeeds
+    }
     EXPECT_EQ(e().voiceBuffers[0], nullptr);
     EXPECT_EQ(other.zones[0]->wave->bufferSlot, 1);
-    EXPECT_NE(e().bufferOf(e().voices[2]), nullptr);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_NE(e().bufferOf(e().voices[2]), nullptr);
+    }
 }
 
 TEST_F(HardwareMixer, CuttingAWaveFreesItsBufferSlot) {
+    EngineLock lock(e().mutex);
     e().noteOn(60, 100, 0);
     e().noteOn(61, 100, 0);
     const size_t live = e().soundDevice->liveBuffers();
@@ -233,6 +301,7 @@ TEST_F(HardwareMixer, EmptyWaveIsSilent) {
     Instrument& empty = rig.instrument("empty");
     EngineRig::zone(empty, {{}, 22050});
     e().bank.programMap[1] = 1;
+    EngineLock lock(e().mutex);
     e().channels[1].program = 1;
     e().noteOn(60, 100, 1);
     EXPECT_EQ(e().voices[0].active, 1);
@@ -242,6 +311,7 @@ TEST_F(HardwareMixer, EmptyWaveIsSilent) {
 
 TEST(FillBuffer, RefusesNothingToCopyAndCopiesOtherwise) {
     EngineRig rig(MixerMode::Hardware);
+    EngineLock lock(rig.e().mutex);
     ASSERT_EQ(rig.e().initOutput(), 1);
     const WaveFormat mono = WaveFormat::pcm16(1, 22050);
     BufferDesc desc;

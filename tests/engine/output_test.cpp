@@ -17,6 +17,7 @@ TEST(InitOutput, SecondaryBufferModeAt44100) {
     EngineRig rig;
     MixerEngine& e = rig.e();
     std::string why = "stale";
+    EngineLock lock(e.mutex);
     ASSERT_EQ(e.initOutput(&why), 1);
     EXPECT_TRUE(why.empty());
     EXPECT_NE(e.soundDevice, nullptr);
@@ -37,6 +38,7 @@ TEST(InitOutput, SecondaryBufferModeAt44100) {
 
 TEST(InitOutput, WriteAheadAt22050) {
     EngineRig rig(MixerMode::Software, 22050);
+    EngineLock lock(rig.e().mutex);
     ASSERT_EQ(rig.e().initOutput(), 1);
     EXPECT_EQ(rig.e().writeAheadBytes, 26460u);
     EXPECT_EQ(rig.e().mixBufferBytes, 44100u);
@@ -45,7 +47,10 @@ TEST(InitOutput, WriteAheadAt22050) {
 TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
     EngineRig rig(MixerMode::Primary);
     MixerEngine& e = rig.e();
-    ASSERT_EQ(e.initOutput(), 1);
+    {
+        EngineLock lock(e.mutex);
+        ASSERT_EQ(e.initOutput(), 1);
+    }
     EXPECT_EQ(e.mixBuffer, e.primaryBuffer);
     uint32_t primaryBytes = 0;
     e.primaryBuffer->getCaps(primaryBytes);
@@ -68,6 +73,7 @@ TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
 TEST(InitOutput, HardwareMixerHasNoMixingBufferAndNoTick) {
     EngineRig rig(MixerMode::Hardware);
     MixerEngine& e = rig.e();
+    EngineLock lock(e.mutex);
     ASSERT_EQ(e.initOutput(), 1);
     EXPECT_EQ(e.mixBuffer, nullptr);
     EXPECT_NE(e.primaryBuffer, nullptr);
@@ -85,13 +91,19 @@ TEST(InitOutput, FailureSaysWhyAndReleasesWhatWasMade) {
     EngineRig rig;
     rig.audio.failNextOpen("no output device");
     std::string why;
-    EXPECT_EQ(rig.e().initOutput(&why), 0);
+    {
+        EngineLock lock(rig.e().mutex);
+        EXPECT_EQ(rig.e().initOutput(&why), 0);
+    }
     EXPECT_EQ(why, "no output device");
     EXPECT_EQ(rig.e().soundDevice, nullptr);
 
     // A rate the device cannot play fails at the format, after the primary was made.
     EngineRig bad(MixerMode::Software, 5);
-    EXPECT_EQ(bad.e().initOutput(&why), 0);
+    {
+        EngineLock lock(bad.e().mutex);
+        EXPECT_EQ(bad.e().initOutput(&why), 0);
+    }
     EXPECT_NE(why.find("16-bit stereo at 5 Hz"), std::string::npos) << why;
     EXPECT_EQ(bad.e().primaryBuffer, nullptr);
     EXPECT_EQ(bad.e().mixBuffer, nullptr);
@@ -100,8 +112,15 @@ TEST(InitOutput, FailureSaysWhyAndReleasesWhatWasMade) {
 
 class MixerTick : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(e().initOutput(), 1); }
+    void SetUp() override {
+        EngineLock lock(e().mutex);
+        ASSERT_EQ(e().initOutput(), 1);
+    }
     MixerEngine& e() { return rig.e(); }
+    uint32_t writePos() EXCLUDES(e().mutex) {
+        EngineLock lock(e().mutex);
+        return e().writePos;
+    }
     void startOutput() {
         EngineLock lock(e().mutex);
         e().startOutput();
@@ -119,6 +138,7 @@ TEST_F(MixerTick, FirstTickWritesWriteAheadFromThePlayCursor) {
     ASSERT_GT(cursor, 0u);
     Instrument& inst = rig.instrument();
     EngineRig::zone(inst, {constantSamples(44100, 4096), 44100});
+    EngineLock lock(e().mutex);
     e().noteOn(60, 127, 0);
     e().mixerTick();
     EXPECT_EQ(e().writePos, cursor + 52920);
@@ -137,17 +157,26 @@ TEST_F(MixerTick, StartOutputWritesTheFirstWriteAheadBeforeReturning) {
     e().mixBuffer->getStatus(status);
     EXPECT_EQ(status, BufferStatus::Playing | BufferStatus::Looping);
     EXPECT_EQ(rig.playCursor(), 0u);
-    EXPECT_EQ(e().writePos, 52920u);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, 52920u);
+    }
 
     // Each 20 ms tick then writes the 3528 bytes the cursor moved.
     rig.clock().advanceBy(kTick);
     EXPECT_EQ(rig.playCursor(), 3528u);
-    EXPECT_EQ(e().writePos, 3528u + 52920);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, 3528u + 52920);
+    }
     // A second start while running does nothing.
     const TimerId timer = e().mixerTimer;
     startOutput();
     EXPECT_EQ(e().mixerTimer, timer);
-    EXPECT_EQ(e().writePos, 3528u + 52920);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, 3528u + 52920);
+    }
 }
 
 TEST_F(MixerTick, EveryNoteIsHeardAfterTheSameWriteAhead) {
@@ -194,10 +223,13 @@ TEST_F(MixerTick, LateTickCatchesUpAtMostTheWriteAhead) {
     mixerBusy.store(1);
     rig.clock().advanceBy(5 * kTick);
     mixerBusy.store(0);
-    const uint32_t before = e().writePos;
+    const uint32_t before = writePos();
     rig.clock().advanceBy(kTick);
-    EXPECT_EQ(e().writePos, ahead());
-    EXPECT_EQ((e().writePos + e().mixBufferBytes - before) % e().mixBufferBytes, 6u * 3528);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, ahead());
+        EXPECT_EQ((e().writePos + e().mixBufferBytes - before) % e().mixBufferBytes, 6u * 3528);
+    }
 
     // 400 ms without a tick: the cursor has passed what was written, so
     // writing starts again at the cursor, writeAheadBytes at once.
@@ -210,7 +242,10 @@ TEST_F(MixerTick, LateTickCatchesUpAtMostTheWriteAhead) {
         EngineLock lock(e().mutex);
         e().mixerTick();
     }
-    EXPECT_EQ(e().writePos, (cursor + 52920) % 88200);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, (cursor + 52920) % 88200);
+    }
 }
 
 TEST_F(MixerTick, LostBufferIsRestoredPlayedAgainAndRewritten) {
@@ -218,32 +253,44 @@ TEST_F(MixerTick, LostBufferIsRestoredPlayedAgainAndRewritten) {
     rig.clock().advanceBy(3 * kTick);
     e().mixBuffer->simulateLoss();
     rig.clock().advanceBy(kTick);
-    // This tick restored and restarted the buffer and wrote nothing.
-    EXPECT_EQ(e().writePos, kWritePosUnset);
+    {
+        EngineLock lock(e().mutex);
+        // This tick restored and restarted the buffer and wrote nothing.
+        EXPECT_EQ(e().writePos, kWritePosUnset);
+    }
     uint32_t status = 0;
     e().mixBuffer->getStatus(status);
     EXPECT_EQ(status, BufferStatus::Playing | BufferStatus::Looping);
     // The next one starts again at the play cursor.
     rig.clock().advanceBy(kTick);
-    EXPECT_EQ(e().writePos, ahead());
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, ahead());
+    }
     EXPECT_NE(rig.playCursor(), 0u);
 }
 
 TEST_F(MixerTick, ABufferLostBeforeTheStartPlaysFromTheNextTick) {
     e().mixBuffer->simulateLoss();
     startOutput();  // the first tick restores it and plays it again
-    EXPECT_EQ(e().writePos, kWritePosUnset);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, kWritePosUnset);
+    }
     uint32_t status = 0;
     e().mixBuffer->getStatus(status);
     EXPECT_EQ(status, BufferStatus::Playing | BufferStatus::Looping);
     rig.clock().advanceBy(kTick);
-    EXPECT_EQ(e().writePos, ahead());
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, ahead());
+    }
 }
 
 TEST_F(MixerTick, WritingGoesOnFromWritePosAfterARestart) {
     startOutput();
     rig.clock().advanceBy(4 * kTick);
-    const uint32_t written = e().writePos;
+    const uint32_t written = writePos();
     // What the transport's stop does to the output.
     TimerId timer = 0;
     {
@@ -256,11 +303,20 @@ TEST_F(MixerTick, WritingGoesOnFromWritePosAfterARestart) {
     }
     rig.clock().kill(timer);
     rig.clock().advanceBy(10 * kTick);
-    EXPECT_EQ(e().writePos, written);
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, written);
+    }
     startOutput();
-    EXPECT_EQ(e().writePos, written);  // the cursor has not moved: nothing new to write
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, written);  // the cursor has not moved: nothing new to write
+    }
     rig.clock().advanceBy(kTick);
-    EXPECT_EQ(e().writePos, ahead());
+    {
+        EngineLock lock(e().mutex);
+        EXPECT_EQ(e().writePos, ahead());
+    }
 }
 
 TEST_F(MixerTick, SoundRunsOnUnbrokenAcrossTheBufferEnd) {

@@ -25,13 +25,15 @@ int16_t right(const std::vector<int16_t>& out, size_t f) { return out[2 * f + 1]
     return ::testing::AssertionSuccess();
 }
 
+// No timer runs in these tests: the fixture holds the engine lock from start
+// to end, as the mixer timer's tick would, and each test says so first.
 class SoftwareMixer : public ::testing::Test {
 protected:
     MixerEngine& e() { return rig.e(); }
 
     // Starts one MixerVoice through a Voice: velocity 128 and pan 0 give gain 128 on the left.
     int32_t start(Wave* wave, uint32_t frequency, int32_t velocity = 128, int32_t pan = 0,
-                  const Instrument* inst = nullptr, int32_t channel = 0) {
+                  const Instrument* inst = nullptr, int32_t channel = 0) REQUIRES(e().mutex) {
         Voice& v = e().voices[static_cast<size_t>(e().chooseVoice())];
         lastVoice = &v;
         v.wave = wave;
@@ -48,11 +50,13 @@ protected:
     }
 
     EngineRig rig;
+    std::unique_lock<Mutex> held{rig.e().mutex};
     Instrument* plain = nullptr;
     Voice* lastVoice = nullptr;
 };
 
 TEST_F(SoftwareMixer, ConstantSampleAtVelocity127CentreGives504BothSides) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("i");
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100});
     e().noteOn(60, 127, 0);  // channel 0 is at pan 64 after construction
@@ -64,6 +68,7 @@ TEST_F(SoftwareMixer, ConstantSampleAtVelocity127CentreGives504BothSides) {
 }
 
 TEST_F(SoftwareMixer, PanExtremesAndTheAuditionVelocity) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("i");
     Zone& z = EngineRig::zone(inst, {constantSamples(1000, 4096), 44100});
 
@@ -90,6 +95,7 @@ TEST_F(SoftwareMixer, PanExtremesAndTheAuditionVelocity) {
 }
 
 TEST_F(SoftwareMixer, StepsOf65536And32768) {
+    e().mutex.assertHeld();  // the fixture holds it
     EXPECT_EQ(MixerEngine::frequencyStep(44100, 44100), 65536u);
     EXPECT_EQ(MixerEngine::frequencyStep(22050, 44100), 32768u);
     EXPECT_EQ(MixerEngine::frequencyStep(0xFFFFFFFFu, 44100), static_cast<uint32_t>((0xFFFFFFFFull << 16) / 44100));
@@ -107,6 +113,7 @@ TEST_F(SoftwareMixer, StepsOf65536And32768) {
 }
 
 TEST_F(SoftwareMixer, LoopedWavePlaysItsLoopAgainAndAgain) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({rampSamples(300), 44100, 1, 100, 199});
     start(w, 44100);
     const auto out = rig.mix(450);
@@ -119,6 +126,7 @@ TEST_F(SoftwareMixer, LoopedWavePlaysItsLoopAgainAndAgain) {
 }
 
 TEST_F(SoftwareMixer, UnloopedWaveOf1000SamplesEndsAfter1000Frames) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({constantSamples(1000, 400), 44100});
     start(w, 44100);
     auto out = rig.mix(1500);
@@ -137,6 +145,7 @@ TEST_F(SoftwareMixer, UnloopedWaveOf1000SamplesEndsAfter1000Frames) {
 }
 
 TEST_F(SoftwareMixer, LoopFadingOfAQuarterSilencesVelocity127In254Passes) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("fading", 0x4000, 0x8000, 0);
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100, 1, 0, 999});
     e().noteOn(60, 127, 0);
@@ -153,6 +162,7 @@ TEST_F(SoftwareMixer, LoopFadingOfAQuarterSilencesVelocity127In254Passes) {
 }
 
 TEST_F(SoftwareMixer, SustainFadingAfterReleaseTakes127Passes) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("sustain", 0, 0x8000, 0x1000);
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100, 1, 0, 999});
     e().noteOn(60, 127, 0);
@@ -168,6 +178,7 @@ TEST_F(SoftwareMixer, SustainFadingAfterReleaseTakes127Passes) {
 }
 
 TEST_F(SoftwareMixer, CutoffFadingAppliesWithThePedalUp) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("cutoff", 0, 0x8000, 0x10000);
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100, 1, 0, 999});
     e().noteOn(60, 127, 0);
@@ -182,6 +193,7 @@ TEST_F(SoftwareMixer, CutoffFadingAppliesWithThePedalUp) {
 }
 
 TEST_F(SoftwareMixer, ReleaseWithoutFadingPlaysTheTailFromLoopEnd) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& inst = rig.instrument("tail", 0, 0x8000, 0);
     EngineRig::zone(inst, {rampSamples(300), 44100, 1, 100, 199});
     e().channels[0].pan = 0;
@@ -196,6 +208,7 @@ TEST_F(SoftwareMixer, ReleaseWithoutFadingPlaysTheTailFromLoopEnd) {
 }
 
 TEST_F(SoftwareMixer, ReleasePastLoopEndPlaysOnFromWhereItIs) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({rampSamples(300), 44100, 1, 100, 199});
     start(w, 44100);
     rig.mix(200);  // samples 0..199: the next one would be 200
@@ -205,6 +218,7 @@ TEST_F(SoftwareMixer, ReleasePastLoopEndPlaysOnFromWhereItIs) {
 }
 
 TEST_F(SoftwareMixer, ReleasedBeforeHoldPosKeepsLoopingUnfaded) {
+    e().mutex.assertHeld();  // the fixture holds it
     // holdPos beyond loopEnd is never reached: the note loops on at full level.
     Instrument& inst = rig.instrument("hold", 0x4000, 0x8000, 0x8000);
     EngineRig::zone(inst, {rampSamples(300), 44100, 1, 100, 199, 250});
@@ -220,6 +234,7 @@ TEST_F(SoftwareMixer, ReleasedBeforeHoldPosKeepsLoopingUnfaded) {
 }
 
 TEST_F(SoftwareMixer, FiveLoudVoicesSaturateInsteadOfWrapping) {
+    e().mutex.assertHeld();  // the fixture holds it
     // One voice at gain 128 adds a quarter of its sample, so five full-scale
     // voices sum past the 16-bit range: 5 x 8191 = 40955 (-24581 wrapped).
     Wave* high = wave({constantSamples(100, 32767), 44100});
@@ -241,6 +256,7 @@ TEST_F(SoftwareMixer, FiveLoudVoicesSaturateInsteadOfWrapping) {
 }
 
 TEST_F(SoftwareMixer, OpposingVoicesCancelBeforeSaturating) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* high = wave({constantSamples(10, 32767), 44100});
     Wave* low = wave({constantSamples(10, -32768), 44100});
     for (int k = 0; k < 5; ++k) start(high, 44100);
@@ -250,6 +266,7 @@ TEST_F(SoftwareMixer, OpposingVoicesCancelBeforeSaturating) {
 }
 
 TEST_F(SoftwareMixer, ReadsStayInsideTheWaveWhateverItsLoopPointsSay) {
+    e().mutex.assertHeld();  // the fixture holds it
     // Loop end past the last sample: the loop ends at the last sample.
     Wave* w = wave({rampSamples(50), 44100, 1, 40, 1000});
     start(w, 44100);
@@ -298,6 +315,7 @@ TEST_F(SoftwareMixer, ReadsStayInsideTheWaveWhateverItsLoopPointsSay) {
 }
 
 TEST_F(SoftwareMixer, AllocMixerVoiceCutsTheOldestReleasedThenTheOldest) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({constantSamples(10000, 1), 44100, 1, 0, 9999});
     for (int k = 0; k < kMixerVoiceCount; ++k) {
         e().currentTick = static_cast<uint32_t>(100 - k % 4);  // ages 100, 99, 98, 97, 100, ...
@@ -316,6 +334,7 @@ TEST_F(SoftwareMixer, AllocMixerVoiceCutsTheOldestReleasedThenTheOldest) {
 }
 
 TEST_F(SoftwareMixer, SilenceAllCutsEveryVoice) {
+    e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({constantSamples(100, 1000), 44100, 1, 0, 99});
     start(w, 44100);
     start(w, 44100);

@@ -17,7 +17,10 @@ constexpr uint64_t kTick = kMixerPeriodMicros;  // 20 ms: 3528 bytes of 44.1 kHz
 class Underruns : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(e().initOutput(), 1);
+        {
+            EngineLock lock(e().mutex);
+            ASSERT_EQ(e().initOutput(), 1);
+        }
         Instrument& inst = rig.instrument();
         EngineRig::zone(inst, {constantSamples(44100, 4096), 44100, 1, 0, 44099});
         EngineLock lock(e().mutex);
@@ -103,7 +106,10 @@ TEST_F(Underruns, TheClockMovingWithNoTickAtAllCountsAtTheNextTick) {
 
 TEST(UnderrunsHardwareMixer, TheHardwareMixerHasNoTickAndNoCount) {
     EngineRig rig(MixerMode::Hardware);
-    ASSERT_EQ(rig.e().initOutput(), 1);
+    {
+        EngineLock lock(rig.e().mutex);
+        ASSERT_EQ(rig.e().initOutput(), 1);
+    }
     EngineLock lock(rig.e().mutex);
     rig.e().startOutput();
     rig.e().mixerTick();

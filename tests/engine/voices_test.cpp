@@ -29,6 +29,8 @@ TEST(NoteFrequency, TableAndPowerForms) {
     EXPECT_EQ(MixerEngine::noteFrequency(44100, -1000, 0.0f), 0u);
 }
 
+// No timer runs in these tests: the fixture holds the engine lock from start
+// to end, as a timer callback would, and each test says so first.
 class Voices : public ::testing::Test {
 protected:
     Voices() {
@@ -36,18 +38,20 @@ protected:
         zone = &EngineRig::zone(*inst, {constantSamples(44100, 4096), 22050, 1, 0, 44099}, 60, 0, 100);
     }
     MixerEngine& e() { return rig.e(); }
-    int32_t activeVoices() {
+    int32_t activeVoices() REQUIRES(e().mutex) {
         int32_t n = 0;
         for (const Voice& v : e().voices) n += v.active;
         return n;
     }
 
     EngineRig rig;
+    std::unique_lock<Mutex> held{rig.e().mutex};
     Instrument* inst = nullptr;
     Zone* zone = nullptr;
 };
 
 TEST_F(Voices, NoteOnFillsTheVoiceAndItsMixerVoice) {
+    e().mutex.assertHeld();  // the fixture holds it
     e().currentTick = 77;
     e().channels[3].pan = 32;
     e().noteOn(72, 100, 3);
@@ -72,12 +76,14 @@ TEST_F(Voices, NoteOnFillsTheVoiceAndItsMixerVoice) {
 }
 
 TEST_F(Voices, BentChannelUsesThePowerForm) {
+    e().mutex.assertHeld();  // the fixture holds it
     e().channels[0].bend = 2.0f;
     e().noteOn(60, 100, 0);
     EXPECT_EQ(e().mixerVoices[0].step, MixerEngine::frequencyStep(24750, 44100));
 }
 
 TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
+    e().mutex.assertHeld();  // the fixture holds it
     for (int k = 0; k < kVoiceCount; ++k) {
         e().currentTick = k < 4 ? 10 : 5;  // slots 4.. are the oldest, all at tick 5
         e().noteOn(k % 100, 100, 0);
@@ -105,6 +111,7 @@ TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
 }
 
 TEST_F(Voices, TwoNotesOfOneKeyAreReleasedOneByOne) {
+    e().mutex.assertHeld();  // the fixture holds it
     e().noteOn(60, 100, 2);
     e().noteOn(60, 90, 2);
     e().noteOff(61, 2);  // no such note
@@ -121,6 +128,7 @@ TEST_F(Voices, TwoNotesOfOneKeyAreReleasedOneByOne) {
 }
 
 TEST_F(Voices, Channel10AlwaysPlaysTheDrumSet) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& drums = rig.instrument("drums");
     Zone& kick = EngineRig::zone(drums, {constantSamples(100, 1), 44100});
     Instrument& five = rig.instrument("five");
@@ -134,6 +142,7 @@ TEST_F(Voices, Channel10AlwaysPlaysTheDrumSet) {
 }
 
 TEST_F(Voices, NoInstrumentOrNoZoneDropsTheNote) {
+    e().mutex.assertHeld();  // the fixture holds it
     e().noteOn(110, 100, 0);  // above the Zone's range
     EXPECT_EQ(activeVoices(), 0);
     EXPECT_EQ(e().mixerVoices[0].active, 0);
@@ -143,6 +152,7 @@ TEST_F(Voices, NoInstrumentOrNoZoneDropsTheNote) {
 }
 
 TEST_F(Voices, PreviewNoteIdsAndTheAuditionSound) {
+    e().mutex.assertHeld();  // the fixture holds it
     EXPECT_EQ(e().previewNote(nullptr, zone), -1);
     EXPECT_EQ(e().previewNote(inst, nullptr), -1);
     EXPECT_EQ(e().lastNoteId, 0);
@@ -170,6 +180,7 @@ TEST_F(Voices, PreviewNoteIdsAndTheAuditionSound) {
 }
 
 TEST_F(Voices, AStaleAuditionIdNeverStopsASongNote) {
+    e().mutex.assertHeld();  // the fixture holds it
     const int32_t id = e().previewNote(inst, zone);
     e().stopPreview(id);
     e().noteOn(60, 100, 0);  // reuses the Voice
@@ -180,6 +191,7 @@ TEST_F(Voices, AStaleAuditionIdNeverStopsASongNote) {
 }
 
 TEST_F(Voices, SetSustainMarksSoundingMixerVoicesOfTheChannel) {
+    e().mutex.assertHeld();  // the fixture holds it
     e().noteOn(60, 100, 0);
     e().noteOn(61, 100, 0);
     e().noteOn(62, 100, 1);
@@ -197,6 +209,7 @@ TEST_F(Voices, SetSustainMarksSoundingMixerVoicesOfTheChannel) {
 }
 
 TEST_F(Voices, AReleaseReachesOnlyItsOwnNote) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& shortInst = rig.instrument("short");
     EngineRig::zone(shortInst, {constantSamples(10, 100), 44100, 0, 0, 5});
     e().bank.programMap[1] = 1;
@@ -217,6 +230,7 @@ TEST_F(Voices, AReleaseReachesOnlyItsOwnNote) {
 }
 
 TEST_F(Voices, AVoiceWithoutAMixerVoiceStaysHeldUntilStolen) {
+    e().mutex.assertHeld();  // the fixture holds it
     // A Zone without a Wave: no MixerVoice can be set up for the note.
     Instrument& empty = rig.instrument("empty");
     Bank::addZone(empty, nullptr);
@@ -230,6 +244,7 @@ TEST_F(Voices, AVoiceWithoutAMixerVoiceStaysHeldUntilStolen) {
 }
 
 TEST_F(Voices, CuttingAnInstrumentsVoicesLetsItBeDeleted) {
+    e().mutex.assertHeld();  // the fixture holds it
     Instrument& other = rig.instrument("other");
     EngineRig::zone(other, {constantSamples(1000, 8), 44100, 1, 0, 999});
     e().bank.programMap[3] = 1;

@@ -505,11 +505,17 @@ TEST(RealTimeRender, TheAudioThreadNeverWaitsForTheDeviceLockAndCountsTheSilence
     primary.primary = true;
     ASSERT_EQ(core.setPrimaryFormat(primary, WaveFormat::pcm16(2, kRate)), SoundResult::Ok);
     ASSERT_TRUE(pull);
-    core.level = CooperativeLevel::WritePrimary;
+    {
+        MutexLock lock(core.mutex());
+        core.level = CooperativeLevel::WritePrimary;
+    }
     primary.playing = true;
     primary.looping = true;
     std::fill(primary.data->begin(), primary.data->end(), uint8_t{0x10});  // every sample 0x1010
-    core.add(&primary);
+    {
+        MutexLock lock(core.mutex());
+        core.add(&primary);
+    }
 
     std::vector<int16_t> out(128, 7);
     {
@@ -517,7 +523,7 @@ TEST(RealTimeRender, TheAudioThreadNeverWaitsForTheDeviceLockAndCountsTheSilence
         // it: this period is silence, and the play cursor stays.
         std::promise<void> holding, done;
         std::thread holder([&] {
-            std::lock_guard<std::mutex> held(core.mutex());
+            MutexLock held(core.mutex());
             holding.set_value();
             done.get_future().wait();
         });
@@ -533,7 +539,10 @@ TEST(RealTimeRender, TheAudioThreadNeverWaitsForTheDeviceLockAndCountsTheSilence
     EXPECT_EQ(out, std::vector<int16_t>(128, 0x1010));
     EXPECT_EQ(core.silentPeriods(), 1u);
     EXPECT_EQ(primary.position >> 16, 64u);
-    core.remove(&primary);
+    {
+        MutexLock lock(core.mutex());
+        core.remove(&primary);
+    }
     core.shutdown();
 }
 

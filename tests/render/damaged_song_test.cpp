@@ -78,7 +78,10 @@ protected:
             // Only a song that is long by its own tempo map may run into the limit.
             EXPECT_GT(r.report.songSeconds, kLimitSeconds - 1.0);
         }
-        EXPECT_EQ(renderer.engine().playing, 0);
+        {
+            EngineLock lock(renderer.engine().mutex);
+            EXPECT_EQ(renderer.engine().playing, 0);
+        }
     }
 
     static constexpr int32_t kRate = 8000;

@@ -87,6 +87,7 @@ TEST(Renderer, ALimitStopsASongTooLongToWaitFor) {
     const Rendered r = renderToMemory(renderer, 22050, 2.0);
     EXPECT_FALSE(r.report.endedWhole);
     EXPECT_NEAR(r.seconds(), 2.0 - 0.3, 0.03);
+    EngineLock lock(renderer.engine().mutex);
     EXPECT_EQ(renderer.engine().playing, 0);
 }
 

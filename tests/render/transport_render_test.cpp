@@ -205,6 +205,7 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Rendered r = renderWith(loopSong(c.marks), {MixerMode::Studio, {}, [&](MixerEngine& engine) {
+                                                             engine.mutex.assertHeld();  // renderWith holds it
                                                              setLooping(engine, true);
                                                              setLoopCount(engine, 3);
                                                              if (c.range) {
@@ -229,6 +230,7 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
     // The Custom Mixer turns too: the song heard twice, its notes a song's length apart within a pass.
     const Bytes song = loopSong(Marks::None);
     const Rendered custom = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& engine) {
+                                                  engine.mutex.assertHeld();  // renderWith holds it
                                                   setLooping(engine, true);
                                                   setLoopCount(engine, 2);
                                               }});
@@ -245,8 +247,12 @@ TEST(TransportRender, MuteAndSoloSilenceExactlyWhatTheyName) {
         SCOPED_TRACE(mixerModeName(mode));
         const Rendered onlyFirst = renderWith(chaseSong(1), {mode, {}, {}});
         const Rendered onlySecond = renderWith(chaseSong(0), {mode, {}, {}});
-        const Rendered muted = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) { setChannelMuted(e, 1, true); }});
-        const Rendered soloed = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) { setChannelSoloed(e, 1, true); }});
+        const Rendered muted = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) {
+            e.mutex.assertHeld();  // renderWith holds it
+            setChannelMuted(e, 1, true); }});
+        const Rendered soloed = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) {
+            e.mutex.assertHeld();  // renderWith holds it
+            setChannelSoloed(e, 1, true); }});
         ASSERT_EQ(muted.samples.size(), onlyFirst.samples.size());
         EXPECT_TRUE(muted.samples == onlyFirst.samples);
         ASSERT_EQ(soloed.samples.size(), onlySecond.samples.size());
@@ -258,9 +264,13 @@ TEST(TransportRender, MuteAndSoloSilenceExactlyWhatTheyName) {
 TEST(TransportRender, MasterVolumeScalesTheOutputAndFullVolumeChangesNothing) {
     const Bytes song = chaseSong();
     const Rendered full = renderWith(song, {MixerMode::Software, {}, {}});
-    const Rendered unity = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) { setMasterVolume(e, 100); }});
+    const Rendered unity = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) {
+            e.mutex.assertHeld();  // renderWith holds it
+            setMasterVolume(e, 100); }});
     EXPECT_TRUE(full.samples == unity.samples);
-    const Rendered half = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) { setMasterVolume(e, 50); }});
+    const Rendered half = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) {
+            e.mutex.assertHeld();  // renderWith holds it
+            setMasterVolume(e, 50); }});
     ASSERT_EQ(half.samples.size(), full.samples.size());
     int32_t worst = 0;
     for (size_t i = 2 * static_cast<size_t>(kRate) / 10; i < full.samples.size(); ++i)

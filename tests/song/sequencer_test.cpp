@@ -11,20 +11,45 @@ namespace tonvero::test {
 namespace {
 
 // Runs timer events until the sequencer has processed every tick before `tick`.
-void runToTick(SongRig& rig, uint32_t tick) {
-    for (int guard = 0; guard < 100000 && rig.e().currentTick < tick; ++guard)
+uint32_t tickOf(MixerEngine& e) EXCLUDES(e.mutex) {
+    EngineLock lock(e.mutex);
+    return e.currentTick;
+}
+
+bool plays(MixerEngine& e) EXCLUDES(e.mutex) {
+    EngineLock lock(e.mutex);
+    return e.playing != 0;
+}
+
+// Channel `channel` as the engine has it now.
+ChannelState channelOf(SongRig& rig, int channel) EXCLUDES(rig.e().mutex) {
+    EngineLock lock(rig.e().mutex);
+    return rig.e().channels[static_cast<size_t>(channel)];
+}
+
+void runToTick(SongRig& rig, uint32_t tick) EXCLUDES(rig.e().mutex) {
+    for (int guard = 0; guard < 100000 && tickOf(rig.e()) < tick; ++guard)
         if (!rig.clock().advanceToNextDeadline()) break;
-    ASSERT_GE(rig.e().currentTick, tick);
+    {
+        EngineLock lock(rig.e().mutex);
+        ASSERT_GE(rig.e().currentTick, tick);
+    }
 }
 
 // The lowest active Voice playing `key` on `channel`, or null.
-const Voice* heldVoice(MixerEngine& e, int key, int channel = 0) {
+const Voice* voiceHolding(MixerEngine& e, int key, int channel = 0) REQUIRES(e.mutex) {
     for (const Voice& v : e.voices)
         if (v.active && v.key == key && v.channel == channel) return &v;
     return nullptr;
 }
 
-int heldCount(MixerEngine& e) {
+const Voice* heldVoice(MixerEngine& e, int key, int channel = 0) EXCLUDES(e.mutex) {
+    EngineLock lock(e.mutex);
+    return voiceHolding(e, key, channel);
+}
+
+int heldCount(MixerEngine& e) EXCLUDES(e.mutex) {
+    EngineLock lock(e.mutex);
     int n = 0;
     for (const Voice& v : e.voices) n += v.active;
     return n;
@@ -141,18 +166,22 @@ TEST_F(Sequencer, DataEntrySetsTheBendRange) {
         .controller(10, 0, 6, 64)     // values of 64 and more are ignored
         .endOfTrack(10);
     start(w);
-    const ChannelState& ch = rig.e().channels[0];
+    ChannelState ch;
     runToTick(rig, 1);
+    ch = channelOf(rig, 0);
     EXPECT_EQ(ch.bend, 1.0f);
     EXPECT_EQ(ch.bendRange, 2);
     runToTick(rig, 11);
+    ch = channelOf(rig, 0);
     EXPECT_EQ(ch.bendRange, 12);
     EXPECT_EQ(ch.bend, 6.0f);
     runToTick(rig, 21);
+    ch = channelOf(rig, 0);
     EXPECT_EQ(ch.bendRange, 1);
     EXPECT_EQ(ch.bend, 0.0f);
     EXPECT_EQ(ch.pitchChanged, 1);
     runToTick(rig, 31);
+    ch = channelOf(rig, 0);
     EXPECT_EQ(ch.bendRange, 1);
     EXPECT_EQ(ch.bend, 0.0f);
 }
@@ -161,16 +190,19 @@ TEST_F(Sequencer, PitchBendValues) {
     MidiWriter w(0, 96);
     w.track().pitchBend(0, 1, 8192).pitchBend(10, 1, 16383).pitchBend(10, 1, 0).endOfTrack(10);
     start(w);
-    const ChannelState& ch = rig.e().channels[1];
+    ChannelState ch;
     runToTick(rig, 1);
+    ch = channelOf(rig, 1);
     EXPECT_EQ(ch.bend, 0.0f);
     EXPECT_EQ(ch.pitchChanged, 1);
     runToTick(rig, 11);
+    ch = channelOf(rig, 1);
     EXPECT_EQ(ch.bend, 8191.0f * 2.0f / 8192.0f);
     EXPECT_LT(ch.bend, 2.0f);
     runToTick(rig, 21);
+    ch = channelOf(rig, 1);
     EXPECT_EQ(ch.bend, -2.0f);
-    EXPECT_EQ(rig.e().channels[0].pitchChanged, 0);
+    EXPECT_EQ(channelOf(rig, 0).pitchChanged, 0);
 }
 
 TEST_F(Sequencer, ControllersAndTheHoldPedal) {
@@ -187,8 +219,11 @@ TEST_F(Sequencer, ControllersAndTheHoldPedal) {
         .endOfTrack(10);
     start(w);
     MixerEngine& e = rig.e();
+    EngineLock lock(e.mutex);
     const ChannelState before = e.channels[4];
+    lock.unlock();  // the timer callbacks take it
     runToTick(rig, 1);
+    lock.lock();
     const ChannelState& ch = e.channels[4];
     EXPECT_EQ(ch.sustain, 1);
     EXPECT_EQ(ch.volume, 33);
@@ -197,10 +232,12 @@ TEST_F(Sequencer, ControllersAndTheHoldPedal) {
     EXPECT_EQ(ch.program, 17);
     EXPECT_EQ(ch.bendRange, before.bendRange);
     EXPECT_EQ(ch.pitchChanged, 0);
-    const MixerVoice* m = e.mixerVoiceOf(*heldVoice(e, 60, 4));
+    const MixerVoice* m = e.mixerVoiceOf(*voiceHolding(e, 60, 4));
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->sustained, 1);
+    lock.unlock();  // the timer callbacks take it
     runToTick(rig, 11);
+    lock.lock();
     EXPECT_EQ(ch.sustain, 0);
     EXPECT_EQ(m->sustained, 0);
 }
@@ -237,10 +274,10 @@ TEST_F(Sequencer, MetaEventsAreSkippedByTheirOwnLength) {
 }
 
 // The time between the next two sequencer events, in microseconds.
-uint64_t runningPeriod(SongRig& rig) {
+uint64_t runningPeriod(SongRig& rig) EXCLUDES(rig.e().mutex) {
     auto nextEvent = [&rig] {
-        const uint32_t tick = rig.e().currentTick;
-        while (rig.e().currentTick == tick)
+        const uint32_t tick = tickOf(rig.e());
+        while (tickOf(rig.e()) == tick)
             if (!rig.clock().advanceToNextDeadline()) break;
         return rig.clock().nowMicros();
     };
@@ -253,7 +290,10 @@ TEST_F(Sequencer, FirstPeriodsAreWholeMicroseconds) {
     w96.track().endOfTrack(500);
     start(w96);
     EXPECT_EQ(rig.e().ticksPerTimerEvent, 2);
-    EXPECT_EQ(sequencerPeriodMicros(rig.e()), 10417u);  // 2 x 500000 / 96
+    {
+        EngineLock lock(rig.e().mutex);
+        EXPECT_EQ(sequencerPeriodMicros(rig.e()), 10417u);  // 2 x 500000 / 96
+    }
     EXPECT_EQ(rig.clock().nextDeadline(), 10417u);
     EXPECT_FLOAT_EQ(rig.e().secondsPerTick, 500000.0f / 96.0f * 1e-6f);
 
@@ -304,7 +344,7 @@ TEST_F(Sequencer, SmpteSongsKeepTheirTickLength) {
     EXPECT_EQ(rig.e().tempo, 500000);
     EXPECT_EQ(runningPeriod(rig), 8000u);
     EXPECT_EQ(rig.e().ticksPerTimerEvent, 8);
-    while (rig.e().playing) rig.clock().advanceToNextDeadline();
+    while (plays(rig.e())) rig.clock().advanceToNextDeadline();
     EXPECT_NEAR(static_cast<double>(rig.clock().nowMicros()), 500000.0, 8000.0);  // tick 500, within a batch
 }
 
@@ -324,11 +364,14 @@ TEST_F(Sequencer, PitchUpdateRetunesTheBentChannelsVoices) {
     start(w);
     MixerEngine& e = rig.e();
     runToTick(rig, 1);
-    const MixerVoice* bent = e.mixerVoiceOf(*heldVoice(e, 60, 0));
-    const MixerVoice* straight = e.mixerVoiceOf(*heldVoice(e, 60, 1));
+    EngineLock lock(e.mutex);
+    const MixerVoice* bent = e.mixerVoiceOf(*voiceHolding(e, 60, 0));
+    const MixerVoice* straight = e.mixerVoiceOf(*voiceHolding(e, 60, 1));
     ASSERT_TRUE(bent && straight);
     EXPECT_EQ(bent->step, 32768u);
+    lock.unlock();  // the timer callbacks take it
     runToTick(rig, 11);
+    lock.lock();
     EXPECT_EQ(bentFrequency(22050, 0, -2.0f), 19644u);
     EXPECT_EQ(bent->step, MixerEngine::frequencyStep(19644, 44100));
     EXPECT_EQ(straight->step, 32768u);
@@ -346,12 +389,15 @@ TEST(SequencerHardware, PitchUpdateRetunesTheVoicesOwnBuffer) {
     ASSERT_EQ(play(rig.e()), 1);
     runToTick(rig, 1);
     MixerEngine& e = rig.e();
-    SoundBuffer* buffer = e.bufferOf(*heldVoice(e, 72));
+    EngineLock lock(e.mutex);
+    SoundBuffer* buffer = e.bufferOf(*voiceHolding(e, 72));
     ASSERT_NE(buffer, nullptr);
     uint32_t hz = 0;
     buffer->getFrequency(hz);
     EXPECT_EQ(hz, 44100u);
+    lock.unlock();  // the timer callbacks take it
     runToTick(rig, 11);
+    lock.lock();
     buffer->getFrequency(hz);
     EXPECT_EQ(hz, bentFrequency(22050, 12, -2.0f));
     EXPECT_EQ(hz, 39288u);
@@ -366,11 +412,20 @@ TEST_F(Sequencer, TheEndOfTheSongStopsBothTimersAfterTheSoundHasPlayedOut) {
     MixerEngine& e = rig.e();
     runToTick(rig, 60);
     EXPECT_EQ(e.tracks.at(0)->ended, 1);
-    EXPECT_EQ(e.playing, 1);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.playing, 1);
+    }
     runToTick(rig, 97);
-    EXPECT_EQ(e.playing, 0);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.playing, 0);
+    }
     EXPECT_EQ(rig.status(), TransportStatus::Ending);
-    EXPECT_EQ(songPositionSeconds(e), songLengthSeconds(e));
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(songPositionSeconds(e), songLengthSeconds(e));
+    }
     const uint64_t end = rig.clock().nowMicros();
     ASSERT_TRUE(rig.runUntilIdle());
     EXPECT_EQ(e.sequencerTimer, 0u);
@@ -383,7 +438,10 @@ TEST_F(Sequencer, TheEndOfTheSongStopsBothTimersAfterTheSoundHasPlayedOut) {
 
     // A later play starts again from the beginning.
     ASSERT_EQ(play(e), 1);
-    EXPECT_EQ(e.currentTick, 0u);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, 0u);
+    }
     EXPECT_EQ(e.tracks.at(0)->ended, 0);
     runToTick(rig, 1);
     EXPECT_NE(heldVoice(e, 60), nullptr);
@@ -395,16 +453,25 @@ TEST_F(Sequencer, TheEndReleasesHeldNotesWithThePedalUp) {
     start(w);
     MixerEngine& e = rig.e();
     runToTick(rig, 21);
-    EXPECT_EQ(e.playing, 0);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.playing, 0);
+    }
     EXPECT_EQ(heldCount(e), 0);
-    EXPECT_EQ(e.channels[0].sustain, 0);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.channels[0].sustain, 0);
+    }
     int releasing = 0;
-    for (const MixerVoice& m : e.mixerVoices)
-        if (m.active) {
-            EXPECT_EQ(m.released, 1);
-            EXPECT_EQ(m.sustained, 0);
-            ++releasing;
-        }
+    {
+        EngineLock lock(e.mutex);
+        for (const MixerVoice& m : e.mixerVoices)
+            if (m.active) {
+                EXPECT_EQ(m.released, 1);
+                EXPECT_EQ(m.sustained, 0);
+                ++releasing;
+            }
+    }
     EXPECT_EQ(releasing, 2);
     ASSERT_TRUE(rig.runUntilIdle());
 }
@@ -432,7 +499,10 @@ TEST_F(Sequencer, TracksThatRunOutOrAreMissingCountAsEnded) {
     EXPECT_EQ(rig.e().tracks.size(), 1);
     runToTick(rig, 31);
     EXPECT_EQ(rig.e().tracks.at(0)->ended, 1);
-    EXPECT_EQ(rig.e().playing, 0);
+    {
+        EngineLock lock(rig.e().mutex);
+        EXPECT_EQ(rig.e().playing, 0);
+    }
     EXPECT_TRUE(rig.runUntilIdle());
 
     // A format 2 sequence plays like any track: its note sounds until its end at tick 10.
@@ -440,10 +510,16 @@ TEST_F(Sequencer, TracksThatRunOutOrAreMissingCountAsEnded) {
     two.track().noteOn(0, 0, 60, 100).endOfTrack(10);
     start(two);
     rig.clock().advanceToNextDeadline();
-    EXPECT_EQ(rig.e().playing, 1);
+    {
+        EngineLock lock(rig.e().mutex);
+        EXPECT_EQ(rig.e().playing, 1);
+    }
     EXPECT_EQ(heldCount(rig.e()), 1);
     runToTick(rig, 11);
-    EXPECT_EQ(rig.e().playing, 0);
+    {
+        EngineLock lock(rig.e().mutex);
+        EXPECT_EQ(rig.e().playing, 0);
+    }
     EXPECT_EQ(heldCount(rig.e()), 0);
     EXPECT_TRUE(rig.runUntilIdle());
 }
@@ -454,15 +530,23 @@ TEST_F(Sequencer, NotesAreCountedByWhatTheBankHolds) {
     w.track().noteOn(0, 0, 60, 100).noteOn(0, 9, 36, 100).noteOn(0, 0, 110, 100).noteOn(0, 0, 61, 0).endOfTrack(5);
     start(w);
     runToTick(rig, 1);
-    const NoteCounts notes = noteCounts(rig.e());
+    NoteCounts notes;
+    {
+        EngineLock lock(rig.e().mutex);
+        notes = noteCounts(rig.e());
+    }
     EXPECT_EQ(notes.played, 2);
     EXPECT_EQ(notes.withoutZone, 1);
     EXPECT_EQ(notes.withoutInstrument, 0);
 
     Bank empty;
-    rig.e().bank.clearBank();
+    {
+        EngineLock lock(rig.e().mutex);
+        rig.e().bank.clearBank();
+    }
     start(w);
     runToTick(rig, 1);
+    EngineLock lock(rig.e().mutex);
     EXPECT_EQ(noteCounts(rig.e()).withoutInstrument, 3);
 }
 

@@ -155,7 +155,11 @@ TEST(SongLoader, AFailedLoadLeavesTheSongExactlyAsItWas) {
     const Bytes first = twoTrackSong().bytes();
     ASSERT_EQ(rig.load(first), SongLoadResult::Loaded);
     MixerEngine& e = rig.e();
-    const double length = e.songTiming.lengthSeconds;
+    double length = 0;
+    {
+        EngineLock lock(e.mutex);
+        length = e.songTiming.lengthSeconds;
+    }
     const Track* track0 = e.tracks.at(0);
 
     Bytes damaged = first;
@@ -172,7 +176,10 @@ TEST(SongLoader, AFailedLoadLeavesTheSongExactlyAsItWas) {
     EXPECT_EQ(e.division, 96);
     EXPECT_EQ(e.tracks.size(), 2);
     EXPECT_EQ(e.tracks.at(0), track0);
-    EXPECT_EQ(e.songTiming.lengthSeconds, length);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.songTiming.lengthSeconds, length);
+    }
     EXPECT_EQ(play(e), 1);
 }
 

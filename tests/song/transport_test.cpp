@@ -12,7 +12,8 @@
 namespace tonvero::test {
 namespace {
 
-int soundingCount(const MixerEngine& e) {
+int soundingCount(const MixerEngine& e) EXCLUDES(e.mutex) {
+    EngineLock lock(e.mutex);
     int n = 0;
     for (const MixerVoice& m : e.mixerVoices) n += m.active;
     return n;
@@ -34,12 +35,15 @@ protected:
     void expectIdle() {
         MixerEngine& e = rig.e();
         EXPECT_EQ(rig.status(), TransportStatus::Idle);
-        EXPECT_EQ(e.playing, 0);
+        {
+            EngineLock lock(e.mutex);
+            EXPECT_EQ(e.playing, 0);
+        }
         EXPECT_EQ(e.outputRunning, 0);
         EXPECT_EQ(e.sequencerTimer, 0u);
         EXPECT_EQ(e.mixerTimer, 0u);
         EXPECT_EQ(rig.clock().liveTimers(), 0u);
-        for (const MixerVoice& m : e.mixerVoices) EXPECT_EQ(m.active, 0);
+        EXPECT_EQ(soundingCount(e), 0);
     }
     // Advances until the song has ended and is playing out its last sound.
     void runToEnding() {
@@ -60,16 +64,28 @@ TEST_F(Transport, PlayStartsTheSequencerAndTheOutput) {
     MixerEngine& e = rig.e();
     EXPECT_EQ(play(e), 1);
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
-    EXPECT_EQ(e.playing, 1);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.playing, 1);
+    }
     EXPECT_EQ(e.outputRunning, 1);
     EXPECT_NE(e.sequencerTimer, 0u);
     EXPECT_NE(e.mixerTimer, 0u);
     EXPECT_EQ(e.tempo, 500000);
-    EXPECT_EQ(e.currentTick, 0u);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, 0u);
+    }
     EXPECT_EQ(e.ticksPerTimerEvent, 2);
-    EXPECT_DOUBLE_EQ(songLengthSeconds(e), 1.0);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_DOUBLE_EQ(songLengthSeconds(e), 1.0);
+    }
     rig.advance(500000);
-    EXPECT_NEAR(songPositionSeconds(e), 0.5, 0.011);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_NEAR(songPositionSeconds(e), 0.5, 0.011);
+    }
 }
 
 TEST_F(Transport, PlayWhilePlayingStartsAgainFromTheBeginning) {
@@ -77,12 +93,18 @@ TEST_F(Transport, PlayWhilePlayingStartsAgainFromTheBeginning) {
     MixerEngine& e = rig.e();
     play(e);
     rig.advance(600000);
-    EXPECT_GT(e.currentTick, 100u);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_GT(e.currentTick, 100u);
+    }
     EXPECT_EQ(play(e), 1);
-    EXPECT_EQ(e.currentTick, 0u);
-    EXPECT_EQ(e.playing, 1);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.playing, 1);
+    }
     EXPECT_EQ(rig.clock().liveTimers(), 2u);
-    for (const MixerVoice& m : e.mixerVoices) EXPECT_EQ(m.active, 0);
+    EXPECT_EQ(soundingCount(e), 0);
 }
 
 TEST_F(Transport, StopInEveryState) {
@@ -93,7 +115,10 @@ TEST_F(Transport, StopInEveryState) {
     load();
     play(e);
     rig.advance(100000);
-    ASSERT_GT(e.mixerVoices[0].active + e.mixerVoices[1].active, 0);
+    {
+        EngineLock lock(e.mutex);
+        ASSERT_GT(e.mixerVoices[0].active + e.mixerVoices[1].active, 0);
+    }
     stop(e);  // playing
     expectIdle();
     stop(e);
@@ -127,8 +152,11 @@ TEST_F(Transport, PlayInEveryState) {
     runToEnding();
     EXPECT_EQ(play(e), 1);
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
-    EXPECT_EQ(e.currentTick, 0u);
-    EXPECT_EQ(e.playback.ending, 0);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.playback.ending, 0);
+    }
     EXPECT_EQ(rig.clock().liveTimers(), 2u);
 
     // While paused.
@@ -136,7 +164,10 @@ TEST_F(Transport, PlayInEveryState) {
     pause(e);
     EXPECT_EQ(play(e), 1);
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
-    EXPECT_EQ(e.currentTick, 0u);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, 0u);
+    }
 
     // While previewing: the song starts; the output is already running.
     stop(e);
@@ -157,16 +188,24 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     load();
     play(e);
     rig.advance(300000);
-    const uint32_t tick = e.currentTick;
-    const double position = songPositionSeconds(e);
+    uint32_t tick = 0;
+    double position = 0;
+    {
+        EngineLock lock(e.mutex);
+        tick = e.currentTick;
+        position = songPositionSeconds(e);
+    }
     pause(e);
     EXPECT_EQ(rig.status(), TransportStatus::Paused);
     EXPECT_EQ(rig.clock().liveTimers(), 0u);
     uint32_t cursor = 0;
     e.mixBuffer->getCurrentPosition(&cursor, nullptr);
     rig.advance(5000000);
-    EXPECT_EQ(e.currentTick, tick);
-    EXPECT_EQ(songPositionSeconds(e), position);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_EQ(e.currentTick, tick);
+        EXPECT_EQ(songPositionSeconds(e), position);
+    }
     uint32_t heldCursor = 0;
     e.mixBuffer->getCurrentPosition(&heldCursor, nullptr);
     EXPECT_EQ(heldCursor, cursor);
@@ -176,7 +215,10 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
     EXPECT_EQ(rig.clock().liveTimers(), 2u);
     rig.advance(100000);
-    EXPECT_GT(e.currentTick, tick);
+    {
+        EngineLock lock(e.mutex);
+        EXPECT_GT(e.currentTick, tick);
+    }
     resume(e);  // not paused: nothing
     EXPECT_TRUE(rig.runUntilIdle());
 }

@@ -336,7 +336,7 @@ std::set<const Wave*> wavesOf(const Bank& bank) {
 // in words; empty when there is none. A sounding one would read freed
 // samples; a silent one must not either, since cutting the voices of a Wave
 // before it is destroyed clears every reference to it. Engine mutex held.
-QString strayVoice(const MixerEngine& engine) {
+QString strayVoice(const MixerEngine& engine) REQUIRES(engine.mutex) {
     const std::set<const Wave*> waves = wavesOf(engine.bank);
     for (size_t i = 0; i < engine.voices.size(); ++i) {
         const Voice& v = engine.voices[i];
@@ -369,7 +369,7 @@ QString strayVoice(const MixerEngine& engine) {
 }
 
 // Voices sounding in whichever mixer the engine has. Engine mutex held.
-int soundingVoices(const MixerEngine& engine) {
+int soundingVoices(const MixerEngine& engine) REQUIRES(engine.mutex) {
     int sounding = 0;
     for (const MixerVoice& m : engine.mixerVoices) sounding += m.active;
     if (engine.studio) engine.studio->forEachSoundingVoice([&sounding](const StudioVoice&) { ++sounding; });

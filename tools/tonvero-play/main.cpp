@@ -185,7 +185,7 @@ bool parseVolume(const std::string& text, int32_t& percent) {
 }
 
 // The position line: "0:42 / 2:15", then "(paused)" and the loop as they apply.
-std::string positionLine(const MixerEngine& engine, bool ended) {
+std::string positionLine(const MixerEngine& engine, bool ended) REQUIRES(engine.mutex) {
     const double length = songLengthSeconds(engine);
     // Once the song has played out it stands at its end.
     std::string line = formatSongPosition(ended ? length : songPositionSeconds(engine), length);
@@ -310,6 +310,13 @@ int run(int argc, char** argv) {
     EngineTimerLateness timers(realTimers);
     MixerEngine engine(mixer.mode, 44100, backendDeviceFactory(backend), &timers, mixer.studio);
     timers.watch(engine);
+    // The bank and the song are read before the engine lock is taken: no
+    // timer runs yet, but reading files under the lock would hold up anything
+    // that needs it.
+    Bank bankRead;
+    const LoadResult bank = loadPatchmap(bankRead, patchmap);
+    SongImage image;
+    const SongLoadResult loaded = bank == LoadOk ? readSongFile(song, image) : SongLoadResult::Loaded;
     {
         EngineLock lock(engine.mutex);
         std::string error;
@@ -320,18 +327,18 @@ int run(int argc, char** argv) {
                          error.c_str());
             return kExitNoAudio;
         }
-        const LoadResult bank = loadPatchmap(engine.bank, patchmap);
         if (bank != LoadOk) {
             std::fprintf(stderr, "tonvero-play: cannot read the Patchmap \"%s\": %s\n", patchmap.c_str(),
                          loadResultMessage(bank));
             return kExitBadBank;
         }
-        const SongLoadResult loaded = loadSong(engine, song);
         if (loaded != SongLoadResult::Loaded) {
             std::fprintf(stderr, "tonvero-play: cannot read the song \"%s\": %s\n", song.c_str(),
                          songLoadResultText(loaded));
             return kExitBadSong;
         }
+        engine.bank = std::move(bankRead);
+        installSong(engine, std::move(image));
         const double length = songLengthSeconds(engine);
         if (startSeconds > length) {
             std::fprintf(stderr, "tonvero-play: --start %s is past the end of the song, which lasts %s\n",
