@@ -43,7 +43,7 @@ double meterFraction(float level) {
     return std::clamp((db - kMeterFloorDb) / -kMeterFloorDb, 0.0, 1.0);
 }
 
-bool keySounds(const ChannelActivity& activity, int key) { return (activity.keys[key / 64] >> (key % 64)) & 1; }
+bool keySounds(const ChannelActivity& activity, int key) { return (activity.keys[static_cast<size_t>(key / 64)] >> (key % 64)) & 1; }
 
 KeyboardGeometry keyboardIn(const QRect& keys) {
     KeyboardGeometry geometry;

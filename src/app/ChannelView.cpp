@@ -69,7 +69,7 @@ ChannelView::ChannelView(QWidget* parent) : QWidget(parent) {
     grid->addWidget(muteTitle, 0, 1);
     grid->addWidget(soloTitle, 0, 2);
     for (int channel = 0; channel < kMidiChannels; ++channel) {
-        Row& row = rows_[channel];
+        Row& row = rowOf(channel);
         row.strip = new ChannelStrip(channel, this);
         row.mute = makeToggle(QStringLiteral("M"), QStringLiteral("Mute channel %1").arg(channel + 1),
                               QStringLiteral("#c03028"), this);
@@ -89,7 +89,7 @@ ChannelView::ChannelView(QWidget* parent) : QWidget(parent) {
 }
 
 void ChannelView::poll() {
-    const double elapsed = sinceLastPoll_.isValid() ? sinceLastPoll_.restart() / 1000.0 : 0.0;
+    const double elapsed = sinceLastPoll_.isValid() ? static_cast<double>(sinceLastPoll_.restart()) / 1000.0 : 0.0;
     if (!sinceLastPoll_.isValid()) sinceLastPoll_.start();
     // After a stall the meters fall as after one slow tick, not all at once.
     poll(std::min(elapsed, 0.1));
@@ -102,7 +102,7 @@ void ChannelView::poll(double elapsed) {
     } else {
         activities_ = {};
     }
-    for (int channel = 0; channel < kMidiChannels; ++channel)
+    for (size_t channel = 0; channel < rows_.size(); ++channel)
         rows_[channel].strip->showActivity(activities_[channel], elapsed);
 }
 

@@ -39,9 +39,9 @@ public:
     void poll(double elapsedSeconds);
     bool refreshing() const { return timer_.isActive(); }
 
-    ChannelStrip* strip(int channel) const { return rows_[channel].strip; }
-    QToolButton* muteButton(int channel) const { return rows_[channel].mute; }
-    QToolButton* soloButton(int channel) const { return rows_[channel].solo; }
+    ChannelStrip* strip(int channel) const { return rowOf(channel).strip; }
+    QToolButton* muteButton(int channel) const { return rowOf(channel).mute; }
+    QToolButton* soloButton(int channel) const { return rowOf(channel).solo; }
 
     uint16_t mutedMask() const { return muted_; }
     uint16_t soloedMask() const { return soloed_; }
@@ -61,6 +61,8 @@ private:
 
     void setMuted(int channel, bool on);
     void setSoloed(int channel, bool on);
+    Row& rowOf(int channel) { return rows_[static_cast<size_t>(channel)]; }
+    const Row& rowOf(int channel) const { return rows_[static_cast<size_t>(channel)]; }
 
     std::array<Row, kMidiChannels> rows_{};
     ChannelActivities activities_{};

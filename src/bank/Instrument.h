@@ -11,7 +11,7 @@
 namespace tonvero {
 
 struct Instrument {
-    Instrument(std::string name, int32_t index) : name(std::move(name)), index(index) {}
+    Instrument(std::string instrumentName, int32_t slot) : name(std::move(instrumentName)), index(slot) {}
 
     std::string name;
     uint32_t loopFading = 0x4000;     // 0.25: while a looped note is held

@@ -50,7 +50,7 @@ public:
     const int16_t* data() const { return storage_.get(); }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    int16_t operator[](size_t i) const { return storage_[i]; }
+    int16_t operator[](size_t i) const { return data()[i]; }
     const int16_t* begin() const { return data(); }
     const int16_t* end() const { return data() + size_; }
     std::span<const int16_t> span() const { return {data(), size_}; }

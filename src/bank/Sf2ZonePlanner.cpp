@@ -78,15 +78,17 @@ std::vector<Sf2PlannedZone> Sf2ZonePlanner::plan(const Sf2Font& font, const std:
                                                  const std::vector<Sf2WaveKey>& waves, bool drumKit,
                                                  int32_t& layersLeftOut) {
     layersLeftOut = 0;
-    std::array<int32_t, kKeys> layer{};
-    for (int32_t key = 0; key < kKeys; ++key) layer[key] = chosenLayer(regions, key);
+    // Region keys are clamped to 0..127 when the regions are made.
+    std::array<int32_t, kKeys> layers{};
+    for (int32_t key = 0; key < kKeys; ++key) layers[static_cast<size_t>(key)] = chosenLayer(regions, key);
+    const auto layer = [&layers](int32_t key) { return layers[static_cast<size_t>(key)]; };
 
     // The chosen layers, run by run, in key order.
     std::vector<Sf2PlannedZone> chosen;
     for (int32_t key = 0; key < kKeys;) {
         int32_t last = key;
-        while (last + 1 < kKeys && layer[last + 1] == layer[key]) ++last;
-        if (layer[key] >= 0) addZones(font, regions, static_cast<size_t>(layer[key]), key, last, drumKit, chosen);
+        while (last + 1 < kKeys && layer(last + 1) == layer(key)) ++last;
+        if (layer(key) >= 0) addZones(font, regions, static_cast<size_t>(layer(key)), key, last, drumKit, chosen);
         key = last + 1;
     }
     std::vector<Sf2PlannedZone> zones;
@@ -102,7 +104,7 @@ std::vector<Sf2PlannedZone> Sf2ZonePlanner::plan(const Sf2Font& font, const std:
         const Sf2Region& r = regions[i];
         const int64_t partner = partnerSample(font, r);
         const auto part = [&](int32_t key) {
-            const int32_t l = layer[key];
+            const int32_t l = layer(key);
             if (l == static_cast<int32_t>(i)) return 0;  // chosen: its Zone is in the first part
             return partner >= 0 && l >= 0 && regions[static_cast<size_t>(l)].sample == partner ? 1 : 2;
         };

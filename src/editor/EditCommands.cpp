@@ -90,7 +90,7 @@ void putZoneBack(Instrument& instrument, HeldZone& held) {
     if (held.position >= 0 && held.position < last)
         std::swap(*instrument.zones[held.position], *instrument.zones[last]);
     for (int32_t z = 0; z < instrument.zones.count() && z < static_cast<int32_t>(held.links.size()); ++z)
-        if (Zone* zone = instrument.zones[z]; zone && zone->articulation && held.links[z] != HeldZone::kNoArticulation)
+        if (Zone* zone = instrument.zones[z]; zone && zone->articulation && held.links[static_cast<size_t>(z)] != HeldZone::kNoArticulation)
             zone->articulation->linkedZone = held.links[static_cast<size_t>(z)];
 }
 

@@ -82,7 +82,7 @@ std::vector<LoopEditorGeometry::AxisTick> LoopEditorGeometry::axisTicks(uint32_t
     const uint64_t least = zoom * static_cast<uint64_t>(std::max(minSpacing, 1));
     uint64_t step = 1;
     for (uint64_t power = 1; step < least; power *= 10) {
-        for (uint64_t m : {1, 2, 5}) {
+        for (uint64_t m : {1u, 2u, 5u}) {
             step = m * power;
             if (step >= least) break;
         }
