@@ -2,7 +2,7 @@
 // root keys and tuning, loops, stereo pairs, velocity layers, drum kits,
 // the ProgramMap, sharing when 128 slots do not suffice, attenuation and the
 // fading values. (Articulation, layers over many keys, stereo links and kits:
-// sf2_articulation_test.cpp.)
+// Sf2Articulation_test.cpp.)
 
 #include "bank/Sf2Fading.h"
 #include "bank/Sf2Import.h"
