@@ -3,7 +3,7 @@
 
 #include "platform/RealTimerService.h"
 #include "song/Sequencer.h"
-#include "song/SongRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ int soundingCount(const MixerEngine& e) {
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        ToneSpec tone;
+        WaveSpec tone;
         tone.looped = 1;
         tone.loopEnd = 4409;
         tone.cutoffFading = 8 << 16;
@@ -271,7 +271,7 @@ bool anyBufferPlays(MixerEngine& e) {
 
 TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
     SongRig rig(MixerMode::Hardware);
-    ToneSpec tone;
+    WaveSpec tone;
     tone.looped = 1;
     tone.loopEnd = 4409;
     addTone(rig.e().bank, "tone", tone);
