@@ -27,8 +27,7 @@ function(tonvero_gtests)
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} tonvero::testsupport
       GTest::gmock GTest::gtest_main tonvero::warnings)
     add_test(NAME ${target} COMMAND ${target})
-    set_tests_properties(${target} PROPERTIES
-      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      ENVIRONMENT "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TONVERO_AUDIO=offline;TONVERO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # tests/CMakeLists.txt: the sanitizers' options and the offline output.
+    tonvero_test_environment(${target} OFFLINE)
   endforeach()
 endfunction()

@@ -1,6 +1,6 @@
 #pragma once
-// What the editor suites share: an engine on the offline device and the
-// virtual clock (the Custom Mixer unless another mode is asked for), the scripted prompter installed in place of the real
+// What the editor suites share: the shared engine rig with its output open
+// (the Custom Mixer unless another mode is asked for), the scripted prompter installed in place of the real
 // dialogs, WAV files written into a fresh folder, and the moves a user makes
 // (choosing an entry, typing into a field, clicking a button), each reaching
 // the same handler a real one does.
@@ -10,10 +10,7 @@
 #include "editor/ArticulationPanel.h"
 #include "editor/CInstrumentNameDlg.h"
 #include "editor/Prompter.h"
-#include "engine/MixerEngine.h"
-#include "platform/SoundDevice.h"
-#include "platform/VirtualTimerService.h"
-#include "song/Transport.h"
+#include "support/EngineRig.h"
 #include "support/WavWriter.h"
 
 #include <QAbstractButton>
@@ -33,26 +30,17 @@ namespace tonvero::test {
 
 class EditorRig {
 public:
-    explicit EditorRig(MixerMode mode = MixerMode::Software)
-        : engine_(std::make_unique<MixerEngine>(mode, 44100, audio_.deviceFactory(), &audio_.timers())) {
-        {
-            EngineLock lock(engine_->mutex);
-            engine_->initOutput();
-        }
+    explicit EditorRig(MixerMode mode = MixerMode::Software) : rig_(mode, 44100, EngineRig::Output::Open) {
         setPrompter(&prompter);
     }
-    ~EditorRig() {
-        setPrompter(nullptr);
-        stop(*engine_);
-        engine_.reset();
-    }
+    ~EditorRig() { setPrompter(nullptr); }
     EditorRig(const EditorRig&) = delete;
     EditorRig& operator=(const EditorRig&) = delete;
 
-    MixerEngine& engine() { return *engine_; }
-    Bank& bank() { return engine_->bank; }
-    VirtualTimerService& clock() { return audio_.timers(); }
-    OfflineAudio& audio() { return audio_; }
+    MixerEngine& engine() { return rig_.e(); }
+    Bank& bank() { return rig_.e().bank; }
+    VirtualTimerService& clock() { return rig_.clock(); }
+    OfflineAudio& audio() { return rig_.audio; }
 
     // A file in this rig's own folder (made on first use, removed with the rig).
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -70,17 +58,12 @@ public:
     // Adds an Instrument straight into the bank with one Zone per named Wave
     // (each `count` samples of a slow ramp at 22050 Hz); returns its slot.
     int32_t addInstrument(const std::string& name, const std::vector<std::string>& waves = {}, uint32_t count = 1000) {
-        EngineLock lock(engine_->mutex);
+        EngineLock lock(engine().mutex);
         const int32_t slot = bank().insertInstrument(name);
         for (const std::string& waveName : waves) {
-            auto wave = std::make_unique<Wave>();
-            std::vector<int16_t> samples(count);
-            for (uint32_t i = 0; i < count; ++i) samples[i] = static_cast<int16_t>((i * 37) % 20000 - 10000);
-            wave->setSamples(std::move(samples));
-            wave->name = waveName;
-            wave->frequency = 22050;
-            wave->updateFormat();
-            Bank::addZone(*bank().instruments[static_cast<size_t>(slot)], std::move(wave));
+            WaveSpec spec{std::vector<int16_t>(count), 22050};
+            for (uint32_t i = 0; i < count; ++i) spec.samples[i] = static_cast<int16_t>((i * 37) % 20000 - 10000);
+            Bank::addZone(instrument(slot), makeWave(std::move(spec), waveName));
         }
         return slot;
     }
@@ -148,9 +131,8 @@ public:
     ScriptedPrompter prompter;
 
 private:
-    OfflineAudio audio_;
-    std::unique_ptr<MixerEngine> engine_;
     QTemporaryDir dir_;
+    EngineRig rig_;
 };
 
 }  // namespace tonvero::test

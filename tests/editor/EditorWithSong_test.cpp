@@ -21,6 +21,7 @@ using tonvero::SongLoadResult;
 using tonvero::TransportStatus;
 using tonvero::Wave;
 using tonvero::test::EditorRig;
+using tonvero::test::loadSong;
 using tonvero::test::MidiWriter;
 using D = CInstrumentEditorDlg;
 
@@ -49,12 +50,7 @@ void playSong(EditorRig& rig) {
         .noteOff(96 * 36, 0, 60)
         .noteOff(0, 0, 62)
         .endOfTrack();
-    SongImage image;
-    QCOMPARE(parseSong(writer.bytes(), image), SongLoadResult::Loaded);
-    {
-        EngineLock lock(rig.engine().mutex);
-        installSong(rig.engine(), std::move(image));
-    }
+    QCOMPARE(loadSong(rig.engine(), writer.bytes()), SongLoadResult::Loaded);
     QCOMPARE(play(rig.engine()), 1);
 }
 

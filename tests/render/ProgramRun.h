@@ -3,7 +3,7 @@
 // arguments (no shell), its output and exit status collected; and the small
 // songs and banks those runs play, written to files by code.
 
-#include "song/SongRig.h"
+#include "support/EngineRig.h"
 #include "support/MidiWriter.h"
 #include "support/WavWriter.h"
 #include "bank/Patchmap.h"
@@ -98,7 +98,7 @@ inline ProgramRun runProgram(const std::string& program, const std::vector<std::
 // as a key is held.
 inline std::string writeToneBank(const std::string& name) {
     Bank bank;
-    ToneSpec tone;
+    WaveSpec tone;
     tone.samples.assign(4410, 0);
     for (size_t i = 0; i < tone.samples.size(); ++i) tone.samples[i] = (i / 50) % 2 ? 8000 : -8000;
     tone.looped = 1;

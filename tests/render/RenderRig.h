@@ -2,7 +2,7 @@
 // Rendering songs written in code to memory, and reading what was rendered.
 
 #include "render/SongRenderer.h"
-#include "song/SongRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,7 @@ namespace tonvero::test {
 
 // Loads a file image straight into the renderer's engine.
 inline SongLoadResult loadBytes(SongRenderer& renderer, const Bytes& bytes) {
-    SongImage image;
-    const SongLoadResult result = parseSong(bytes, image);
-    if (result == SongLoadResult::Loaded) {
-        EngineLock lock(renderer.engine().mutex);
-        installSong(renderer.engine(), std::move(image));
-    }
-    return result;
+    return loadSong(renderer.engine(), bytes);
 }
 
 struct Rendered {

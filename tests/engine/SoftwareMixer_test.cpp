@@ -1,6 +1,6 @@
 // The software mixer's arithmetic, one mixing pass at a time into a plain buffer.
 
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // root keys and tuning, loops, stereo pairs, velocity layers, drum kits,
 // the ProgramMap, sharing when 128 slots do not suffice, attenuation and the
 // fading values. (Articulation, layers over many keys, stereo links and kits:
-// sf2_articulation_test.cpp.)
+// Sf2Articulation_test.cpp.)
 
 #include "bank/Sf2Fading.h"
 #include "bank/Sf2Import.h"
@@ -143,7 +143,7 @@ TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
     looped.loopStart = 100;
     looped.loopEnd = 1200;  // the first sample after the loop
     const uint16_t s = w.addSample(looped);
-    auto z = [s](uint8_t low, uint8_t high, int mode) {
+    auto z = [](uint8_t low, uint8_t high, int mode) {
         return Sf2TestZone{}.range(Sf2Gen::KeyRange, low, high).gen(Sf2Gen::SampleModes, mode);
     };
     const Bank bank = importProgram0(

@@ -41,11 +41,11 @@ Bytes everyKindOfEvent() {
 }
 
 void oneShotBank(Bank& bank) {
-    ToneSpec tone;
+    WaveSpec tone;
     tone.samples.assign(800, 4000);
     tone.frequency = 8000;
     bank.programMap[5] = addTone(bank, "tone", tone);
-    ToneSpec loop = tone;
+    WaveSpec loop = tone;
     loop.looped = 1;
     loop.loopBegin = 100;
     loop.loopEnd = 700;

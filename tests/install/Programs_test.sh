@@ -1,5 +1,5 @@
 #!/bin/sh
-# programs_test.sh CMAKE BUILD_DIR VERSION BINDIR MANDIR PROGRAM
+# Programs_test.sh CMAKE BUILD_DIR VERSION BINDIR MANDIR PROGRAM
 #
 # Installs BUILD_DIR with `cmake --install` into a scratch prefix, then checks
 # that each installed program, with no display, prints "NAME VERSION" (or

@@ -15,8 +15,8 @@ constexpr int32_t kRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
 
 // A constant level, looped whole, with no fading: a note's level is its sample values.
-ToneSpec steady(int16_t value, uint32_t loopFading = 0) {
-    ToneSpec tone;
+WaveSpec steady(int16_t value, uint32_t loopFading = 0) {
+    WaveSpec tone;
     tone.samples.assign(1000, value);
     tone.looped = 1;
     tone.loopEnd = 999;
@@ -28,7 +28,7 @@ ToneSpec steady(int16_t value, uint32_t loopFading = 0) {
 // sounding at `frequency` Hz at `basicNote`.
 void addWave(Bank& bank, std::vector<int16_t> samples, uint32_t frequency, int32_t basicNote, bool looped,
              int32_t loopBegin = 0, int32_t loopEnd = -1, uint32_t cutoffFading = 0) {
-    ToneSpec tone;
+    WaveSpec tone;
     tone.samples = std::move(samples);
     tone.frequency = frequency;
     tone.looped = looped ? 1 : 0;
@@ -115,7 +115,7 @@ TEST_P(ExactFrames, EveryNoteStartsOnTheFrameItsTickFallsOn) {
     notes.endOfTrack(0);
 
     const Rendered r = renderStudio(w.bytes(), [](Bank& bank) {
-        ToneSpec click;
+        WaveSpec click;
         click.samples.assign(40, 6000);
         addTone(bank, "click", click);
     });
@@ -365,7 +365,7 @@ TEST(StudioVoices, ATakenVoiceAndAllSoundOffRampToSilenceWithoutAClick) {
 TEST(StudioPedals, SostenutoHoldsOnlyTheNotesDownWhenItWasPressedAndSustainHoldsAll) {
     // Released notes fade out in about 40 ms; held by a pedal they keep their level.
     auto bank = [](Bank& b) {
-        ToneSpec tone = steady(8000);
+        WaveSpec tone = steady(8000);
         tone.cutoffFading = 0x200000;
         addTone(b, "dc", tone);
     };
@@ -502,10 +502,10 @@ TEST_P(Audition, AnInstrumentPlaysAtTheKeyAndVelocityAskedUntilStopped) {
         id = rig.e().previewKey(instrument, 72, 100);
     }
     ASSERT_GT(id, 0);
-    rig.audio().clearCaptured();
+    rig.audio.clearCaptured();
     rig.advance(600000);
     Rendered heard;
-    heard.samples = rig.audio().captured();
+    heard.samples = rig.audio.captured();
     EXPECT_NEAR(cents(zeroCrossingHz(side(heard, 0, framesAt(0.35), framesAt(0.55)), kRate), 882.0), 0.0, 5.0);
     {
         EngineLock lock(rig.e().mutex);
@@ -515,9 +515,9 @@ TEST_P(Audition, AnInstrumentPlaysAtTheKeyAndVelocityAskedUntilStopped) {
     // Released with no fading and no pedal, the looped Wave plays its tail:
     // silence after it (the Studio mixer's once its reverb has died away).
     rig.advance(GetParam() == MixerMode::Studio ? 5000000 : 1000000);
-    rig.audio().clearCaptured();
+    rig.audio.clearCaptured();
     rig.advance(100000);
-    for (int16_t s : rig.audio().captured()) ASSERT_EQ(s, 0);
+    for (int16_t s : rig.audio.captured()) ASSERT_EQ(s, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Mixers, Audition,

@@ -2,7 +2,7 @@
 // bank lookup, frequencies, audition notes, the hold pedal, and releases that
 // reach only their own note.
 
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Reading SoundFont 2 files: the records of a well-formed file, version 3
 // files, and refusal with a message naming the fault for damaged, truncated
-// and mutated files. (Compressed samples: sf3_import_test.cpp.)
+// and mutated files. (Compressed samples: Sf3Import_test.cpp.)
 
 #include "bank/Sf2Import.h"
 #include "bank/Sf2Reader.h"
@@ -123,7 +123,7 @@ TEST(Sf2Reader, ReadsVersion3AndRefusesOtherVersions) {
     EXPECT_EQ(font.versionMajor, 3);
     EXPECT_EQ(font.sampleData.size(), 2u * 166u);
 
-    // Plain samples marked as compressed are not an Ogg stream: damage (more in sf3_import_test.cpp).
+    // Plain samples marked as compressed are not an Ogg stream: damage (more in Sf3Import_test.cpp).
     std::vector<uint8_t> image = richFont().image();
     const size_t shdr = Sf2Writer::findChunkBody(image, "shdr");
     putLe16(image, shdr + 44, Sf2SampleType::Mono | Sf2SampleType::Compressed);

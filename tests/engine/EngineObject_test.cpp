@@ -1,4 +1,4 @@
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

@@ -37,7 +37,7 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void sayWhichInput() { std::fprintf(stderr, "while replaying the fuzz input %s\n", inputName().c_str()); }
+[[maybe_unused]] void sayWhichInput() { std::fprintf(stderr, "while replaying the fuzz input %s\n", inputName().c_str()); }
 
 struct Replayed {
     int files = 0;

@@ -2,7 +2,7 @@
 // written ahead of it. On the offline device and the virtual clock, so the
 // cursor moves exactly as far as the clock says.
 
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "platform/RealTimerService.h"
 #include "song/Sequencer.h"
-#include "song/SongRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ int soundingCount(const MixerEngine& e) EXCLUDES(e.mutex) {
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        ToneSpec tone;
+        WaveSpec tone;
         tone.looped = 1;
         tone.loopEnd = 4409;
         tone.cutoffFading = 8 << 16;
@@ -313,7 +313,7 @@ bool anyBufferPlays(MixerEngine& e) {
 
 TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
     SongRig rig(MixerMode::Hardware);
-    ToneSpec tone;
+    WaveSpec tone;
     tone.looped = 1;
     tone.loopEnd = 4409;
     addTone(rig.e().bank, "tone", tone);

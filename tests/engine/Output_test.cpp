@@ -1,7 +1,7 @@
 // Opening the output in its three modes, and the mixer tick keeping the
 // mixing buffer written ahead of the play cursor, on the offline device.
 
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

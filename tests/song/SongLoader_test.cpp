@@ -1,7 +1,7 @@
 // Loading Standard MIDI Files: header fields, track chunks, the results of
 // damaged and foreign files, and the song's tempo map.
 
-#include "song/SongRig.h"
+#include "support/EngineRig.h"
 #include "song/TempoMap.h"
 #include "song/TrackReader.h"
 

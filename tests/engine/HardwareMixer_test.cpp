@@ -1,7 +1,7 @@
 // The hardware mixer on the offline device: one device buffer per sounding
 // note, Wave buffers and their duplicates, volume and pan, and the release.
 
-#include "EngineRig.h"
+#include "support/EngineRig.h"
 
 #include <gtest/gtest.h>
 
