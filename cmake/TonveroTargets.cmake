@@ -11,7 +11,7 @@ function(tonvero_library name)
   add_library(tonvero_${name} STATIC ${sources} ${headers})
   add_library(tonvero::${name} ALIAS tonvero_${name})
   target_include_directories(tonvero_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(tonvero_${name} PUBLIC ${ARG_DEPS} PRIVATE tonvero::warnings)
+  target_link_libraries(tonvero_${name} PUBLIC ${ARG_DEPS} PRIVATE tonvero::code_warnings)
 endfunction()
 
 # tonvero_gtests(DIR LIBS ...) makes one GoogleTest executable of each

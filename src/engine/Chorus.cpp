@@ -86,8 +86,8 @@ void Chorus::addCopy(uint64_t position, uint64_t step, float* out, uint32_t n) c
         const float gain = gain_;
         for (int32_t j = 0; j < m; ++j)
             o[j] += gain * catmullRom(p[j], p[j + 1], p[j + 2], p[j + 3], t0 + dt * static_cast<float>(j));
-        position += step * m;
-        k += m;
+        position += step * static_cast<uint64_t>(m);
+        k += static_cast<uint32_t>(m);
     }
 }
 

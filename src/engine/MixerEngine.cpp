@@ -8,13 +8,12 @@ MixerEngine* theEngine = nullptr;
 std::atomic<int32_t> sequencerBusy{0};
 std::atomic<int32_t> mixerBusy{0};
 
-MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory deviceFactory,
-                         TimerService* timers, const StudioSettings& studioSettings)
-    : deviceFactory(deviceFactory ? std::move(deviceFactory)
-                                  : backendDeviceFactory(chooseBackendName(""))),
+MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factory, TimerService* timers,
+                         const StudioSettings& studioSettings)
+    : deviceFactory(factory ? std::move(factory) : backendDeviceFactory(chooseBackendName(""))),
       timerService(timers ? timers : &realTimerService()),
       mixerMode(mode) {
-    if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(outputRate, studioSettings, bank);
+    if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(rate, studioSettings, bank);
     // Every Voice free, with no MixerVoice.
     for (Voice& v : voices) v = Voice{};
     // Every channel zeroed, bend range 2 (the preview channel keeps these values).
@@ -34,7 +33,7 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t outputRate, SoundDeviceFactory 
     bank.programMap.fill(0);
     bank.instrumentCount = 0;
     // Mode and rate.
-    this->outputRate = outputRate;
+    outputRate = rate;
     softwareMixer = mode == MixerMode::Hardware ? 0 : 1;
     writePrimary = mode == MixerMode::Primary ? 1 : 0;
     // Everything idle.

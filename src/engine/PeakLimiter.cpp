@@ -24,8 +24,8 @@ void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
     }
     for (uint32_t k = 0; k < frames; ++k, ++frame_) {
         float* x = stereo + 2 * k;
-        const float peak = std::max(std::fabs(x[0]), std::fabs(x[1]));
-        const float needed = peak > threshold_ ? threshold_ / peak : 1.0f;
+        const float framePeak = std::max(std::fabs(x[0]), std::fabs(x[1]));
+        const float needed = framePeak > threshold_ ? threshold_ / framePeak : 1.0f;
 
         // Running minimum of the needed gains over the look-ahead.
         while (minSize_ > 0 && minValues_[(minHead_ + minSize_ - 1) & kQueueMask] >= needed) --minSize_;

@@ -288,8 +288,8 @@ uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) 
             pos = local + shift;
             k += count;
         } else {
-            int16_t taps[kBefore + 1 + kAfter];
-            for (int t = -kBefore; t <= kAfter; ++t) taps[t + kBefore] = sampleAt(v, i + t);
+            int16_t taps[static_cast<size_t>(kBefore + 1 + kAfter)];
+            for (int t = -kBefore; t <= kAfter; ++t) taps[static_cast<size_t>(t + kBefore)] = sampleAt(v, i + t);
             out[k++] = kernel(taps + kBefore, static_cast<uint32_t>(pos));
             pos += step;
         }

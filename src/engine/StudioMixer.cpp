@@ -610,8 +610,9 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
         static_cast<float>(s.vibratoLfoToPitch) +
         static_cast<float>(s.modulationToVibrato * ch.modulation + s.pressureToVibrato * ch.pressure) / 127.0f;
     if (s.modulatesPitch || vibratoDepth != 0 || v.pitchSerial != ch.pitchSerial || v.step == 0) {
-        const double cents = s.pitchCents + ch.pitch * 100.0 + modulation * s.modulationEnvelopeToPitch +
-                             modulationLfo * s.modulationLfoToPitch + vibratoLfo * vibratoDepth;
+        const double cents = s.pitchCents + ch.pitch * 100.0 +
+                             modulation * static_cast<float>(s.modulationEnvelopeToPitch) +
+                             modulationLfo * static_cast<float>(s.modulationLfoToPitch) + vibratoLfo * vibratoDepth;
         // The whole octaves exactly, the rest in single precision (well under a hundredth of a cent).
         const double octaves = std::floor(cents / 1200.0);
         const double ratio = std::min(
@@ -628,7 +629,8 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     float level = v.velocityGain * ch.gain * audible_[v.channel] * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
                   (chunk.produced < frames ? 0.0f : endFade(v));
     // Centibels of the LFO's swing, as a power of two (10^(-cB / 200)).
-    if (s.modulationLfoToVolume != 0) level *= std::exp2(-modulationLfo * s.modulationLfoToVolume * 0.0166096405f);
+    if (s.modulationLfoToVolume != 0)
+        level *= std::exp2(-modulationLfo * static_cast<float>(s.modulationLfoToVolume) * 0.0166096405f);
     chunk.level = level;
     // A voice falling away ends once even a full-scale sample of it would be
     // below kSilentLevel: nothing of it could be heard, in 16 bits or 24.

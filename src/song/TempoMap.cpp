@@ -159,7 +159,7 @@ SongTiming scanSongTiming(const std::vector<uint8_t>& songData, TrackList& track
 
 uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate) {
     if (rate <= 0 || timing.tempoMap.empty() || timing.division == 0) return 0;
-    const TickTempoSum r = static_cast<uint64_t>(rate);
+    const TickTempoSum r = static_cast<TickTempoSum>(rate);
     TickTempoSum frame = 0;
     if (isSmpteDivision(timing.division)) {
         const int32_t framesCode = -static_cast<int32_t>(static_cast<int8_t>((timing.division >> 8) & 0xFF));
@@ -167,16 +167,17 @@ uint64_t frameAtTick(const SongTiming& timing, uint64_t tick, int32_t rate) {
         if (framesCode <= 0 || ticksPerFrame == 0) return 0;
         // Code 29 is 30000/1001 frames per second.
         if (framesCode == 29)
-            frame = TickTempoSum{tick} * r * 1001 / (TickTempoSum{30000} * ticksPerFrame);
+            frame = TickTempoSum{tick} * r * 1001 / (TickTempoSum{30000} * static_cast<TickTempoSum>(ticksPerFrame));
         else
-            frame = TickTempoSum{tick} * r / (TickTempoSum{static_cast<uint64_t>(framesCode)} * ticksPerFrame);
+            frame = TickTempoSum{tick} * r /
+                    (static_cast<TickTempoSum>(framesCode) * static_cast<TickTempoSum>(ticksPerFrame));
     } else {
         auto after = std::upper_bound(timing.tempoMap.begin(), timing.tempoMap.end(), tick,
                                       [](uint64_t t, const TempoPoint& p) { return t < p.tick; });
         const TempoPoint& p = after == timing.tempoMap.begin() ? timing.tempoMap.front() : *(after - 1);
         const uint64_t ticks = tick > p.tick ? tick - p.tick : 0;
-        const TickTempoSum sum = p.tickTempo + TickTempoSum{ticks} * p.tempo;
-        frame = sum * r / (TickTempoSum{static_cast<uint64_t>(timing.division)} * 1000000u);
+        const TickTempoSum sum = p.tickTempo + TickTempoSum{ticks} * static_cast<TickTempoSum>(p.tempo);
+        frame = sum * r / (static_cast<TickTempoSum>(timing.division) * 1000000u);
     }
     return frame > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frame);
 }
