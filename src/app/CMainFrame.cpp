@@ -731,10 +731,7 @@ void CMainFrame::openPatchmap(const QString& path) {
 
 void CMainFrame::replaceBank(Bank&& bank) {
     EngineLock lock(theEngine->mutex);
-    for (int32_t slot = 0; slot < theEngine->bank.instrumentCount; ++slot)
-        if (const Instrument* instrument = theEngine->bank.instruments[static_cast<size_t>(slot)].get())
-            theEngine->cutVoicesOf(*instrument);
-    theEngine->bank = std::move(bank);
+    theEngine->replaceBank(std::move(bank));
     // The steps belong to the bank that went.
     bankHistory().clear();
 }

@@ -65,24 +65,19 @@ MixerEngine::~MixerEngine() {
         EngineLock lock(mutex);
         if (softwareMixer && mixBuffer) mixBuffer->stop();
     }
-    // Kill the sequencer timer, then the mixer timer. A callback running
+    // Kill the sequencer timer, the mixer timer and the end-of-song watch. A callback running
     // meanwhile may start a new timer (a tempo change re-times the sequencer),
     // so take the ids under the lock and repeat until none is left.
     for (;;) {
-        TimerId sequencer = 0;
-        TimerId mixer = 0;
+        TimerIds taken;
         {
             EngineLock lock(mutex);
-            sequencer = sequencerTimer;
-            mixer = mixerTimer;
-            sequencerTimer = 0;
-            mixerTimer = 0;
+            taken = takeTimers(kEveryTimer);
             outputRunning = 0;
             playing = 0;
         }
-        if (sequencer == 0 && mixer == 0) break;
-        if (sequencer != 0) timerService->kill(sequencer);
-        if (mixer != 0) timerService->kill(mixer);
+        if (!taken.any()) break;
+        killTimers(taken);
     }
 
     // No callback runs any more.
@@ -134,6 +129,12 @@ void MixerEngine::cutVoicesOf(const Instrument& instrument) {
     for (int32_t z = 0; z < instrument.zones.count(); ++z)
         if (const Zone* zone = instrument.zones[z])
             if (zone->wave) cutVoicesOf(*zone->wave);
+}
+
+void MixerEngine::replaceBank(Bank&& newBank) {
+    for (int32_t slot = 0; slot < bank.instrumentCount; ++slot)
+        if (const Instrument* instrument = bank.instruments[static_cast<size_t>(slot)].get()) cutVoicesOf(*instrument);
+    bank = std::move(newBank);
 }
 
 const char* MixerEngine::mixerModeText() const {

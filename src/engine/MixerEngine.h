@@ -53,6 +53,10 @@ constexpr uint64_t kMixerPeriodMicros = 20000;
 extern float semitoneRatio[121];
 void buildSemitoneTable();
 
+// 2^((pitchOffset + bend) / 12) x waveFrequency in Hz, computed in double
+// precision and truncated (0 .. 4294967295). Pure.
+uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
+
 class MixerEngine;
 // The one engine of the program, set by its constructor (null after its destructor).
 extern MixerEngine* theEngine;
@@ -118,6 +122,17 @@ public:
     // away, bent by `bend` semitones. Any thread (pure).
     static uint32_t noteFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
 
+    // The Instrument a song note on `channel` (0..15) plays, the one lookup
+    // both the note start and the song's note counts use: the channel's
+    // program through the ProgramMap, the drum set on MIDI channel 10 (with
+    // the Studio mixer, the kit the drum channel's program chooses). Null
+    // when the bank has none. Mutex held.
+    Instrument* songInstrument(int32_t channel) const REQUIRES(mutex);
+    // The Custom and hardware mixers after a batch of song events: every
+    // sounding voice of a channel whose pitch changed (bend, bend range) is
+    // retuned (its MixerVoice's step, or its own buffer's frequency) by
+    // bentFrequency. Mutex held.
+    void retuneBentVoices() REQUIRES(mutex);
     // Picks the Voice for a new note: the lowest free one, else the oldest
     // (lowest slot among equals), released first. Mutex held.
     int32_t chooseVoice() REQUIRES(mutex);
@@ -177,12 +192,44 @@ public:
     // Wave can be destroyed. User-interface thread, mutex held.
     void cutVoicesOf(const Instrument& instrument) REQUIRES(mutex);
     void cutVoicesOf(const Wave& wave) REQUIRES(mutex);
+    // Makes `newBank` the engine's bank, cutting first every voice that plays
+    // a Wave of the bank that goes. User-interface thread, mutex held.
+    void replaceBank(Bank&& newBank) REQUIRES(mutex);
 
     // The mixer timer's callback: runs mixerTick on theEngine under mixerBusy
     // and the mutex; an event that finds mixerBusy set does nothing. Timer thread.
     static void mixerTimerProc();
 
     TimerService& timers() { return *timerService; }
+
+    // --- timers: every start and kill of the engine's timers goes through these ---
+    // The timers, as bits of `which`: the sequencer's (songs on the Custom and
+    // hardware mixers), the mixer's (the looping buffer's writer) and the
+    // end-of-song watch.
+    static constexpr unsigned kSequencerTimer = 1;
+    static constexpr unsigned kMixerTimer = 2;
+    static constexpr unsigned kSongEndTimer = 4;
+    static constexpr unsigned kEveryTimer = kSequencerTimer | kMixerTimer | kSongEndTimer;
+    // Runs `proc` every `periodMicros` on the timer kept in `id` (one of
+    // sequencerTimer, mixerTimer, songEndTimer) unless one runs there already.
+    // Mutex held.
+    void startTimer(TimerId& id, uint64_t periodMicros, void (*proc)()) REQUIRES(mutex);
+    // Kills the timer kept in `id` at once; `id` is 0 after. Only where the
+    // kill cannot wait for a callback that needs the mutex: inside a timer
+    // callback (the timer thread), or while no timer runs. Mutex held.
+    void killTimerHere(TimerId& id) REQUIRES(mutex);
+    // The ids of the timers `which` names, each left 0 in the engine, for
+    // killTimers once the mutex is let go (that kill waits for a running
+    // callback, which may be waiting for the mutex).
+    struct TimerIds {
+        TimerId sequencer = 0;
+        TimerId mixer = 0;
+        TimerId songEnd = 0;
+        bool any() const { return sequencer != 0 || mixer != 0 || songEnd != 0; }
+    };
+    TimerIds takeTimers(unsigned which) REQUIRES(mutex);
+    // Kills what takeTimers took; when it returns none of their callbacks runs.
+    void killTimers(const TimerIds& ids) EXCLUDES(mutex);
 
     // The text the status view shows for the mode, with its newline.
     const char* mixerModeText() const;
@@ -213,6 +260,8 @@ public:
     float ticksPerSecond = 0;
     TimerId sequencerTimer = 0;
     TimerId mixerTimer = 0;
+    // The 20 ms watch that stops everything once an ended song has played out.
+    TimerId songEndTimer = 0;
     std::array<MixerVoice, kMixerVoiceCount> mixerVoices GUARDED_BY(mutex);
     float writeAheadSeconds = 0.3f;
     uint32_t mixBufferBytes = 0;

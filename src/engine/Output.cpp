@@ -99,8 +99,7 @@ void MixerEngine::startOutput() {
         mixBuffer->play(PlayFlags::Looping);
         // A mixer timer still set is kept: killing it here, under the engine
         // mutex, could wait for its callback, which waits for the mutex.
-        if (mixerTimer == 0)
-            mixerTimer = timerService->setPeriodic(kMixerPeriodMicros, [] { MixerEngine::mixerTimerProc(); });
+        startTimer(mixerTimer, kMixerPeriodMicros, &MixerEngine::mixerTimerProc);
         // Write the first write-ahead (silence) now, so a note started before
         // the timer's first event is heard as late as every later note.
         mixerTick();

@@ -11,6 +11,9 @@ namespace tonvero {
 
 namespace {
 
+// 1/12 in single precision, as the frequency rules have it.
+constexpr float kTwelfthOfAnOctave = 0.083333336f;
+
 // Hz to an unsigned 32-bit value, truncated toward zero (0 for NaN, saturating above).
 uint32_t truncateHz(double hz) {
     if (!(hz > 0)) return 0;
@@ -27,7 +30,7 @@ uint32_t MixerEngine::noteFrequency(uint32_t waveFrequency, int32_t pitchOffset,
         return truncateHz(hz);
     }
     // Bent, or beyond the table: 2^(semitones / 12), the exponent in single precision.
-    const float exponent = (static_cast<float>(pitchOffset) + bend) * 0.083333336f;
+    const float exponent = (static_cast<float>(pitchOffset) + bend) * kTwelfthOfAnOctave;
     return truncateHz(std::pow(2.0, static_cast<double>(exponent)) * waveFrequency);
 }
 
@@ -101,6 +104,38 @@ StudioEvent studioMessage(uint8_t type, int32_t channel, int32_t data1, int32_t 
 
 }  // namespace
 
+Instrument* MixerEngine::songInstrument(int32_t channel) const {
+    const int32_t program = channels[static_cast<size_t>(channel)].program;
+    if (studio && channel == Bank::kDrumChannel) return bank.kitForProgram(program);
+    return bank.instrumentForProgram(Bank::entryForChannel(channel, program));
+}
+
+uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend) {
+    const double semitones = static_cast<double>(pitchOffset) + static_cast<double>(bend);
+    return truncateHz(std::pow(2.0, semitones * static_cast<double>(kTwelfthOfAnOctave)) * waveFrequency);
+}
+
+void MixerEngine::retuneBentVoices() {
+    if (softwareMixer) {
+        for (MixerVoice& m : mixerVoices) {
+            if (!m.active || !m.wave || m.channel < 0 || m.channel >= kChannelCount) continue;
+            const ChannelState& ch = channels[static_cast<size_t>(m.channel)];
+            if (!ch.pitchChanged) continue;
+            const uint32_t hz = bentFrequency(m.wave->frequency, m.pitchOffset, ch.bend);
+            m.step = frequencyStep(hz, static_cast<uint32_t>(outputRate));
+        }
+        return;
+    }
+    for (Voice& v : voices) {
+        if (!v.active || !v.wave || v.channel < 0 || v.channel >= kChannelCount) continue;
+        const ChannelState& ch = channels[static_cast<size_t>(v.channel)];
+        if (!ch.pitchChanged) continue;
+        // Only the buffer that still plays this Voice's own note.
+        if (SoundBuffer* buffer = bufferOf(v))
+            buffer->setFrequency(bentFrequency(v.wave->frequency, v.pitchOffset, ch.bend));
+    }
+}
+
 void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     if (channel < 0 || channel >= kPreviewChannel) return;  // song channels only
     if (studio) {
@@ -113,7 +148,7 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     channels[9].program = Bank::kDrumEntry;
     ChannelState& ch = channels[static_cast<size_t>(channel)];
     // The channel's Instrument and its Zone for the key; without either, no note.
-    Instrument* instrument = bank.instrumentForProgram(ch.program);
+    Instrument* instrument = songInstrument(channel);
     if (!instrument) return;
     Zone* zone = Bank::findZone(instrument, key);
     if (!zone) return;

@@ -17,16 +17,9 @@ namespace tonvero {
 
 namespace {
 
-// 1/12 in single precision, as the frequency rule has it.
-constexpr float kTwelfth = 0.083333336f;
-
 // Counts a note-on against what the bank holds for it.
 void countNote(MixerEngine& engine, int32_t key, int32_t channel) REQUIRES(engine.mutex) {
-    const int32_t program = engine.channels[static_cast<size_t>(channel)].program;
-    // The Studio mixer's drum channel plays the kit its program chooses.
-    const Instrument* instrument = engine.studio && channel == Bank::kDrumChannel
-                                       ? engine.bank.kitForProgram(program)
-                                       : engine.bank.instrumentForProgram(Bank::entryForChannel(channel, program));
+    const Instrument* instrument = engine.songInstrument(channel);
     NoteCounts& notes = engine.playback.notes;
     if (!instrument)
         ++notes.withoutInstrument;
@@ -172,26 +165,6 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) 
     }
 }
 
-void pitchUpdate(MixerEngine& engine) REQUIRES(engine.mutex) {
-    if (engine.softwareMixer) {
-        for (MixerVoice& m : engine.mixerVoices) {
-            if (!m.active || !m.wave || m.channel < 0 || m.channel >= kChannelCount) continue;
-            const ChannelState& ch = engine.channels[static_cast<size_t>(m.channel)];
-            if (!ch.pitchChanged) continue;
-            const uint32_t hz = bentFrequency(m.wave->frequency, m.pitchOffset, ch.bend);
-            m.step = MixerEngine::frequencyStep(hz, static_cast<uint32_t>(engine.outputRate));
-        }
-        return;
-    }
-    for (Voice& v : engine.voices) {
-        if (!v.active || !v.wave || v.channel < 0 || v.channel >= kChannelCount) continue;
-        const ChannelState& ch = engine.channels[static_cast<size_t>(v.channel)];
-        if (!ch.pitchChanged) continue;
-        // Only the buffer that still plays this Voice's own note.
-        if (SoundBuffer* buffer = engine.bufferOf(v))
-            buffer->setFrequency(bentFrequency(v.wave->frequency, v.pitchOffset, ch.bend));
-    }
-}
 
 }  // namespace
 
@@ -253,13 +226,6 @@ void chaseBend(ChannelState& ch, int32_t lsb, int32_t msb) {
     ch.pitchChanged = 1;
 }
 
-uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend) {
-    const double semitones = static_cast<double>(pitchOffset) + static_cast<double>(bend);
-    const double hz = std::pow(2.0, semitones * static_cast<double>(kTwelfth)) * waveFrequency;
-    if (!(hz > 0)) return 0;
-    if (hz >= 4294967295.0) return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(hz);
-}
 
 void sequencerTimerProc() {
     // Test and set: an event arriving while the previous one still runs is lost.
@@ -303,7 +269,7 @@ void sequencerTick(MixerEngine& engine) {
     }
     // A song with no tracks, or whose tracks were all empty, ends here.
     if (engine.playing && allTracksEnded(engine)) endSong(engine);
-    if (pitchDirty) pitchUpdate(engine);
+    if (pitchDirty) engine.retuneBentVoices();
 }
 
 void feedStudio(MixerEngine& engine, uint64_t endFrame) {
@@ -357,13 +323,10 @@ void changeTempo(MixerEngine& engine, int32_t tempo) {
         return;
     }
     // The running timer goes; from its own callback the kill does not wait.
-    if (engine.sequencerTimer != 0) {
-        engine.timers().kill(engine.sequencerTimer);
-        engine.sequencerTimer = 0;
-    }
+    engine.killTimerHere(engine.sequencerTimer);
     retimeClock(engine, tempo);
     // Whole microseconds, at the nominal length of the ticks.
-    engine.sequencerTimer = engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
+    engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
 }
 
 }  // namespace tonvero

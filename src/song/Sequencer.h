@@ -55,8 +55,4 @@ bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) REQU
 // MIDI System On (or GM2's), the GS reset or the XG reset.
 bool isSystemReset(const uint8_t* data, uint32_t length);
 
-// 2^((pitchOffset + bend) / 12) x waveFrequency in Hz, computed in double
-// precision and truncated (0 .. 4294967295). Pure.
-uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
-
 }  // namespace tonvero

@@ -60,10 +60,7 @@ void releaseSongNotes(MixerEngine& engine) {
 void endSong(MixerEngine& engine) {
     engine.playing = 0;
     // The sequencer stops; this runs in its callback, so the kill does not wait.
-    if (engine.sequencerTimer != 0) {
-        engine.timers().kill(engine.sequencerTimer);
-        engine.sequencerTimer = 0;
-    }
+    engine.killTimerHere(engine.sequencerTimer);
     // Every held note is let go, as a note-off with the pedals up (in the
     // Studio mixer on the frame the song ends).
     if (engine.studio) {
@@ -87,7 +84,7 @@ void endSong(MixerEngine& engine) {
     state.endStartMicros = engine.timers().nowMicros();
     state.quiet = 0;
     watchEnding(engine);
-    if (state.ending) engine.sequencerTimer = engine.timers().setPeriodic(kMixerPeriodMicros, [] { songEndTimerProc(); });
+    if (state.ending) engine.startTimer(engine.songEndTimer, kMixerPeriodMicros, &songEndTimerProc);
 }
 
 void songEndTimerProc() {

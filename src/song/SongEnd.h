@@ -4,7 +4,7 @@
 // runs on until every voice has fallen silent and the sound already written
 // ahead has played out, 10 s at most; then everything stops as stop() does.
 // `playing` is 0 from the end of the song on. While the output runs on,
-// sequencerTimer holds a 20 ms timer that watches for that moment.
+// songEndTimer holds a 20 ms timer that watches for that moment.
 //
 // Timer thread, engine mutex held.
 

@@ -242,9 +242,8 @@ void turnLoop(MixerEngine& engine) {
         applySongPoint(engine, loop.start);
         if ((engine.tempo != tempo || engine.ticksPerTimerEvent != batch) && engine.sequencerTimer != 0) {
             // Inside the sequencer's callback: the kill does not wait.
-            engine.timers().kill(engine.sequencerTimer);
-            engine.sequencerTimer =
-                engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
+            engine.killTimerHere(engine.sequencerTimer);
+            engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
         }
     }
     ++loop.turns;
@@ -272,24 +271,20 @@ void moveSong(MixerEngine& engine, double seconds) {
 }
 
 int32_t seek(MixerEngine& engine, double seconds) {
-    TimerId sequencer = 0;
+    MixerEngine::TimerIds taken;
     {
         EngineLock lock(engine.mutex);
         if (engine.songData.empty()) return 0;
-        if (engine.playing && !engine.studio) {
-            sequencer = engine.sequencerTimer;
-            engine.sequencerTimer = 0;
-        }
+        if (engine.playing && !engine.studio) taken = engine.takeTimers(MixerEngine::kSequencerTimer);
     }
     // The sequencer must not run while its song moves; the kill waits for a running callback.
-    if (sequencer != 0) engine.timers().kill(sequencer);
+    engine.killTimers(taken);
     {
         EngineLock lock(engine.mutex);
         if (engine.playing) {
             moveSong(engine, seconds);
-            if (!engine.studio && !engine.playback.paused && engine.sequencerTimer == 0)
-                engine.sequencerTimer =
-                    engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
+            if (!engine.studio && !engine.playback.paused)
+                engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
             return 1;
         }
     }

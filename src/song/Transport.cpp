@@ -13,8 +13,8 @@ namespace tonvero {
 
 namespace {
 
-TimerId startSequencerTimer(MixerEngine& engine) REQUIRES(engine.mutex) {
-    return engine.timers().setPeriodic(sequencerPeriodMicros(engine), [] { sequencerTimerProc(); });
+void startSequencerTimer(MixerEngine& engine) REQUIRES(engine.mutex) {
+    engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
 }
 
 // Silences and stops the output. Mutex held, no timer left running.
@@ -37,10 +37,6 @@ void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
     engine.playback.pausedLooping = 0;
 }
 
-SoundBufferPtr& hardwareSlot(MixerEngine& engine, int32_t ref) {
-    return ref < kBufferSlots ? engine.waveBuffers[static_cast<size_t>(ref)]
-                              : engine.voiceBuffers[static_cast<size_t>(ref - kBufferSlots)];
-}
 
 }  // namespace
 
@@ -51,7 +47,8 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
     {
         EngineLock lock(engine.mutex);
         if (engine.songData.empty()) return 0;
-        mustStop = engine.playing || engine.playback.ending || engine.playback.paused || engine.sequencerTimer != 0;
+        mustStop = engine.playing || engine.playback.ending || engine.playback.paused || engine.sequencerTimer != 0 ||
+                   engine.songEndTimer != 0;
     }
     if (mustStop) stop(engine);
 
@@ -66,7 +63,7 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
     if (seconds > 0) moveSong(engine, seconds);
     const uint64_t songFrame = engine.studio ? engine.playback.seekPoint.frame : 0;
     armLoop(engine);
-    if (!engine.studio) engine.sequencerTimer = startSequencerTimer(engine);
+    if (!engine.studio) startSequencerTimer(engine);
     engine.startOutput();
     if (engine.studio) {
         // The song's time zero is the first frame not yet written (one
@@ -88,21 +85,16 @@ void stop(MixerEngine& engine) {
     // that was waiting for the lock sees `playing` 0 and does nothing; should
     // one still have started a timer meanwhile, the loop takes that one too.
     for (;;) {
-        TimerId sequencer = 0;
-        TimerId mixer = 0;
+        MixerEngine::TimerIds taken;
         {
             EngineLock lock(engine.mutex);
             engine.playing = 0;
             engine.playback.ending = 0;
             engine.playback.paused = 0;
-            sequencer = engine.sequencerTimer;
-            mixer = engine.mixerTimer;
-            engine.sequencerTimer = 0;
-            engine.mixerTimer = 0;
+            taken = engine.takeTimers(MixerEngine::kEveryTimer);
         }
-        if (sequencer == 0 && mixer == 0) break;
-        if (sequencer != 0) engine.timers().kill(sequencer);
-        if (mixer != 0) engine.timers().kill(mixer);
+        if (!taken.any()) break;
+        engine.killTimers(taken);
     }
     EngineLock lock(engine.mutex);
     silenceOutput(engine);
@@ -110,28 +102,19 @@ void stop(MixerEngine& engine) {
 
 void stopOnTimerThread(MixerEngine& engine) {
     engine.playing = 0;
-    if (engine.sequencerTimer != 0) {
-        engine.timers().kill(engine.sequencerTimer);
-        engine.sequencerTimer = 0;
-    }
-    if (engine.mixerTimer != 0) {
-        engine.timers().kill(engine.mixerTimer);
-        engine.mixerTimer = 0;
-    }
+    engine.killTimerHere(engine.sequencerTimer);
+    engine.killTimerHere(engine.mixerTimer);
+    engine.killTimerHere(engine.songEndTimer);
     silenceOutput(engine);
 }
 
 void pause(MixerEngine& engine) {
-    TimerId sequencer = 0;
-    TimerId mixer = 0;
+    MixerEngine::TimerIds taken;
     {
         EngineLock lock(engine.mutex);
         if (!engine.playing || engine.playback.paused) return;
         engine.playback.paused = 1;
-        sequencer = engine.sequencerTimer;
-        mixer = engine.mixerTimer;
-        engine.sequencerTimer = 0;
-        engine.mixerTimer = 0;
+        taken = engine.takeTimers(MixerEngine::kSequencerTimer | MixerEngine::kMixerTimer);
         if (engine.softwareMixer) {
             // A stopped buffer keeps its play cursor and what is written ahead of it.
             if (engine.mixBuffer) engine.mixBuffer->stop();
@@ -139,7 +122,7 @@ void pause(MixerEngine& engine) {
             engine.playback.pausedBuffers = 0;
             engine.playback.pausedLooping = 0;
             for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
-                SoundBufferPtr& buffer = hardwareSlot(engine, ref);
+                SoundBufferPtr& buffer = *engine.bufferSlot(ref);
                 uint32_t status = 0;
                 if (!buffer || !succeeded(buffer->getStatus(status)) || !(status & BufferStatus::Playing)) continue;
                 engine.playback.pausedBuffers |= uint64_t{1} << ref;
@@ -148,8 +131,7 @@ void pause(MixerEngine& engine) {
             }
         }
     }
-    if (sequencer != 0) engine.timers().kill(sequencer);
-    if (mixer != 0) engine.timers().kill(mixer);
+    engine.killTimers(taken);
 }
 
 void resume(MixerEngine& engine) {
@@ -159,21 +141,18 @@ void resume(MixerEngine& engine) {
     if (engine.softwareMixer) {
         if (engine.mixBuffer) {
             engine.mixBuffer->play(PlayFlags::Looping);
-            if (engine.mixerTimer == 0)
-                engine.mixerTimer =
-                    engine.timers().setPeriodic(kMixerPeriodMicros, [] { MixerEngine::mixerTimerProc(); });
+            engine.startTimer(engine.mixerTimer, kMixerPeriodMicros, &MixerEngine::mixerTimerProc);
         }
     } else {
         for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
-            SoundBufferPtr& buffer = hardwareSlot(engine, ref);
+            SoundBufferPtr& buffer = *engine.bufferSlot(ref);
             if (!buffer || !(engine.playback.pausedBuffers & (uint64_t{1} << ref))) continue;
             buffer->play((engine.playback.pausedLooping & (uint64_t{1} << ref)) ? PlayFlags::Looping : 0);
         }
         engine.playback.pausedBuffers = 0;
         engine.playback.pausedLooping = 0;
     }
-    if (engine.playing && engine.sequencerTimer == 0 && !engine.studio)
-        engine.sequencerTimer = startSequencerTimer(engine);
+    if (engine.playing && !engine.studio) startSequencerTimer(engine);
 }
 
 void startClock(MixerEngine& engine) {
