@@ -1,5 +1,7 @@
 #include "engine/StudioChannel.h"
 
+#include "engine/Midi.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,26 +13,7 @@ constexpr float kHalfPi = 1.57079632679489662f;
 // Depth of the vibrato that modulation and channel pressure each give at 127.
 constexpr float kVibratoCentsAt127 = 50.0f;
 
-// Controller numbers.
-constexpr int32_t kBankSelect = 0;
-constexpr int32_t kModulation = 1;
-constexpr int32_t kDataEntry = 6;
-constexpr int32_t kVolume = 7;
-constexpr int32_t kPan = 10;
-constexpr int32_t kExpression = 11;
-constexpr int32_t kBankSelectLsb = 32;
-constexpr int32_t kDataEntryLsb = 38;
-constexpr int32_t kSustain = 64;
-constexpr int32_t kSostenuto = 66;
-constexpr int32_t kReverbSend = 91;
-constexpr int32_t kChorusSend = 93;
-constexpr int32_t kNrpnLsb = 98;
-constexpr int32_t kNrpnMsb = 99;
-constexpr int32_t kRpnLsb = 100;
-constexpr int32_t kRpnMsb = 101;
-constexpr int32_t kAllSoundOff = 120;
-constexpr int32_t kResetAllControllers = 121;
-constexpr int32_t kAllNotesOff = 123;  // 124..127 (omni and mono/poly) also end every note
+using namespace midi::cc;
 
 }  // namespace
 
@@ -71,13 +54,13 @@ StudioChannel::VoiceAction StudioChannel::controller(int32_t number, int32_t val
     case kReverbSend: reverbSend = value; break;
     case kChorusSend: chorusSend = value; break;
     case kSustain: {
-        const bool down = value >= 64;
+        const bool down = value >= midi::kPedalDown;
         if (down == sustain) return VoiceAction::None;
         sustain = down;
         return VoiceAction::PedalsChanged;
     }
     case kSostenuto: {
-        const bool down = value >= 64;
+        const bool down = value >= midi::kPedalDown;
         if (down == sostenuto) return VoiceAction::None;
         sostenuto = down;
         return down ? VoiceAction::SostenutoDown : VoiceAction::PedalsChanged;

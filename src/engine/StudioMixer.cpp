@@ -1,6 +1,7 @@
 #include "engine/StudioMixer.h"
 
 #include "bank/Bank.h"
+#include "engine/Midi.h"
 #include "engine/Resampler.h"
 
 #include <algorithm>
@@ -231,17 +232,17 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
 void StudioMixer::channelMessage(const StudioEvent& e) noexcept {
     StudioChannel& ch = channels_[e.channel];
     switch (e.type) {
-    case 0x80: noteOff(e.channel, e.data1); break;
-    case 0x90:
+    case midi::kNoteOff: noteOff(e.channel, e.data1); break;
+    case midi::kNoteOn:
         if (e.data2 == 0)
             noteOff(e.channel, e.data1);
         else
             noteOn(e.channel, e.data1, e.data2);
         break;
-    case 0xB0: controller(e.channel, e.data1, e.data2); break;
-    case 0xC0: ch.program = e.data1; break;
-    case 0xD0: ch.setPressure(e.data1); break;
-    case 0xE0: ch.setBend((e.data2 << 7) | e.data1); break;
+    case midi::kControlChange: controller(e.channel, e.data1, e.data2); break;
+    case midi::kProgramChange: ch.program = e.data1; break;
+    case midi::kChannelPressure: ch.setPressure(e.data1); break;
+    case midi::kPitchBend: ch.setBend((e.data2 << 7) | e.data1); break;
     default: break;  // key pressure changes nothing
     }
 }

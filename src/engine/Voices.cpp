@@ -1,6 +1,7 @@
 // Notes: choosing a Voice, looking the note up in the bank, its frequency,
 // and starting and releasing it on the software or the hardware mixer.
 
+#include "engine/Midi.h"
 #include "engine/MixerEngine.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ void MixerEngine::retuneBentVoices() {
 void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     if (channel < 0 || channel >= kPreviewChannel) return;  // song channels only
     if (studio) {
-        if (velocity > 0) studio->post(studioMessage(0x90, channel, key, velocity));
+        if (velocity > 0) studio->post(studioMessage(midi::kNoteOn, channel, key, velocity));
         return;
     }
     // The Voice that takes the note.
@@ -177,7 +178,7 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
 
 void MixerEngine::noteOff(int32_t key, int32_t channel) {
     if (studio) {
-        if (channel >= 0 && channel < kPreviewChannel) studio->post(studioMessage(0x80, channel, key, 0));
+        if (channel >= 0 && channel < kPreviewChannel) studio->post(studioMessage(midi::kNoteOff, channel, key, 0));
         return;
     }
     for (Voice& v : voices) {
@@ -192,7 +193,7 @@ void MixerEngine::setSustain(int32_t on, int32_t channel) {
     if (channel < 0 || channel >= kChannelCount) return;
     channels[static_cast<size_t>(channel)].sustain = on;
     if (studio) {
-        studio->post(studioMessage(0xB0, channel, 64, on ? 127 : 0));
+        studio->post(studioMessage(midi::kControlChange, channel, midi::cc::kSustain, on ? 127 : 0));
         return;
     }
     if (!softwareMixer) return;

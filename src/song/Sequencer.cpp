@@ -1,6 +1,7 @@
 #include "song/Sequencer.h"
 
 #include "engine/ChannelMonitor.h"
+#include "engine/Midi.h"
 #include "engine/MixerEngine.h"
 #include "song/MidiEvent.h"
 #include "song/SongEnd.h"
@@ -38,10 +39,12 @@ void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t chann
 // The Studio mixer hears every channel message as it stands, on the frame
 // the song places it; the channel's program is kept here only to count notes.
 void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(engine.mutex) {
-    static constexpr uint8_t kTypes[8] = {0, 0x90, 0x80, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0};
-    if (event.kind < 1 || event.kind > 7) return;
-    if (event.kind == 1 && event.data2 != 0) countNote(engine, event.data1, event.channel);
-    if (event.kind == 5) engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
+    // The status byte of each kind of channel message.
+    static constexpr uint8_t kTypes[8] = {0, midi::kNoteOn, midi::kNoteOff, midi::kKeyPressure, midi::kControlChange,
+                                          midi::kProgramChange, midi::kChannelPressure, midi::kPitchBend};
+    if (event.kind < midi::kind::kNoteOn || event.kind > midi::kind::kPitchBend) return;
+    if (event.kind == midi::kind::kNoteOn && event.data2 != 0) countNote(engine, event.data1, event.channel);
+    if (event.kind == midi::kind::kProgramChange) engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
     StudioEvent e;
     e.kind = StudioEvent::Kind::Midi;
     e.frame = engine.playback.eventFrame;
@@ -56,9 +59,9 @@ void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int
     ChannelState& ch = engine.channels[static_cast<size_t>(channel)];
     const int32_t sustain = ch.sustain;
     if (chaseController(ch, controller, value)) pitchDirty = true;
-    if (controller == 64) {
+    if (controller == midi::cc::kSustain) {
         ch.sustain = sustain;  // the engine sets it, and tells the voices
-        engine.setSustain(value >= 64 ? 1 : 0, channel);
+        engine.setSustain(value >= midi::kPedalDown ? 1 : 0, channel);
     }
 }
 
@@ -70,7 +73,7 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
     const int32_t c = event.channel;
     ChannelState& ch = engine.channels[static_cast<size_t>(c)];
     switch (event.kind) {
-    case 1:
+    case midi::kind::kNoteOn:
         if (event.data2 != 0 && !channelAudible(engine, c))
             countNote(engine, event.data1, c);  // a silenced channel's note is counted, not played
         else if (event.data2 != 0)
@@ -78,16 +81,16 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
         else
             engine.noteOff(event.data1, c);
         break;
-    case 2:
+    case midi::kind::kNoteOff:
         engine.noteOff(event.data1, c);
         break;
-    case 4:
+    case midi::kind::kControlChange:
         controlChange(engine, c, event.data1, event.data2, pitchDirty);
         break;
-    case 5:
+    case midi::kind::kProgramChange:
         ch.program = event.data1;
         break;
-    case 7:
+    case midi::kind::kPitchBend:
         chaseBend(ch, event.data1, event.data2);
         pitchDirty = true;
         break;
@@ -191,13 +194,13 @@ bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) {
 
 bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {
     switch (controller) {
-    case 1:
+    case midi::cc::kModulation:
         ch.modulation = value;
         break;
-    case 6:
+    case midi::cc::kDataEntry:
         // Data entry sets the bend range, whatever parameter was chosen;
         // the bend scales by the whole-number ratio of new to old range.
-        if (value >= 64) break;
+        if (value >= 64) break;  // not a range (the data entry's own limit)
         if (ch.bendRange != 0)
             ch.bend = ch.bend * static_cast<float>(value / ch.bendRange);
         else
@@ -205,14 +208,14 @@ bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {
         ch.bendRange = value;
         ch.pitchChanged = 1;
         return true;
-    case 7:
+    case midi::cc::kVolume:
         ch.volume = value;
         break;
-    case 10:
+    case midi::cc::kPan:
         ch.pan = value;
         break;
-    case 64:
-        ch.sustain = value >= 64 ? 1 : 0;
+    case midi::cc::kSustain:
+        ch.sustain = value >= midi::kPedalDown ? 1 : 0;
         break;
     default:
         break;

@@ -1,5 +1,6 @@
 #include "song/SongEnd.h"
 
+#include "engine/Midi.h"
 #include "engine/MixerEngine.h"
 #include "song/Transport.h"
 
@@ -65,13 +66,13 @@ void endSong(MixerEngine& engine) {
     // Studio mixer on the frame the song ends).
     if (engine.studio) {
         for (int32_t c = 0; c < kPreviewChannel; ++c) {
-            for (const uint8_t controller : {uint8_t{64}, uint8_t{66}, uint8_t{123}}) {
+            for (const int32_t controller : {midi::cc::kSustain, midi::cc::kSostenuto, midi::cc::kAllNotesOff}) {
                 StudioEvent e;
                 e.kind = StudioEvent::Kind::Midi;
                 e.frame = engine.playback.eventFrame;
-                e.type = 0xB0;
+                e.type = midi::kControlChange;
                 e.channel = static_cast<uint8_t>(c);
-                e.data1 = controller;
+                e.data1 = static_cast<uint8_t>(controller);
                 engine.studio->post(e);
             }
         }

@@ -1,6 +1,7 @@
 #include "song/SongPosition.h"
 
 #include "engine/ChannelMonitor.h"
+#include "engine/Midi.h"
 #include "engine/MixerEngine.h"
 #include "song/MidiEvent.h"
 #include "song/Sequencer.h"
@@ -45,18 +46,18 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
         ChannelState& ch = point.channels[static_cast<size_t>(event.channel)];
         StudioChannel& studio = point.studio[static_cast<size_t>(event.channel)];
         switch (event.kind) {
-        case 4:
+        case midi::kind::kControlChange:
             chaseController(ch, event.data1, event.data2);
             studio.controller(event.data1, event.data2);
             break;
-        case 5:
+        case midi::kind::kProgramChange:
             ch.program = event.data1;
             studio.program = event.data1;
             break;
-        case 6:
+        case midi::kind::kChannelPressure:
             studio.setPressure(event.data1);
             break;
-        case 7:
+        case midi::kind::kPitchBend:
             chaseBend(ch, event.data1, event.data2);
             studio.setBend((event.data2 << 7) | event.data1);
             break;

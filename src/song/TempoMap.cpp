@@ -1,5 +1,6 @@
 #include "song/TempoMap.h"
 
+#include "engine/Midi.h"
 #include "song/MidiEvent.h"
 #include "song/TrackReader.h"
 
@@ -46,7 +47,6 @@ bool markerIs(const std::vector<uint8_t>& songData, const MidiEvent& event, cons
 constexpr int32_t kMarker = 0x06;
 constexpr int32_t kEndOfTrack = 0x2F;
 constexpr int32_t kSetTempo = 0x51;
-constexpr int32_t kLoopStartController = 111;
 
 // Reads one track to its end; returns the tick at which it ends and adds
 // its tempo changes and loop marks to `timing`'s scan.
@@ -78,7 +78,7 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
                 timing.loopStartTick = std::min(timing.loopStartTick, tick);
             if (event.metaType == kMarker && markerIs(songData, event, "loopEnd"))
                 timing.loopEndTick = std::min(timing.loopEndTick, tick);
-        } else if (event.type == MidiEventType::Channel && event.kind == 4 && event.data1 == kLoopStartController) {
+        } else if (event.type == MidiEventType::Channel && event.kind == midi::kind::kControlChange && event.data1 == midi::cc::kLoopStart) {
             loopController = std::min(loopController, tick);
         }
         const uint32_t delta = reader.varLen();
