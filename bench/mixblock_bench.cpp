@@ -22,7 +22,8 @@ constexpr uint32_t kBlockFrames = kBlockBytes / 4;
 void BM_MixBlock(benchmark::State& state) {
     const int voices = static_cast<int>(state.range(0));
     // No device: mixBlock writes into a plain block; the engine's timers are never started.
-    MixerEngine engine(MixerMode::Software, 44100, [] { return DeviceOpenResult{}; }, &realTimerService());
+    MixerEngine engine(
+        MixerMode::Software, 44100, [] { return DeviceOpenResult{}; }, &realTimerService());
     const int32_t slot = engine.bank.insertInstrument("bench");
     Instrument& inst = *engine.bank.instruments[static_cast<size_t>(slot)];
     inst.loopFading = 0;  // held notes keep their level: every voice mixes every pass

@@ -94,14 +94,30 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
         benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false, false)->ArgName("voices")->Arg(1)->Arg(32)
-    ->Arg(256)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc, false, false)->ArgName("voices")->Arg(1)->Arg(32)
-    ->Arg(256)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped, Interpolation::Cubic, true, false)->ArgName("voices")->Arg(1)->Arg(32)
-    ->Arg(256)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped_effects, Interpolation::Cubic, true, true)->ArgName("voices")->Arg(1)
-    ->Arg(32)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false, false)
+    ->ArgName("voices")
+    ->Arg(1)
+    ->Arg(32)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, sinc, Interpolation::Sinc, false, false)
+    ->ArgName("voices")
+    ->Arg(1)
+    ->Arg(32)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped, Interpolation::Cubic, true, false)
+    ->ArgName("voices")
+    ->Arg(1)
+    ->Arg(32)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped_effects, Interpolation::Cubic, true, true)
+    ->ArgName("voices")
+    ->Arg(1)
+    ->Arg(32)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

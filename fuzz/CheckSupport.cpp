@@ -45,8 +45,10 @@ std::string makeScratch() {
 }  // namespace
 
 void checkFailed(const std::string& what) {
-    if (currentInput().empty()) std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
-    else std::fprintf(stderr, "fuzz check failed: %s (input %s)\n", what.c_str(), currentInput().c_str());
+    if (currentInput().empty())
+        std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
+    else
+        std::fprintf(stderr, "fuzz check failed: %s (input %s)\n", what.c_str(), currentInput().c_str());
     std::fflush(stderr);
     std::abort();
 }

@@ -36,7 +36,8 @@ Outcome checkPatchmap(const uint8_t* data, size_t size) {
     Bank again;
     const LoadResult reloaded = loadPatchmap(again, path);
     std::remove(path.c_str());
-    if (reloaded != LoadOk) checkFailed("a saved Patchmap did not load again: " + std::string(loadResultMessage(reloaded)));
+    if (reloaded != LoadOk)
+        checkFailed("a saved Patchmap did not load again: " + std::string(loadResultMessage(reloaded)));
     if (test::describeBank(again) != test::describeBank(bank)) checkFailed("a saved Patchmap loaded back different");
     if (patchmapImage(again) != image) checkFailed("a saved Patchmap saves again to different bytes");
     return Outcome::Accepted;

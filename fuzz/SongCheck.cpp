@@ -34,7 +34,8 @@ Bank songBank() {
     const int32_t slot = bank.insertInstrument("Triangle");
     std::vector<int16_t> samples(400);
     for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<int16_t>(std::lround(8000.0 * (1.0 - std::abs(static_cast<double>(i % 40) - 20.0) / 10.0)));
+        samples[i] =
+            static_cast<int16_t>(std::lround(8000.0 * (1.0 - std::abs(static_cast<double>(i % 40) - 20.0) / 10.0)));
     Instrument& tone = *bank.instruments[static_cast<size_t>(slot)];
     tone.cutoffFading = 0x40000;
     Zone* zone = Bank::addZone(tone, test::makeWave("triangle", std::move(samples), 8000));
@@ -84,7 +85,8 @@ Outcome checkSong(const uint8_t* data, size_t size) {
     SongImage image;
     const SongLoadResult result = parseSong(std::vector<uint8_t>(data, data + size), image);
     if (result != SongLoadResult::Loaded) {
-        if (!image.data.empty() || image.tracks.size() != 0) checkFailed("a refused song changed the image it was given");
+        if (!image.data.empty() || image.tracks.size() != 0)
+            checkFailed("a refused song changed the image it was given");
         return Outcome::Refused;
     }
 
@@ -136,7 +138,8 @@ Outcome checkSong(const uint8_t* data, size_t size) {
     if (!report.endedWhole && !report.sinkFailed && playedMicros < static_cast<uint64_t>(kMaxSongSeconds * 1e6))
         checkFailed("the play stopped after " + std::to_string(playedMicros) +
                     " us, neither at the song's end nor at a limit");
-    if (report.sinkFailed && voiceSeconds < kMaxHardwareVoiceSeconds) checkFailed("the render refused frames by itself");
+    if (report.sinkFailed && voiceSeconds < kMaxHardwareVoiceSeconds)
+        checkFailed("the render refused frames by itself");
     {
         EngineLock lock(renderer.engine().mutex);
         if (renderer.engine().playing != 0) checkFailed("the engine still plays after the render");

@@ -39,7 +39,8 @@ void checkFontRecords(const Sf2Font& font) {
 
 void checkBuiltBank(const Bank& bank, const Sf2ImportReport& report) {
     if (!isSavable(bank)) checkFailed("a bank built from a SoundFont cannot be saved");
-    if (bank.instrumentCount != report.instruments) checkFailed("the import report counts other Instruments than the bank holds");
+    if (bank.instrumentCount != report.instruments)
+        checkFailed("the import report counts other Instruments than the bank holds");
     for (int32_t slot = 0; slot < bank.instrumentCount; ++slot)
         if (!bank.instruments[static_cast<size_t>(slot)]) checkFailed("a built bank has a gap among its Instruments");
     int32_t zones = 0, kits = 0;
@@ -56,9 +57,8 @@ void checkBuiltBank(const Bank& bank, const Sf2ImportReport& report) {
             if (!wave) checkFailed("a built Zone has no Wave");
             if (wave->sampleCount != wave->samples.size()) checkFailed("a built Wave's sample count is not its size");
             if (wave->frequency == 0) checkFailed("a built Wave has a frequency of 0");
-            if (wave->looped &&
-                (wave->loopBegin < 0 || wave->loopBegin > wave->loopEnd ||
-                 static_cast<uint32_t>(wave->loopEnd) >= wave->sampleCount))
+            if (wave->looped && (wave->loopBegin < 0 || wave->loopBegin > wave->loopEnd ||
+                                 static_cast<uint32_t>(wave->loopEnd) >= wave->sampleCount))
                 checkFailed("a built Wave loops outside its samples");
             const ZoneArticulation* a = zone.articulation.get();
             if (!a) checkFailed("a built Zone has no articulation");

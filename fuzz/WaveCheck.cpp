@@ -40,7 +40,8 @@ void checkChunkWalk(const uint8_t* data, size_t size) {
         const Chunks some = findChunks(data, size, wanted);
         // Whatever the whole walk found, a walk wanting less finds too, at the same places.
         if (!all.found) continue;
-        if (!some.found) checkFailed("findWaveChunks found all results but not a part of them (" + std::to_string(wanted) + ")");
+        if (!some.found)
+            checkFailed("findWaveChunks found all results but not a part of them (" + std::to_string(wanted) + ")");
         if (((wanted & 1) && some.fmtStart != all.fmtStart) || ((wanted & 2) && some.dataStart != all.dataStart) ||
             ((wanted & 4) && some.dataSize != all.dataSize))
             checkFailed("findWaveChunks gives other places when asked for fewer results");
@@ -70,7 +71,8 @@ Outcome checkWave(const uint8_t* data, size_t size) {
     if (findChunks(data, size, 7).found != 1) checkFailed("a WAV file without both chunks was imported");
     const WaveFormat format = wave.format;
     if (format.channels == 0 || format.formatTag != 1) checkFailed("a WAV file that is not PCM was imported");
-    if (wave.name != "fuzz.wav" || wave.frequency != format.samplesPerSec) checkFailed("the Wave's name or rate is not the file's");
+    if (wave.name != "fuzz.wav" || wave.frequency != format.samplesPerSec)
+        checkFailed("the Wave's name or rate is not the file's");
     if (wave.sampleCount != wave.samples.size()) checkFailed("an imported Wave's sample count is not its size");
     if (format.bitsPerSample == 8)
         for (int16_t value : wave.samples)
@@ -79,8 +81,10 @@ Outcome checkWave(const uint8_t* data, size_t size) {
     const size_t count = wave.samples.size();
     const bool eightBit = format.bitsPerSample == 8;
     size_t expected = count;
-    if (format.channels == 2) expected = count / 2;
-    else if (eightBit && format.channels != 1) expected = 0;
+    if (format.channels == 2)
+        expected = count / 2;
+    else if (eightBit && format.channels != 1)
+        expected = 0;
     convertToMono16(wave);
     if (wave.sampleCount != wave.samples.size() || wave.samples.size() != expected)
         checkFailed("the conversion gave " + std::to_string(wave.samples.size()) + " samples for " +

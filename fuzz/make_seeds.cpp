@@ -116,9 +116,9 @@ Files songs() {
 void waveRecord(ByteWriter& out, uint32_t version, const std::string& name, const std::vector<int16_t>& samples) {
     out.u32(version);
     out.u32(static_cast<uint32_t>(samples.size()));
-    out.i32(1);  // loop begin
+    out.i32(1);                                         // loop begin
     out.i32(static_cast<int32_t>(samples.size()) - 1);  // loop end
-    if (version == 1) out.i32(1);  // hold position
+    if (version == 1) out.i32(1);                       // hold position
     out.u32(11025);
     out.i32(1);  // looped
     out.u32(0);  // spare
@@ -139,8 +139,8 @@ Bytes olderRecords(uint32_t version, uint32_t waveVersion) {
         out.u32(0x22222);
     }
     if (version == 3) out.u32(0x33333);
-    out.i32(0);  // index
-    out.i32(1);  // zones
+    out.i32(0);          // index
+    out.i32(1);          // zones
     if (version <= 1) {  // keys stored as offsets from 60
         out.i32(-60);
         out.i32(60);
@@ -187,7 +187,8 @@ Files patchmaps() {
 
 std::vector<int16_t> sine(size_t count, int16_t peak) {
     std::vector<int16_t> values(count);
-    for (size_t i = 0; i < count; ++i) values[i] = static_cast<int16_t>(peak * ((i % 16) < 8 ? 1 : -1) * static_cast<int>(i % 8) / 8);
+    for (size_t i = 0; i < count; ++i)
+        values[i] = static_cast<int16_t>(peak * ((i % 16) < 8 ? 1 : -1) * static_cast<int>(i % 8) / 8);
     return values;
 }
 
@@ -251,20 +252,37 @@ Bytes generalMidiFont() {
     const uint16_t kick = w.addSample(sample("Kick", ramp(30, 90), 32000, 36));
     const uint16_t snare = w.addSample(sample("Snare", ramp(30, -90), 30000, 38));
 
-    const uint16_t piano = w.addInstrument(
-        "Piano", {Sf2TestZone{}.gen(Sf2Gen::ReleaseVolEnv, 1200).gen(Sf2Gen::SustainVolEnv, 300),
-                  Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 59).range(Sf2Gen::VelRange, 0, 90).gen(Sf2Gen::SampleModes, 1)
-                      .gen(Sf2Gen::CoarseTune, -2).gen(Sf2Gen::FineTune, 30).gen(Sf2Gen::SampleID, looped),
-                  Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 59).range(Sf2Gen::VelRange, 91, 127).gen(Sf2Gen::SampleModes, 3)
-                      .gen(Sf2Gen::StartloopAddrsOffset, 5).gen(Sf2Gen::EndloopAddrsOffset, -5).gen(Sf2Gen::SampleID, looped),
-                  Sf2TestZone{}.range(Sf2Gen::KeyRange, 60, 127).gen(Sf2Gen::InitialAttenuation, 60)
-                      .gen(Sf2Gen::OverridingRootKey, 67).gen(Sf2Gen::StartAddrsOffset, 2).gen(Sf2Gen::SampleID, leftId)});
-    const uint16_t harp = w.addInstrument(
-        "Harp", {Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 50).gen(Sf2Gen::DecayVolEnv, -1200).gen(Sf2Gen::KeynumToVolEnvDecay, 50)
-                     .gen(Sf2Gen::SampleID, looped)});
+    const uint16_t piano =
+        w.addInstrument("Piano", {Sf2TestZone{}.gen(Sf2Gen::ReleaseVolEnv, 1200).gen(Sf2Gen::SustainVolEnv, 300),
+                                  Sf2TestZone{}
+                                      .range(Sf2Gen::KeyRange, 0, 59)
+                                      .range(Sf2Gen::VelRange, 0, 90)
+                                      .gen(Sf2Gen::SampleModes, 1)
+                                      .gen(Sf2Gen::CoarseTune, -2)
+                                      .gen(Sf2Gen::FineTune, 30)
+                                      .gen(Sf2Gen::SampleID, looped),
+                                  Sf2TestZone{}
+                                      .range(Sf2Gen::KeyRange, 0, 59)
+                                      .range(Sf2Gen::VelRange, 91, 127)
+                                      .gen(Sf2Gen::SampleModes, 3)
+                                      .gen(Sf2Gen::StartloopAddrsOffset, 5)
+                                      .gen(Sf2Gen::EndloopAddrsOffset, -5)
+                                      .gen(Sf2Gen::SampleID, looped),
+                                  Sf2TestZone{}
+                                      .range(Sf2Gen::KeyRange, 60, 127)
+                                      .gen(Sf2Gen::InitialAttenuation, 60)
+                                      .gen(Sf2Gen::OverridingRootKey, 67)
+                                      .gen(Sf2Gen::StartAddrsOffset, 2)
+                                      .gen(Sf2Gen::SampleID, leftId)});
+    const uint16_t harp = w.addInstrument("Harp", {Sf2TestZone{}
+                                                       .gen(Sf2Gen::ScaleTuning, 50)
+                                                       .gen(Sf2Gen::DecayVolEnv, -1200)
+                                                       .gen(Sf2Gen::KeynumToVolEnvDecay, 50)
+                                                       .gen(Sf2Gen::SampleID, looped)});
     const uint16_t kit = w.addInstrument(
-        "Kit", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 35, 36).gen(Sf2Gen::SampleID, kick),
-                Sf2TestZone{}.range(Sf2Gen::KeyRange, 38, 40).gen(Sf2Gen::ScaleTuning, 0).gen(Sf2Gen::SampleID, snare)});
+        "Kit",
+        {Sf2TestZone{}.range(Sf2Gen::KeyRange, 35, 36).gen(Sf2Gen::SampleID, kick),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 38, 40).gen(Sf2Gen::ScaleTuning, 0).gen(Sf2Gen::SampleID, snare)});
     w.addPreset("Piano", 0, 0, {Sf2TestZone{}.range(Sf2Gen::KeyRange, 12, 115), instrumentZone(piano)});
     w.addPreset("Harp", 46, 0, {Sf2TestZone{}.gen(Sf2Gen::FineTune, -20).gen(Sf2Gen::Instrument, harp)});
     w.addPreset("Standard", 0, 128, {instrumentZone(kit)});
@@ -286,7 +304,8 @@ Bytes sharedInstrumentFont() {
     w.version(2, 4);
     const uint16_t s = w.addSample(sample("Saw", ramp(32, 64), 11025, 48));
     const uint16_t i = w.addInstrument("Saw", {Sf2TestZone{}.gen(Sf2Gen::Pan, 200).gen(Sf2Gen::SampleID, s)});
-    for (uint16_t program : {0, 1, 8, 80}) w.addPreset("Saw " + std::to_string(program), program, 0, {instrumentZone(i)});
+    for (uint16_t program : {0, 1, 8, 80})
+        w.addPreset("Saw " + std::to_string(program), program, 0, {instrumentZone(i)});
     return w.image();
 }
 

@@ -207,7 +207,8 @@ void CMainFrame::buildMenus() {
     QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
     auto* mixers = new QActionGroup(this);
     for (const MixerChoice& choice : kMixerChoices) {
-        QAction* item = makeAction(choice.command, QString::fromLatin1(choice.text), QString::fromLatin1(choice.prompt));
+        QAction* item =
+            makeAction(choice.command, QString::fromLatin1(choice.text), QString::fromLatin1(choice.prompt));
         item->setCheckable(true);
         mixers->addAction(item);
         optionsMenu->addAction(item);
@@ -215,8 +216,9 @@ void CMainFrame::buildMenus() {
         connect(item, &QAction::triggered, this, [this, mode] { onChooseMixer(mode); });
     }
     optionsMenu->addSeparator();
-    QAction* reverb = makeAction(command::Reverb, QStringLiteral("&Reverb"),
-                                 QStringLiteral("Add the Studio mixer's reverb, a medium hall each channel sends to\nReverb"));
+    QAction* reverb =
+        makeAction(command::Reverb, QStringLiteral("&Reverb"),
+                   QStringLiteral("Add the Studio mixer's reverb, a medium hall each channel sends to\nReverb"));
     QAction* chorus = makeAction(command::Chorus, QStringLiteral("C&horus"),
                                  QStringLiteral("Add the Studio mixer's chorus, which each channel sends to\nChorus"));
     for (QAction* item : {reverb, chorus}) {
@@ -231,8 +233,8 @@ void CMainFrame::buildMenus() {
     menuBar()->addMenu(QStringLiteral("&Help"))->addAction(about);
 
     // Ctrl+N makes a new, empty document: only the title changes.
-    QAction* newDocument = makeAction(command::NewDocument, QStringLiteral("&New"),
-                                      QStringLiteral("Create a new patchmap\nNew Patchmap"));
+    QAction* newDocument =
+        makeAction(command::NewDocument, QStringLiteral("&New"), QStringLiteral("Create a new patchmap\nNew Patchmap"));
     newDocument->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(newDocument, &QAction::triggered, this, [this] {
         document_.onNewDocument();
@@ -268,8 +270,8 @@ void CMainFrame::onRedo() {
 
 bool CMainFrame::maySaveChanges() {
     if (!document_.isModified()) return true;
-    const QString name = patchmapPath.empty() ? document_.title()
-                                              : QFileInfo(QString::fromStdString(patchmapPath)).fileName();
+    const QString name =
+        patchmapPath.empty() ? document_.title() : QFileInfo(QString::fromStdString(patchmapPath)).fileName();
     switch (prompter().ask(this, QStringLiteral("Save changes to %1?").arg(name))) {
     case Prompter::Choice::Yes:
         if (!patchmapPath.empty()) return saveBank();
@@ -304,12 +306,13 @@ void CMainFrame::buildToolBar() {
                                QStringLiteral("Load a MIDI song\nLoad MIDI file"));
     load->setIcon(toolbarIcon(ToolbarImage::LoadMidi));
     connect(load, &QAction::triggered, this, &CMainFrame::onLoadMidi);
-    QAction* stopAction = makeAction(command::Stop, QStringLiteral("&Stop"), QStringLiteral("Stop playing music\nStop"));
+    QAction* stopAction =
+        makeAction(command::Stop, QStringLiteral("&Stop"), QStringLiteral("Stop playing music\nStop"));
     stopAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     stopAction->setIcon(toolbarIcon(ToolbarImage::Stop));
     connect(stopAction, &QAction::triggered, this, &CMainFrame::onStop);
-    QAction* playAction = makeAction(command::Play, QStringLiteral("&Play"),
-                                     QStringLiteral("Play the current MIDI song\nPlay"));
+    QAction* playAction =
+        makeAction(command::Play, QStringLiteral("&Play"), QStringLiteral("Play the current MIDI song\nPlay"));
     playAction->setIcon(toolbarIcon(ToolbarImage::Play));
     connect(playAction, &QAction::triggered, this, &CMainFrame::onPlay);
     // Space is the Play/Pause key (onPlayPause); the menu item shows it.
@@ -350,13 +353,12 @@ void CMainFrame::buildSongMenu() {
     };
     const Seek seeks[] = {
         {command::SeekBack, "&Back 5 Seconds", "Move the song five seconds back\nBack 5 Seconds", Qt::Key_Left},
-        {command::SeekForward, "&Forward 5 Seconds", "Move the song five seconds on\nForward 5 Seconds",
-         Qt::Key_Right},
+        {command::SeekForward, "&Forward 5 Seconds", "Move the song five seconds on\nForward 5 Seconds", Qt::Key_Right},
         {command::SeekStart, "To the Be&ginning", "Move the song to its beginning\nTo the Beginning", Qt::Key_Home},
     };
     for (const Seek& seekItem : seeks) {
-        QAction* item = makeAction(seekItem.command, QString::fromLatin1(seekItem.text),
-                                   QString::fromLatin1(seekItem.prompt));
+        QAction* item =
+            makeAction(seekItem.command, QString::fromLatin1(seekItem.text), QString::fromLatin1(seekItem.prompt));
         item->setShortcut(QKeySequence(seekItem.key));
         addAction(item);  // window-wide, whatever has the focus
     }
@@ -369,16 +371,17 @@ void CMainFrame::buildSongMenu() {
     loop->setCheckable(true);
     loop->setIcon(toolbarIcon(ToolbarImage::Loop));
     connect(loop, &QAction::toggled, this, &CMainFrame::onToggleLoop);
-    QAction* loopStart = makeAction(command::LoopStart, QStringLiteral("Set Loop Start"),
-                                    QStringLiteral("Start the A-B loop at the position slider's place\nSet Loop Start"));
+    QAction* loopStart =
+        makeAction(command::LoopStart, QStringLiteral("Set Loop Start"),
+                   QStringLiteral("Start the A-B loop at the position slider's place\nSet Loop Start"));
     loopStart->setIcon(toolbarIcon(ToolbarImage::LoopStart));
     connect(loopStart, &QAction::triggered, this, &CMainFrame::onSetLoopStart);
     QAction* loopEnd = makeAction(command::LoopEnd, QStringLiteral("Set Loop End"),
                                   QStringLiteral("End the A-B loop at the position slider's place\nSet Loop End"));
     loopEnd->setIcon(toolbarIcon(ToolbarImage::LoopEnd));
     connect(loopEnd, &QAction::triggered, this, &CMainFrame::onSetLoopEnd);
-    QAction* clearLoop = makeAction(command::ClearLoop, QStringLiteral("Clear Loop"),
-                                    QStringLiteral("Forget the A-B loop\nClear Loop"));
+    QAction* clearLoop =
+        makeAction(command::ClearLoop, QStringLiteral("Clear Loop"), QStringLiteral("Forget the A-B loop\nClear Loop"));
     clearLoop->setIcon(toolbarIcon(ToolbarImage::ClearLoop));
     connect(clearLoop, &QAction::triggered, this, &CMainFrame::onClearLoop);
 
@@ -396,9 +399,9 @@ void CMainFrame::buildSongMenu() {
 
 void CMainFrame::buildPositionBar() {
     addToolBarBreak();
-    positionBar_ = new PositionBar({action(command::Loop), action(command::LoopStart), action(command::LoopEnd),
-                                    action(command::ClearLoop)},
-                                   this);
+    positionBar_ = new PositionBar(
+        {action(command::Loop), action(command::LoopStart), action(command::LoopEnd), action(command::ClearLoop)},
+        this);
     addToolBar(Qt::TopToolBarArea, positionBar_);
     positionBar_->showVolume(storedVolume());
     connect(positionBar_, &PositionBar::seekRequested, this, &CMainFrame::onSeekTo);
@@ -436,7 +439,8 @@ void CMainFrame::buildStatusBar() {
     statusBar()->addWidget(messagePane_, 1);
     positionPane_ = new QLabel(this);
     positionPane_->setObjectName(QStringLiteral("positionPane"));
-    positionPane_->setMinimumWidth(positionPane_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
+    positionPane_->setMinimumWidth(
+        positionPane_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
     positionPane_->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(positionPane_);
     // The three keyboard indicators; shown greyed, as keys that are off.
@@ -558,12 +562,8 @@ void CMainFrame::onPlay() {
 void CMainFrame::onPlayPause() {
     if (!theEngine) return;
     switch (engineStatus()) {
-    case TransportStatus::Playing:
-        pause(*theEngine);
-        break;
-    case TransportStatus::Paused:
-        resume(*theEngine);
-        break;
+    case TransportStatus::Playing: pause(*theEngine); break;
+    case TransportStatus::Paused: resume(*theEngine); break;
     default:  // stopped, ending or auditioning: the song from its beginning
         play(*theEngine);
         break;
@@ -627,8 +627,8 @@ bool CMainFrame::applyLoopRange() {
         accepted = loopEnd_ > loopStart_ && setLoopRange(*theEngine, loopStart_, loopEnd_);
     }
     if (!accepted) {
-        setMessagePaneText(QStringLiteral("A loop must end at least %1 s after it starts, inside the song.")
-                               .arg(kMinLoopSeconds));
+        setMessagePaneText(
+            QStringLiteral("A loop must end at least %1 s after it starts, inside the song.").arg(kMinLoopSeconds));
         return false;
     }
     action(command::Loop)->setChecked(true);  // the engine loops the range from now on
@@ -695,8 +695,7 @@ void CMainFrame::onStop() {
 }
 
 void CMainFrame::onOpenPatchmap() {
-    const QString path =
-        prompter().openFile(this, {QStringLiteral("*.map"), QStringLiteral("*.map"), kPatchmapFilter});
+    const QString path = prompter().openFile(this, {QStringLiteral("*.map"), QStringLiteral("*.map"), kPatchmapFilter});
     if (path.isEmpty()) return;
     openPatchmap(path);
 }
@@ -718,9 +717,7 @@ void CMainFrame::openPatchmap(const QString& path) {
         prompter().notify(this, QStringLiteral("This Patchmap file has an unknown version ID.\nThe file is either "
                                                "corrupted or generated by a newer version of Tonvero."));
         break;
-    case LoadNotFound:
-        prompter().notify(this, QStringLiteral("The file was not found."));
-        break;
+    case LoadNotFound: prompter().notify(this, QStringLiteral("The file was not found.")); break;
     case LoadNotPatchmap:
         prompter().notify(this, QStringLiteral("This is not a Tonvero Patchmap file. It might be corrupted or of "
                                                "another program."));
@@ -764,14 +761,14 @@ bool CMainFrame::saveBank() {
         EngineLock lock(theEngine->mutex);
         reason = saveFailureReason(theEngine->bank, path, error);
     }
-    prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") + path + QLatin1Char('\n') +
-                                reason + QStringLiteral("\nThe file that was there is unchanged."));
+    prompter().notify(this, QStringLiteral("The Patchmap could not be saved to\n") + path + QLatin1Char('\n') + reason +
+                                QStringLiteral("\nThe file that was there is unchanged."));
     return false;
 }
 
 void CMainFrame::onSavePatchmapAs() {
-    const QString path = prompter().saveFile(
-        this, {QString::fromStdString(patchmapPath), QStringLiteral("*.map"), kPatchmapFilter});
+    const QString path =
+        prompter().saveFile(this, {QString::fromStdString(patchmapPath), QStringLiteral("*.map"), kPatchmapFilter});
     if (path.isEmpty()) return;
     // The bank takes the new name only when it was saved under it.
     const std::string previous = patchmapPath;

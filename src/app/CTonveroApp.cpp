@@ -20,11 +20,14 @@ namespace {
 // arguments it is given: those followed by a value, and those without one.
 bool isQtOptionWithValue(const QString& argument) {
     static const QStringList names = {
-        QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"), QStringLiteral("-platformtheme"),
-        QStringLiteral("-plugin"),          QStringLiteral("-display"),            QStringLiteral("-geometry"),
-        QStringLiteral("-qwindowgeometry"), QStringLiteral("-title"),              QStringLiteral("-qwindowtitle"),
-        QStringLiteral("-icon"),            QStringLiteral("-qwindowicon"),        QStringLiteral("-name"),
-        QStringLiteral("-style"),           QStringLiteral("-stylesheet"),         QStringLiteral("-session"),
+        QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"),
+        QStringLiteral("-platformtheme"),   QStringLiteral("-plugin"),
+        QStringLiteral("-display"),         QStringLiteral("-geometry"),
+        QStringLiteral("-qwindowgeometry"), QStringLiteral("-title"),
+        QStringLiteral("-qwindowtitle"),    QStringLiteral("-icon"),
+        QStringLiteral("-qwindowicon"),     QStringLiteral("-name"),
+        QStringLiteral("-style"),           QStringLiteral("-stylesheet"),
+        QStringLiteral("-session"),
     };
     return names.contains(argument);
 }
@@ -100,32 +103,33 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
 }
 
 QString commandLineUsage() {
-    return QStringLiteral("Usage: tonvero [OPTION]... [SONG.mid | PATCHMAP.map]...\n"
-                          "\n"
-                          "Plays General MIDI songs through the Tonvero engine and edits the Patchmap\n"
-                          "bank they play from: a song named is loaded and played, a Patchmap named is\n"
-                          "opened.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --audio portaudio|null\n"
-                          "                     portaudio plays on the sound device (the default, unless\n"
-                          "                     TONVERO_AUDIO names another); with null it runs without a\n"
-                          "                     sound device, silently\n"
-                          "  --mixer studio|software|primary|hardware\n"
-                          "                     the mixer (default: the one chosen last, else studio)\n"
-                          "  --interpolation nearest|linear|cubic|sinc\n"
-                          "                     the Studio mixer's resampling (default cubic)\n"
-                          "  --voices N         notes the Studio mixer sounds at once, 1 to 4096 (default 256)\n"
-                          "  --gain DB          the Studio mixer's master gain in dB (default -4)\n"
-                          "  --reverb on|off    the Studio mixer's reverb (default: as left last, else on)\n"
-                          "  --chorus on|off    the Studio mixer's chorus (default: as left last, else on);\n"
-                          "                     the effects' settings (--reverb-size and the others) are\n"
-                          "                     those of tonvero-render\n"
-                          "  -h, --help         this text\n"
-                          "  --version          the program's name and version\n"
-                          "\n"
-                          "Qt's own options (-platform NAME, -style NAME and the others) are passed on\n"
-                          "to Qt.");
+    return QStringLiteral(
+        "Usage: tonvero [OPTION]... [SONG.mid | PATCHMAP.map]...\n"
+        "\n"
+        "Plays General MIDI songs through the Tonvero engine and edits the Patchmap\n"
+        "bank they play from: a song named is loaded and played, a Patchmap named is\n"
+        "opened.\n"
+        "\n"
+        "Options:\n"
+        "  --audio portaudio|null\n"
+        "                     portaudio plays on the sound device (the default, unless\n"
+        "                     TONVERO_AUDIO names another); with null it runs without a\n"
+        "                     sound device, silently\n"
+        "  --mixer studio|software|primary|hardware\n"
+        "                     the mixer (default: the one chosen last, else studio)\n"
+        "  --interpolation nearest|linear|cubic|sinc\n"
+        "                     the Studio mixer's resampling (default cubic)\n"
+        "  --voices N         notes the Studio mixer sounds at once, 1 to 4096 (default 256)\n"
+        "  --gain DB          the Studio mixer's master gain in dB (default -4)\n"
+        "  --reverb on|off    the Studio mixer's reverb (default: as left last, else on)\n"
+        "  --chorus on|off    the Studio mixer's chorus (default: as left last, else on);\n"
+        "                     the effects' settings (--reverb-size and the others) are\n"
+        "                     those of tonvero-render\n"
+        "  -h, --help         this text\n"
+        "  --version          the program's name and version\n"
+        "\n"
+        "Qt's own options (-platform NAME, -style NAME and the others) are passed on\n"
+        "to Qt.");
 }
 
 const QString kSilentOutputText = QStringLiteral("No sound device: playing silently (null output).");

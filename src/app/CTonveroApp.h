@@ -20,7 +20,7 @@
 namespace tonvero {
 
 struct AppOptions {
-    std::string audio;       // backend name; empty: TONVERO_AUDIO, else portaudio
+    std::string audio;  // backend name; empty: TONVERO_AUDIO, else portaudio
     // The mixer and the Studio mixer's settings; `mixerGiven` when the command
     // line chose the mixer (else the user's settings do, else the Studio mixer).
     MixerOptions mixer;
@@ -29,8 +29,8 @@ struct AppOptions {
     // user's settings do, else both are on).
     bool reverbGiven = false;
     bool chorusGiven = false;
-    QStringList files;       // songs and Patchmaps named on the command line
-    std::string argv0;       // where the program runs from (to find its data directory)
+    QStringList files;  // songs and Patchmaps named on the command line
+    std::string argv0;  // where the program runs from (to find its data directory)
     // The default bank's file; empty: "gmpatch.map" in the working directory,
     // else in the program's data directory.
     std::string defaultPatchmap;

@@ -94,8 +94,7 @@ void CTonveroView::paintEvent(QPaintEvent*) {
     // Only the lines inside the view are drawn.
     const int first = std::max(0, -top / lineHeight);
     const int last = std::min(static_cast<int>(lines_.size()), (viewport()->height() - top) / lineHeight + 1);
-    for (int i = first; i < last; ++i)
-        painter.drawText(left, top + i * lineHeight + metrics.ascent(), lines_[i]);
+    for (int i = first; i < last; ++i) painter.drawText(left, top + i * lineHeight + metrics.ascent(), lines_[i]);
 }
 
 void CTonveroView::onInstrumentEditor() { runInstrumentEditor(nullptr); }

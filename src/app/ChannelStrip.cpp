@@ -43,7 +43,9 @@ double meterFraction(float level) {
     return std::clamp((db - kMeterFloorDb) / -kMeterFloorDb, 0.0, 1.0);
 }
 
-bool keySounds(const ChannelActivity& activity, int key) { return (activity.keys[static_cast<size_t>(key / 64)] >> (key % 64)) & 1; }
+bool keySounds(const ChannelActivity& activity, int key) {
+    return (activity.keys[static_cast<size_t>(key / 64)] >> (key % 64)) & 1;
+}
 
 KeyboardGeometry keyboardIn(const QRect& keys) {
     KeyboardGeometry geometry;
@@ -113,9 +115,8 @@ void ChannelStrip::showActivity(const ChannelActivity& activity, double elapsedS
     }
     const bool changed = meter != meter_ || peak != peak_ || activity.program != shown_.program ||
                          activity.drums != shown_.drums || activity.volume != shown_.volume ||
-                         activity.pan != shown_.pan || activity.keys != shown_.keys ||
-                         activity.muted != shown_.muted || activity.soloed != shown_.soloed ||
-                         activity.audible != shown_.audible;
+                         activity.pan != shown_.pan || activity.keys != shown_.keys || activity.muted != shown_.muted ||
+                         activity.soloed != shown_.soloed || activity.audible != shown_.audible;
     if (activity.program != shown_.program || activity.drums != shown_.drums) name_ = channelSoundName(activity);
     shown_ = activity;
     meter_ = meter;

@@ -51,10 +51,10 @@ private:
     int channel_;            // 0..15
     ChannelActivity shown_;  // the state drawn
     QString name_;
-    float meter_ = 0;        // the falling meter, 0..1
-    float peak_ = 0;         // the peak mark, 0..1
-    double peakAge_ = 0;     // seconds since the peak was set
-    QPixmap backdrop_;       // the idle keyboard and the meter's empty track
+    float meter_ = 0;     // the falling meter, 0..1
+    float peak_ = 0;      // the peak mark, 0..1
+    double peakAge_ = 0;  // seconds since the peak was set
+    QPixmap backdrop_;    // the idle keyboard and the meter's empty track
     ChannelColumns columns_;
 };
 

@@ -40,9 +40,9 @@ private:
     // The x of a song time (milliseconds) at the middle of where the handle would stand.
     int pixelOf(int milliseconds) const;
 
-    bool pressed_ = false;   // a mouse button went down on the slider and is not up yet
-    bool showing_ = false;   // the program is moving the handle
-    int loopStart_ = -1;     // milliseconds, -1: not set
+    bool pressed_ = false;  // a mouse button went down on the slider and is not up yet
+    bool showing_ = false;  // the program is moving the handle
+    int loopStart_ = -1;    // milliseconds, -1: not set
     int loopEnd_ = -1;
 };
 

@@ -114,20 +114,14 @@ QPixmap draw(ToolbarImage image) {
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing, false);
     switch (image) {
-    case ToolbarImage::Open:
-        drawFolder(p);
-        break;
-    case ToolbarImage::Save:
-        drawDisk(p, QColor(40, 70, 160));
-        break;
+    case ToolbarImage::Open: drawFolder(p); break;
+    case ToolbarImage::Save: drawDisk(p, QColor(40, 70, 160)); break;
     case ToolbarImage::SaveAs:
         drawDisk(p, QColor(40, 130, 70));
         p.setPen(QColor(200, 30, 30));
         p.drawLine(11, 12, 15, 8);
         break;
-    case ToolbarImage::LoadMidi:
-        drawNote(p);
-        break;
+    case ToolbarImage::LoadMidi: drawNote(p); break;
     case ToolbarImage::Stop:
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(170, 20, 20));
@@ -157,21 +151,11 @@ QPixmap draw(ToolbarImage image) {
         p.drawLine(8, 5, 8, 8);
         p.drawPoint(8, 10);
         break;
-    case ToolbarImage::Loop:
-        drawLoop(p);
-        break;
-    case ToolbarImage::LoopStart:
-        drawLoopEdge(p, true);
-        break;
-    case ToolbarImage::LoopEnd:
-        drawLoopEdge(p, false);
-        break;
-    case ToolbarImage::ClearLoop:
-        drawClearLoop(p);
-        break;
-    case ToolbarImage::Volume:
-        drawSpeaker(p);
-        break;
+    case ToolbarImage::Loop: drawLoop(p); break;
+    case ToolbarImage::LoopStart: drawLoopEdge(p, true); break;
+    case ToolbarImage::LoopEnd: drawLoopEdge(p, false); break;
+    case ToolbarImage::ClearLoop: drawClearLoop(p); break;
+    case ToolbarImage::Volume: drawSpeaker(p); break;
     }
     return pixmap;
 }

@@ -7,9 +7,20 @@
 namespace tonvero {
 
 enum class ToolbarImage {
-    Open, Save, SaveAs, LoadMidi, Stop, Play, Pause, Unassigned,
+    Open,
+    Save,
+    SaveAs,
+    LoadMidi,
+    Stop,
+    Play,
+    Pause,
+    Unassigned,
     // The position toolbar's.
-    Loop, LoopStart, LoopEnd, ClearLoop, Volume,
+    Loop,
+    LoopStart,
+    LoopEnd,
+    ClearLoop,
+    Volume,
 };
 
 QIcon toolbarIcon(ToolbarImage image);

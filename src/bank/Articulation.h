@@ -32,9 +32,9 @@ constexpr int32_t kInstantTimecents = -12000;
 constexpr int32_t kOpenFilterCents = 13500;
 
 struct EnvelopeSettings {
-    int32_t delay = kInstantTimecents;    // before the attack starts
-    int32_t attack = kInstantTimecents;   // from silence to full level
-    int32_t hold = kInstantTimecents;     // at full level
+    int32_t delay = kInstantTimecents;   // before the attack starts
+    int32_t attack = kInstantTimecents;  // from silence to full level
+    int32_t hold = kInstantTimecents;    // at full level
     // Decay and release: the time a fall over the whole range would take
     // (96 dB for the volume envelope, full to none for the modulation
     // envelope); the fall to the sustain level takes its share of it.
@@ -68,15 +68,15 @@ struct ZoneArticulation {
     int32_t modulationEnvelopeToPitch = 0;   // cents at the envelope's peak
     int32_t modulationEnvelopeToFilter = 0;  // cents of cutoff at the envelope's peak
     LfoSettings modulationLfo;
-    LfoSettings vibratoLfo;        // toPitch only
+    LfoSettings vibratoLfo;  // toPitch only
     // Attenuation and tuning on top of what the Zone's Wave carries (its
     // samples' level, its frequency): the SoundFont import puts a layer's own
     // into the Wave, so every mixer hears them, and leaves these at 0.
-    int32_t attenuation = 0;       // centibels, 0..1440
-    int32_t pan = 0;               // -500..500
-    int32_t coarseTune = 0;        // semitones, -120..120
-    int32_t fineTune = 0;          // cents, -99..99
-    int32_t scaleTuning = 100;     // cents per key away from the basic note, 0..1200
+    int32_t attenuation = 0;    // centibels, 0..1440
+    int32_t pan = 0;            // -500..500
+    int32_t coarseTune = 0;     // semitones, -120..120
+    int32_t fineTune = 0;       // cents, -99..99
+    int32_t scaleTuning = 100;  // cents per key away from the basic note, 0..1200
     // Low-pass filter: cutoff in absolute cents (1500..13500; at kOpenFilterCents
     // and above open unless modulated down), resonance in centibels (0..960).
     // Softer notes move the cutoff by velocityToFilter (below).
@@ -84,7 +84,7 @@ struct ZoneArticulation {
     int32_t filterResonance = 0;
     // A new note on the channel cuts the others of the same class (1..127; 0: none).
     int32_t exclusiveClass = 0;
-    int32_t velocityLow = 0;       // the velocities the Zone plays, inclusive
+    int32_t velocityLow = 0;  // the velocities the Zone plays, inclusive
     int32_t velocityHigh = 127;
     // A looped Wave leaves its loop at note-off and plays its tail (SoundFont
     // sample mode 3); otherwise it loops on through the release.

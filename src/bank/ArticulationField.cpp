@@ -14,28 +14,27 @@ using Kind = ArticulationField::Kind;
 
 // One entry: the member `path` of ZoneArticulation (e.g. volumeEnvelope.delay)
 // read and written through plain functions.
-#define TONVERO_ARTICULATION_FIELD(group, name, path, kind, low, high)              \
-    ArticulationField {                                                              \
-        group, name, kind, low, high,                                                \
-            [](const ZoneArticulation& a) -> int32_t { return a.path; },            \
-            [](ZoneArticulation& a, int32_t v) { a.path = v; }                       \
+#define TONVERO_ARTICULATION_FIELD(group, name, path, kind, low, high)                             \
+    ArticulationField {                                                                            \
+        group, name, kind, low, high, [](const ZoneArticulation& a) -> int32_t { return a.path; }, \
+            [](ZoneArticulation& a, int32_t v) { a.path = v; }                                     \
     }
 
-#define TONVERO_ENVELOPE_FIELDS(member, sustainHigh)                                                   \
-    TONVERO_ARTICULATION_FIELD(#member, "delay", member.delay, Kind::Number, kLeast, kMost),           \
-        TONVERO_ARTICULATION_FIELD(#member, "attack", member.attack, Kind::Number, kLeast, kMost),     \
-        TONVERO_ARTICULATION_FIELD(#member, "hold", member.hold, Kind::Number, kLeast, kMost),         \
-        TONVERO_ARTICULATION_FIELD(#member, "decay", member.decay, Kind::Number, kLeast, kMost),       \
-        TONVERO_ARTICULATION_FIELD(#member, "sustain", member.sustain, Kind::Number, 0, sustainHigh),  \
-        TONVERO_ARTICULATION_FIELD(#member, "release", member.release, Kind::Number, kLeast, kMost),   \
+#define TONVERO_ENVELOPE_FIELDS(member, sustainHigh)                                                     \
+    TONVERO_ARTICULATION_FIELD(#member, "delay", member.delay, Kind::Number, kLeast, kMost),             \
+        TONVERO_ARTICULATION_FIELD(#member, "attack", member.attack, Kind::Number, kLeast, kMost),       \
+        TONVERO_ARTICULATION_FIELD(#member, "hold", member.hold, Kind::Number, kLeast, kMost),           \
+        TONVERO_ARTICULATION_FIELD(#member, "decay", member.decay, Kind::Number, kLeast, kMost),         \
+        TONVERO_ARTICULATION_FIELD(#member, "sustain", member.sustain, Kind::Number, 0, sustainHigh),    \
+        TONVERO_ARTICULATION_FIELD(#member, "release", member.release, Kind::Number, kLeast, kMost),     \
         TONVERO_ARTICULATION_FIELD(#member, "keyToHold", member.keyToHold, Kind::Number, kLeast, kMost), \
         TONVERO_ARTICULATION_FIELD(#member, "keyToDecay", member.keyToDecay, Kind::Number, kLeast, kMost)
 
-#define TONVERO_LFO_FIELDS(member)                                                                      \
-    TONVERO_ARTICULATION_FIELD(#member, "delay", member.delay, Kind::Number, kLeast, kMost),            \
+#define TONVERO_LFO_FIELDS(member)                                                                       \
+    TONVERO_ARTICULATION_FIELD(#member, "delay", member.delay, Kind::Number, kLeast, kMost),             \
         TONVERO_ARTICULATION_FIELD(#member, "frequency", member.frequency, Kind::Number, kLeast, kMost), \
-        TONVERO_ARTICULATION_FIELD(#member, "toPitch", member.toPitch, Kind::Number, kLeast, kMost),    \
-        TONVERO_ARTICULATION_FIELD(#member, "toFilter", member.toFilter, Kind::Number, kLeast, kMost),  \
+        TONVERO_ARTICULATION_FIELD(#member, "toPitch", member.toPitch, Kind::Number, kLeast, kMost),     \
+        TONVERO_ARTICULATION_FIELD(#member, "toFilter", member.toFilter, Kind::Number, kLeast, kMost),   \
         TONVERO_ARTICULATION_FIELD(#member, "toVolume", member.toVolume, Kind::Number, kLeast, kMost)
 
 #define TONVERO_PLAIN_FIELD(member, kind, low, high) TONVERO_ARTICULATION_FIELD("", #member, member, kind, low, high)

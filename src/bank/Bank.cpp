@@ -112,8 +112,6 @@ Zone* Bank::addZone(Instrument& instrument, std::unique_ptr<Wave> wave) {
     return instrument.zones.append(std::move(zone));
 }
 
-void Bank::removeZone(Instrument& instrument, int32_t position) {
-    instrument.zones.remove(position);
-}
+void Bank::removeZone(Instrument& instrument, int32_t position) { instrument.zones.remove(position); }
 
 }  // namespace tonvero

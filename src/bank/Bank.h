@@ -75,14 +75,16 @@ public:
     static void removeZone(Instrument& instrument, int32_t position);
 
     // Calls `visit` for every Instrument of the bank, kits included.
-    template <class F> void forEachInstrument(F&& visit) const {
+    template <class F>
+    void forEachInstrument(F&& visit) const {
         for (int32_t s = 0; s < instrumentCount; ++s)
             if (instruments[static_cast<size_t>(s)]) visit(*instruments[static_cast<size_t>(s)]);
         for (const auto& kit : kits)
             if (kit) visit(*kit);
     }
     // Calls `visit` for every Wave of the bank, kits included.
-    template <class F> void forEachWave(F&& visit) const {
+    template <class F>
+    void forEachWave(F&& visit) const {
         forEachInstrument([&visit](const Instrument& instrument) {
             for (int32_t z = 0; z < instrument.zones.count(); ++z)
                 if (const Zone* zone = instrument.zones[z]; zone && zone->wave) visit(*zone->wave);

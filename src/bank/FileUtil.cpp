@@ -119,9 +119,8 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t ma
 }
 
 bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
-    return replaceFileWith(path, [&](const std::function<bool(const uint8_t*, size_t)>& append) {
-        return append(data, size);
-    });
+    return replaceFileWith(
+        path, [&](const std::function<bool(const uint8_t*, size_t)>& append) { return append(data, size); });
 }
 
 bool replaceFileWith(const std::string& linkOrPath,
@@ -138,15 +137,13 @@ bool replaceFileWith(const std::string& linkOrPath,
     // The temporary file sits beside the target so that the rename stays on
     // one file system and is atomic.
     static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1));
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
 
     bool ok = write([fd](const uint8_t* data, size_t size) { return writeAll(fd, data, size); });
     struct stat st {};
-    if (ok && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    if (ok && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
     if (ok) ok = ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;

@@ -70,8 +70,8 @@ std::optional<LoopProposal> findLoop(std::span<const int16_t> samples, const Loo
 
     // Loop starts: crossings spread over the first half of the region that leave room for the shortest loop.
     const int64_t lastStart = std::min(begin + (end - begin) / 2, end - shortest);
-    const size_t startCount = static_cast<size_t>(
-        std::upper_bound(crossings.begin(), crossings.end(), lastStart) - crossings.begin());
+    const size_t startCount =
+        static_cast<size_t>(std::upper_bound(crossings.begin(), crossings.end(), lastStart) - crossings.begin());
     if (startCount == 0) return std::nullopt;
     const size_t startsTried = std::min(kStarts, startCount);
     std::vector<size_t> starts;

@@ -85,7 +85,8 @@ bool OggSampleDecoder::checkPages(std::span<const uint8_t> stream, uint64_t& las
         }
         const uint8_t* p = stream.data() + at;
         if (std::memcmp(p, "OggS", 4) != 0) {
-            error = page == 1 ? "is not an Ogg stream" : "has no " + which + " where page " + std::to_string(page - 1) + " ends";
+            error = page == 1 ? "is not an Ogg stream"
+                              : "has no " + which + " where page " + std::to_string(page - 1) + " ends";
             return false;
         }
         if (p[4] != 0) {

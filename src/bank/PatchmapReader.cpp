@@ -25,9 +25,7 @@ constexpr size_t kMinZoneBytes = 16;
 
 // Versions 0 and 1 stored keys as offsets from 60. Added without overflow:
 // a damaged value wraps like the 32-bit field it is.
-int32_t fromOffset(int32_t stored) {
-    return static_cast<int32_t>(static_cast<uint32_t>(stored) + 60u);
-}
+int32_t fromOffset(int32_t stored) { return static_cast<int32_t>(static_cast<uint32_t>(stored) + 60u); }
 
 }  // namespace
 

@@ -29,7 +29,8 @@ void PatchmapV4Writer::write(const Bank& bank, ByteWriter& out) {
     }
 
     w.out_.u32(kKitsTag);
-    const auto kitCount = std::count_if(bank.kits.begin(), bank.kits.end(), [](const auto& kit) { return kit != nullptr; });
+    const auto kitCount =
+        std::count_if(bank.kits.begin(), bank.kits.end(), [](const auto& kit) { return kit != nullptr; });
     w.out_.i32(static_cast<int32_t>(kitCount));
     for (int32_t program = 0; program < Bank::kKitSlots; ++program) {
         const Instrument* kit = bank.kits[static_cast<size_t>(program)].get();

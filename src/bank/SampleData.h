@@ -57,9 +57,7 @@ public:
     std::vector<int16_t> copy() const { return {begin(), end()}; }
 
     // Whether both refer to one storage (two empty ones share nothing).
-    bool sharesStorageWith(const SampleData& other) const {
-        return storage_ != nullptr && storage_ == other.storage_;
-    }
+    bool sharesStorageWith(const SampleData& other) const { return storage_ != nullptr && storage_ == other.storage_; }
     // Identifies the storage, for finding every Wave that shares it; null when empty.
     const void* storageId() const { return storage_.get(); }
 

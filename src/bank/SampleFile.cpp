@@ -81,10 +81,8 @@ bool hasMoreThan16Bits(int format) {
     case SF_FORMAT_DWVW_N:
     case SF_FORMAT_MPEG_LAYER_I:
     case SF_FORMAT_MPEG_LAYER_II:
-    case SF_FORMAT_MPEG_LAYER_III:
-        return true;
-    default:
-        return false;
+    case SF_FORMAT_MPEG_LAYER_III: return true;
+    default: return false;
     }
 }
 
@@ -209,8 +207,8 @@ SampleFileResult readSampleFile(const std::string& path, const SampleFileOptions
                 }
                 int64_t sum = 0;
                 for (size_t c = 0; c < channels; ++c) sum += frame[c];
-                sound.mono.push_back(static_cast<int16_t>(
-                    std::lround(static_cast<double>(sum) / static_cast<double>(channels))));
+                sound.mono.push_back(
+                    static_cast<int16_t>(std::lround(static_cast<double>(sum) / static_cast<double>(channels))));
                 if (stereo) {
                     sound.left.push_back(frame[0]);
                     sound.right.push_back(frame[1]);

@@ -64,17 +64,17 @@ struct SampleFileLoop {
 };
 
 struct SampleFile {
-    int32_t channels = 0;     // of the file
-    int32_t sampleRate = 0;   // Hz
-    uint32_t frames = 0;      // samples per channel, mono.size()
-    std::string format;       // the file's kind, e.g. "WAV (Microsoft) Signed 24 bit PCM"
-    bool dithered = false;    // the source had more than 16 bits and was dithered down
-    bool mixedDown = false;   // more than two channels, mixed into mono only
-    std::vector<int16_t> mono;               // the average of all channels
-    std::vector<int16_t> left, right;        // stereo files only; empty otherwise
-    std::optional<SampleFileLoop> loop;      // the file's first loop, inside the samples
-    std::optional<int32_t> rootKey;          // MIDI key 0..127 the samples sound at
-    int32_t detuneCents = 0;                 // cents above rootKey (WAV files: 0..99)
+    int32_t channels = 0;                // of the file
+    int32_t sampleRate = 0;              // Hz
+    uint32_t frames = 0;                 // samples per channel, mono.size()
+    std::string format;                  // the file's kind, e.g. "WAV (Microsoft) Signed 24 bit PCM"
+    bool dithered = false;               // the source had more than 16 bits and was dithered down
+    bool mixedDown = false;              // more than two channels, mixed into mono only
+    std::vector<int16_t> mono;           // the average of all channels
+    std::vector<int16_t> left, right;    // stereo files only; empty otherwise
+    std::optional<SampleFileLoop> loop;  // the file's first loop, inside the samples
+    std::optional<int32_t> rootKey;      // MIDI key 0..127 the samples sound at
+    int32_t detuneCents = 0;             // cents above rootKey (WAV files: 0..99)
 };
 
 struct SampleFileResult {

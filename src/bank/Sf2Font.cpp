@@ -35,8 +35,9 @@ void Sf2SampleData::read(size_t start, size_t count, int16_t* out) const {
             for (; i < stop; ++i, p += 2) *out++ = le16(p);
         }
     }
-    if (i < end) std::copy(decoded_.begin() + static_cast<ptrdiff_t>(i - plain),
-                           decoded_.begin() + static_cast<ptrdiff_t>(end - plain), out);
+    if (i < end)
+        std::copy(decoded_.begin() + static_cast<ptrdiff_t>(i - plain),
+                  decoded_.begin() + static_cast<ptrdiff_t>(end - plain), out);
 }
 
 void Sf2SampleData::release(size_t start, size_t end) const {

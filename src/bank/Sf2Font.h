@@ -124,11 +124,11 @@ struct Sf2Instrument {
 // points then count samples of its decoded data in `sampleData`, like any other.
 struct Sf2Sample {
     std::string name;
-    uint32_t start = 0;      // first sample in `sampleData`
-    uint32_t end = 0;        // one past the last sample
-    uint32_t loopStart = 0;  // first sample of the loop (not checked: see Sf2Reader.h)
-    uint32_t loopEnd = 0;    // one past the last sample of the loop
-    uint32_t sampleRate = 0; // Hz, never 0
+    uint32_t start = 0;          // first sample in `sampleData`
+    uint32_t end = 0;            // one past the last sample
+    uint32_t loopStart = 0;      // first sample of the loop (not checked: see Sf2Reader.h)
+    uint32_t loopEnd = 0;        // one past the last sample of the loop
+    uint32_t sampleRate = 0;     // Hz, never 0
     uint8_t originalPitch = 60;  // MIDI key recorded; 255 means unpitched
     int8_t pitchCorrection = 0;  // cents
     uint16_t link = 0;           // the other side of a stereo pair (an index into `samples`)
@@ -167,7 +167,7 @@ private:
 struct Sf2Font {
     uint16_t versionMajor = 2;
     uint16_t versionMinor = 1;
-    std::string name;                 // the INAM text, if any
+    std::string name;  // the INAM text, if any
     // The "smpl" chunk's 16-bit samples, then the decoded data of every
     // compressed sample.
     Sf2SampleData sampleData;

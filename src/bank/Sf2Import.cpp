@@ -198,7 +198,8 @@ void planStoredAttenuation(std::vector<Plan>& plans, std::vector<Plan>& kitPlans
                 const Sf2WaveKey& key = plan.waves[plan.zones[z].region];
                 const Sf2WaveKey base = unscaled(key);
                 const bool playedByCustomMixer =
-                    list == &plans && std::find(plan.first.begin(), plan.first.end(), static_cast<int32_t>(z)) != plan.first.end();
+                    list == &plans &&
+                    std::find(plan.first.begin(), plan.first.end(), static_cast<int32_t>(z)) != plan.first.end();
                 if (playedByCustomMixer) custom[base].insert(key.attenuation);
                 const auto [found, added] = least.emplace(base, key.attenuation);
                 if (!added) found->second = std::min(found->second, key.attenuation);
@@ -280,15 +281,14 @@ std::vector<const Sf2Preset*> choosePresets(const Sf2Font& font, std::vector<con
             std::swap(chosen[kDrumProgram], kits[static_cast<size_t>(p)]);
         if (chosen[kDrumProgram])
             report.notes.push_back("No standard drum kit (bank 128, preset 0); using kit " +
-                                   std::to_string(chosen[kDrumProgram]->program) + " '" +
-                                   chosen[kDrumProgram]->name + "'.");
+                                   std::to_string(chosen[kDrumProgram]->program) + " '" + chosen[kDrumProgram]->name +
+                                   "'.");
     }
     return chosen;
 }
 
 // Plans the Instrument of one preset; false with `error` for a damaged zone.
-bool planPreset(const Sf2Font& font, const Sf2Preset& preset, Plan& plan, std::string& error,
-                Sf2ImportReport& report) {
+bool planPreset(const Sf2Font& font, const Sf2Preset& preset, Plan& plan, std::string& error, Sf2ImportReport& report) {
     const std::string fallback = plan.kit >= 0                  ? "Drum Kit " + std::to_string(plan.kit)
                                  : plan.program == kDrumProgram ? std::string("Drum Kit")
                                                                 : "Program " + std::to_string(plan.program);

@@ -60,22 +60,20 @@
 namespace tonvero {
 
 struct Sf2ImportReport {
-    int32_t instruments = 0;        // Instruments made (in the 128 slots)
-    int32_t kits = 0;               // drum kits made besides, in Bank::kits
-    int32_t zones = 0;              // Zones made, over all Instruments and kits
-    uint64_t sampleFrames = 0;      // samples held by all Waves, each Wave counted
-    uint64_t storedFrames = 0;      // samples stored: Waves sharing samples count once
-    int32_t mappedEntries = 0;      // ProgramMap entries (of 129) naming an Instrument made from a preset
-    std::vector<std::string> notes; // what could not be carried over as it is
+    int32_t instruments = 0;         // Instruments made (in the 128 slots)
+    int32_t kits = 0;                // drum kits made besides, in Bank::kits
+    int32_t zones = 0;               // Zones made, over all Instruments and kits
+    uint64_t sampleFrames = 0;       // samples held by all Waves, each Wave counted
+    uint64_t storedFrames = 0;       // samples stored: Waves sharing samples count once
+    int32_t mappedEntries = 0;       // ProgramMap entries (of 129) naming an Instrument made from a preset
+    std::vector<std::string> notes;  // what could not be carried over as it is
 };
 
 // Reads the SoundFont (2 or 3) at `path` and replaces `out` with the bank built from
 // it. On failure returns false with `error` set; `out` is unchanged.
-bool importSoundFont(const std::string& path, Bank& out, std::string& error,
-                     Sf2ImportReport* report = nullptr);
+bool importSoundFont(const std::string& path, Bank& out, std::string& error, Sf2ImportReport* report = nullptr);
 
 // Builds the bank from an already read SoundFont; same rules and results.
-bool buildBankFromSoundFont(const Sf2Font& font, Bank& out, std::string& error,
-                            Sf2ImportReport* report = nullptr);
+bool buildBankFromSoundFont(const Sf2Font& font, Bank& out, std::string& error, Sf2ImportReport* report = nullptr);
 
 }  // namespace tonvero

@@ -17,8 +17,8 @@ namespace {
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // The most samples the sample data may hold once compressed samples are
@@ -54,8 +54,7 @@ struct Chunk {
 
 // Splits `area` into its chunks (8-byte header, body, pad byte after an odd
 // body). Fails when a header or a body runs past the area.
-bool splitChunks(std::span<const uint8_t> area, const std::string& where, std::vector<Chunk>& out,
-                 std::string& error) {
+bool splitChunks(std::span<const uint8_t> area, const std::string& where, std::vector<Chunk>& out, std::string& error) {
     size_t offset = 0;
     while (offset < area.size()) {
         if (area.size() - offset < 8) {
@@ -65,9 +64,8 @@ bool splitChunks(std::span<const uint8_t> area, const std::string& where, std::v
         const uint8_t* header = area.data() + offset;
         const uint32_t size = le32(header + 4);
         if (size > area.size() - offset - 8) {
-            error = "Damaged SoundFont: the '" + fourcc(header) + "' chunk in " + where +
-                    " claims " + std::to_string(size) + " bytes, but only " +
-                    std::to_string(area.size() - offset - 8) + " follow.";
+            error = "Damaged SoundFont: the '" + fourcc(header) + "' chunk in " + where + " claims " +
+                    std::to_string(size) + " bytes, but only " + std::to_string(area.size() - offset - 8) + " follow.";
             return false;
         }
         out.push_back({header, area.subspan(offset + 8, size)});
@@ -108,8 +106,8 @@ private:
     bool readPresetData(std::span<const uint8_t> body);
     bool readSamples();
     bool decodeSample(size_t index, Sf2Sample& sample);
-    bool readZones(const Table& bags, const Table& gens, const Table& mods, size_t firstBag,
-                   size_t endBag, const std::string& owner, std::vector<Sf2Zone>& zones);
+    bool readZones(const Table& bags, const Table& gens, const Table& mods, size_t firstBag, size_t endBag,
+                   const std::string& owner, std::vector<Sf2Zone>& zones);
     bool readPresets();
     bool readInstruments();
 
@@ -122,23 +120,20 @@ private:
     // Compressed data already decoded, by its byte range: where its samples lie.
     std::map<std::pair<uint32_t, uint32_t>, std::pair<uint32_t, uint32_t>> decoded_;
     bool infoSeen_ = false, sampleDataSeen_ = false, presetDataSeen_ = false;
-    Table phdr_{"phdr", 38, 1}, pbag_{"pbag", 4, 1}, pmod_{"pmod", 10, 0}, pgen_{"pgen", 4, 1},
-        inst_{"inst", 22, 1}, ibag_{"ibag", 4, 1}, imod_{"imod", 10, 0}, igen_{"igen", 4, 1},
-        shdr_{"shdr", 46, 1};
+    Table phdr_{"phdr", 38, 1}, pbag_{"pbag", 4, 1}, pmod_{"pmod", 10, 0}, pgen_{"pgen", 4, 1}, inst_{"inst", 22, 1},
+        ibag_{"ibag", 4, 1}, imod_{"imod", 10, 0}, igen_{"igen", 4, 1}, shdr_{"shdr", 46, 1};
 };
 
 bool Parser::run(Sf2Font& font) {
-    if (bytes_.size() < 12) return fail("Not a SoundFont: the file is only " +
-                                        std::to_string(bytes_.size()) + " bytes long.");
+    if (bytes_.size() < 12)
+        return fail("Not a SoundFont: the file is only " + std::to_string(bytes_.size()) + " bytes long.");
     if (!isId(bytes_.data(), "RIFF")) return fail("Not a SoundFont: the file is not a RIFF file.");
     if (!isId(bytes_.data() + 8, "sfbk"))
-        return fail("Not a SoundFont: the RIFF form is '" + fourcc(bytes_.data() + 8) +
-                    "', not 'sfbk'.");
+        return fail("Not a SoundFont: the RIFF form is '" + fourcc(bytes_.data() + 8) + "', not 'sfbk'.");
     const uint32_t riffSize = le32(bytes_.data() + 4);
     if (riffSize < 4) return fail("Damaged SoundFont: the RIFF size is too small.");
     if (riffSize > bytes_.size() - 8)
-        return fail("Damaged SoundFont: the file is cut short (" +
-                    std::to_string(riffSize - (bytes_.size() - 8)) +
+        return fail("Damaged SoundFont: the file is cut short (" + std::to_string(riffSize - (bytes_.size() - 8)) +
                     " bytes of its RIFF form are missing).");
 
     std::vector<Chunk> lists;
@@ -177,8 +172,8 @@ bool Parser::readInfo(std::span<const uint8_t> body) {
     for (const Chunk& chunk : chunks) {
         if (isId(chunk.id, "ifil")) {
             if (chunk.body.size() != 4)
-                return fail("Damaged SoundFont: the version chunk ('ifil') is " +
-                            std::to_string(chunk.body.size()) + " bytes long instead of 4.");
+                return fail("Damaged SoundFont: the version chunk ('ifil') is " + std::to_string(chunk.body.size()) +
+                            " bytes long instead of 4.");
             font_.versionMajor = le16(chunk.body.data());
             font_.versionMinor = le16(chunk.body.data() + 2);
             versionSeen = true;
@@ -222,21 +217,18 @@ bool Parser::readPresetData(std::span<const uint8_t> body) {
         for (Table* table : tables)
             if (isId(chunk.id, table->id)) {
                 if (table->found)
-                    return fail(std::string("Damaged SoundFont: the '") + table->id +
-                                "' chunk appears twice.");
+                    return fail(std::string("Damaged SoundFont: the '") + table->id + "' chunk appears twice.");
                 table->found = true;
                 table->body = chunk.body;
             }
     for (const Table* table : tables) {
-        if (!table->found)
-            return fail(std::string("Damaged SoundFont: the '") + table->id + "' chunk is missing.");
+        if (!table->found) return fail(std::string("Damaged SoundFont: the '") + table->id + "' chunk is missing.");
         if (table->body.size() % table->recordSize != 0)
             return fail(std::string("Damaged SoundFont: the '") + table->id + "' chunk holds " +
                         std::to_string(table->body.size()) + " bytes, not a whole number of " +
                         std::to_string(table->recordSize) + "-byte records.");
         if (table->count() < table->minimumRecords)
-            return fail(std::string("Damaged SoundFont: the '") + table->id +
-                        "' chunk lacks its terminal record.");
+            return fail(std::string("Damaged SoundFont: the '") + table->id + "' chunk lacks its terminal record.");
     }
     return true;
 }
@@ -269,11 +261,9 @@ bool Parser::readSamples() {
                         " samples of sample data.");
         }
         if (s.sampleRate == 0) return fail("Damaged SoundFont: " + which + " has a sample rate of 0.");
-        if ((s.type & (Sf2SampleType::Left | Sf2SampleType::Right | Sf2SampleType::Linked)) != 0 &&
-            s.link >= count)
-            return fail("Damaged SoundFont: " + which + " is linked to sample " +
-                        std::to_string(s.link) + ", but the file has " + std::to_string(count) +
-                        " samples.");
+        if ((s.type & (Sf2SampleType::Left | Sf2SampleType::Right | Sf2SampleType::Linked)) != 0 && s.link >= count)
+            return fail("Damaged SoundFont: " + which + " is linked to sample " + std::to_string(s.link) +
+                        ", but the file has " + std::to_string(count) + " samples.");
     }
     if (!compressed && sampleBytes_.size() % 2 != 0)
         return fail("Damaged SoundFont: the sample data ('smpl') has an odd byte count.");
@@ -287,9 +277,9 @@ bool Parser::readSamples() {
 bool Parser::decodeSample(size_t index, Sf2Sample& s) {
     const std::string which = "sample " + std::to_string(index) + " " + quoted(s.name);
     if (s.start >= s.end || s.end > sampleBytes_.size())
-        return fail("Damaged SoundFont: the compressed data of " + which + " spans bytes " +
-                    std::to_string(s.start) + ".." + std::to_string(s.end) + ", not a range inside the " +
-                    std::to_string(sampleBytes_.size()) + " bytes of sample data.");
+        return fail("Damaged SoundFont: the compressed data of " + which + " spans bytes " + std::to_string(s.start) +
+                    ".." + std::to_string(s.end) + ", not a range inside the " + std::to_string(sampleBytes_.size()) +
+                    " bytes of sample data.");
     const auto range = std::make_pair(s.start, s.end);
     auto found = decoded_.find(range);
     if (found == decoded_.end()) {
@@ -301,8 +291,9 @@ bool Parser::decodeSample(size_t index, Sf2Sample& s) {
         if (!OggSampleDecoder::decode(sampleBytes_.subspan(s.start, s.end - s.start), font_.sampleData.decoded(), why,
                                       kMostSampleData - first))
             return fail("Damaged SoundFont: the compressed data of " + which + " " + why + ".");
-        found = decoded_.emplace(range, std::make_pair(static_cast<uint32_t>(first),
-                                                       static_cast<uint32_t>(font_.sampleData.size())))
+        found = decoded_
+                    .emplace(range, std::make_pair(static_cast<uint32_t>(first),
+                                                   static_cast<uint32_t>(font_.sampleData.size())))
                     .first;
     }
     const uint32_t first = found->second.first;
@@ -318,19 +309,19 @@ bool Parser::decodeSample(size_t index, Sf2Sample& s) {
 
 // Reads the zones of bags firstBag .. endBag - 1: each bag's generators run
 // up to the next bag's first generator.
-bool Parser::readZones(const Table& bags, const Table& gens, const Table& mods, size_t firstBag,
-                       size_t endBag, const std::string& owner, std::vector<Sf2Zone>& zones) {
+bool Parser::readZones(const Table& bags, const Table& gens, const Table& mods, size_t firstBag, size_t endBag,
+                       const std::string& owner, std::vector<Sf2Zone>& zones) {
     for (size_t b = firstBag; b < endBag; ++b) {
         const uint16_t genBegin = le16(bags.record(b)), genEnd = le16(bags.record(b + 1));
         const uint16_t modBegin = le16(bags.record(b) + 2), modEnd = le16(bags.record(b + 1) + 2);
         if (genBegin > genEnd || genEnd > gens.count())
-            return fail("Damaged SoundFont: a zone of " + owner + " names generators " +
-                        std::to_string(genBegin) + ".." + std::to_string(genEnd) + " of " +
-                        std::to_string(gens.count()) + " in '" + gens.id + "'.");
+            return fail("Damaged SoundFont: a zone of " + owner + " names generators " + std::to_string(genBegin) +
+                        ".." + std::to_string(genEnd) + " of " + std::to_string(gens.count()) + " in '" + gens.id +
+                        "'.");
         if (modBegin > modEnd || modEnd > mods.count())
-            return fail("Damaged SoundFont: a zone of " + owner + " names modulators " +
-                        std::to_string(modBegin) + ".." + std::to_string(modEnd) + " of " +
-                        std::to_string(mods.count()) + " in '" + mods.id + "'.");
+            return fail("Damaged SoundFont: a zone of " + owner + " names modulators " + std::to_string(modBegin) +
+                        ".." + std::to_string(modEnd) + " of " + std::to_string(mods.count()) + " in '" + mods.id +
+                        "'.");
         Sf2Zone zone;
         zone.modulators = static_cast<uint32_t>(modEnd - modBegin);
         zone.modulatorList.reserve(modEnd - modBegin);
@@ -356,16 +347,14 @@ bool Parser::readInstruments() {
         const std::string owner = "instrument " + std::to_string(i) + " " + quoted(instrument.name);
         const uint16_t first = le16(inst_.record(i) + 20), end = le16(inst_.record(i + 1) + 20);
         if (first > end || end >= ibag_.count())
-            return fail("Damaged SoundFont: " + owner + " names zones " + std::to_string(first) +
-                        ".." + std::to_string(end) + " of " + std::to_string(ibag_.count() - 1) +
-                        " in 'ibag'.");
+            return fail("Damaged SoundFont: " + owner + " names zones " + std::to_string(first) + ".." +
+                        std::to_string(end) + " of " + std::to_string(ibag_.count() - 1) + " in 'ibag'.");
         if (!readZones(ibag_, igen_, imod_, first, end, owner, instrument.zones)) return false;
         for (const Sf2Zone& zone : instrument.zones)
             for (const Sf2Generator& gen : zone.generators)
                 if (gen.oper == Sf2Gen::SampleID && gen.amount >= font_.samples.size())
-                    return fail("Damaged SoundFont: " + owner + " names sample " +
-                                std::to_string(gen.amount) + ", but the file has " +
-                                std::to_string(font_.samples.size()) + " samples.");
+                    return fail("Damaged SoundFont: " + owner + " names sample " + std::to_string(gen.amount) +
+                                ", but the file has " + std::to_string(font_.samples.size()) + " samples.");
     }
     return true;
 }
@@ -379,20 +368,18 @@ bool Parser::readPresets() {
         preset.name = nameField(r, 20);
         preset.program = le16(r + 20);
         preset.bank = le16(r + 22);
-        const std::string owner = "preset " + std::to_string(preset.bank) + ":" +
-                                  std::to_string(preset.program) + " " + quoted(preset.name);
+        const std::string owner =
+            "preset " + std::to_string(preset.bank) + ":" + std::to_string(preset.program) + " " + quoted(preset.name);
         const uint16_t first = le16(r + 24), end = le16(phdr_.record(i + 1) + 24);
         if (first > end || end >= pbag_.count())
-            return fail("Damaged SoundFont: " + owner + " names zones " + std::to_string(first) +
-                        ".." + std::to_string(end) + " of " + std::to_string(pbag_.count() - 1) +
-                        " in 'pbag'.");
+            return fail("Damaged SoundFont: " + owner + " names zones " + std::to_string(first) + ".." +
+                        std::to_string(end) + " of " + std::to_string(pbag_.count() - 1) + " in 'pbag'.");
         if (!readZones(pbag_, pgen_, pmod_, first, end, owner, preset.zones)) return false;
         for (const Sf2Zone& zone : preset.zones)
             for (const Sf2Generator& gen : zone.generators)
                 if (gen.oper == Sf2Gen::Instrument && gen.amount >= font_.instruments.size())
-                    return fail("Damaged SoundFont: " + owner + " names instrument " +
-                                std::to_string(gen.amount) + ", but the file has " +
-                                std::to_string(font_.instruments.size()) + " instruments.");
+                    return fail("Damaged SoundFont: " + owner + " names instrument " + std::to_string(gen.amount) +
+                                ", but the file has " + std::to_string(font_.instruments.size()) + " instruments.");
     }
     return true;
 }

@@ -35,13 +35,13 @@ constexpr std::array<GeneratorRule, Sf2Gen::Count> makeRules() {
     rules[Sf2Gen::DelayVibLfo] = delay;
     rules[Sf2Gen::FreqVibLfo] = {0, -16000, 4500};
     for (uint16_t first : {Sf2Gen::DelayModEnv, Sf2Gen::DelayVolEnv}) {
-        rules[first] = delay;                // delay
-        rules[first + 1] = time;             // attack
-        rules[first + 2] = delay;            // hold
-        rules[first + 3] = time;             // decay
-        rules[first + 5] = time;             // release
-        rules[first + 6] = perKey;           // key number to hold
-        rules[first + 7] = perKey;           // key number to decay
+        rules[first] = delay;       // delay
+        rules[first + 1] = time;    // attack
+        rules[first + 2] = delay;   // hold
+        rules[first + 3] = time;    // decay
+        rules[first + 5] = time;    // release
+        rules[first + 6] = perKey;  // key number to hold
+        rules[first + 7] = perKey;  // key number to decay
     }
     rules[Sf2Gen::SustainModEnv] = {0, 0, 1000};
     rules[Sf2Gen::SustainVolEnv] = {0, 0, 1440};
@@ -73,10 +73,8 @@ constexpr bool instrumentOnly(uint16_t oper) {
     case Sf2Gen::Velocity:
     case Sf2Gen::SampleModes:
     case Sf2Gen::ExclusiveClass:
-    case Sf2Gen::OverridingRootKey:
-        return true;
-    default:
-        return false;
+    case Sf2Gen::OverridingRootKey: return true;
+    default: return false;
     }
 }
 
@@ -87,7 +85,7 @@ enum Link { VelocityToFilter, WheelToVibrato, PressureToVibrato, kLinks };
 struct LinkRule {
     uint16_t sourceIndex;  // the source operator's low 8 bits: index and controller flag
     uint16_t destination;
-    int32_t initial;       // the SoundFont's standard amount
+    int32_t initial;  // the SoundFont's standard amount
 };
 constexpr LinkRule kLinkRules[kLinks] = {
     {0x02, Sf2Gen::InitialFilterFc, -2400},  // note-on velocity
@@ -216,8 +214,7 @@ ZoneArticulation articulationFrom(const GeneratorSet& v, const Sf2Region& r) {
 
 }  // namespace
 
-bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf2Region>& regions,
-                    std::string& error) {
+bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf2Region>& regions, std::string& error) {
     regions.clear();
     const int64_t dataSize = static_cast<int64_t>(font.sampleData.size());
     GeneratorSet presetGlobal;
@@ -254,17 +251,15 @@ bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf
             r.start = sample.start + offset(v, Sf2Gen::StartAddrsOffset, Sf2Gen::StartAddrsCoarseOffset);
             r.end = sample.end + offset(v, Sf2Gen::EndAddrsOffset, Sf2Gen::EndAddrsCoarseOffset);
             if (r.start < 0 || r.end > dataSize || r.start > r.end) {
-                error = "Damaged SoundFont: a zone of instrument '" + instrument.name +
-                        "' moves sample '" + sample.name + "' to " + std::to_string(r.start) + ".." +
-                        std::to_string(r.end) + ", outside the " + std::to_string(dataSize) +
-                        " samples of sample data.";
+                error = "Damaged SoundFont: a zone of instrument '" + instrument.name + "' moves sample '" +
+                        sample.name + "' to " + std::to_string(r.start) + ".." + std::to_string(r.end) +
+                        ", outside the " + std::to_string(dataSize) + " samples of sample data.";
                 return false;
             }
             if (r.start == r.end) continue;  // nothing to play
-            r.loopStart = sample.loopStart +
-                          offset(v, Sf2Gen::StartloopAddrsOffset, Sf2Gen::StartloopAddrsCoarseOffset);
-            r.loopEnd = sample.loopEnd +
-                        offset(v, Sf2Gen::EndloopAddrsOffset, Sf2Gen::EndloopAddrsCoarseOffset);
+            r.loopStart =
+                sample.loopStart + offset(v, Sf2Gen::StartloopAddrsOffset, Sf2Gen::StartloopAddrsCoarseOffset);
+            r.loopEnd = sample.loopEnd + offset(v, Sf2Gen::EndloopAddrsOffset, Sf2Gen::EndloopAddrsCoarseOffset);
             r.loopValid = r.start <= r.loopStart && r.loopStart < r.loopEnd && r.loopEnd <= r.end;
             r.sampleModes = v.value[Sf2Gen::SampleModes];
 
@@ -276,8 +271,7 @@ bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf
                 r.rootKey = sample.originalPitch;
             else
                 r.rootKey = 60;  // unpitched: sounds at its own rate on middle C
-            r.tuneCents = v.limited(Sf2Gen::CoarseTune) * 100 + v.limited(Sf2Gen::FineTune) +
-                          sample.pitchCorrection;
+            r.tuneCents = v.limited(Sf2Gen::CoarseTune) * 100 + v.limited(Sf2Gen::FineTune) + sample.pitchCorrection;
             r.scaleTuning = v.limited(Sf2Gen::ScaleTuning);
             r.attenuation = v.limited(Sf2Gen::InitialAttenuation);
 

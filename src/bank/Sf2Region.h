@@ -56,7 +56,7 @@ struct Sf2Region {
     // tuning, which the Wave carries (0 here). The velocity range is the
     // region's; linkedZone is left -1 (Zones are linked by the importer).
     ZoneArticulation articulation;
-    int32_t order = 0;        // position among the preset's regions, file order
+    int32_t order = 0;  // position among the preset's regions, file order
 
     bool looped() const { return loopValid && (sampleModes == 1 || sampleModes == 3); }
     bool coversKey(int32_t key) const { return keyLow <= key && key <= keyHigh; }
@@ -66,7 +66,6 @@ struct Sf2Region {
 // instrument or sample, ROM samples, empty samples and empty ranges are left
 // out. Returns false with `error` set when a zone's sample offsets reach
 // outside the sample data (a damaged file).
-bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf2Region>& regions,
-                    std::string& error);
+bool collectRegions(const Sf2Font& font, const Sf2Preset& preset, std::vector<Sf2Region>& regions, std::string& error);
 
 }  // namespace tonvero

@@ -31,8 +31,8 @@ int64_t partnerSample(const Sf2Font& font, const Sf2Region& region) {
 bool zonePerKey(const Sf2Region& r, bool drumKit) { return (drumKit && r.keyLow == r.keyHigh) || r.scaleTuning != 100; }
 
 // Appends the Zones of layer `index` over keys first..last.
-void addZones(const Sf2Font& font, const std::vector<Sf2Region>& regions, size_t index, int32_t first,
-              int32_t last, bool drumKit, std::vector<Sf2PlannedZone>& out) {
+void addZones(const Sf2Font& font, const std::vector<Sf2Region>& regions, size_t index, int32_t first, int32_t last,
+              bool drumKit, std::vector<Sf2PlannedZone>& out) {
     const Sf2Region& r = regions[index];
     const uint32_t rate = font.samples[r.sample].sampleRate;
     if (zonePerKey(r, drumKit)) {

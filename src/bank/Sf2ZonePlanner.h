@@ -46,8 +46,8 @@ namespace tonvero {
 struct Sf2PlannedZone {
     int32_t rangeStart = 0, rangeEnd = 0, basicNote = 60;
     uint32_t frequency = 0;
-    size_t region = 0;     // the layer it plays, an index into the regions planned from
-    int32_t linked = -1;   // position of the Zone playing the other side of a stereo pair
+    size_t region = 0;    // the layer it plays, an index into the regions planned from
+    int32_t linked = -1;  // position of the Zone playing the other side of a stereo pair
 };
 
 class Sf2ZonePlanner {
@@ -61,8 +61,7 @@ public:
     // in Instrument order. `drumKit` gives single-key layers a Zone each.
     // `layersLeftOut` counts the layers that had no room (see kMostZones).
     static std::vector<Sf2PlannedZone> plan(const Sf2Font& font, const std::vector<Sf2Region>& regions,
-                                            const std::vector<Sf2WaveKey>& waves, bool drumKit,
-                                            int32_t& layersLeftOut);
+                                            const std::vector<Sf2WaveKey>& waves, bool drumKit, int32_t& layersLeftOut);
     // The layer the Custom Mixer plays for `key`, or -1 when no layer covers it.
     static int32_t chosenLayer(const std::vector<Sf2Region>& regions, int32_t key);
 };

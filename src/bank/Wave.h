@@ -25,15 +25,15 @@ struct Wave {
     // Describes the samples to the device: PCM, 1 channel, 16 bits, `frequency` Hz
     // (between import and conversion: the WAV file's own format).
     WaveFormat format = WaveFormat::pcm16(1, 0);
-    int32_t looped = 0;         // 0 or 1
+    int32_t looped = 0;  // 0 or 1
     uint32_t sampleCount = 0;
-    int32_t loopBegin = 0;      // first sample of the loop
-    int32_t loopEnd = 0;        // last sample of the loop, inclusive; also the release point
-    int32_t holdPos = 0;        // position from which the release fades apply
-    int32_t reserved = 128;     // one byte kept through load and save, 0 to 255
-    uint32_t frequency = 0;     // Hz at which the samples sound at the Zone's basicNote
+    int32_t loopBegin = 0;        // first sample of the loop
+    int32_t loopEnd = 0;          // last sample of the loop, inclusive; also the release point
+    int32_t holdPos = 0;          // position from which the release fades apply
+    int32_t reserved = 128;       // one byte kept through load and save, 0 to 255
+    uint32_t frequency = 0;       // Hz at which the samples sound at the Zone's basicNote
     std::string name = "unused";  // after import: the WAV file's full path
-    int32_t bufferSlot = -1;    // engine waveBuffers slot holding this Wave's buffer, -1 none
+    int32_t bufferSlot = -1;      // engine waveBuffers slot holding this Wave's buffer, -1 none
 
     // Replaces the samples (sampleCount follows) and releases the device
     // buffer: with storage of its own made from `newSamples`, or sharing `shared`.

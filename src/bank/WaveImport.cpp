@@ -21,8 +21,8 @@ constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
 constexpr uint32_t kMinFmtBytes = 14;
 
 uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 bool isId(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
@@ -66,8 +66,7 @@ bool readFormat(const uint8_t* image, size_t size, size_t start, uint32_t bodySi
 
 }  // namespace
 
-int findWaveChunks(const uint8_t* image, size_t size, size_t* fmtStart, size_t* dataStart,
-                   uint32_t* dataSize) {
+int findWaveChunks(const uint8_t* image, size_t size, size_t* fmtStart, size_t* dataStart, uint32_t* dataSize) {
     if (fmtStart) *fmtStart = 0;
     if (dataStart) *dataStart = 0;
     if (dataSize) *dataSize = 0;

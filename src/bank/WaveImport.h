@@ -35,8 +35,7 @@ int loadWaveImage(Wave& wave, const uint8_t* image, size_t size, const std::stri
 // the image really holds. Returns 1 when every requested result was found, 0
 // otherwise (and also when the first "fmt " body is shorter than 14 bytes).
 // Every chunk header read lies inside the image, whatever the sizes claim.
-int findWaveChunks(const uint8_t* image, size_t size, size_t* fmtStart, size_t* dataStart,
-                   uint32_t* dataSize);
+int findWaveChunks(const uint8_t* image, size_t size, size_t* fmtStart, size_t* dataStart, uint32_t* dataSize);
 
 // Makes a Wave whose format says 8 bits or 2 channels into 16-bit mono: 8-bit
 // values become (byte - 128) * 256; the two channels are added, and the whole

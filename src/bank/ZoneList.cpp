@@ -36,8 +36,10 @@ void ZoneList::remove(int32_t position) {
     for (auto& zone : zones_) {
         if (!zone || !zone->articulation) continue;
         int32_t& linked = zone->articulation->linkedZone;
-        if (linked == position) linked = -1;
-        else if (linked == last) linked = position;
+        if (linked == position)
+            linked = -1;
+        else if (linked == last)
+            linked = position;
     }
 }
 

@@ -11,18 +11,33 @@ using Z = ZoneArticulation;
 using namespace articulation_id;
 
 // The member of ZoneArticulation each field edits.
-template <int32_t E::*M> int32_t& volumeEnvelope(Z& a) { return a.volumeEnvelope.*M; }
-template <int32_t E::*M> int32_t& modulationEnvelope(Z& a) { return a.modulationEnvelope.*M; }
-template <int32_t L::*M> int32_t& modulationLfo(Z& a) { return a.modulationLfo.*M; }
-template <int32_t L::*M> int32_t& vibratoLfo(Z& a) { return a.vibratoLfo.*M; }
-template <int32_t Z::*M> int32_t& own(Z& a) { return a.*M; }
+template <int32_t E::*M>
+int32_t& volumeEnvelope(Z& a) {
+    return a.volumeEnvelope.*M;
+}
+template <int32_t E::*M>
+int32_t& modulationEnvelope(Z& a) {
+    return a.modulationEnvelope.*M;
+}
+template <int32_t L::*M>
+int32_t& modulationLfo(Z& a) {
+    return a.modulationLfo.*M;
+}
+template <int32_t L::*M>
+int32_t& vibratoLfo(Z& a) {
+    return a.vibratoLfo.*M;
+}
+template <int32_t Z::*M>
+int32_t& own(Z& a) {
+    return a.*M;
+}
 
 // The ranges a SoundFont gives each kind of value.
-const FieldUnit kDelay = FieldUnit::seconds(kInstantTimecents, 5000);   // delays and holds: up to 18 s
-const FieldUnit kTime = FieldUnit::seconds(kInstantTimecents, 8000);    // attack, decay, release: up to 101.6 s
+const FieldUnit kDelay = FieldUnit::seconds(kInstantTimecents, 5000);  // delays and holds: up to 18 s
+const FieldUnit kTime = FieldUnit::seconds(kInstantTimecents, 8000);   // attack, decay, release: up to 101.6 s
 const FieldUnit kKeyToTime = FieldUnit::integer(-1200, 1200);
 const FieldUnit kPitch = FieldUnit::integer(-12000, 12000);
-const FieldUnit kLfoFrequency = FieldUnit::hertz(-16000, 4500);          // 0.0008 Hz to 110 Hz
+const FieldUnit kLfoFrequency = FieldUnit::hertz(-16000, 4500);  // 0.0008 Hz to 110 Hz
 
 constexpr const char* kKeyTip = "Timecents added per key below key 60 (100: half as long an octave up)";
 
@@ -39,8 +54,8 @@ std::vector<ArticulationControl> makeFields() {
          "The time a fall of 96 dB would take"},
         {kVolumeKeyToHold, G::VolumeEnvelope, "Key to hold", "tc/key", kKeyToTime, &volumeEnvelope<&E::keyToHold>,
          kKeyTip},
-        {kVolumeKeyToDecay, G::VolumeEnvelope, "Key to decay", "tc/key", kKeyToTime,
-         &volumeEnvelope<&E::keyToDecay>, kKeyTip},
+        {kVolumeKeyToDecay, G::VolumeEnvelope, "Key to decay", "tc/key", kKeyToTime, &volumeEnvelope<&E::keyToDecay>,
+         kKeyTip},
 
         {kModDelay, G::ModulationEnvelope, "Delay", "s", kDelay, &modulationEnvelope<&E::delay>, nullptr},
         {kModAttack, G::ModulationEnvelope, "Attack", "s", kTime, &modulationEnvelope<&E::attack>, nullptr},
@@ -51,8 +66,8 @@ std::vector<ArticulationControl> makeFields() {
          &modulationEnvelope<&E::sustain>, "The level held after the decay, in per cent of full"},
         {kModRelease, G::ModulationEnvelope, "Release", "s", kTime, &modulationEnvelope<&E::release>,
          "The time a fall from full to none would take"},
-        {kModKeyToHold, G::ModulationEnvelope, "Key to hold", "tc/key", kKeyToTime,
-         &modulationEnvelope<&E::keyToHold>, kKeyTip},
+        {kModKeyToHold, G::ModulationEnvelope, "Key to hold", "tc/key", kKeyToTime, &modulationEnvelope<&E::keyToHold>,
+         kKeyTip},
         {kModKeyToDecay, G::ModulationEnvelope, "Key to decay", "tc/key", kKeyToTime,
          &modulationEnvelope<&E::keyToDecay>, kKeyTip},
         {kModToPitch, G::ModulationEnvelope, "To pitch", "cents", kPitch, &own<&Z::modulationEnvelopeToPitch>,
@@ -61,8 +76,7 @@ std::vector<ArticulationControl> makeFields() {
          "Filter cutoff at the envelope's peak"},
 
         {kModLfoDelay, G::ModulationLfo, "Delay", "s", kDelay, &modulationLfo<&L::delay>, nullptr},
-        {kModLfoFrequency, G::ModulationLfo, "Frequency", "Hz", kLfoFrequency, &modulationLfo<&L::frequency>,
-         nullptr},
+        {kModLfoFrequency, G::ModulationLfo, "Frequency", "Hz", kLfoFrequency, &modulationLfo<&L::frequency>, nullptr},
         {kModLfoToPitch, G::ModulationLfo, "To pitch", "cents", kPitch, &modulationLfo<&L::toPitch>, nullptr},
         {kModLfoToFilter, G::ModulationLfo, "To filter", "cents", kPitch, &modulationLfo<&L::toFilter>, nullptr},
         {kModLfoToVolume, G::ModulationLfo, "To volume", "dB", FieldUnit::tenths(-960, 960),
@@ -76,10 +90,9 @@ std::vector<ArticulationControl> makeFields() {
         {kPressureToVibrato, G::VibratoLfo, "Pressure adds", "cents", kPitch, &own<&Z::pressureToVibrato>,
          "Vibrato depth channel pressure adds at its top"},
 
-        {kFilterCutoff, G::Filter, "Cutoff", "Hz", FieldUnit::hertz(1500, kOpenFilterCents),
-         &own<&Z::filterCutoff>, "The low-pass filter's cutoff; at the highest, the filter is open"},
-        {kFilterResonance, G::Filter, "Resonance", "dB", FieldUnit::tenths(0, 960), &own<&Z::filterResonance>,
-         nullptr},
+        {kFilterCutoff, G::Filter, "Cutoff", "Hz", FieldUnit::hertz(1500, kOpenFilterCents), &own<&Z::filterCutoff>,
+         "The low-pass filter's cutoff; at the highest, the filter is open"},
+        {kFilterResonance, G::Filter, "Resonance", "dB", FieldUnit::tenths(0, 960), &own<&Z::filterResonance>, nullptr},
         {kVelocityToFilter, G::Filter, "Soft notes", "cents", kPitch, &own<&Z::velocityToFilter>,
          "Cutoff moved for soft notes (from velocity 64; none at 127)"},
 

@@ -72,7 +72,7 @@ struct ArticulationControl {
     const char* unitText;  // shown after the field; empty for a plain count
     FieldUnit unit;
     int32_t& (*member)(ZoneArticulation&);
-    const char* tip;       // the field's tool tip; null for none
+    const char* tip;  // the field's tool tip; null for none
 };
 
 // Every number field, in the panel's order (groups in turn, top to bottom).

@@ -65,8 +65,8 @@ std::vector<ControlSpec> panelControls() {
             for (const ArticulationControl& f : articulationControls()) rows += f.group == group ? 1 : 0;
             const int extra = group == G::Playing ? 1 : 0;  // "Tail on release"
             const int height = kGroupHead + (rows + extra) * kRowPitch + 2;
-            c.push_back({K::GroupBox, 0, QString::fromLatin1(articulationGroupTitle(group)), column.x, top, width,
-                         height});
+            c.push_back(
+                {K::GroupBox, 0, QString::fromLatin1(articulationGroupTitle(group)), column.x, top, width, height});
             int y = top + kGroupHead;
             for (const ArticulationControl& f : articulationControls()) {
                 if (f.group != group) continue;
@@ -74,8 +74,8 @@ std::vector<ControlSpec> panelControls() {
                 const int editX = labelX + column.labelWidth + 2;
                 c.push_back({K::RightLabel, 0, QString::fromLatin1(f.label), labelX, y + 2, column.labelWidth, 8});
                 c.push_back({K::Edit, f.id, {}, editX, y, kEditWidth, kEditHeight});
-                c.push_back({K::Label, 0, QString::fromLatin1(f.unitText), editX + kEditWidth + 2, y + 2,
-                             column.unitWidth, 8});
+                c.push_back(
+                    {K::Label, 0, QString::fromLatin1(f.unitText), editX + kEditWidth + 2, y + 2, column.unitWidth, 8});
                 y += kRowPitch;
             }
             if (extra)

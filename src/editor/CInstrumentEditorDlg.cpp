@@ -60,7 +60,8 @@ const QString D::k8BitNotice = QStringLiteral(
 const QString D::kDeleteSoundQuestion = QStringLiteral("Do you want to delete current wave from the list ?");
 const QString D::kBankFull = QStringLiteral("No more than 128 instruments are allowed!");
 const QString D::kWaveFilter = QStringLiteral(
-    "Sound files (*.wav *.aif *.aiff *.flac *.ogg *.oga *.opus *.mp3)|*.wav;*.aif;*.aiff;*.flac;*.ogg;*.oga;*.opus;*.mp3|"
+    "Sound files (*.wav *.aif *.aiff *.flac *.ogg *.oga *.opus "
+    "*.mp3)|*.wav;*.aif;*.aiff;*.flac;*.ogg;*.oga;*.opus;*.mp3|"
     "RIFF wav files (*.wav)|*.wav||");
 const QString D::kStereoPairQuestion = QStringLiteral(
     "This is a stereo audio file. Import it as a linked stereo pair of sounds?\n(No mixes it into one mono sound.)");
@@ -137,7 +138,12 @@ DialogSpec editorSpec() {
                 edit(D::kCutoffFading, 217, 166),
                 {K::PushButton, D::kFindPitch, QStringLiteral("Find Pitch"), 171, 182, 46, 12},
                 {K::PushButton, D::kFindLoop, QStringLiteral("Find Loop"), 221, 182, 46, 12},
-                {K::Custom, D::kArticulationPanel, {}, kFieldsWidth, 0, ArticulationPanel::kWidth,
+                {K::Custom,
+                 D::kArticulationPanel,
+                 {},
+                 kFieldsWidth,
+                 0,
+                 ArticulationPanel::kWidth,
                  ArticulationPanel::kHeight},
                 {K::Custom, D::kEnvelopeView, {}, 8, kEnvelopeTop, kWidth - 16, kEnvelopeHeight},
                 {K::Label, D::kKeyInfo, D::kKeyboardHint, 8, kKeyInfoTop, kWidth - 16, 8},
@@ -145,7 +151,7 @@ DialogSpec editorSpec() {
             }};
 }
 
-constexpr int kEditIds[] = {D::kRangeStart, D::kRangeEnd,      D::kBasicNote,   D::kFrequency, D::kLoopBegin,
+constexpr int kEditIds[] = {D::kRangeStart, D::kRangeEnd,      D::kBasicNote,  D::kFrequency, D::kLoopBegin,
                             D::kLoopEnd,    D::kSustainFading, D::kLoopFading, D::kHoldPos,   D::kCutoffFading};
 
 QString nameOf(const std::string& name) { return QString::fromStdString(name); }
@@ -160,7 +166,10 @@ struct StoredField {
     void (*set)(Instrument&, Zone&, int64_t);
 };
 
-template <typename T> T as(int64_t value) { return static_cast<T>(value); }
+template <typename T>
+T as(int64_t value) {
+    return static_cast<T>(value);
+}
 
 const StoredField kStoredFields[] = {
     {D::kRangeStart, "Range Start", false, [](const Instrument&, const Zone& z) -> int64_t { return z.rangeStart; },
@@ -750,7 +759,8 @@ void CInstrumentEditorDlg::onFindLoop() {
     if (!sound || !sound->zone->wave) return;
     Wave& wave = *sound->zone->wave;
     LoopSearch search;
-    if (const auto pitch = estimatePitch(wave.samples.span(), wave.frequency)) search.period = wave.frequency / pitch->hz;
+    if (const auto pitch = estimatePitch(wave.samples.span(), wave.frequency))
+        search.period = wave.frequency / pitch->hz;
     const auto loop = findLoop(wave.samples.span(), search);
     if (!loop) {
         prompter().notify(this, kNoLoopFound);
@@ -760,13 +770,12 @@ void CInstrumentEditorDlg::onFindLoop() {
     if (loop->score < kGoodLoopScore &&
         prompter().confirm(this, kCrossfadeQuestion.arg(std::lround(std::max(0.0, loop->score) * 100)))) {
         const int32_t fade = std::min(loop->loopBegin, (loop->loopEnd - loop->loopBegin + 1) / 2);
-        bankHistory().record(samplesEdit(QStringLiteral("Crossfade Loop ") + soundName(wave.name), *sound->instrument,
-                                         wave,
-                                         SampleData(crossfadeLoop(wave.samples.span(), loop->loopBegin,
-                                                                  loop->loopEnd, fade))));
+        bankHistory().record(
+            samplesEdit(QStringLiteral("Crossfade Loop ") + soundName(wave.name), *sound->instrument, wave,
+                        SampleData(crossfadeLoop(wave.samples.span(), loop->loopBegin, loop->loopEnd, fade))));
     }
-    bankHistory().record(loopPointsEdit(*sound->instrument, wave, wave.loopBegin, wave.loopEnd, loop->loopBegin,
-                                        loop->loopEnd));
+    bankHistory().record(
+        loopPointsEdit(*sound->instrument, wave, wave.loopBegin, wave.loopEnd, loop->loopBegin, loop->loopEnd));
     if (!wave.looped) {
         layout_->get<QCheckBox>(kLooped)->setChecked(true);
         onFieldChanged(kLooped);
@@ -831,8 +840,8 @@ void CInstrumentEditorDlg::onLoopEdit() {
     if (prompter().runModal(loopEditor) == QDialog::Accepted) {
         // The Loop Point Editor moved the loop in place: what it did becomes one step.
         if (wave->loopBegin != beginBefore || wave->loopEnd != endBefore)
-            bankHistory().record(loopPointsEdit(*sound->instrument, *wave, beginBefore, endBefore, wave->loopBegin,
-                                                wave->loopEnd));
+            bankHistory().record(
+                loopPointsEdit(*sound->instrument, *wave, beginBefore, endBefore, wave->loopBegin, wave->loopEnd));
         m_loopBegin = static_cast<uint32_t>(wave->loopBegin);
         m_loopEnd = static_cast<uint32_t>(wave->loopEnd);
         updateData(false);

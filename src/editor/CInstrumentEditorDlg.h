@@ -109,20 +109,20 @@ public:
     ~CInstrumentEditorDlg() override;
 
     // ---- members, in declared order (the value members are 0 at construction) ----
-    QComboBox* m_soundList = nullptr;       // 1018
-    QComboBox* m_programList = nullptr;     // 1019
-    QComboBox* m_instrumentList = nullptr;  // 1015
-    int32_t m_rangeStart = 0;     // Zone rangeStart
-    int32_t m_rangeEnd = 0;       // Zone rangeEnd
-    int32_t m_looped = 0;         // Wave looped
-    int32_t m_basicNote = 0;      // Zone basicNote
-    uint32_t m_frequency = 0;     // Wave frequency, Hz
-    uint32_t m_loopBegin = 0;     // Wave loopBegin
-    uint32_t m_loopEnd = 0;       // Wave loopEnd
-    float m_loopFading = 0;       // Instrument loopFading / 65536
-    float m_sustainFading = 0;    // Instrument sustainFading / 65536
-    uint32_t m_holdPos = 0;       // Wave holdPos
-    float m_cutoffFading = 0;     // Instrument cutoffFading / 65536
+    QComboBox* m_soundList = nullptr;             // 1018
+    QComboBox* m_programList = nullptr;           // 1019
+    QComboBox* m_instrumentList = nullptr;        // 1015
+    int32_t m_rangeStart = 0;                     // Zone rangeStart
+    int32_t m_rangeEnd = 0;                       // Zone rangeEnd
+    int32_t m_looped = 0;                         // Wave looped
+    int32_t m_basicNote = 0;                      // Zone basicNote
+    uint32_t m_frequency = 0;                     // Wave frequency, Hz
+    uint32_t m_loopBegin = 0;                     // Wave loopBegin
+    uint32_t m_loopEnd = 0;                       // Wave loopEnd
+    float m_loopFading = 0;                       // Instrument loopFading / 65536
+    float m_sustainFading = 0;                    // Instrument sustainFading / 65536
+    uint32_t m_holdPos = 0;                       // Wave holdPos
+    float m_cutoffFading = 0;                     // Instrument cutoffFading / 65536
     ArticulationPanel* m_articulation = nullptr;  // 1100
     EnvelopeView* m_envelope = nullptr;           // 1101
     KeyboardStrip* m_keyboard = nullptr;          // 1102

@@ -29,22 +29,23 @@ namespace {
 using D = CLoopPointEditorDlg;
 
 DialogSpec loopEditorSpec() {
-    return {QStringLiteral("Loop Point Editor"),
-            253,
-            162,
-            {
-                {ControlKind::Custom, D::kWaveFrame, {}, 7, 7, 239, 73},
-                {ControlKind::HScrollBar, D::kScrollBar, {}, 7, 87, 239, 11},
-                {ControlKind::Trackbar, D::kZoomSlider, QStringLiteral("Slider1"), 7, 102, 239, 15},
-                {ControlKind::RadioButton, D::kLoopStartRadio, QStringLiteral("&Loop Start"), 10, 123, 49, 10, false, true},
-                {ControlKind::Edit, D::kLoopBeginEdit, {}, 60, 121, 40, 14},
-                {ControlKind::RadioButton, D::kLoopEndRadio, QStringLiteral("Loop &End / Release"), 103, 123, 80, 10},
-                {ControlKind::Edit, D::kLoopEndEdit, {}, 185, 121, 40, 14},
-                {ControlKind::DefaultButton, D::kTest, QStringLiteral("&Test"), 7, 141, 50, 14},
-                {ControlKind::PushButton, D::kStop, QStringLiteral("&Stop"), 70, 141, 50, 14},
-                {ControlKind::PushButton, D::kOk, QStringLiteral("&OK"), 133, 141, 50, 14},
-                {ControlKind::PushButton, D::kCancel, QStringLiteral("Cancel"), 196, 141, 50, 14},
-            }};
+    return {
+        QStringLiteral("Loop Point Editor"),
+        253,
+        162,
+        {
+            {ControlKind::Custom, D::kWaveFrame, {}, 7, 7, 239, 73},
+            {ControlKind::HScrollBar, D::kScrollBar, {}, 7, 87, 239, 11},
+            {ControlKind::Trackbar, D::kZoomSlider, QStringLiteral("Slider1"), 7, 102, 239, 15},
+            {ControlKind::RadioButton, D::kLoopStartRadio, QStringLiteral("&Loop Start"), 10, 123, 49, 10, false, true},
+            {ControlKind::Edit, D::kLoopBeginEdit, {}, 60, 121, 40, 14},
+            {ControlKind::RadioButton, D::kLoopEndRadio, QStringLiteral("Loop &End / Release"), 103, 123, 80, 10},
+            {ControlKind::Edit, D::kLoopEndEdit, {}, 185, 121, 40, 14},
+            {ControlKind::DefaultButton, D::kTest, QStringLiteral("&Test"), 7, 141, 50, 14},
+            {ControlKind::PushButton, D::kStop, QStringLiteral("&Stop"), 70, 141, 50, 14},
+            {ControlKind::PushButton, D::kOk, QStringLiteral("&OK"), 133, 141, 50, 14},
+            {ControlKind::PushButton, D::kCancel, QStringLiteral("Cancel"), 196, 141, 50, 14},
+        }};
 }
 
 // What a scroll bar action means to the waveform.

@@ -55,15 +55,15 @@ public:
     ~CLoopPointEditorDlg() override;
 
     // ---- members, in declared order ----
-    int32_t m_savedLoopEnd = 0;     // the Wave's loopEnd when the dialog opened
-    int32_t m_savedLoopBegin = 0;   // the Wave's loopBegin when the dialog opened
-    int32_t m_markerMode = 0;       // 0 no marker, 1 loop begin, 2 loop end
-    PixelRect m_waveRect;           // the waveform area, dialog client coordinates
-    uint32_t m_samplesPerPixel = 1; // zoom, 1..20
-    uint32_t m_firstSample = 0;     // sample drawn at the left edge
-    Wave* m_wave = nullptr;         // the Wave edited; set by the caller, not owned
+    int32_t m_savedLoopEnd = 0;          // the Wave's loopEnd when the dialog opened
+    int32_t m_savedLoopBegin = 0;        // the Wave's loopBegin when the dialog opened
+    int32_t m_markerMode = 0;            // 0 no marker, 1 loop begin, 2 loop end
+    PixelRect m_waveRect;                // the waveform area, dialog client coordinates
+    uint32_t m_samplesPerPixel = 1;      // zoom, 1..20
+    uint32_t m_firstSample = 0;          // sample drawn at the left edge
+    Wave* m_wave = nullptr;              // the Wave edited; set by the caller, not owned
     Instrument* m_instrument = nullptr;  // its Instrument, for Test
-    Zone* m_zone = nullptr;         // its Zone, for Test
+    Zone* m_zone = nullptr;              // its Zone, for Test
     QScrollBar* m_scrollBar = nullptr;
     QSlider* m_zoomSlider = nullptr;
     QFrame* m_waveFrame = nullptr;

@@ -113,8 +113,7 @@ void DataExchange::unsignedInteger(QLineEdit* edit, uint32_t& value) {
     }
     const QString text = edit->text().trimmed();
     const auto parsed = parseInteger(text);
-    if (!parsed || text.startsWith(QLatin1Char('-')) || *parsed < 0 ||
-        *parsed > std::numeric_limits<uint32_t>::max())
+    if (!parsed || text.startsWith(QLatin1Char('-')) || *parsed < 0 || *parsed > std::numeric_limits<uint32_t>::max())
         return fail(edit, kEnterUnsigned);
     value = static_cast<uint32_t>(*parsed);
 }

@@ -43,18 +43,14 @@ void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& cont
     for (const ControlSpec& c : controls) {
         QWidget* widget = nullptr;
         switch (c.kind) {
-        case ControlKind::Label:
-            widget = new QLabel(c.caption, &parent);
-            break;
+        case ControlKind::Label: widget = new QLabel(c.caption, &parent); break;
         case ControlKind::RightLabel: {
             auto* label = new QLabel(c.caption, &parent);
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             widget = label;
             break;
         }
-        case ControlKind::Edit:
-            widget = new QLineEdit(&parent);
-            break;
+        case ControlKind::Edit: widget = new QLineEdit(&parent); break;
         case ControlKind::DropDownList: {
             auto* combo = new QComboBox(&parent);
             combo->setEditable(false);
@@ -70,9 +66,7 @@ void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& cont
             widget = button;
             break;
         }
-        case ControlKind::CheckBox:
-            widget = new QCheckBox(c.caption, &parent);
-            break;
+        case ControlKind::CheckBox: widget = new QCheckBox(c.caption, &parent); break;
         case ControlKind::RadioButton: {
             auto* radio = new QRadioButton(c.caption, &parent);
             // A group runs from the radio button that starts it to the next
@@ -82,17 +76,10 @@ void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& cont
             widget = radio;
             break;
         }
-        case ControlKind::GroupBox:
-            widget = new QGroupBox(c.caption, &parent);
-            break;
-        case ControlKind::HScrollBar:
-            widget = new QScrollBar(Qt::Horizontal, &parent);
-            break;
-        case ControlKind::Trackbar:
-            widget = new QSlider(Qt::Horizontal, &parent);
-            break;
-        case ControlKind::Custom:
-            break;
+        case ControlKind::GroupBox: widget = new QGroupBox(c.caption, &parent); break;
+        case ControlKind::HScrollBar: widget = new QScrollBar(Qt::Horizontal, &parent); break;
+        case ControlKind::Trackbar: widget = new QSlider(Qt::Horizontal, &parent); break;
+        case ControlKind::Custom: break;
         }
         if (c.id != 0) specs_.insert(c.id, c);
         if (!widget) continue;
@@ -123,4 +110,3 @@ void DialogTemplate::place(QWidget* widget, int id) const {
 }
 
 }  // namespace tonvero
-

@@ -20,22 +20,22 @@ namespace tonvero {
 
 enum class ControlKind {
     Label,
-    RightLabel,     // a label whose text stands against its right edge
-    Edit,           // bordered single-line edit
-    DropDownList,   // non-editable combo box; `sorted` keeps its entries sorted
+    RightLabel,    // a label whose text stands against its right edge
+    Edit,          // bordered single-line edit
+    DropDownList,  // non-editable combo box; `sorted` keeps its entries sorted
     PushButton,
     DefaultButton,  // the push button Enter presses
     CheckBox,       // automatic check box
     RadioButton,    // automatic radio button; `group` starts a new group
     GroupBox,
     HScrollBar,
-    Trackbar,       // horizontal slider
-    Custom,         // an area for a widget the dialog makes itself (e.g. a drawing)
+    Trackbar,  // horizontal slider
+    Custom,    // an area for a widget the dialog makes itself (e.g. a drawing)
 };
 
 struct ControlSpec {
     ControlKind kind;
-    int id;           // 0 for a label with no id of its own
+    int id;  // 0 for a label with no id of its own
     QString caption;
     int x, y, width, height;  // dialog units
     bool sorted = false;
@@ -72,7 +72,10 @@ public:
 
     // The control with this id (null if none). Labels have none unless given one.
     QWidget* control(int id) const { return controls_.value(id, nullptr); }
-    template <class T> T* get(int id) const { return qobject_cast<T*>(control(id)); }
+    template <class T>
+    T* get(int id) const {
+        return qobject_cast<T*>(control(id));
+    }
     // Positions a widget over a control's rectangle.
     void place(QWidget* widget, int id) const;
     const DialogUnits& units() const { return units_; }

@@ -90,7 +90,8 @@ void putZoneBack(Instrument& instrument, HeldZone& held) {
     if (held.position >= 0 && held.position < last)
         std::swap(*instrument.zones[held.position], *instrument.zones[last]);
     for (int32_t z = 0; z < instrument.zones.count() && z < static_cast<int32_t>(held.links.size()); ++z)
-        if (Zone* zone = instrument.zones[z]; zone && zone->articulation && held.links[static_cast<size_t>(z)] != HeldZone::kNoArticulation)
+        if (Zone* zone = instrument.zones[z];
+            zone && zone->articulation && held.links[static_cast<size_t>(z)] != HeldZone::kNoArticulation)
             zone->articulation->linkedZone = held.links[static_cast<size_t>(z)];
 }
 
@@ -176,8 +177,12 @@ class AssignEdit final : public BankEdit {
 public:
     AssignEdit(const QString& text, int program, int32_t before, int32_t after)
         : BankEdit(text), program_(program), before_(before), after_(after) {}
-    void apply(Bank& bank) REQUIRES(theEngine->mutex) override { bank.programMap[static_cast<size_t>(program_)] = after_; }
-    void revert(Bank& bank) REQUIRES(theEngine->mutex) override { bank.programMap[static_cast<size_t>(program_)] = before_; }
+    void apply(Bank& bank) REQUIRES(theEngine->mutex) override {
+        bank.programMap[static_cast<size_t>(program_)] = after_;
+    }
+    void revert(Bank& bank) REQUIRES(theEngine->mutex) override {
+        bank.programMap[static_cast<size_t>(program_)] = before_;
+    }
 
 private:
     int program_;

@@ -98,13 +98,9 @@ QString FieldUnit::format(int32_t held) const {
     return QString::number(shown, 'g', 6);
 }
 
-QString FieldUnit::lowestText() const {
-    return format(toShown(minimum_) <= toShown(maximum_) ? minimum_ : maximum_);
-}
+QString FieldUnit::lowestText() const { return format(toShown(minimum_) <= toShown(maximum_) ? minimum_ : maximum_); }
 
-QString FieldUnit::highestText() const {
-    return format(toShown(minimum_) <= toShown(maximum_) ? maximum_ : minimum_);
-}
+QString FieldUnit::highestText() const { return format(toShown(minimum_) <= toShown(maximum_) ? maximum_ : minimum_); }
 
 QString FieldUnit::rangeMessage() const {
     const QString pattern = integral() ? QStringLiteral("Please enter an integer between %1 and %2.")

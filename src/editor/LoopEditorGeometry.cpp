@@ -60,8 +60,7 @@ std::optional<int32_t> LoopEditorGeometry::markerX(uint32_t loopPoint) const {
     return area.left + static_cast<int32_t>((loopPoint - firstSample) / zoom);
 }
 
-std::optional<std::pair<int32_t, int32_t>> LoopEditorGeometry::loopColumns(uint32_t loopBegin,
-                                                                             uint32_t loopEnd) const {
+std::optional<std::pair<int32_t, int32_t>> LoopEditorGeometry::loopColumns(uint32_t loopBegin, uint32_t loopEnd) const {
     const uint64_t zoom = std::max<uint32_t>(samplesPerPixel, 1);
     const int64_t width = static_cast<int64_t>(area.right) - area.left;
     if (width <= 0 || loopEnd < loopBegin) return std::nullopt;
@@ -73,7 +72,8 @@ std::optional<std::pair<int32_t, int32_t>> LoopEditorGeometry::loopColumns(uint3
                           area.left + static_cast<int32_t>((to - firstSample) / zoom));
 }
 
-std::vector<LoopEditorGeometry::AxisTick> LoopEditorGeometry::axisTicks(uint32_t sampleCount, int32_t minSpacing) const {
+std::vector<LoopEditorGeometry::AxisTick> LoopEditorGeometry::axisTicks(uint32_t sampleCount,
+                                                                        int32_t minSpacing) const {
     std::vector<AxisTick> ticks;
     const uint64_t zoom = std::max<uint32_t>(samplesPerPixel, 1);
     const int64_t width = static_cast<int64_t>(area.right) - area.left;
@@ -89,7 +89,8 @@ std::vector<LoopEditorGeometry::AxisTick> LoopEditorGeometry::axisTicks(uint32_t
     }
     const uint64_t end = std::min<uint64_t>(sampleCount, firstSample + static_cast<uint64_t>(width) * zoom);
     for (uint64_t sample = (firstSample + step - 1) / step * step; sample < end; sample += step)
-        ticks.push_back({area.left + static_cast<int32_t>((sample - firstSample) / zoom), static_cast<uint32_t>(sample)});
+        ticks.push_back(
+            {area.left + static_cast<int32_t>((sample - firstSample) / zoom), static_cast<uint32_t>(sample)});
     return ticks;
 }
 
@@ -98,19 +99,12 @@ std::optional<int32_t> LoopEditorGeometry::scroll(ScrollCode code, int32_t posit
     uint64_t step = 0;
     switch (code) {
     case ScrollCode::LineLeft:
-    case ScrollCode::LineRight:
-        step = 20 * zoom;
-        break;
+    case ScrollCode::LineRight: step = 20 * zoom; break;
     case ScrollCode::PageLeft:
-    case ScrollCode::PageRight:
-        step = 200 * zoom;
-        break;
+    case ScrollCode::PageRight: step = 200 * zoom; break;
     case ScrollCode::ThumbTrack:
-    case ScrollCode::ThumbPosition:
-        firstSample = sampleForThumb(position, sampleCount);
-        return position;
-    case ScrollCode::Other:
-        return std::nullopt;
+    case ScrollCode::ThumbPosition: firstSample = sampleForThumb(position, sampleCount); return position;
+    case ScrollCode::Other: return std::nullopt;
     }
     if (code == ScrollCode::LineLeft || code == ScrollCode::PageLeft) {
         firstSample = step < firstSample ? static_cast<uint32_t>(firstSample - step) : 0;

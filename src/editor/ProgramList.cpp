@@ -186,7 +186,8 @@ public:
         const int found = findProgramEntry(typed_);
         if (found >= 0 && found < list_->count()) {
             list_->setCurrentIndex(found);
-            if (list_->view() && list_->view()->isVisible()) list_->view()->setCurrentIndex(list_->model()->index(found, 0));
+            if (list_->view() && list_->view()->isVisible())
+                list_->view()->setCurrentIndex(list_->model()->index(found, 0));
             emit list_->activated(found);
         }
         return true;

@@ -24,8 +24,7 @@ namespace {
 
 QString withoutDot(QString extension) {
     // "*.mid" -> "mid"
-    while (extension.startsWith(QLatin1Char('*')) || extension.startsWith(QLatin1Char('.')))
-        extension.remove(0, 1);
+    while (extension.startsWith(QLatin1Char('*')) || extension.startsWith(QLatin1Char('.'))) extension.remove(0, 1);
     return extension;
 }
 
@@ -53,8 +52,8 @@ void QtPrompter::notify(QWidget* owner, const QString& text) {
 }
 
 bool QtPrompter::confirm(QWidget* owner, const QString& text) {
-    return QMessageBox::question(owner, QStringLiteral("Confirmation"), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(owner, QStringLiteral("Confirmation"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 int Prompter::runModal(QDialog& dialog) { return dialog.exec(); }
@@ -80,9 +79,7 @@ QString QtPrompter::saveFile(QWidget* owner, const FileDialogSpec& request) {
     return runFileDialog(owner, request, true);
 }
 
-void ScriptedPrompter::notify(QWidget*, const QString& text) {
-    shown_.push_back({Shown::Notice, text, {}});
-}
+void ScriptedPrompter::notify(QWidget*, const QString& text) { shown_.push_back({Shown::Notice, text, {}}); }
 
 bool ScriptedPrompter::confirm(QWidget*, const QString& text) {
     shown_.push_back({Shown::Question, text, {}});

@@ -16,18 +16,18 @@ namespace tonvero {
 constexpr int32_t kMidiChannels = 16;
 
 struct ChannelActivity {
-    int32_t program = 0;     // 0..127 (on the drum channel: the kit)
-    int32_t bankMsb = 0;     // controller 0 (0 where the mixer does not keep it)
-    int32_t bankLsb = 0;     // controller 32
-    int32_t volume = 100;    // controller 7
-    int32_t expression = 127;  // controller 11
-    int32_t pan = 64;        // controller 10
-    bool drums = false;      // the channel plays a drum kit
-    float level = 0;         // peak level of the last block the channel sounded in, 0..1 (full scale)
+    int32_t program = 0;             // 0..127 (on the drum channel: the kit)
+    int32_t bankMsb = 0;             // controller 0 (0 where the mixer does not keep it)
+    int32_t bankLsb = 0;             // controller 32
+    int32_t volume = 100;            // controller 7
+    int32_t expression = 127;        // controller 11
+    int32_t pan = 64;                // controller 10
+    bool drums = false;              // the channel plays a drum kit
+    float level = 0;                 // peak level of the last block the channel sounded in, 0..1 (full scale)
     std::array<uint64_t, 2> keys{};  // bit k of keys[k / 64]: a note of key k sounds (held or releasing)
     bool muted = false;
     bool soloed = false;
-    bool audible = true;     // neither muted nor silenced by another channel's solo
+    bool audible = true;  // neither muted nor silenced by another channel's solo
 };
 
 using ChannelActivities = std::array<ChannelActivity, kMidiChannels>;

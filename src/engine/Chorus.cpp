@@ -113,7 +113,8 @@ void Chorus::processPiece(const float* input, float* left, float* right, uint32_
         const double phase = phase_ + (copy / 2 + 0.5 * (copy % 2)) / voices_;
         const double from = minDelay_ + depth_ * 0.5 * (1.0 + std::sin(kTwoPi * phase));
         const double to = minDelay_ + depth_ * 0.5 * (1.0 + std::sin(kTwoPi * (phase + span)));
-        uint64_t position = (static_cast<uint64_t>(write_) << 32) - static_cast<uint64_t>(std::llround(from * 4294967296.0));
+        uint64_t position =
+            (static_cast<uint64_t>(write_) << 32) - static_cast<uint64_t>(std::llround(from * 4294967296.0));
         const uint64_t step = static_cast<uint64_t>(std::llround((1.0 - (to - from) / n) * 4294967296.0));
         float* __restrict out = copy % 2 ? right : left;
         addCopy(position, step, out, n);

@@ -39,11 +39,11 @@ private:
     void processPiece(const float* input, float* left, float* right, uint32_t frames) noexcept;
 
     int32_t voices_ = 0;
-    double phase_ = 0;      // of the first copy's swing, in cycles
-    double phaseStep_ = 0;  // cycles per frame
-    float minDelay_ = 0;    // frames
-    float depth_ = 0;       // frames
-    float gain_ = 0;        // of each copy
+    double phase_ = 0;         // of the first copy's swing, in cycles
+    double phaseStep_ = 0;     // cycles per frame
+    float minDelay_ = 0;       // frames
+    float depth_ = 0;          // frames
+    float gain_ = 0;           // of each copy
     std::vector<float> ring_;  // a power of two long
     uint32_t mask_ = 0;
     uint32_t write_ = 0;

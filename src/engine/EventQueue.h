@@ -52,7 +52,8 @@ public:
     // Both sides quiet: drops every entry.
     void clear() { head_.store(tail_.load(std::memory_order_acquire), std::memory_order_release); }
     // Both sides quiet: visits every queued entry, oldest first, and may change it.
-    template <class F> void forEach(F&& visit) {
+    template <class F>
+    void forEach(F&& visit) {
         const uint32_t tail = tail_.load(std::memory_order_acquire);
         for (uint32_t i = head_.load(std::memory_order_acquire); i != tail; ++i) visit(slots_[i & mask_]);
     }

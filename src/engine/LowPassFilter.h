@@ -34,8 +34,8 @@ private:
 
     double cutoff_ = -1, resonance_ = -1;
     float halfOverQ_ = 0.70710678f;  // 1 / (2 Q)
-    float radiansPerHz_ = 0;          // 2 pi / rate
-    float highest_ = 0;               // 0.45 x rate
+    float radiansPerHz_ = 0;         // 2 pi / rate
+    float highest_ = 0;              // 0.45 x rate
     float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     float z1_ = 0, z2_ = 0;
 };

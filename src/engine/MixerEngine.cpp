@@ -140,7 +140,8 @@ void MixerEngine::replaceBank(Bank&& newBank) {
 const char* MixerEngine::mixerModeText() const {
     if (mixerMode == MixerMode::Studio) return "Studio Mixer - Secondary Buffer Mode\n";
     if (!softwareMixer) return "DirectX Hardware Mixer\n";
-    return writePrimary ? "Software Custom Mixer - WritePrimary Mode\n" : "Software Custom Mixer - Secondary Buffer Mode\n";
+    return writePrimary ? "Software Custom Mixer - WritePrimary Mode\n"
+                        : "Software Custom Mixer - Secondary Buffer Mode\n";
 }
 
 void MixerEngine::cutVoicesOf(const Wave& wave) {

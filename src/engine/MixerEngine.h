@@ -43,9 +43,9 @@ namespace tonvero {
 
 constexpr int32_t kVoiceCount = 32;
 constexpr int32_t kMixerVoiceCount = 32;
-constexpr int32_t kChannelCount = 17;      // 16 MIDI channels and the preview channel
+constexpr int32_t kChannelCount = 17;  // 16 MIDI channels and the preview channel
 constexpr int32_t kPreviewChannel = 16;
-constexpr int32_t kBufferSlots = 32;       // each of waveBuffers and voiceBuffers
+constexpr int32_t kBufferSlots = 32;  // each of waveBuffers and voiceBuffers
 constexpr uint32_t kWritePosUnset = 0xFFFFFF;
 constexpr uint64_t kMixerPeriodMicros = 20000;
 
@@ -151,7 +151,8 @@ public:
     int32_t allocMixerVoice() REQUIRES(mutex);
     // Starts a MixerVoice for a Voice already filled in: frequency in Hz, pan
     // 0..127; returns its index or -1. Mutex held.
-    int32_t startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument) REQUIRES(mutex);
+    int32_t startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument)
+        REQUIRES(mutex);
     // Cuts every MixerVoice and fills the mixing buffer with silence.
     // Either thread, mutex held.
     void silenceAll() REQUIRES(mutex);
@@ -236,7 +237,7 @@ public:
 
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
-    SoundBufferPtr mixBuffer;  // the software mixer's target; the primary in write-primary mode
+    SoundBufferPtr mixBuffer;       // the software mixer's target; the primary in write-primary mode
     std::vector<uint8_t> songData;  // the whole Standard MIDI File image; empty when none
     std::array<SoundBufferPtr, kBufferSlots> waveBuffers;
     Bank bank;  // instruments, programMap, instrumentCount

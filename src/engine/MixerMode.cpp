@@ -3,11 +3,16 @@
 namespace tonvero {
 
 bool parseMixerMode(const std::string& name, MixerMode& mode) {
-    if (name == "studio") mode = MixerMode::Studio;
-    else if (name == "software") mode = MixerMode::Software;
-    else if (name == "primary") mode = MixerMode::Primary;
-    else if (name == "hardware") mode = MixerMode::Hardware;
-    else return false;
+    if (name == "studio")
+        mode = MixerMode::Studio;
+    else if (name == "software")
+        mode = MixerMode::Software;
+    else if (name == "primary")
+        mode = MixerMode::Primary;
+    else if (name == "hardware")
+        mode = MixerMode::Hardware;
+    else
+        return false;
     return true;
 }
 
@@ -22,11 +27,16 @@ const char* mixerModeName(MixerMode mode) {
 }
 
 bool parseInterpolation(const std::string& name, Interpolation& interpolation) {
-    if (name == "nearest") interpolation = Interpolation::Nearest;
-    else if (name == "linear") interpolation = Interpolation::Linear;
-    else if (name == "cubic") interpolation = Interpolation::Cubic;
-    else if (name == "sinc") interpolation = Interpolation::Sinc;
-    else return false;
+    if (name == "nearest")
+        interpolation = Interpolation::Nearest;
+    else if (name == "linear")
+        interpolation = Interpolation::Linear;
+    else if (name == "cubic")
+        interpolation = Interpolation::Cubic;
+    else if (name == "sinc")
+        interpolation = Interpolation::Sinc;
+    else
+        return false;
     return true;
 }
 

@@ -55,10 +55,10 @@ struct ReverbSettings {
 // The defaults are a gentle chorus of three voices.
 struct ChorusSettings {
     bool on = true;
-    int32_t voices = 3;     // delayed copies, kMinChorusVoices..kMaxChorusVoices, spread from left to right
-    double rateHz = 0.4;    // how often each copy's delay swings, 0.05..5 Hz
-    double depthMs = 4.0;   // how far it swings, 0..20 ms
-    double level = 0.6;     // 0..1: the chorus's output in the mix
+    int32_t voices = 3;    // delayed copies, kMinChorusVoices..kMaxChorusVoices, spread from left to right
+    double rateHz = 0.4;   // how often each copy's delay swings, 0.05..5 Hz
+    double depthMs = 4.0;  // how far it swings, 0..20 ms
+    double level = 0.6;    // 0..1: the chorus's output in the mix
 };
 
 constexpr int32_t kMinChorusVoices = 1;

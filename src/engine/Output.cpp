@@ -34,8 +34,7 @@ int32_t MixerEngine::initOutput(std::string* error) {
     if (!deviceFactory) return fail("No sound output is available.");
     DeviceOpenResult opened = deviceFactory();
     if (!opened.device)
-        return fail(opened.error.empty() ? std::string("The sound device could not be opened.")
-                                         : opened.error);
+        return fail(opened.error.empty() ? std::string("The sound device could not be opened.") : opened.error);
     soundDevice = std::move(opened.device);
     applyMasterVolume(*this);
 
@@ -56,8 +55,8 @@ int32_t MixerEngine::initOutput(std::string* error) {
     const WaveFormat outputFormat = WaveFormat::pcm16(2, static_cast<uint32_t>(outputRate));
     r = primaryBuffer->setFormat(outputFormat);
     if (!succeeded(r))
-        return fail("The sound device cannot play 16-bit stereo at " + std::to_string(outputRate) +
-                    " Hz (" + soundResultText(r) + ").");
+        return fail("The sound device cannot play 16-bit stereo at " + std::to_string(outputRate) + " Hz (" +
+                    soundResultText(r) + ").");
 
     // The primary buffer's size.
     uint32_t primaryBytes = 0;
@@ -76,8 +75,8 @@ int32_t MixerEngine::initOutput(std::string* error) {
             mixDesc.format = &outputFormat;
             r = soundDevice->createSoundBuffer(mixDesc, mixBuffer);
             if (!succeeded(r) || !mixBuffer)
-                return fail(std::string("The sound device could not make the mixing buffer (") +
-                            soundResultText(r) + ").");
+                return fail(std::string("The sound device could not make the mixing buffer (") + soundResultText(r) +
+                            ").");
         }
     }
 

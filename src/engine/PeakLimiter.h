@@ -51,7 +51,7 @@ private:
     uint32_t minHead_ = 0;
     uint32_t minSize_ = 0;
 
-    double released_ = 1.0;  // the minimum after the release
+    double released_ = 1.0;                    // the minimum after the release
     std::array<double, kLookAhead> recent_{};  // the last kLookAhead released gains, for the mean
     double recentSum_ = kLookAhead;
     double applied_ = 1.0;

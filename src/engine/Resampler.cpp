@@ -87,7 +87,8 @@ struct Cubic {
     float operator()(const int16_t* s, uint32_t fraction) const {
         const float t = static_cast<float>(fraction) * kFractionScale;
         const float p0 = s[-1], p1 = s[0], p2 = s[1], p3 = s[2];
-        return p1 + 0.5f * t * ((p2 - p0) + t * ((2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3) + t * (3.0f * (p1 - p2) + p3 - p0)));
+        return p1 + 0.5f * t *
+                        ((p2 - p0) + t * ((2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3) + t * (3.0f * (p1 - p2) + p3 - p0)));
     }
 };
 
@@ -127,8 +128,8 @@ template <>
 uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos, uint64_t step, float* out,
                             uint32_t count) {
     uint32_t j = 0;
-    const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), three = _mm_set1_ps(3.0f),
-                 four = _mm_set1_ps(4.0f), five = _mm_set1_ps(5.0f);
+    const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), three = _mm_set1_ps(3.0f), four = _mm_set1_ps(4.0f),
+                 five = _mm_set1_ps(5.0f);
     // The four positions also in vector lanes, 64 bits each, for their fractions.
     __m128i near = _mm_set_epi64x(static_cast<int64_t>(pos + step), static_cast<int64_t>(pos));
     __m128i far = _mm_set_epi64x(static_cast<int64_t>(pos + 3 * step), static_cast<int64_t>(pos + 2 * step));
@@ -138,8 +139,8 @@ uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos,
         const uint64_t q0 = pos, q1 = pos + step, q2 = pos + 2 * step, q3 = pos + 3 * step;
         pos += 4 * step;
         // The low 32 bits of each position: its fraction.
-        const __m128i low = _mm_castps_si128(
-            _mm_shuffle_ps(_mm_castsi128_ps(near), _mm_castsi128_ps(far), _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i low =
+            _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(near), _mm_castsi128_ps(far), _MM_SHUFFLE(2, 0, 2, 0)));
         near = _mm_add_epi64(near, advance);
         far = _mm_add_epi64(far, advance);
         // Samples i-1 .. i+2 of each frame: 4 x 16 bits each.
@@ -147,15 +148,16 @@ uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos,
         const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q1 >> 32) - 1));
         const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q2 >> 32) - 1));
         const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q3 >> 32) - 1));
-        const __m128i ab = _mm_unpacklo_epi16(a, b);       // a0 b0 a1 b1 a2 b2 a3 b3
-        const __m128i cd = _mm_unpacklo_epi16(c, d);       // c0 d0 c1 d1 ...
+        const __m128i ab = _mm_unpacklo_epi16(a, b);        // a0 b0 a1 b1 a2 b2 a3 b3
+        const __m128i cd = _mm_unpacklo_epi16(c, d);        // c0 d0 c1 d1 ...
         const __m128i taps01 = _mm_unpacklo_epi32(ab, cd);  // a0 b0 c0 d0 a1 b1 c1 d1
         const __m128i taps23 = _mm_unpackhi_epi32(ab, cd);  // a2 b2 c2 d2 a3 b3 c3 d3
         const __m128 p0 = lowToFloat(taps01), p1 = highToFloat(taps01);
         const __m128 p2 = lowToFloat(taps23), p3 = highToFloat(taps23);
         const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(low, 8)), fractionScale);
         const __m128 x = _mm_sub_ps(p2, p0);
-        const __m128 y = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(two, p0), _mm_mul_ps(four, p2)), _mm_add_ps(_mm_mul_ps(five, p1), p3));
+        const __m128 y =
+            _mm_sub_ps(_mm_add_ps(_mm_mul_ps(two, p0), _mm_mul_ps(four, p2)), _mm_add_ps(_mm_mul_ps(five, p1), p3));
         const __m128 z = _mm_add_ps(_mm_mul_ps(three, _mm_sub_ps(p1, p2)), _mm_sub_ps(p3, p0));
         const __m128 r = _mm_add_ps(x, _mm_mul_ps(t, _mm_add_ps(y, _mm_mul_ps(t, z))));
         _mm_storeu_ps(out + j, _mm_add_ps(p1, _mm_mul_ps(_mm_mul_ps(half, t), r)));

@@ -123,7 +123,8 @@ void Reverb::process(const float* inLeft, const float* inRight, float* left, flo
     if (!inLeft && quiet_) return;
     for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(piece_, frames - done);
-        processPiece(inLeft ? inLeft + done : nullptr, inRight ? inRight + done : nullptr, left + done, right + done, n);
+        processPiece(inLeft ? inLeft + done : nullptr, inRight ? inRight + done : nullptr, left + done, right + done,
+                     n);
         done += n;
         if (quiet_) return;
     }

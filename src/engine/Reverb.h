@@ -63,16 +63,16 @@ private:
     void processPiece(const float* inLeft, const float* inRight, float* left, float* right, uint32_t frames) noexcept;
 
     double decaySeconds_ = 0;
-    float direct_ = 0;  // each side's own share of the output
-    float cross_ = 0;   // the other side's share (width below 1)
+    float direct_ = 0;    // each side's own share of the output
+    float cross_ = 0;     // the other side's share (width below 1)
     uint32_t piece_ = 0;  // frames per step: no longer than the shortest ring
     std::vector<float> memory_;
     std::array<Line, kLines> lines_{};
     std::array<Ring, kDiffusers> diffLeft_{};
     std::array<Ring, kDiffusers> diffRight_{};
     bool quiet_ = true;
-    uint32_t quietFrames_ = 0;     // frames in a row with no send and nothing audible out
-    uint32_t quietAfter_ = 0;      // that many make the network quiet
+    uint32_t quietFrames_ = 0;  // frames in a row with no send and nothing audible out
+    uint32_t quietAfter_ = 0;   // that many make the network quiet
 };
 
 }  // namespace tonvero

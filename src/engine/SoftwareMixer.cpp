@@ -41,8 +41,7 @@ int32_t MixerEngine::allocMixerVoice() {
     return chosen;
 }
 
-int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan,
-                                     const Instrument* instrument) {
+int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t pan, const Instrument* instrument) {
     if (!voice.wave) return -1;
     const int32_t index = allocMixerVoice();
     if (index < 0) return -1;
@@ -266,8 +265,7 @@ void MixerEngine::mixBlock(uint8_t* destination, uint32_t bytes) {
             }
             pos[v] = p;
         }
-        for (uint32_t k = 0; k < 2 * count; ++k)
-            out[k] = static_cast<int16_t>(std::clamp(sum[k], -32768, 32767));
+        for (uint32_t k = 0; k < 2 * count; ++k) out[k] = static_cast<int16_t>(std::clamp(sum[k], -32768, 32767));
         std::memcpy(destination + static_cast<size_t>(done) * 4, out, sizeof(int16_t) * 2 * count);
     }
 

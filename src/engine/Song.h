@@ -30,7 +30,7 @@ struct Track {
     // one before it ends); 0 for the tracks of formats 0 and 1, which all
     // begin together.
     uint64_t startTick = 0;
-    int32_t begun = 0;           // format 2: its first event has been reached since the rewind
+    int32_t begun = 0;  // format 2: its first event has been reached since the rewind
 };
 
 // A growable list of owned Tracks: capacity 1 when the engine is made; an
@@ -125,13 +125,13 @@ struct SongPoint {
 // muted and soloed channels. It holds across play, stop and song loads.
 struct ListenerSettings {
     bool loop = false;
-    double rangeStart = 0;   // the A-B range in song seconds, when `hasRange`
+    double rangeStart = 0;  // the A-B range in song seconds, when `hasRange`
     double rangeEnd = 0;
     bool hasRange = false;
-    int32_t loopCount = 0;   // times the loop plays in all; 0 for ever
-    uint16_t muted = 0;      // bit c: channel c
+    int32_t loopCount = 0;  // times the loop plays in all; 0 for ever
+    uint16_t muted = 0;     // bit c: channel c
     uint16_t soloed = 0;
-    int32_t volume = 100;    // master volume, percent
+    int32_t volume = 100;  // master volume, percent
 };
 
 // A loop as it plays: its ends in song ticks and song frames, resolved when
@@ -143,18 +143,18 @@ struct ActiveLoop {
     uint64_t startFrame = 0;
     uint64_t endFrame = 0;
     int64_t turns = 0;
-    SongPoint start;          // the song as it stands at the loop's start
+    SongPoint start;  // the song as it stands at the loop's start
 };
 
 // Transport state beside the engine's own clock members.
 struct PlaybackState {
-    int32_t paused = 0;         // playing, with the timers and the output held
+    int32_t paused = 0;  // playing, with the timers and the output held
     // The song has ended and the output runs on until silent; meanwhile
     // sequencerTimer holds the 20 ms timer that watches for that.
     int32_t ending = 0;
-    uint64_t endStartMicros = 0;     // timer-clock time at which the song ended
-    uint64_t quietSinceMicros = 0;   // since when every voice has been silent
-    int32_t quiet = 0;               // quietSinceMicros is valid
+    uint64_t endStartMicros = 0;    // timer-clock time at which the song ended
+    uint64_t quietSinceMicros = 0;  // since when every voice has been silent
+    int32_t quiet = 0;              // quietSinceMicros is valid
     // Hardware mixer: the voice buffers that were playing when paused
     // (bit i: waveBuffers slot i; bit 32 + i: voiceBuffers slot i) and
     // which of them looped.

@@ -65,22 +65,29 @@ StudioChannel::VoiceAction StudioChannel::controller(int32_t number, int32_t val
         sostenuto = down;
         return down ? VoiceAction::SostenutoDown : VoiceAction::PedalsChanged;
     }
-    case kRpnMsb: rpnMsb = value; rpnSelected = !(rpnMsb == 127 && rpnLsb == 127); break;
-    case kRpnLsb: rpnLsb = value; rpnSelected = !(rpnMsb == 127 && rpnLsb == 127); break;
+    case kRpnMsb:
+        rpnMsb = value;
+        rpnSelected = !(rpnMsb == 127 && rpnLsb == 127);
+        break;
+    case kRpnLsb:
+        rpnLsb = value;
+        rpnSelected = !(rpnMsb == 127 && rpnLsb == 127);
+        break;
     case kNrpnMsb:
     case kNrpnLsb: rpnSelected = false; break;
     case kDataEntry:
     case kDataEntryLsb: {
         if (!rpnSelected || rpnMsb != 0) break;
-        int32_t* data = rpnLsb == 0 ? &bendRangeData : rpnLsb == 1 ? &fineTuneData : rpnLsb == 2 ? &coarseTuneData : nullptr;
+        int32_t* data = rpnLsb == 0   ? &bendRangeData
+                        : rpnLsb == 1 ? &fineTuneData
+                        : rpnLsb == 2 ? &coarseTuneData
+                                      : nullptr;
         if (!data) break;
         *data = number == kDataEntry ? (value << 7) | (*data & 0x7F) : (*data & ~0x7F) | value;
         break;
     }
     case kAllSoundOff: return VoiceAction::AllSoundOff;
-    case kResetAllControllers:
-        resetControllers();
-        return VoiceAction::PedalsChanged;
+    case kResetAllControllers: resetControllers(); return VoiceAction::PedalsChanged;
     default:
         if (number >= kAllNotesOff && number <= 127) return VoiceAction::AllNotesOff;
         return VoiceAction::None;
@@ -105,9 +112,11 @@ void StudioChannel::update() {
     const float position = static_cast<float>(std::clamp(pan - 1, 0, 126)) / 126.0f;
     panLeft = std::cos(position * kHalfPi);
     panRight = std::sin(position * kHalfPi);
-    const float rangeSemitones = static_cast<float>(bendRangeData >> 7) + static_cast<float>(bendRangeData & 0x7F) / 100.0f;
+    const float rangeSemitones =
+        static_cast<float>(bendRangeData >> 7) + static_cast<float>(bendRangeData & 0x7F) / 100.0f;
     const float newPitch = static_cast<float>(bend - 8192) / 8192.0f * rangeSemitones +
-                           static_cast<float>(fineTuneData - 8192) / 8192.0f + static_cast<float>((coarseTuneData >> 7) - 64);
+                           static_cast<float>(fineTuneData - 8192) / 8192.0f +
+                           static_cast<float>((coarseTuneData >> 7) - 64);
     if (newPitch != pitch) ++pitchSerial;
     pitch = newPitch;
     vibratoCents = kVibratoCentsAt127 * static_cast<float>(modulation + pressure) / 127.0f;

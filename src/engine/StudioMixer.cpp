@@ -91,8 +91,8 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
     : rate_(rate > 0 ? rate : 44100),
       settings_(settings),
       bank_(bank),
-      masterGain_(static_cast<float>(std::pow(10.0, std::clamp(settings.gainDb, kMinStudioGainDb, kMaxStudioGainDb) / 20.0) /
-                                     32768.0)),
+      masterGain_(static_cast<float>(
+          std::pow(10.0, std::clamp(settings.gainDb, kMinStudioGainDb, kMaxStudioGainDb) / 20.0) / 32768.0)),
       dyingStep_(static_cast<float>(1.0 / (kDyingSeconds * rate_))),
       endRampFrames_(static_cast<float>(kEndRampSeconds * rate_)),
       lfoStep_(static_cast<float>(kVibratoHz / rate_)),
@@ -270,8 +270,8 @@ void StudioMixer::controller(int32_t channel, int32_t number, int32_t value) noe
 void StudioMixer::noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept {
     const StudioChannel& ch = channels_[static_cast<size_t>(channel)];
     // The drum channel plays the kit its program chooses.
-    const Instrument* instrument = channel == Bank::kDrumChannel ? bank_.kitForProgram(ch.program)
-                                                                 : bank_.instrumentForProgram(ch.program);
+    const Instrument* instrument =
+        channel == Bank::kDrumChannel ? bank_.kitForProgram(ch.program) : bank_.instrumentForProgram(ch.program);
     startNote(instrument, channel, key, velocity, 0);
 }
 
@@ -539,7 +539,8 @@ float StudioMixer::endFade(const StudioVoice& v) const noexcept {
 void StudioMixer::updateStep(StudioVoice& v, const StudioChannel& ch, uint32_t frames) noexcept {
     float vibrato = 0;
     if (ch.vibratoCents > 0) {
-        vibrato = ch.vibratoCents * 0.01f * std::sin(kTwoPi * (v.lfoPhase + 0.5f * lfoStep_ * static_cast<float>(frames)));
+        vibrato =
+            ch.vibratoCents * 0.01f * std::sin(kTwoPi * (v.lfoPhase + 0.5f * lfoStep_ * static_cast<float>(frames)));
         v.lfoPhase += lfoStep_ * static_cast<float>(frames);
         v.lfoPhase -= std::floor(v.lfoPhase);
     } else if (v.pitchSerial == ch.pitchSerial && v.step != 0) {
@@ -589,7 +590,8 @@ bool StudioMixer::renderVoice(StudioVoice& v, uint32_t frames) noexcept {
 bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mono, ShapedChunk& chunk) noexcept {
     const StudioChannel& ch = channels_[v.channel];
     VoiceShape& s = v.shape;
-    if (v.state == StudioVoice::State::Dying) v.dying = std::max(0.0f, v.dying - dyingStep_ * static_cast<float>(frames));
+    if (v.state == StudioVoice::State::Dying)
+        v.dying = std::max(0.0f, v.dying - dyingStep_ * static_cast<float>(frames));
 
     // Let go once the key is up and no pedal holds it; a Wave that plays its
     // tail on release leaves its loop then.
@@ -627,23 +629,23 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     chunk.mono = mono;
     chunk.produced = resampleVoice(v, settings_.interpolation, mono, frames);
 
-    float level = v.velocityGain * ch.gain * audible_[v.channel] * s.attenuation * s.volumeEnvelope.amplitude() * v.dying *
-                  (chunk.produced < frames ? 0.0f : endFade(v));
+    float level = v.velocityGain * ch.gain * audible_[v.channel] * s.attenuation * s.volumeEnvelope.amplitude() *
+                  v.dying * (chunk.produced < frames ? 0.0f : endFade(v));
     // Centibels of the LFO's swing, as a power of two (10^(-cB / 200)).
     if (s.modulationLfoToVolume != 0)
         level *= std::exp2(-modulationLfo * static_cast<float>(s.modulationLfoToVolume) * 0.0166096405f);
     chunk.level = level;
     // A voice falling away ends once even a full-scale sample of it would be
     // below kSilentLevel: nothing of it could be heard, in 16 bits or 24.
-    const bool fallenSilent =
-        (s.releasing || v.state == StudioVoice::State::Dying) && level * 32768.0f < kSilentLevel;
+    const bool fallenSilent = (s.releasing || v.state == StudioVoice::State::Dying) && level * 32768.0f < kSilentLevel;
     chunk.ended = chunk.produced < frames || s.volumeEnvelope.stage() == VoiceEnvelope::Stage::Finished ||
                   v.dying <= 0.0f || v.velocityGain <= 0.0f || fallenSilent;
 
     // The filter, unless it is open and stays so.
     if (!s.modulatesFilter && s.cutoffCents >= kOpenFilterCents && s.resonanceCentibels <= 0) return false;
     if (s.modulatesFilter) {
-        const float cutoff = static_cast<float>(s.cutoffCents) + modulation * static_cast<float>(s.modulationEnvelopeToFilter) +
+        const float cutoff = static_cast<float>(s.cutoffCents) +
+                             modulation * static_cast<float>(s.modulationEnvelopeToFilter) +
                              modulationLfo * static_cast<float>(s.modulationLfoToFilter);
         // Once an envelope has settled the cutoff stands still: nothing to recompute.
         if (std::abs(cutoff - s.filterCents) > 0.1f) {
@@ -706,7 +708,6 @@ void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLe
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
 }
-
 
 void StudioMixer::sendGains(uint32_t key, float& reverb, float& chorus) const noexcept {
     // The channel's controller (127: 1) and the Zone's own send (200 of its
@@ -858,7 +859,8 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
             const float step = (chorusTo - chorusFrom) * ramp * 0.70710678f;
             const float from = chorusFrom * 0.70710678f;
             float* send = chorusSend();
-            for (uint32_t k = 0; k < frames; ++k) send[k] += (from + step * static_cast<float>(k + 1)) * (gl[k] + gr[k]);
+            for (uint32_t k = 0; k < frames; ++k)
+                send[k] += (from + step * static_cast<float>(k + 1)) * (gl[k] + gr[k]);
         }
     }
     touchedBefore_ = touched_;

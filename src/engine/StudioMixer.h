@@ -125,7 +125,8 @@ public:
     bool idle() const;
     // Voices counting against the limit (not those ramping out).
     int32_t playingVoices() const { return playingCount_; }
-    template <class F> void forEachSoundingVoice(F&& visit) const {
+    template <class F>
+    void forEachSoundingVoice(F&& visit) const {
         for (size_t k = 0; k < activeCount_; ++k) visit(voices_[active_[k]]);
     }
     Counters counters() const;
@@ -142,7 +143,8 @@ private:
     void controller(int32_t channel, int32_t number, int32_t value) noexcept;
     void noteOn(int32_t channel, int32_t key, int32_t velocity) noexcept;
     // Starts a voice for every layer of `instrument` that the note sounds.
-    void startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity, int32_t noteId) noexcept;
+    void startNote(const Instrument* instrument, int32_t channel, int32_t key, int32_t velocity,
+                   int32_t noteId) noexcept;
     void noteOff(int32_t channel, int32_t key) noexcept;
     // Starts one voice of note `noteSerial`; with `articulation` (may be null) shaping it.
     void startVoice(int32_t channel, int32_t key, int32_t velocity, const Wave& wave, int32_t basicNote,
@@ -178,8 +180,8 @@ private:
         StudioVoice* voice = nullptr;
         float* mono = nullptr;
         uint32_t produced = 0;
-        float level = 0;      // at the chunk's end, before pan
-        bool ended = false;   // the voice finishes with this chunk
+        float level = 0;     // at the chunk's end, before pan
+        bool ended = false;  // the voice finishes with this chunk
     };
     // Steps a shaped voice's envelopes, LFOs and pitch and resamples its
     // chunk into `mono`; true when its filter must run over it.
@@ -201,12 +203,13 @@ private:
     const int32_t rate_;
     const StudioSettings settings_;
     const Bank& bank_;
-    const float masterGain_;   // the master gain as an amplitude, over 32768 (sample units to full scale)
-    const float dyingStep_;    // per frame: a taken voice falls silent in kDyingSeconds
+    const float masterGain_;     // the master gain as an amplitude, over 32768 (sample units to full scale)
+    const float dyingStep_;      // per frame: a taken voice falls silent in kDyingSeconds
     const float endRampFrames_;  // an unlooped sound's last frames ramp to silence over this many
-    const float lfoStep_;      // vibrato cycles per frame
+    const float lfoStep_;        // vibrato cycles per frame
 
-    template <class F> void forEachActive(F&& visit) noexcept {
+    template <class F>
+    void forEachActive(F&& visit) noexcept {
         for (size_t k = 0; k < activeCount_; ++k) visit(voices_[active_[k]]);
     }
     // Removes active_[k] (its voice has become Free): the last one takes its place.
@@ -247,7 +250,7 @@ private:
     ShapedChunk batch_[kFilterBatch];
     alignas(64) float batchMono_[kFilterBatch][kChunkFrames];
     alignas(64) float mono_[kChunkFrames];
-    alignas(64) float left_[kBlockFrames];    // the block being mixed, one side each
+    alignas(64) float left_[kBlockFrames];  // the block being mixed, one side each
     alignas(64) float right_[kBlockFrames];
     // Voices of one channel and the same Zone sends, summed for the chunk
     // being mixed: the groups with their bit in touched_ have been written
@@ -255,8 +258,8 @@ private:
     // ramp on from where they were).
     static constexpr int32_t kSendGroups = 64;
     struct SendGroup {
-        uint32_t key = 0;   // StudioVoice::sendKey
-        float reverb = 0;   // send gains as the last chunk ended
+        uint32_t key = 0;  // StudioVoice::sendKey
+        float reverb = 0;  // send gains as the last chunk ended
         float chorus = 0;
     };
     SendGroup groups_[kSendGroups];

@@ -28,19 +28,19 @@ struct VoiceShape {
     VoiceLfo modulationLfo;
     VoiceLfo vibratoLfo;
     LowPassFilter filter;
-    double pitchCents = 0;       // from the basic note: key distance x scale tuning, coarse and fine tuning
+    double pitchCents = 0;                   // from the basic note: key distance x scale tuning, coarse and fine tuning
     int32_t cutoffCents = kOpenFilterCents;  // absolute cents, the velocity's lowering included
     int32_t resonanceCentibels = 0;
-    float filterCents = 0;       // the cutoff the filter was last set to (absolute cents)
+    float filterCents = 0;  // the cutoff the filter was last set to (absolute cents)
     int32_t modulationEnvelopeToPitch = 0, modulationEnvelopeToFilter = 0;
     int32_t modulationLfoToPitch = 0, modulationLfoToFilter = 0, modulationLfoToVolume = 0;
     int32_t vibratoLfoToPitch = 0;
     int32_t modulationToVibrato = 0, pressureToVibrato = 0;  // cents of vibrato depth at controller 127
-    float attenuation = 1;       // the Zone's attenuation as an amplitude
-    float pan = 0;               // the Zone's pan, -0.5 (left) .. 0.5 (right) of the pan range
+    float attenuation = 1;                                   // the Zone's attenuation as an amplitude
+    float pan = 0;  // the Zone's pan, -0.5 (left) .. 0.5 (right) of the pan range
     int32_t exclusiveClass = 0;
     bool tailOnRelease = false;
-    bool releasing = false;      // the envelopes have entered their release
+    bool releasing = false;  // the envelopes have entered their release
     // The filter and pitch move with time (an envelope or LFO reaches them).
     bool modulatesFilter = false;
     bool modulatesPitch = false;
@@ -65,19 +65,19 @@ struct StudioVoice {
     uint8_t channel = 0;         // 0..16
     // The channel and the Zone's own reverb and chorus sends (0..1000 each):
     // voices with the same key are summed together and sent as one.
-    uint32_t sendKey = 0;        // channel | reverb << 5 | chorus << 15
-    int16_t sendGroup = -1;      // the mixer's group it was last summed in
+    uint32_t sendKey = 0;    // channel | reverb << 5 | chorus << 15
+    int16_t sendGroup = -1;  // the mixer's group it was last summed in
     uint8_t key = 0;
-    int32_t noteId = 0;          // the audition note it plays, 0 for a song note
-    uint64_t noteSerial = 0;     // the note it sounds: a note-off releases every voice of that note
-    uint64_t startFrame = 0;     // output frame at its start
+    int32_t noteId = 0;       // the audition note it plays, 0 for a song note
+    uint64_t noteSerial = 0;  // the note it sounds: a note-off releases every voice of that note
+    uint64_t startFrame = 0;  // output frame at its start
 
     const Wave* wave = nullptr;  // not owned; compared, and read only through the copies below
     const int16_t* samples = nullptr;
     int64_t sampleCount = 0;
     int64_t loopBegin = 0;
-    int64_t loopEnd = 0;         // last sample of the loop, inclusive
-    int64_t holdPos = 0;         // from here on, a released voice fades
+    int64_t loopEnd = 0;  // last sample of the loop, inclusive
+    int64_t holdPos = 0;  // from here on, a released voice fades
 
     // The samples around the loop's end as the loop plays them: indices
     // loopEnd + 1 - kLoopEdge .. loopEnd + kLoopEdge, the ones past loopEnd
@@ -85,20 +85,20 @@ struct StudioVoice {
     static constexpr int kLoopEdge = 64;
     int16_t loopEdge[2 * kLoopEdge] = {};
 
-    uint64_t position = 0;       // 32.32 fixed point, in samples
-    uint64_t step = 0;           // 32.32 samples per output frame
-    double baseRatio = 0;        // samples per output frame at the Zone's basic note
-    float keyOffset = 0;         // semitones from the Zone's basic note
-    uint32_t pitchSerial = 0;    // the channel pitch `step` was computed for
-    float lfoPhase = 0;          // vibrato, in cycles (0..1)
+    uint64_t position = 0;     // 32.32 fixed point, in samples
+    uint64_t step = 0;         // 32.32 samples per output frame
+    double baseRatio = 0;      // samples per output frame at the Zone's basic note
+    float keyOffset = 0;       // semitones from the Zone's basic note
+    uint32_t pitchSerial = 0;  // the channel pitch `step` was computed for
+    float lfoPhase = 0;        // vibrato, in cycles (0..1)
 
-    float velocityGain = 0;      // 40 log10(velocity / 127) dB as an amplitude
-    float envelope = 1;          // 1 at the start; the fadings take it to 0
-    float loopFade = 0;          // envelope per frame while held and looped
-    float sustainFade = 0;       // ... after note-off with a pedal down
-    float cutoffFade = 0;        // ... after note-off with no pedal (0: the tail plays out)
-    float dying = 1;             // 1 .. 0 while Dying
-    float gainLeft = 0;          // gains reached at the end of the last chunk
+    float velocityGain = 0;  // 40 log10(velocity / 127) dB as an amplitude
+    float envelope = 1;      // 1 at the start; the fadings take it to 0
+    float loopFade = 0;      // envelope per frame while held and looped
+    float sustainFade = 0;   // ... after note-off with a pedal down
+    float cutoffFade = 0;    // ... after note-off with no pedal (0: the tail plays out)
+    float dying = 1;         // 1 .. 0 while Dying
+    float gainLeft = 0;      // gains reached at the end of the last chunk
     float gainRight = 0;
 
     // The Zone's articulation, when it has one: then the envelopes, LFOs and

@@ -62,9 +62,7 @@ void VoiceEnvelope::enter(Stage stage) noexcept {
     case Stage::Release:
         if (level_ <= 0) stage_ = Stage::Finished;
         break;
-    case Stage::Finished:
-        level_ = 0;
-        break;
+    case Stage::Finished: level_ = 0; break;
     }
 }
 

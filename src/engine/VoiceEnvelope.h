@@ -44,12 +44,12 @@ private:
 
     bool volume_ = false;
     Stage stage_ = Stage::Finished;
-    double level_ = 0;           // 0..1; during the volume attack an amplitude
-    double framesLeft_ = 0;      // in the current timed stage
+    double level_ = 0;       // 0..1; during the volume attack an amplitude
+    double framesLeft_ = 0;  // in the current timed stage
     double delayFrames_ = 0, attackFrames_ = 0, holdFrames_ = 0;
-    double decayPerFrame_ = 0;   // fall of the 0..1 scale per frame in decay
-    double releasePerFrame_ = 0; // ... and in release
-    double sustain_ = 1;         // 0..1 scale
+    double decayPerFrame_ = 0;    // fall of the 0..1 scale per frame in decay
+    double releasePerFrame_ = 0;  // ... and in release
+    double sustain_ = 1;          // 0..1 scale
 };
 
 }  // namespace tonvero

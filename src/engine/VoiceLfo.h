@@ -22,7 +22,7 @@ public:
 
 private:
     double delayFrames_ = 0;
-    double phase_ = 0;         // cycles, 0..1
+    double phase_ = 0;  // cycles, 0..1
     double cyclesPerFrame_ = 0;
 };
 

@@ -4,16 +4,12 @@
 
 namespace tonvero {
 
-bool isBackendName(const std::string& name) {
-    return name == "portaudio" || name == "null" || name == "offline";
-}
+bool isBackendName(const std::string& name) { return name == "portaudio" || name == "null" || name == "offline"; }
 
 std::string chooseBackendName(const std::string& requested, const std::string& fallback) {
-    if (!requested.empty())
-        return requested;
+    if (!requested.empty()) return requested;
     const char* fromEnvironment = std::getenv("TONVERO_AUDIO");
-    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0')
-        return fromEnvironment;
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') return fromEnvironment;
     return fallback;
 }
 

@@ -40,8 +40,7 @@ Frame readFrame(const uint8_t* data, uint32_t index, const WaveFormat& format) {
 // when it reaches its end. Resampling interpolates linearly between frames;
 // at the output's own rate every frame is copied as it is.
 void DeviceCore::mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rate) {
-    if (s.frames == 0 || rate == 0)
-        return;
+    if (s.frames == 0 || rate == 0) return;
     const uint8_t* data = s.data->data();
     const uint64_t end = static_cast<uint64_t>(s.frames) << 16;
     const uint64_t step = std::max<uint64_t>(1, (static_cast<uint64_t>(s.frequency) << 16) / rate);
@@ -117,7 +116,8 @@ void DeviceCore::mixBuffer(State& s, int32_t* acc, uint32_t frames, uint32_t rat
 }
 
 DeviceCore::DeviceCore(std::unique_ptr<AudioBackend> backend)
-    : mix_(static_cast<size_t>(kChunkFrames) * 2), backend_(std::move(backend)),
+    : mix_(static_cast<size_t>(kChunkFrames) * 2),
+      backend_(std::move(backend)),
       backendName_(backend_ ? backend_->name() : "none") {
     buffers_.reserve(128);  // the engine's 2 x 32 slots and a few more, without regrowing under the lock
 }
@@ -165,15 +165,13 @@ std::string DeviceCore::lastError() const {
 
 uint32_t DeviceCore::primaryBytesFor(const WaveFormat& format) {
     uint32_t bytes = format.samplesPerSec * format.blockAlign;
-    while (bytes % 4 != 0)
-        bytes += format.blockAlign;
+    while (bytes % 4 != 0) bytes += format.blockAlign;
     return bytes;
 }
 
 SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& format) {
     MutexLock backendLock(backendMutex_);
-    if (!backend_)
-        return SoundResult::Failed;
+    if (!backend_) return SoundResult::Failed;
     const uint32_t rate = format.samplesPerSec;
     const bool restart = !streaming_ || outputRate_.load() != rate;
     if (streaming_ && restart) {
@@ -192,8 +190,7 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
         primaryState.frames = primaryState.bytes() / format.blockAlign;
         primaryState.position = 0;
     }
-    if (!restart)
-        return SoundResult::Ok;
+    if (!restart) return SoundResult::Ok;
     outputRate_.store(rate);
     RenderFunction pull = [this](int16_t* out, uint32_t frames) { render(out, frames); };
     if (backend_->realTime()) pull = [this](int16_t* out, uint32_t frames) { renderRealTime(out, frames); };
@@ -210,8 +207,7 @@ SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& 
 
 void DeviceCore::shutdown() {
     MutexLock backendLock(backendMutex_);
-    if (backend_ && streaming_)
-        backend_->stop();
+    if (backend_ && streaming_) backend_->stop();
     streaming_ = false;
     backend_.reset();
     MutexLock lock(mutex_);
@@ -262,12 +258,10 @@ void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
     int32_t* acc = mix_.data();
     std::fill(acc, acc + static_cast<size_t>(frames) * 2, 0);
     for (State* s : buffers_) {
-        if (!s->playing || s->lost)
-            continue;
+        if (!s->playing || s->lost) continue;
         // The primary buffer carries sound of its own only when the program
         // writes it directly.
-        if (s->primary && level != CooperativeLevel::WritePrimary)
-            continue;
+        if (s->primary && level != CooperativeLevel::WritePrimary) continue;
         mixBuffer(*s, acc, frames, rate);
     }
     const int32_t target = targetGain_.load(std::memory_order_relaxed);

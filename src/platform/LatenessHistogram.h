@@ -16,9 +16,9 @@ namespace tonvero {
 
 class LatenessHistogram {
 public:
-    static constexpr uint64_t kExactBelow = 64;    // one bin per microsecond under this
+    static constexpr uint64_t kExactBelow = 64;  // one bin per microsecond under this
     static constexpr uint32_t kBinsPerDoubling = 32;
-    static constexpr uint32_t kDoublings = 11;      // 64 us .. 131071 us
+    static constexpr uint32_t kDoublings = 11;  // 64 us .. 131071 us
     static constexpr uint32_t kOverflowBin = kExactBelow + kDoublings * kBinsPerDoubling;
     static constexpr uint32_t kBinCount = kOverflowBin + 1;
     static constexpr uint64_t kOverflowFrom = kExactBelow << kDoublings;  // 131072 us

@@ -15,8 +15,7 @@ NullBackend::~NullBackend() { stop(); }
 
 std::string NullBackend::start(uint32_t rate, RenderFunction render) {
     stop();
-    if (rate == 0 || !render)
-        return "the null audio output needs a rate and a source";
+    if (rate == 0 || !render) return "the null audio output needs a rate and a source";
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = false;
@@ -26,8 +25,7 @@ std::string NullBackend::start(uint32_t rate, RenderFunction render) {
 }
 
 void NullBackend::stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -48,8 +46,7 @@ void NullBackend::run(uint32_t rate, RenderFunction render) {
         const uint64_t due = static_cast<uint64_t>(elapsed) * rate / 1000000;
         // After a long stall (a suspended machine) skip ahead rather than
         // rendering more than a second at once.
-        if (due > consumed + rate)
-            consumed = due - rate;
+        if (due > consumed + rate) consumed = due - rate;
         while (consumed < due) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(due - consumed, kChunkFrames));
             render(scratch.data(), n);

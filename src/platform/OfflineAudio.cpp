@@ -36,8 +36,7 @@ struct OfflineAudio::Impl {
     // The clock moved from `from` to `to`: the stream consumes the frames due in between.
     void consume(uint64_t from, uint64_t to) {
         OfflineBackend::Link& link = *shared->link;
-        if (!link.render || link.rate == 0)
-            return;
+        if (!link.render || link.rate == 0) return;
         uint64_t frames = framesBefore(to, link.rate) - framesBefore(from, link.rate);
         while (frames > 0 && link.render) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(frames, kChunkFrames));

@@ -9,9 +9,7 @@ namespace tonvero {
 
 namespace {
 
-std::string paText(const char* what, PaError error) {
-    return std::string(what) + ": " + Pa_GetErrorText(error);
-}
+std::string paText(const char* what, PaError error) { return std::string(what) + ": " + Pa_GetErrorText(error); }
 
 }  // namespace
 
@@ -38,13 +36,11 @@ PortAudioBackend::~PortAudioBackend() {
 
 std::string PortAudioBackend::start(uint32_t rate, RenderFunction render) {
     stop();
-    if (rate == 0 || !render)
-        return "the sound output needs a rate and a source";
+    if (rate == 0 || !render) return "the sound output needs a rate and a source";
     StderrSilencer quiet;
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
     const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
-    if (info == nullptr)
-        return "no output device: PortAudio found no default sound output";
+    if (info == nullptr) return "no output device: PortAudio found no default sound output";
 
     PaStreamParameters output;
     std::memset(&output, 0, sizeof output);
@@ -62,9 +58,10 @@ std::string PortAudioBackend::start(uint32_t rate, RenderFunction render) {
                                 &PortAudioBackend::callback, this);
     if (err != paNoError) {
         render_ = nullptr;
-        return paText(("cannot open the sound output \"" + std::string(info->name) + "\" at " +
-                       std::to_string(rate) + " Hz").c_str(),
-                      err);
+        return paText(
+            ("cannot open the sound output \"" + std::string(info->name) + "\" at " + std::to_string(rate) + " Hz")
+                .c_str(),
+            err);
     }
     err = Pa_StartStream(stream);
     if (err != paNoError) {
@@ -77,8 +74,7 @@ std::string PortAudioBackend::start(uint32_t rate, RenderFunction render) {
 }
 
 void PortAudioBackend::stop() {
-    if (stream_ == nullptr)
-        return;
+    if (stream_ == nullptr) return;
     StderrSilencer quiet;
     Pa_StopStream(stream_);
     Pa_CloseStream(stream_);

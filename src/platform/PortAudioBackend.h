@@ -28,8 +28,8 @@ public:
 
 private:
     PortAudioBackend() = default;
-    static int callback(const void* input, void* output, unsigned long frames,
-                        const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags, void* self);
+    static int callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* timeInfo,
+                        PaStreamCallbackFlags statusFlags, void* self);
 
     PaStream* stream_ = nullptr;
     RenderFunction render_;

@@ -34,8 +34,8 @@ struct RealTimerService::Impl {
     };
 
     mutable std::mutex mutex;
-    std::condition_variable wake;       // a timer was added or the service stops
-    std::condition_variable finished;   // a callback returned
+    std::condition_variable wake;      // a timer was added or the service stops
+    std::condition_variable finished;  // a callback returned
     std::map<TimerId, std::shared_ptr<Timer>> timers;
     TimerId nextId = 1;
     TimerId running = 0;  // the timer whose callback runs now, or 0
@@ -57,8 +57,7 @@ void RealTimerService::Impl::run() {
         // The live timer with the earliest deadline; the lowest id among equals.
         auto earliest = timers.end();
         for (auto it = timers.begin(); it != timers.end(); ++it)
-            if (earliest == timers.end() || it->second->deadline < earliest->second->deadline)
-                earliest = it;
+            if (earliest == timers.end() || it->second->deadline < earliest->second->deadline) earliest = it;
         if (earliest == timers.end()) {
             wake.wait(lock);
             continue;
@@ -80,8 +79,7 @@ void RealTimerService::Impl::run() {
         const uint64_t late = microsSince(due->deadline, now);
         ++due->events;
         due->totalLateMicros += late;
-        if (late > due->worstLateMicros)
-            due->worstLateMicros = late;
+        if (late > due->worstLateMicros) due->worstLateMicros = late;
         due->histogram.add(late);
         due->deadline += due->period;
 
@@ -111,8 +109,7 @@ RealTimerService::~RealTimerService() {
 }
 
 TimerId RealTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callback) {
-    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback)
-        return 0;
+    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback) return 0;
     auto timer = std::make_shared<Impl::Timer>();
     timer->period = std::chrono::microseconds(periodMicros);
     timer->deadline = Clock::now() + timer->period;
@@ -120,8 +117,7 @@ TimerId RealTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callb
     TimerId id;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        if (impl_->stopping)
-            return 0;
+        if (impl_->stopping) return 0;
         do {
             id = impl_->nextId++;
         } while (id == 0 || impl_->timers.count(id) != 0);
@@ -137,18 +133,15 @@ bool RealTimerService::kill(TimerId id, TimerLateness* lastLateness) {
     std::shared_ptr<Impl::Timer> killed;  // destroyed after the lock is released
     std::unique_lock<std::mutex> lock(impl_->mutex);
     auto it = impl_->timers.find(id);
-    if (it == impl_->timers.end())
-        return false;
+    if (it == impl_->timers.end()) return false;
     killed = std::move(it->second);
     impl_->timers.erase(it);
     // Out of the table it fires no more: its lateness is final. (A callback
     // still running was counted when it started.)
-    if (lastLateness)
-        *lastLateness = Impl::latenessOf(*killed);
+    if (lastLateness) *lastLateness = Impl::latenessOf(*killed);
     // From another thread, wait until a running callback of this timer has
     // returned; on the timer thread that callback is our caller.
-    if (!onTimerThread())
-        impl_->finished.wait(lock, [&] { return impl_->running != id; });
+    if (!onTimerThread()) impl_->finished.wait(lock, [&] { return impl_->running != id; });
     lock.unlock();
     impl_->wake.notify_all();
     return true;
@@ -172,8 +165,7 @@ TimerLateness RealTimerService::Impl::latenessOf(const Timer& timer) {
 TimerLateness RealTimerService::lateness(TimerId id) const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     auto it = impl_->timers.find(id);
-    if (it == impl_->timers.end())
-        return TimerLateness{};
+    if (it == impl_->timers.end()) return TimerLateness{};
     return Impl::latenessOf(*it->second);
 }
 

@@ -25,7 +25,7 @@ struct TimerLateness {
     uint64_t events = 0;
     double meanMicros = 0;
     uint64_t worstMicros = 0;
-    uint64_t skipped = 0;  // events dropped for being more than a period late
+    uint64_t skipped = 0;         // events dropped for being more than a period late
     LatenessHistogram histogram;  // every event's lateness
 
     // The lateness `percent` % of the events did not exceed (see

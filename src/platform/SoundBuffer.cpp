@@ -29,10 +29,8 @@ SoundResult SoundBuffer::setFormat(const WaveFormat& format) {
         return SoundResult::InvalidParam;
     {
         Guard lock(core_->mutex());
-        if (!state_->primary)
-            return SoundResult::InvalidParam;
-        if (state_->lost)
-            return SoundResult::BufferLost;
+        if (!state_->primary) return SoundResult::InvalidParam;
+        if (state_->lost) return SoundResult::BufferLost;
     }
     return core_->setPrimaryFormat(*state_, format);
 }
@@ -46,19 +44,15 @@ SoundResult SoundBuffer::getCaps(uint32_t& bufferBytes) const {
 SoundResult SoundBuffer::getStatus(uint32_t& status) const {
     Guard lock(core_->mutex());
     status = 0;
-    if (state_->playing)
-        status |= BufferStatus::Playing;
-    if (state_->playing && state_->looping)
-        status |= BufferStatus::Looping;
-    if (state_->lost)
-        status |= BufferStatus::BufferLost;
+    if (state_->playing) status |= BufferStatus::Playing;
+    if (state_->playing && state_->looping) status |= BufferStatus::Looping;
+    if (state_->lost) status |= BufferStatus::BufferLost;
     return SoundResult::Ok;
 }
 
 SoundResult SoundBuffer::restore() {
     Guard lock(core_->mutex());
-    if (!state_->lost)
-        return SoundResult::Ok;
+    if (!state_->lost) return SoundResult::Ok;
     state_->lost = false;
     state_->playing = false;
     state_->looping = false;
@@ -70,17 +64,14 @@ SoundResult SoundBuffer::restore() {
 SoundResult SoundBuffer::getCurrentPosition(uint32_t* playCursor, uint32_t* writeCursor) const {
     Guard lock(core_->mutex());
     const uint32_t cursor = state_->playCursorBytes();
-    if (playCursor != nullptr)
-        *playCursor = cursor;
-    if (writeCursor != nullptr)
-        *writeCursor = cursor;
+    if (playCursor != nullptr) *playCursor = cursor;
+    if (writeCursor != nullptr) *writeCursor = cursor;
     return SoundResult::Ok;
 }
 
 SoundResult SoundBuffer::setCurrentPosition(uint32_t bytes) {
     Guard lock(core_->mutex());
-    if (bytes >= state_->bytes())
-        return SoundResult::InvalidParam;
+    if (bytes >= state_->bytes()) return SoundResult::InvalidParam;
     state_->position = static_cast<uint64_t>(bytes / state_->format.blockAlign) << 16;
     return SoundResult::Ok;
 }
@@ -95,11 +86,9 @@ SoundResult SoundBuffer::lock(uint32_t offset, uint32_t bytes, LockedRegions& re
         {
             Guard lock(core_->mutex());
             State& s = *state_;
-            if (s.lost)
-                return SoundResult::BufferLost;
+            if (s.lost) return SoundResult::BufferLost;
             // Writing the primary buffer is meaningful only when the program mixes into it.
-            if (s.primary && core_->level != CooperativeLevel::WritePrimary)
-                return SoundResult::InvalidParam;
+            if (s.primary && core_->level != CooperativeLevel::WritePrimary) return SoundResult::InvalidParam;
             const uint32_t size = s.bytes();
             uint32_t from = offset;
             uint32_t count = bytes;
@@ -107,17 +96,14 @@ SoundResult SoundBuffer::lock(uint32_t offset, uint32_t bytes, LockedRegions& re
                 from = 0;
                 count = size;
             } else {
-                if (flags & LockFlags::FromWriteCursor)
-                    from = s.playCursorBytes();
-                if (from >= size || count == 0 || count > size)
-                    return SoundResult::InvalidParam;
+                if (flags & LockFlags::FromWriteCursor) from = s.playCursorBytes();
+                if (from >= size || count == 0 || count > size) return SoundResult::InvalidParam;
             }
             const uint32_t firstBytes = std::min(count, size - from);
             const uint32_t secondBytes = count - firstBytes;
             uint8_t* base = s.data->data();
             if (s.playing) {
-                if (s.staging.size() != size && spare.size() == size)
-                    s.staging.swap(spare);
+                if (s.staging.size() != size && spare.size() == size) s.staging.swap(spare);
                 if (s.staging.size() == size) {
                     // The copy starts as the samples are, as a lock's regions do.
                     std::memcpy(s.staging.data() + from, base + from, firstBytes);
@@ -163,16 +149,14 @@ SoundResult SoundBuffer::unlock(const LockedRegions& regions) {
         return SoundResult::InvalidParam;
     if (staged) {
         std::memcpy(samples + (regions.first - base), regions.first, regions.firstBytes);
-        if (regions.second != nullptr)
-            std::memcpy(samples, regions.second, regions.secondBytes);
+        if (regions.second != nullptr) std::memcpy(samples, regions.second, regions.secondBytes);
     }
     return SoundResult::Ok;
 }
 
 SoundResult SoundBuffer::play(uint32_t flags) {
     Guard lock(core_->mutex());
-    if (state_->lost)
-        return SoundResult::BufferLost;
+    if (state_->lost) return SoundResult::BufferLost;
     // On a playing buffer this only changes whether it loops: without the
     // flag it plays on from where it is to its end and stops.
     state_->playing = true;
@@ -189,8 +173,7 @@ SoundResult SoundBuffer::stop() {
 
 SoundResult SoundBuffer::setFrequency(uint32_t hz) {
     Guard lock(core_->mutex());
-    if (state_->primary)
-        return SoundResult::InvalidParam;
+    if (state_->primary) return SoundResult::InvalidParam;
     // 0 restores the format's own rate; other values outside the device's
     // range are held at its nearest end.
     state_->frequency = hz == 0 ? state_->format.samplesPerSec : std::clamp(hz, kFrequencyMin, kFrequencyMax);

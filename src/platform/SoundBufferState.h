@@ -41,14 +41,11 @@ struct SoundBuffer::State {
     bool lost = false;
 
     uint32_t bytes() const { return static_cast<uint32_t>(data->size()); }
-    uint32_t playCursorBytes() const {
-        return static_cast<uint32_t>(position >> 16) * format.blockAlign;
-    }
+    uint32_t playCursorBytes() const { return static_cast<uint32_t>(position >> 16) * format.blockAlign; }
 
     // Hundredths of a decibel to a linear factor; the floor is silence.
     static float levelFactor(int32_t hundredthsDb) {
-        if (hundredthsDb <= kVolumeMin)
-            return 0.0f;
+        if (hundredthsDb <= kVolumeMin) return 0.0f;
         return static_cast<float>(std::pow(10.0, hundredthsDb / 2000.0));
     }
     // Positive pan attenuates the left side, negative the right.

@@ -29,14 +29,11 @@ std::unique_ptr<SoundDevice> SoundDevice::open(const std::string& backendName, s
     error.clear();
     if (backendName == "portaudio") {
         std::unique_ptr<PortAudioBackend> backend = PortAudioBackend::open(error);
-        if (!backend)
-            return nullptr;
+        if (!backend) return nullptr;
         return std::make_unique<SoundDevice>(std::move(backend));
     }
-    if (backendName == "null")
-        return std::make_unique<SoundDevice>(std::make_unique<NullBackend>());
-    if (backendName == "offline")
-        return std::make_unique<SoundDevice>(std::make_unique<OfflineBackend>());
+    if (backendName == "null") return std::make_unique<SoundDevice>(std::make_unique<NullBackend>());
+    if (backendName == "offline") return std::make_unique<SoundDevice>(std::make_unique<OfflineBackend>());
     error = "unknown audio output \"" + backendName + "\" (choose portaudio, null or offline)";
     return nullptr;
 }
@@ -60,20 +57,17 @@ SoundResult SoundDevice::setCooperativeLevel(CooperativeLevel level) {
 
 SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPtr& buffer) {
     buffer.reset();
-    if (desc.size != kDescSize)
-        return SoundResult::InvalidParam;
+    if (desc.size != kDescSize) return SoundResult::InvalidParam;
 
     if (desc.flags & BufferFlags::PrimaryBuffer) {
-        if (desc.bufferBytes != 0 || desc.format != nullptr)
-            return SoundResult::InvalidParam;
+        if (desc.bufferBytes != 0 || desc.format != nullptr) return SoundResult::InvalidParam;
         // Made outside the device's critical section, which the audio thread
         // tries, for the format it held; made again if that changed meanwhile.
         for (;;) {
             WaveFormat format;
             {
                 Guard lock(core_->mutex());
-                if (core_->closed)
-                    return SoundResult::Failed;
+                if (core_->closed) return SoundResult::Failed;
                 if (SoundBufferPtr existing = core_->primary.lock()) {
                     buffer = std::move(existing);
                     return SoundResult::Ok;
@@ -89,8 +83,7 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
             state->frames = state->bytes() / format.blockAlign;
             SoundBufferPtr made(new SoundBuffer(core_, state));
             Guard lock(core_->mutex());
-            if (core_->closed)
-                return SoundResult::Failed;
+            if (core_->closed) return SoundResult::Failed;
             if (SoundBufferPtr existing = core_->primary.lock()) {
                 buffer = std::move(existing);
                 return SoundResult::Ok;  // `made` goes unregistered
@@ -108,10 +101,8 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
         return SoundResult::InvalidParam;
     {
         Guard lock(core_->mutex());
-        if (core_->closed)
-            return SoundResult::Failed;
-        if (!core_->roomForSecondary())
-            return SoundResult::OutOfMemory;
+        if (core_->closed) return SoundResult::Failed;
+        if (!core_->roomForSecondary()) return SoundResult::OutOfMemory;
     }
     // The samples are allocated outside the device's critical section, which
     // the audio thread waits on.
@@ -127,10 +118,8 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
     core_->makeRoomForOne();
     SoundBufferPtr made(new SoundBuffer(core_, state));
     Guard lock(core_->mutex());
-    if (core_->closed)
-        return SoundResult::Failed;
-    if (!core_->roomForSecondary())
-        return SoundResult::OutOfMemory;
+    if (core_->closed) return SoundResult::Failed;
+    if (!core_->roomForSecondary()) return SoundResult::OutOfMemory;
     core_->add(state.get());
     buffer = std::move(made);
     return SoundResult::Ok;
@@ -138,22 +127,17 @@ SoundResult SoundDevice::createSoundBuffer(const BufferDesc& desc, SoundBufferPt
 
 SoundResult SoundDevice::duplicateSoundBuffer(const SoundBufferPtr& original, SoundBufferPtr& duplicate) {
     duplicate.reset();
-    if (!original || original->core_ != core_)
-        return SoundResult::InvalidParam;
+    if (!original || original->core_ != core_) return SoundResult::InvalidParam;
     // Made outside the device's critical section, registered inside it.
     core_->makeRoomForOne();
     auto state = std::make_shared<SoundBuffer::State>();
     SoundBufferPtr made(new SoundBuffer(core_, state));
     Guard lock(core_->mutex());
     const SoundBuffer::State& source = *original->state_;
-    if (source.primary)
-        return SoundResult::InvalidParam;
-    if (source.lost)
-        return SoundResult::BufferLost;
-    if (core_->closed)
-        return SoundResult::Failed;
-    if (!core_->roomForSecondary())
-        return SoundResult::OutOfMemory;
+    if (source.primary) return SoundResult::InvalidParam;
+    if (source.lost) return SoundResult::BufferLost;
+    if (core_->closed) return SoundResult::Failed;
+    if (!core_->roomForSecondary()) return SoundResult::OutOfMemory;
     state->data = source.data;  // the samples are shared, not copied
     state->format = source.format;
     state->frames = source.frames;

@@ -24,7 +24,7 @@ const char* soundResultText(SoundResult r);
 // The WAVEFORMATEX record: describes PCM samples to the device, and is the
 // body of a WAV file's "fmt " chunk.
 struct WaveFormat {
-    uint16_t formatTag = 1;        // 1: PCM
+    uint16_t formatTag = 1;  // 1: PCM
     uint16_t channels = 2;
     uint32_t samplesPerSec = 44100;
     uint32_t avgBytesPerSec = 176400;
@@ -102,10 +102,10 @@ struct LockedRegions {
     uint32_t secondBytes = 0;
 };
 
-constexpr int32_t kVolumeMin = -10000;  // silence
-constexpr int32_t kVolumeMax = 0;       // full level
-constexpr int32_t kPanLeft = -10000;    // right side silent
-constexpr int32_t kPanRight = 10000;    // left side silent
+constexpr int32_t kVolumeMin = -10000;      // silence
+constexpr int32_t kVolumeMax = 0;           // full level
+constexpr int32_t kPanLeft = -10000;        // right side silent
+constexpr int32_t kPanRight = 10000;        // left side silent
 constexpr uint32_t kFrequencyMin = 100;     // Hz, lowest buffer frequency and format rate
 constexpr uint32_t kFrequencyMax = 200000;  // Hz, highest
 

@@ -3,8 +3,7 @@
 namespace tonvero {
 
 TimerId VirtualTimerService::setPeriodic(uint64_t periodMicros, TimerCallback callback) {
-    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback)
-        return 0;
+    if (periodMicros == 0 || periodMicros > kMaxTimerPeriodMicros || !callback) return 0;
     if (nextId_ == 0)  // after wrapping round, 0 stays "none"
         nextId_ = 1;
     const TimerId id = nextId_++;
@@ -35,28 +34,24 @@ TimerId VirtualTimerService::earliestDue(uint64_t limit) const {
 }
 
 void VirtualTimerService::moveClock(uint64_t to) {
-    if (to <= now_)
-        return;
+    if (to <= now_) return;
     const uint64_t from = now_;
     now_ = to;
     // Listeners may add or remove listeners: walk by token, and call a copy so
     // a listener that removes itself is not destroyed while it runs.
     std::vector<int> tokens;
     tokens.reserve(listeners_.size());
-    for (const auto& entry : listeners_)
-        tokens.push_back(entry.first);
+    for (const auto& entry : listeners_) tokens.push_back(entry.first);
     for (int token : tokens) {
         auto it = listeners_.find(token);
-        if (it == listeners_.end())
-            continue;
+        if (it == listeners_.end()) continue;
         AdvanceListener listener = it->second;
         listener(from, to);
     }
 }
 
 void VirtualTimerService::advanceTo(uint64_t micros) {
-    if (firing_ || micros < now_)
-        return;
+    if (firing_ || micros < now_) return;
     firing_ = true;
     advancingThread_ = std::this_thread::get_id();
     for (TimerId id = earliestDue(micros); id != 0; id = earliestDue(micros)) {
@@ -64,8 +59,7 @@ void VirtualTimerService::advanceTo(uint64_t micros) {
         moveClock(it->second.deadline);
         // A listener may have killed it.
         it = timers_.find(id);
-        if (it == timers_.end())
-            continue;
+        if (it == timers_.end()) continue;
         it->second.deadline += it->second.period;
         TimerCallback callback = std::move(it->second.callback);
         inCallback_ = true;
@@ -73,8 +67,7 @@ void VirtualTimerService::advanceTo(uint64_t micros) {
         inCallback_ = false;
         // Hand the callback back unless the timer was killed meanwhile.
         it = timers_.find(id);
-        if (it != timers_.end())
-            it->second.callback = std::move(callback);
+        if (it != timers_.end()) it->second.callback = std::move(callback);
     }
     moveClock(micros);
     firing_ = false;
@@ -83,15 +76,13 @@ void VirtualTimerService::advanceTo(uint64_t micros) {
 std::optional<uint64_t> VirtualTimerService::nextDeadline() const {
     std::optional<uint64_t> earliest;
     for (const auto& entry : timers_)
-        if (!earliest || entry.second.deadline < *earliest)
-            earliest = entry.second.deadline;
+        if (!earliest || entry.second.deadline < *earliest) earliest = entry.second.deadline;
     return earliest;
 }
 
 bool VirtualTimerService::advanceToNextDeadline() {
     const std::optional<uint64_t> deadline = nextDeadline();
-    if (!deadline)
-        return false;
+    if (!deadline) return false;
     advanceTo(*deadline);
     return true;
 }

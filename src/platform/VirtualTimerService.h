@@ -63,8 +63,8 @@ private:
     std::map<TimerId, Timer> timers_;
     std::map<int, AdvanceListener> listeners_;
     int nextListener_ = 1;
-    bool firing_ = false;            // advancing: callbacks and listeners run
-    bool inCallback_ = false;        // a timer callback is running
+    bool firing_ = false;      // advancing: callbacks and listeners run
+    bool inCallback_ = false;  // a timer callback is running
     std::thread::id advancingThread_;
 };
 

@@ -27,13 +27,18 @@ AudioFileWriter::~AudioFileWriter() { discard(); }
 
 bool AudioFileWriter::formatForPath(const std::string& path, Format& format) {
     const std::string ext = lowerExtension(path);
-    if (ext == "wav" || ext == "wave") format = Format::Wav;
-    else if (ext == "flac") format = Format::Flac;
-    else return false;
+    if (ext == "wav" || ext == "wave")
+        format = Format::Wav;
+    else if (ext == "flac")
+        format = Format::Flac;
+    else
+        return false;
     return true;
 }
 
-bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) { return open(path, rate, 16, error); }
+bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) {
+    return open(path, rate, 16, error);
+}
 
 bool AudioFileWriter::open(const std::string& path, int32_t rate, int32_t bits, std::string* error) {
     discard();
@@ -49,7 +54,8 @@ bool AudioFileWriter::open(const std::string& path, int32_t rate, int32_t bits, 
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 2;
-    info.format = (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
+    info.format =
+        (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
         if (error) *error = "Cannot write \"" + path + "\": " + sf_strerror(nullptr);

@@ -161,8 +161,10 @@ bool parseChannelList(const std::string& text, uint16_t& mask, std::string& prob
         int channel = 0;
         bool digits = true;
         for (char c : item) {
-            if (c < '0' || c > '9') digits = false;
-            else if (channel <= 16) channel = channel * 10 + (c - '0');  // past 16 it only has to stay wrong
+            if (c < '0' || c > '9')
+                digits = false;
+            else if (channel <= 16)
+                channel = channel * 10 + (c - '0');  // past 16 it only has to stay wrong
         }
         if (!digits) {
             problem = "\"" + item + "\" is not a channel number (channels are 1 to 16)";

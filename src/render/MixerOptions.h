@@ -21,8 +21,7 @@ struct MixerOptions {
 bool isMixerOption(const std::string& option);
 // Applies `option` with its `value`; false with `problem` in words for the
 // user when the value is not one the option takes.
-bool parseMixerOption(const std::string& option, const std::string& value, MixerOptions& options,
-                      std::string& problem);
+bool parseMixerOption(const std::string& option, const std::string& value, MixerOptions& options, std::string& problem);
 // The options' lines for a program's usage text.
 const char* mixerOptionsUsage();
 

@@ -121,8 +121,9 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     // With an end, exactly the span's frames go out.
     const int64_t startFrame = std::llround(std::max(0.0, span_.startSeconds) * engine.outputRate);
     const uint64_t wantedFrames = span_.endSeconds > 0
-        ? static_cast<uint64_t>(std::max<int64_t>(0, std::llround(span_.endSeconds * engine.outputRate) - startFrame))
-        : UINT64_MAX;
+                                      ? static_cast<uint64_t>(std::max<int64_t>(
+                                            0, std::llround(span_.endSeconds * engine.outputRate) - startFrame))
+                                      : UINT64_MAX;
     audio_.setSink([&](const int16_t* frames, uint32_t count) {
         if (report.sinkFailed || report.frames >= wantedFrames) return;
         if (skipFrames >= count) {

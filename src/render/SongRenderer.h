@@ -23,14 +23,14 @@
 namespace tonvero {
 
 struct RenderReport {
-    bool started = false;        // a song was loaded and played
-    bool endedWhole = false;     // it ended by itself (not cut by a limit or a failed sink)
-    bool sinkFailed = false;     // the sink refused frames
-    uint64_t frames = 0;         // frames handed to the sink
-    int32_t peak = 0;            // largest sample magnitude, 0..32768
-    double songSeconds = 0;      // the song's length by its tempo map
-    NoteCounts notes;            // notes that sounded, and those with no Instrument or Zone
-    int64_t loopTurns = 0;       // loop turns the song made
+    bool started = false;     // a song was loaded and played
+    bool endedWhole = false;  // it ended by itself (not cut by a limit or a failed sink)
+    bool sinkFailed = false;  // the sink refused frames
+    uint64_t frames = 0;      // frames handed to the sink
+    int32_t peak = 0;         // largest sample magnitude, 0..32768
+    double songSeconds = 0;   // the song's length by its tempo map
+    NoteCounts notes;         // notes that sounded, and those with no Instrument or Zone
+    int64_t loopTurns = 0;    // loop turns the song made
 };
 
 // The part of the song a render plays, in song seconds: from `startSeconds`

@@ -87,18 +87,21 @@ inline MidiEvent readEvent(TrackReader& reader, Track& track) {
         event.dataOffset = reader.offset();
         reader.skip(event.dataLength);
         break;
-    case 1: case 2: case 3: case 4: case 7:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
         event.type = MidiEventType::Channel;
         event.data1 = static_cast<int32_t>((haveData1 ? data1 : reader.byte()) & 0x7F);
         event.data2 = static_cast<int32_t>(reader.byte() & 0x7F);
         break;
-    case 5: case 6:
+    case 5:
+    case 6:
         event.type = MidiEventType::Channel;
         event.data1 = static_cast<int32_t>((haveData1 ? data1 : reader.byte()) & 0x7F);
         break;
-    default:
-        event.type = MidiEventType::Dropped;
-        break;
+    default: event.type = MidiEventType::Dropped; break;
     }
     if (reader.overran()) event.type = MidiEventType::Truncated;
     return event;

@@ -40,11 +40,18 @@ void startNote(MixerEngine& engine, int32_t key, int32_t velocity, int32_t chann
 // the song places it; the channel's program is kept here only to count notes.
 void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(engine.mutex) {
     // The status byte of each kind of channel message.
-    static constexpr uint8_t kTypes[8] = {0, midi::kNoteOn, midi::kNoteOff, midi::kKeyPressure, midi::kControlChange,
-                                          midi::kProgramChange, midi::kChannelPressure, midi::kPitchBend};
+    static constexpr uint8_t kTypes[8] = {0,
+                                          midi::kNoteOn,
+                                          midi::kNoteOff,
+                                          midi::kKeyPressure,
+                                          midi::kControlChange,
+                                          midi::kProgramChange,
+                                          midi::kChannelPressure,
+                                          midi::kPitchBend};
     if (event.kind < midi::kind::kNoteOn || event.kind > midi::kind::kPitchBend) return;
     if (event.kind == midi::kind::kNoteOn && event.data2 != 0) countNote(engine, event.data1, event.channel);
-    if (event.kind == midi::kind::kProgramChange) engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
+    if (event.kind == midi::kind::kProgramChange)
+        engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
     StudioEvent e;
     e.kind = StudioEvent::Kind::Midi;
     e.frame = engine.playback.eventFrame;
@@ -55,7 +62,8 @@ void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(en
     engine.studio->post(e);
 }
 
-void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty) REQUIRES(engine.mutex) {
+void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty)
+    REQUIRES(engine.mutex) {
     ChannelState& ch = engine.channels[static_cast<size_t>(channel)];
     const int32_t sustain = ch.sustain;
     if (chaseController(ch, controller, value)) pitchDirty = true;
@@ -81,15 +89,9 @@ void channelMessage(MixerEngine& engine, const MidiEvent& event, bool& pitchDirt
         else
             engine.noteOff(event.data1, c);
         break;
-    case midi::kind::kNoteOff:
-        engine.noteOff(event.data1, c);
-        break;
-    case midi::kind::kControlChange:
-        controlChange(engine, c, event.data1, event.data2, pitchDirty);
-        break;
-    case midi::kind::kProgramChange:
-        ch.program = event.data1;
-        break;
+    case midi::kind::kNoteOff: engine.noteOff(event.data1, c); break;
+    case midi::kind::kControlChange: controlChange(engine, c, event.data1, event.data2, pitchDirty); break;
+    case midi::kind::kProgramChange: ch.program = event.data1; break;
     case midi::kind::kPitchBend:
         chaseBend(ch, event.data1, event.data2);
         pitchDirty = true;
@@ -111,12 +113,8 @@ void metaEvent(MixerEngine& engine, Track& track, const MidiEvent& event) REQUIR
 void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& pitchDirty) REQUIRES(engine.mutex) {
     const MidiEvent event = readEvent(reader, track);
     switch (event.type) {
-    case MidiEventType::Channel:
-        channelMessage(engine, event, pitchDirty);
-        break;
-    case MidiEventType::Meta:
-        metaEvent(engine, track, event);
-        break;
+    case MidiEventType::Channel: channelMessage(engine, event, pitchDirty); break;
+    case MidiEventType::Meta: metaEvent(engine, track, event); break;
     case MidiEventType::SysEx:
         // The Studio mixer hears the resets; the Custom and hardware mixers none.
         if (engine.studio && isSystemReset(engine.songData.data() + event.dataOffset, event.dataLength)) {
@@ -168,7 +166,6 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) 
     }
 }
 
-
 }  // namespace
 
 bool isSystemReset(const uint8_t* data, uint32_t length) {
@@ -194,9 +191,7 @@ bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) {
 
 bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {
     switch (controller) {
-    case midi::cc::kModulation:
-        ch.modulation = value;
-        break;
+    case midi::cc::kModulation: ch.modulation = value; break;
     case midi::cc::kDataEntry:
         // Data entry sets the bend range, whatever parameter was chosen;
         // the bend scales by the whole-number ratio of new to old range.
@@ -208,17 +203,10 @@ bool chaseController(ChannelState& ch, int32_t controller, int32_t value) {
         ch.bendRange = value;
         ch.pitchChanged = 1;
         return true;
-    case midi::cc::kVolume:
-        ch.volume = value;
-        break;
-    case midi::cc::kPan:
-        ch.pan = value;
-        break;
-    case midi::cc::kSustain:
-        ch.sustain = value >= midi::kPedalDown ? 1 : 0;
-        break;
-    default:
-        break;
+    case midi::cc::kVolume: ch.volume = value; break;
+    case midi::cc::kPan: ch.pan = value; break;
+    case midi::cc::kSustain: ch.sustain = value >= midi::kPedalDown ? 1 : 0; break;
+    default: break;
     }
     return false;
 }
@@ -228,7 +216,6 @@ void chaseBend(ChannelState& ch, int32_t lsb, int32_t msb) {
     ch.bend = static_cast<float>(value - 8192) * static_cast<float>(ch.bendRange) * (1.0f / 8192.0f);
     ch.pitchChanged = 1;
 }
-
 
 void sequencerTimerProc() {
     // Test and set: an event arriving while the previous one still runs is lost.
@@ -258,8 +245,8 @@ void sequencerTick(MixerEngine& engine) {
             untilDue = state.loop.endTick - state.songTick;
         }
         if (untilDue > 0) {
-            const uint32_t jump =
-                static_cast<uint32_t>(std::min<uint64_t>(untilDue, static_cast<uint64_t>(engine.ticksPerTimerEvent - step)));
+            const uint32_t jump = static_cast<uint32_t>(
+                std::min<uint64_t>(untilDue, static_cast<uint64_t>(engine.ticksPerTimerEvent - step)));
             engine.currentTick += jump;
             state.songTick += jump;
             step += static_cast<int32_t>(jump);

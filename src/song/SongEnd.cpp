@@ -14,7 +14,8 @@ namespace {
 uint64_t playOutMicros(const MixerEngine& engine) REQUIRES(engine.mutex) {
     uint64_t micros = kMixerPeriodMicros;
     if (engine.softwareMixer && engine.outputRate > 0)
-        micros += static_cast<uint64_t>(engine.writeAheadBytes / 4) * 1000000u / static_cast<uint64_t>(engine.outputRate);
+        micros +=
+            static_cast<uint64_t>(engine.writeAheadBytes / 4) * 1000000u / static_cast<uint64_t>(engine.outputRate);
     return micros;
 }
 

@@ -12,7 +12,6 @@
 
 namespace tonvero {
 
-
 // The Custom and hardware mixers: every song note let go, as a note-off
 // with the hold pedal up.
 void releaseSongNotes(MixerEngine& engine) REQUIRES(engine.mutex);

@@ -22,12 +22,11 @@
 
 namespace tonvero {
 
-
 enum class SongLoadResult {
-    Loaded,      // the Song was replaced
-    CannotOpen,  // the file cannot be opened or read
-    NotMidi,     // no "MThd" header (or a RIFF file with no MIDI data inside)
-    Damaged,     // a MIDI file whose header or tracks cannot be used
+    Loaded,         // the Song was replaced
+    CannotOpen,     // the file cannot be opened or read
+    NotMidi,        // no "MThd" header (or a RIFF file with no MIDI data inside)
+    Damaged,        // a MIDI file whose header or tracks cannot be used
     UnknownFormat,  // a header format other than 0, 1 or 2
 };
 

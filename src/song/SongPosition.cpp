@@ -54,9 +54,7 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
             ch.program = event.data1;
             studio.program = event.data1;
             break;
-        case midi::kind::kChannelPressure:
-            studio.setPressure(event.data1);
-            break;
+        case midi::kind::kChannelPressure: studio.setPressure(event.data1); break;
         case midi::kind::kPitchBend:
             chaseBend(ch, event.data1, event.data2);
             studio.setBend((event.data2 << 7) | event.data1);
@@ -85,8 +83,7 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
         if (isSystemReset(engine.songData.data() + event.dataOffset, event.dataLength))
             for (StudioChannel& studio : point.studio) studio.resetAll();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -170,7 +167,8 @@ void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
             for (;;) {
                 chaseEvent(engine, point, track, readEvent(reader, track));
                 if (track.ended) break;
-                track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.nextEventTick) + reader.varLen());
+                track.nextEventTick =
+                    static_cast<int32_t>(static_cast<uint32_t>(track.nextEventTick) + reader.varLen());
                 if (track.ended || static_cast<uint32_t>(track.nextEventTick) != current) break;
             }
         }

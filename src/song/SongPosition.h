@@ -77,7 +77,8 @@ void locateSong(MixerEngine& engine, uint64_t tick, SongPoint& point) REQUIRES(e
 void applySongPoint(MixerEngine& engine, const SongPoint& point) REQUIRES(engine.mutex);
 // Queues the Studio mixer's channels of `point`, with what becomes of the
 // notes sounding (StudioEvent::kCutNotes or kReleaseNotes).
-void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t notes, uint64_t frame, bool immediate) REQUIRES(engine.mutex);
+void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t notes, uint64_t frame, bool immediate)
+    REQUIRES(engine.mutex);
 // Moves the loaded, playing song to `seconds`, cutting what sounds.
 void moveSong(MixerEngine& engine, double seconds) REQUIRES(engine.mutex);
 // Resolves the loop for the playing song from the listener's settings

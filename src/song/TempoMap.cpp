@@ -78,7 +78,8 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
                 timing.loopStartTick = std::min(timing.loopStartTick, tick);
             if (event.metaType == kMarker && markerIs(songData, event, "loopEnd"))
                 timing.loopEndTick = std::min(timing.loopEndTick, tick);
-        } else if (event.type == MidiEventType::Channel && event.kind == midi::kind::kControlChange && event.data1 == midi::cc::kLoopStart) {
+        } else if (event.type == MidiEventType::Channel && event.kind == midi::kind::kControlChange &&
+                   event.data1 == midi::cc::kLoopStart) {
             loopController = std::min(loopController, tick);
         }
         const uint32_t delta = reader.varLen();
@@ -91,8 +92,7 @@ uint64_t scanTrack(const std::vector<uint8_t>& songData, Track track, std::vecto
 
 }  // namespace
 
-SongTiming scanSongTiming(const std::vector<uint8_t>& songData, TrackList& tracks, int32_t division,
-                          int32_t format) {
+SongTiming scanSongTiming(const std::vector<uint8_t>& songData, TrackList& tracks, int32_t division, int32_t format) {
     SongTiming timing;
     std::vector<TempoChange> changes;
     uint64_t loopController = kNoTick;

@@ -37,7 +37,6 @@ void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
     engine.playback.pausedLooping = 0;
 }
 
-
 }  // namespace
 
 int32_t play(MixerEngine& engine) { return playFrom(engine, 0); }
@@ -73,7 +72,8 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
         engine.playback.eventFrame = engine.studio->nextFrame();
         // Starting the output drops what was queued: the channels as the song has them there, again.
         if (songFrame > 0)
-            postChannelRestore(engine, engine.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(), true);
+            postChannelRestore(engine, engine.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(),
+                               true);
         engine.songFeed = &feedStudio;
     }
     engine.playing = 1;
@@ -221,8 +221,7 @@ double songPositionSeconds(const MixerEngine& engine) {
         // The song time the Studio mixer has written up to.
         // Song time zero may lie before the first output frame (after a
         // seek or a loop's turn): the difference is taken as signed.
-        const int64_t songFrames =
-            static_cast<int64_t>(engine.studio->nextFrame() - engine.playback.studioStartFrame);
+        const int64_t songFrames = static_cast<int64_t>(engine.studio->nextFrame() - engine.playback.studioStartFrame);
         const double seconds = songFrames > 0 ? static_cast<double>(songFrames) / engine.outputRate : 0.0;
         return std::min(seconds, songLengthSeconds(engine));
     }

@@ -21,7 +21,6 @@
 
 namespace tonvero {
 
-
 enum class TransportStatus {
     Idle,        // nothing plays
     Playing,     // the sequencer runs

@@ -217,9 +217,9 @@ private:
     // Waits until `dialog` is drawn, active and holds the X input focus;
     // records what never came.
     bool drawnAndFocused(QDialog& dialog, const PaintCounter& painted, const QString& name) {
-        if (!QTest::qWaitFor([&] { return painted.paints > 0 && dialog.windowHandle() &&
-                                          dialog.windowHandle()->isExposed(); },
-                             kEventWaitMs)) {
+        if (!QTest::qWaitFor(
+                [&] { return painted.paints > 0 && dialog.windowHandle() && dialog.windowHandle()->isExposed(); },
+                kEventWaitMs)) {
             problem(name + QStringLiteral(" was never drawn"));
             return false;
         }

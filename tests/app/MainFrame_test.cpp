@@ -415,7 +415,7 @@ private slots:
         frame().onOpenPatchmap();
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Patchmap loaded."));
         QCOMPARE(status(), TransportStatus::Playing);  // the song goes on
-        advanceSeconds(2.0);                             // and mixes only live Waves
+        advanceSeconds(2.0);                           // and mixes only live Waves
         QCOMPARE(status(), TransportStatus::Playing);
     }
 
@@ -593,12 +593,12 @@ private slots:
         QStringList texts;
         for (QAction* item : items.value(3)->menu()->actions())
             if (!item->isSeparator()) texts << item->text();
-        QCOMPARE(texts, QStringList({QStringLiteral("Load MIDI file"), QStringLiteral("&Play"),
-                                     QStringLiteral("P&ause\tSpace"), QStringLiteral("&Stop"),
-                                     QStringLiteral("&Back 5 Seconds"), QStringLiteral("&Forward 5 Seconds"),
-                                     QStringLiteral("To the Be&ginning"), QStringLiteral("&Loop"),
-                                     QStringLiteral("Set Loop Start"), QStringLiteral("Set Loop End"),
-                                     QStringLiteral("Clear Loop")}));
+        QCOMPARE(texts,
+                 QStringList(
+                     {QStringLiteral("Load MIDI file"), QStringLiteral("&Play"), QStringLiteral("P&ause\tSpace"),
+                      QStringLiteral("&Stop"), QStringLiteral("&Back 5 Seconds"), QStringLiteral("&Forward 5 Seconds"),
+                      QStringLiteral("To the Be&ginning"), QStringLiteral("&Loop"), QStringLiteral("Set Loop Start"),
+                      QStringLiteral("Set Loop End"), QStringLiteral("Clear Loop")}));
         QCOMPARE(frame().action(command::Stop)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
 
         prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
@@ -691,8 +691,13 @@ private slots:
 
         // A violin on channel 1 holding middle C, the TR-808 kit on channel 10.
         test::MidiWriter midi(0, 96);
-        midi.track().program(0, 0, 40).controller(0, 0, 10, 30).program(0, 9, 25).noteOn(0, 0, 60, 110)
-            .noteOff(96 * 20, 0, 60).endOfTrack();
+        midi.track()
+            .program(0, 0, 40)
+            .controller(0, 0, 10, 30)
+            .program(0, 9, 25)
+            .noteOn(0, 0, 60, 110)
+            .noteOff(96 * 20, 0, 60)
+            .endOfTrack();
         const QString song = path(QStringLiteral("violin.mid"));
         QVERIFY(midi.write(song.toStdString()));
         frame().openSong(song);

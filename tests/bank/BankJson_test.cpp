@@ -46,8 +46,8 @@ TEST(BankJson, ArticulationAndKitsOnlyWhereTheBankHasThem) {
     const std::string json = bankToJson(bank);
     const std::string plainZone = "{\"rangeStart\":0,\"rangeEnd\":120,\"basicNote\":60,\"wave\":null}";
     EXPECT_NE(json.find("\"zones\":[" + plainZone + ",{"), std::string::npos) << json;
-    EXPECT_NE(json.find(
-                  "\"wave\":null,\"articulation\":{"
+    EXPECT_NE(
+        json.find("\"wave\":null,\"articulation\":{"
                   "\"volumeEnvelope\":{\"delay\":-12000,\"attack\":-12000,\"hold\":-12000,\"decay\":-12000,"
                   "\"sustain\":1440,\"release\":-12000,\"keyToHold\":0,\"keyToDecay\":0},"
                   "\"modulationEnvelope\":{\"delay\":-12000,\"attack\":-12000,\"hold\":-12000,\"decay\":-12000,"
@@ -61,7 +61,7 @@ TEST(BankJson, ArticulationAndKitsOnlyWhereTheBankHasThem) {
                   "\"modulationToVibrato\":50,\"pressureToVibrato\":50,\"reverbSend\":0,\"chorusSend\":0}}]}],"
                   "\"kits\":[{\"program\":9,\"name\":\"Brush\",\"index\":2,\"loopFading\":16384,"
                   "\"sustainFading\":32768,\"cutoffFading\":0,\"zones\":[]}]}"),
-              std::string::npos)
+        std::string::npos)
         << json;
 }
 

@@ -68,8 +68,8 @@ TEST(BankModel, InstrumentForProgramFallsBackToSlotZero) {
     bank.insertInstrument("zero");
     bank.insertInstrument("one");
     bank.programMap[5] = 1;
-    bank.programMap[6] = 9;     // names an empty slot
-    bank.programMap[7] = -3;    // cannot come from the editor, must not be followed
+    bank.programMap[6] = 9;   // names an empty slot
+    bank.programMap[7] = -3;  // cannot come from the editor, must not be followed
     bank.programMap[128] = 500;
     EXPECT_EQ(bank.instrumentForProgram(5)->name, "one");
     EXPECT_EQ(bank.instrumentForProgram(6)->name, "zero");

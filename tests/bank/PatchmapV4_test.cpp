@@ -41,14 +41,14 @@ LoadResult loadImage(Bank& bank, const std::vector<uint8_t>& bytes) {
 std::vector<int32_t> documentedOrder(const ZoneArticulation& a) {
     std::vector<int32_t> v;
     for (const EnvelopeSettings* e : {&a.volumeEnvelope, &a.modulationEnvelope})
-        v.insert(v.end(), {e->delay, e->attack, e->hold, e->decay, e->sustain, e->release, e->keyToHold, e->keyToDecay});
+        v.insert(v.end(),
+                 {e->delay, e->attack, e->hold, e->decay, e->sustain, e->release, e->keyToHold, e->keyToDecay});
     v.insert(v.end(), {a.modulationEnvelopeToPitch, a.modulationEnvelopeToFilter});
     for (const LfoSettings* l : {&a.modulationLfo, &a.vibratoLfo})
         v.insert(v.end(), {l->delay, l->frequency, l->toPitch, l->toFilter, l->toVolume});
-    v.insert(v.end(), {a.attenuation, a.pan, a.coarseTune, a.fineTune, a.scaleTuning, a.filterCutoff,
-                       a.filterResonance, a.exclusiveClass, a.velocityLow, a.velocityHigh, a.tailOnRelease ? 1 : 0,
-                       a.linkedZone, a.velocityToFilter, a.modulationToVibrato, a.pressureToVibrato, a.reverbSend,
-                       a.chorusSend});
+    v.insert(v.end(), {a.attenuation, a.pan, a.coarseTune, a.fineTune, a.scaleTuning, a.filterCutoff, a.filterResonance,
+                       a.exclusiveClass, a.velocityLow, a.velocityHigh, a.tailOnRelease ? 1 : 0, a.linkedZone,
+                       a.velocityToFilter, a.modulationToVibrato, a.pressureToVibrato, a.reverbSend, a.chorusSend});
     return v;
 }
 
@@ -58,13 +58,13 @@ std::vector<int32_t> documentedOrder(const ZoneArticulation& a) {
 // member is one thing a test can change.
 struct HandWritten {
     std::vector<int32_t> fields = documentedOrder(makeArticulation(0));
-    std::vector<uint8_t> blockTail;            // bytes after the fields, inside the block
-    std::optional<uint32_t> blockLength;       // stored instead of the block's true length
-    uint32_t waveCount = 2;                    // the Wave record's sample count
-    uint32_t waveBlock = 0;                    // the block the Wave names
+    std::vector<uint8_t> blockTail;       // bytes after the fields, inside the block
+    std::optional<uint32_t> blockLength;  // stored instead of the block's true length
+    uint32_t waveCount = 2;               // the Wave record's sample count
+    uint32_t waveBlock = 0;               // the block the Wave names
     std::vector<int32_t> kitPrograms = {5};
-    bool v3RecordFirst = false;                // an Instrument record of version 3 before "Harp"
-    bool sections = true;                      // the kits section and sample table
+    bool v3RecordFirst = false;  // an Instrument record of version 3 before "Harp"
+    bool sections = true;        // the kits section and sample table
 
     static void wave(ByteWriter& out, const char* name, uint32_t count, uint32_t block) {
         out.u32(2);
@@ -147,7 +147,8 @@ Bank handWrittenBank() {
         return zone;
     };
     bank.insertInstrument("Harp");
-    fill(*bank.instruments[0], "w", {7, -7}, 10, 20, 15)->articulation = std::make_unique<ZoneArticulation>(makeArticulation(0));
+    fill(*bank.instruments[0], "w", {7, -7}, 10, 20, 15)->articulation =
+        std::make_unique<ZoneArticulation>(makeArticulation(0));
     bank.kits[5] = std::make_unique<Instrument>("Kit", 0);
     fill(*bank.kits[5], "k", {3}, 35, 35, 35);
     return bank;
@@ -305,15 +306,15 @@ TEST_F(PatchmapV4Refusal, DamagedSectionsCountsAndIndices) {
         for (int32_t p = 0; p < 129; ++p) f.kitPrograms.push_back(p);
     });
     refused("a field cut in the middle", [](HandWritten& f) { f.blockLength = 6; });
-    refused("a block past the limit", [](HandWritten& f) {
-        f.blockTail.assign(kMaxArticulationBytes - f.fields.size() * 4 + 1, 0);
-    });
+    refused("a block past the limit",
+            [](HandWritten& f) { f.blockTail.assign(kMaxArticulationBytes - f.fields.size() * 4 + 1, 0); });
     refused("a block length far past the file", [](HandWritten& f) { f.blockLength = 0x7FFFFFF0; });
     refused("version 4 records without the sections", [](HandWritten& f) { f.sections = false; });
     refused("records of versions 3 and 4 mixed", [](HandWritten& f) { f.v3RecordFirst = true; });
 
     std::vector<uint8_t> v3WithSections = patchmapImage(test::makeExampleBank());
-    for (char b : {'K', 'I', 'T', 'S', '\0', '\0', '\0', '\0', 'S', 'M', 'P', 'L', '\0', '\0', '\0', '\0'}) v3WithSections.push_back(static_cast<uint8_t>(b));
+    for (char b : {'K', 'I', 'T', 'S', '\0', '\0', '\0', '\0', 'S', 'M', 'P', 'L', '\0', '\0', '\0', '\0'})
+        v3WithSections.push_back(static_cast<uint8_t>(b));
     expectRefused(v3WithSections, "a version 3 record followed by the sections");
     for (const char* tag : {"KITS", "SMPL"}) {
         std::vector<uint8_t> wrongTag = HandWritten{}.image();
@@ -329,10 +330,10 @@ TEST_F(PatchmapV4Refusal, ArticulationValuesOutsideTheirRanges) {
     const struct {
         size_t field;
         int32_t value;
-    } bad[] = {{4, -1},   {4, 1441},  {12, -1},  {12, 1001}, {28, -1},  {28, 1441}, {29, -501}, {29, 501},
-               {30, -121}, {30, 121}, {31, -100}, {31, 100}, {32, -1},  {32, 1201}, {33, 1499}, {33, 13501},
-               {34, -1},  {34, 961},  {35, -1},  {35, 128},  {36, -1},  {36, 128},  {37, -1},  {37, 128},
-               {38, 2},   {38, -1},   {39, -2},  {39, 1}};
+    } bad[] = {{4, -1},    {4, 1441},   {12, -1},  {12, 1001}, {28, -1},  {28, 1441}, {29, -501},
+               {29, 501},  {30, -121},  {30, 121}, {31, -100}, {31, 100}, {32, -1},   {32, 1201},
+               {33, 1499}, {33, 13501}, {34, -1},  {34, 961},  {35, -1},  {35, 128},  {36, -1},
+               {36, 128},  {37, -1},    {37, 128}, {38, 2},    {38, -1},  {39, -2},   {39, 1}};
     for (const auto& [field, value] : bad) {
         HandWritten file;
         file.fields[field] = value;

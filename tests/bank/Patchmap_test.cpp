@@ -46,12 +46,12 @@ void waveRecord(ByteWriter& out, uint32_t version, const std::string& name, std:
                 uint8_t reserved = 128) {
     out.u32(version);
     out.u32(static_cast<uint32_t>(samples.size()));
-    out.i32(1);  // loop begin
-    out.i32(2);  // loop end
+    out.i32(1);                    // loop begin
+    out.i32(2);                    // loop end
     if (version == 1) out.i32(3);  // hold position
-    out.u32(11025);  // frequency
-    out.i32(1);      // looped
-    out.u32(0xDEADBEEF);  // spare: ignored
+    out.u32(11025);                // frequency
+    out.i32(1);                    // looped
+    out.u32(0xDEADBEEF);           // spare: ignored
     out.u8(reserved);
     out.i32(static_cast<int32_t>(name.size()));
     out.text(name);
@@ -410,8 +410,7 @@ TEST_F(PatchmapRefusal, RandomMutationsLoadOrAreRefusedCleanly) {
         const int changes = 1 + static_cast<int>(random() % 4);
         for (int c = 0; c < changes; ++c) {
             // Mostly the structure after the header text, where damage matters.
-            const size_t at = random() % 4 == 0 ? random() % bytes.size()
-                                                : 768 + random() % (bytes.size() - 768);
+            const size_t at = random() % 4 == 0 ? random() % bytes.size() : 768 + random() % (bytes.size() - 768);
             bytes[at] = static_cast<uint8_t>(random());
         }
         if (random() % 8 == 0) bytes.resize(random() % bytes.size());
@@ -444,14 +443,12 @@ protected:
     const std::vector<uint8_t> oldBytes = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
 
     static size_t filesIn(const std::filesystem::path& dir) {
-        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir),
-                                                 std::filesystem::directory_iterator()));
+        return static_cast<size_t>(
+            std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()));
     }
 };
 
-TEST_F(PatchmapSaveFailure, MissingDirectory) {
-    EXPECT_FALSE(savePatchmap(bank, tempPath("no such dir/bank.map")));
-}
+TEST_F(PatchmapSaveFailure, MissingDirectory) { EXPECT_FALSE(savePatchmap(bank, tempPath("no such dir/bank.map"))); }
 
 TEST_F(PatchmapSaveFailure, WriteErrorLeavesTheOldFileWhole) {
     const std::filesystem::path dir = tempPath("full");

@@ -53,7 +53,9 @@ TEST(PitchEstimate, TonesAreFoundWithinTenCents) {
                 {"sawtooth", sawtooth},
                 // Fundamental at a tenth of the second and third harmonics.
                 {"weak fundamental",
-                 tone(hz, rate, 1.0, [](int k) { return k == 1 ? 0.1 : k <= 4 ? 1.0 / (k - 1) : 0.0; })},
+                 tone(hz, rate, 1.0, [](int k) { return k == 1   ? 0.1
+                                                        : k <= 4 ? 1.0 / (k - 1)
+                                                                 : 0.0; })},
             };
             for (const auto& c : cases) {
                 const std::optional<PitchEstimate> found = estimatePitch(c.samples, rate);

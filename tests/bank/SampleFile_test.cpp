@@ -55,8 +55,8 @@ std::vector<int16_t> sine16(size_t count, double period, double amplitude) {
 
 TEST(SampleFile, SixteenBitsAndLessAreExactAndChannelsAverage) {
     const std::vector<int16_t> mono = sine16(5000, 37.5, 30000);
-    for (int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
-                       SF_FORMAT_AIFF | SF_FORMAT_PCM_16}) {
+    for (int format :
+         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, SF_FORMAT_AIFF | SF_FORMAT_PCM_16}) {
         const SampleFileResult read = readSampleFile(writeSound("mono", format, 1, mono));
         ASSERT_TRUE(read.ok()) << read.error;
         EXPECT_EQ(read.sound.mono, mono);
@@ -110,8 +110,7 @@ TEST(SampleFile, DeeperSourcesAreDitheredRepeatablyAndKeepValuesOnTheGrid) {
     const double mean = std::accumulate(read.sound.right.begin(), read.sound.right.end(), 0.0) / kFrames;
     EXPECT_NEAR(mean, 77.0 / 256.0, 0.02) << "TPDF dither keeps the level below one step on average";
     for (int16_t v : read.sound.right) ASSERT_TRUE(v >= -1 && v <= 1) << v;
-    for (size_t i = 0; i < kFrames; ++i)
-        ASSERT_NEAR(read.sound.mono[i], (left[i] + 77.0 / 256.0) / 2.0, 1.5) << i;
+    for (size_t i = 0; i < kFrames; ++i) ASSERT_NEAR(read.sound.mono[i], (left[i] + 77.0 / 256.0) / 2.0, 1.5) << i;
 
     EXPECT_EQ(readSampleFile(path).sound.mono, read.sound.mono) << "the same file reads to the same samples";
     SampleFileOptions rounding;

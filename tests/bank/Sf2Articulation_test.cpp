@@ -27,8 +27,7 @@ using test::Sf2TestSample;
 using test::Sf2TestZone;
 using test::Sf2Writer;
 
-Sf2TestSample sample(const std::string& name, std::vector<int16_t> data, uint32_t loopStart = 0,
-                     uint32_t loopEnd = 0) {
+Sf2TestSample sample(const std::string& name, std::vector<int16_t> data, uint32_t loopStart = 0, uint32_t loopEnd = 0) {
     Sf2TestSample s;
     s.name = name;
     s.data = std::move(data);
@@ -57,32 +56,61 @@ Sf2TestZone presetZone(uint16_t instrument) { return Sf2TestZone{}.gen(Sf2Gen::I
 TEST(Sf2Articulation, GeneratorsCombineAsTheSoundFontFormatSays) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", ramp(1500), 100, 1200));
-    const uint16_t instrument = w.addInstrument(
-        "I", {// The instrument's global zone: defaults for its other zones.
-              Sf2TestZone{}.gen(Sf2Gen::DelayModLfo, -1000).gen(Sf2Gen::FreqVibLfo, -500).gen(Sf2Gen::InitialFilterQ, 100).gen(Sf2Gen::Pan, -100),
-              Sf2TestZone{}
-                  .range(Sf2Gen::KeyRange, 60, 61).range(Sf2Gen::VelRange, 20, 90)
-                  .gen(Sf2Gen::DelayVolEnv, -6000).gen(Sf2Gen::AttackVolEnv, -2000).gen(Sf2Gen::HoldVolEnv, -3000)
-                  .gen(Sf2Gen::DecayVolEnv, -4000).gen(Sf2Gen::SustainVolEnv, 300).gen(Sf2Gen::ReleaseVolEnv, -5000)
-                  .gen(Sf2Gen::KeynumToVolEnvHold, 50).gen(Sf2Gen::KeynumToVolEnvDecay, -60)
-                  .gen(Sf2Gen::DelayModEnv, -6100).gen(Sf2Gen::AttackModEnv, -2100).gen(Sf2Gen::HoldModEnv, -3100)
-                  .gen(Sf2Gen::DecayModEnv, -4100).gen(Sf2Gen::SustainModEnv, 400).gen(Sf2Gen::ReleaseModEnv, -5100)
-                  .gen(Sf2Gen::KeynumToModEnvHold, 30).gen(Sf2Gen::KeynumToModEnvDecay, -40)
-                  .gen(Sf2Gen::ModEnvToPitch, 700).gen(Sf2Gen::ModEnvToFilterFc, -2400)
-                  .gen(Sf2Gen::FreqModLfo, -600).gen(Sf2Gen::ModLfoToPitch, 25).gen(Sf2Gen::ModLfoToFilterFc, 300)
-                  .gen(Sf2Gen::ModLfoToVolume, 40).gen(Sf2Gen::DelayVibLfo, -1500).gen(Sf2Gen::VibLfoToPitch, 15)
-                  .gen(Sf2Gen::InitialAttenuation, 120).gen(Sf2Gen::Pan, 200).gen(Sf2Gen::CoarseTune, 2)
-                  .gen(Sf2Gen::FineTune, -7).gen(Sf2Gen::ScaleTuning, 90).gen(Sf2Gen::InitialFilterFc, 9000)
-                  .gen(Sf2Gen::ExclusiveClass, 5).gen(Sf2Gen::SampleModes, 3).gen(Sf2Gen::SampleID, s)});
+    const uint16_t instrument = w.addInstrument("I", {// The instrument's global zone: defaults for its other zones.
+                                                      Sf2TestZone{}
+                                                          .gen(Sf2Gen::DelayModLfo, -1000)
+                                                          .gen(Sf2Gen::FreqVibLfo, -500)
+                                                          .gen(Sf2Gen::InitialFilterQ, 100)
+                                                          .gen(Sf2Gen::Pan, -100),
+                                                      Sf2TestZone{}
+                                                          .range(Sf2Gen::KeyRange, 60, 61)
+                                                          .range(Sf2Gen::VelRange, 20, 90)
+                                                          .gen(Sf2Gen::DelayVolEnv, -6000)
+                                                          .gen(Sf2Gen::AttackVolEnv, -2000)
+                                                          .gen(Sf2Gen::HoldVolEnv, -3000)
+                                                          .gen(Sf2Gen::DecayVolEnv, -4000)
+                                                          .gen(Sf2Gen::SustainVolEnv, 300)
+                                                          .gen(Sf2Gen::ReleaseVolEnv, -5000)
+                                                          .gen(Sf2Gen::KeynumToVolEnvHold, 50)
+                                                          .gen(Sf2Gen::KeynumToVolEnvDecay, -60)
+                                                          .gen(Sf2Gen::DelayModEnv, -6100)
+                                                          .gen(Sf2Gen::AttackModEnv, -2100)
+                                                          .gen(Sf2Gen::HoldModEnv, -3100)
+                                                          .gen(Sf2Gen::DecayModEnv, -4100)
+                                                          .gen(Sf2Gen::SustainModEnv, 400)
+                                                          .gen(Sf2Gen::ReleaseModEnv, -5100)
+                                                          .gen(Sf2Gen::KeynumToModEnvHold, 30)
+                                                          .gen(Sf2Gen::KeynumToModEnvDecay, -40)
+                                                          .gen(Sf2Gen::ModEnvToPitch, 700)
+                                                          .gen(Sf2Gen::ModEnvToFilterFc, -2400)
+                                                          .gen(Sf2Gen::FreqModLfo, -600)
+                                                          .gen(Sf2Gen::ModLfoToPitch, 25)
+                                                          .gen(Sf2Gen::ModLfoToFilterFc, 300)
+                                                          .gen(Sf2Gen::ModLfoToVolume, 40)
+                                                          .gen(Sf2Gen::DelayVibLfo, -1500)
+                                                          .gen(Sf2Gen::VibLfoToPitch, 15)
+                                                          .gen(Sf2Gen::InitialAttenuation, 120)
+                                                          .gen(Sf2Gen::Pan, 200)
+                                                          .gen(Sf2Gen::CoarseTune, 2)
+                                                          .gen(Sf2Gen::FineTune, -7)
+                                                          .gen(Sf2Gen::ScaleTuning, 90)
+                                                          .gen(Sf2Gen::InitialFilterFc, 9000)
+                                                          .gen(Sf2Gen::ExclusiveClass, 5)
+                                                          .gen(Sf2Gen::SampleModes, 3)
+                                                          .gen(Sf2Gen::SampleID, s)});
     w.addPreset("P", 0, 0,
                 {// The preset's global zone, added to every layer.
                  Sf2TestZone{}.gen(Sf2Gen::ReleaseVolEnv, 1000).gen(Sf2Gen::Pan, 50),
                  Sf2TestZone{}
                      .range(Sf2Gen::VelRange, 30, 127)
-                     .gen(Sf2Gen::AttackVolEnv, 500).gen(Sf2Gen::InitialFilterFc, 1000).gen(Sf2Gen::FineTune, 3)
+                     .gen(Sf2Gen::AttackVolEnv, 500)
+                     .gen(Sf2Gen::InitialFilterFc, 1000)
+                     .gen(Sf2Gen::FineTune, 3)
                      .gen(Sf2Gen::FreqVibLfo, 100)
                      // Only an instrument may set these: ignored here.
-                     .gen(Sf2Gen::ExclusiveClass, 9).gen(Sf2Gen::SampleModes, 0).gen(Sf2Gen::OverridingRootKey, 40)
+                     .gen(Sf2Gen::ExclusiveClass, 9)
+                     .gen(Sf2Gen::SampleModes, 0)
+                     .gen(Sf2Gen::OverridingRootKey, 40)
                      .gen(Sf2Gen::Instrument, instrument)});
     const Bank bank = importImage(w.image());
     const Instrument& i = *bank.instrumentForProgram(0);
@@ -125,9 +153,13 @@ TEST(Sf2Articulation, ModulatorsSetTheStandardLinksAmounts) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", ramp(10)));
     const uint16_t instrument = w.addInstrument(
-        "I", {Sf2TestZone{}.mod(0x0102, Sf2Gen::InitialFilterFc, 0, 0x0D02),
-              Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).mod(0x0081, Sf2Gen::VibLfoToPitch, 0).gen(Sf2Gen::SampleID, s),
-              Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).mod(0x000D, Sf2Gen::VibLfoToPitch, 20).gen(Sf2Gen::SampleID, s)});
+        "I",
+        {Sf2TestZone{}.mod(0x0102, Sf2Gen::InitialFilterFc, 0, 0x0D02),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).mod(0x0081, Sf2Gen::VibLfoToPitch, 0).gen(Sf2Gen::SampleID, s),
+         Sf2TestZone{}
+             .range(Sf2Gen::KeyRange, 64, 127)
+             .mod(0x000D, Sf2Gen::VibLfoToPitch, 20)
+             .gen(Sf2Gen::SampleID, s)});
     w.addPreset("P", 0, 0, {Sf2TestZone{}.mod(0x000D, Sf2Gen::VibLfoToPitch, 5).gen(Sf2Gen::Instrument, instrument)});
     w.addPreset("Plain", 1, 0, {presetZone(w.addInstrument("J", {Sf2TestZone{}.gen(Sf2Gen::SampleID, s)}))});
     const Bank bank = importImage(w.image());
@@ -158,20 +190,31 @@ TEST(Sf2Articulation, AZoneSettingNothingHasTheFormatsDefaults) {
 TEST(Sf2Articulation, SumsAreLimitedToTheirRanges) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", ramp(10)));
-    const uint16_t high = w.addInstrument(
-        "High", {Sf2TestZone{}
-                     .gen(Sf2Gen::Pan, 400).gen(Sf2Gen::InitialAttenuation, 1000).gen(Sf2Gen::InitialFilterFc, 13000)
-                     .gen(Sf2Gen::FineTune, 90).gen(Sf2Gen::AttackVolEnv, 7000).gen(Sf2Gen::KeynumToVolEnvHold, 1000)
-                     .gen(Sf2Gen::ExclusiveClass, 200).gen(Sf2Gen::SampleID, s)});
+    const uint16_t high = w.addInstrument("High", {Sf2TestZone{}
+                                                       .gen(Sf2Gen::Pan, 400)
+                                                       .gen(Sf2Gen::InitialAttenuation, 1000)
+                                                       .gen(Sf2Gen::InitialFilterFc, 13000)
+                                                       .gen(Sf2Gen::FineTune, 90)
+                                                       .gen(Sf2Gen::AttackVolEnv, 7000)
+                                                       .gen(Sf2Gen::KeynumToVolEnvHold, 1000)
+                                                       .gen(Sf2Gen::ExclusiveClass, 200)
+                                                       .gen(Sf2Gen::SampleID, s)});
     w.addPreset("High", 0, 0,
                 {Sf2TestZone{}
-                     .gen(Sf2Gen::Pan, 300).gen(Sf2Gen::InitialAttenuation, 1000).gen(Sf2Gen::InitialFilterFc, 1000)
-                     .gen(Sf2Gen::FineTune, 20).gen(Sf2Gen::AttackVolEnv, 2000).gen(Sf2Gen::KeynumToVolEnvHold, 500)
+                     .gen(Sf2Gen::Pan, 300)
+                     .gen(Sf2Gen::InitialAttenuation, 1000)
+                     .gen(Sf2Gen::InitialFilterFc, 1000)
+                     .gen(Sf2Gen::FineTune, 20)
+                     .gen(Sf2Gen::AttackVolEnv, 2000)
+                     .gen(Sf2Gen::KeynumToVolEnvHold, 500)
                      .gen(Sf2Gen::Instrument, high)});
-    const uint16_t low = w.addInstrument(
-        "Low", {Sf2TestZone{}
-                    .gen(Sf2Gen::Pan, -600).gen(Sf2Gen::InitialFilterFc, 1200).gen(Sf2Gen::CoarseTune, -130)
-                    .gen(Sf2Gen::FineTune, -120).gen(Sf2Gen::DelayVolEnv, -13000).gen(Sf2Gen::SampleID, s)});
+    const uint16_t low = w.addInstrument("Low", {Sf2TestZone{}
+                                                     .gen(Sf2Gen::Pan, -600)
+                                                     .gen(Sf2Gen::InitialFilterFc, 1200)
+                                                     .gen(Sf2Gen::CoarseTune, -130)
+                                                     .gen(Sf2Gen::FineTune, -120)
+                                                     .gen(Sf2Gen::DelayVolEnv, -13000)
+                                                     .gen(Sf2Gen::SampleID, s)});
     w.addPreset("Low", 1, 0, {presetZone(low)});
     const Bank bank = importImage(w.image());
 
@@ -199,7 +242,7 @@ struct Layer {
 
 TEST(Sf2Articulation, EveryLayerSoundsAndTheCustomMixerPlaysWhatItAlwaysPlayed) {
     const std::vector<Layer> layers = {
-        {"A", 0, 63, 0, 63},    {"B", 0, 63, 64, 127},  {"C", 40, 100, 0, 127},
+        {"A", 0, 63, 0, 63},      {"B", 0, 63, 64, 127},  {"C", 40, 100, 0, 127},
         {"D", 90, 127, 100, 127}, {"E", 110, 127, 0, 50}, {"F", 50, 52, 0, 127},
     };
     Sf2Writer w;
@@ -207,7 +250,9 @@ TEST(Sf2Articulation, EveryLayerSoundsAndTheCustomMixerPlaysWhatItAlwaysPlayed) 
     for (size_t l = 0; l < layers.size(); ++l) {
         const Layer& layer = layers[l];
         const uint16_t s = w.addSample(sample(layer.name, std::vector<int16_t>(8, static_cast<int16_t>(l))));
-        Sf2TestZone zone = Sf2TestZone{}.range(Sf2Gen::KeyRange, layer.keyLow, layer.keyHigh).range(Sf2Gen::VelRange, layer.velLow, layer.velHigh);
+        Sf2TestZone zone = Sf2TestZone{}
+                               .range(Sf2Gen::KeyRange, layer.keyLow, layer.keyHigh)
+                               .range(Sf2Gen::VelRange, layer.velLow, layer.velHigh);
         if (layer.name == "F") zone.gen(Sf2Gen::ScaleTuning, 50);  // one Zone a key
         zones.push_back(zone.gen(Sf2Gen::SampleID, s));
     }
@@ -232,7 +277,8 @@ TEST(Sf2Articulation, EveryLayerSoundsAndTheCustomMixerPlaysWhatItAlwaysPlayed) 
         for (int32_t velocity : {1, 30, 50, 51, 63, 64, 99, 100, 127}) {
             std::vector<std::string> expected, found;
             for (const Layer& layer : layers)
-                if (layer.keyLow <= key && key <= layer.keyHigh && layer.velLow <= velocity && velocity <= layer.velHigh)
+                if (layer.keyLow <= key && key <= layer.keyHigh && layer.velLow <= velocity &&
+                    velocity <= layer.velHigh)
                     expected.push_back(layer.name);
             const Zone* sounding[16] = {};
             const int32_t count = Bank::findLayers(&i, key, velocity, sounding, 16);
@@ -265,11 +311,12 @@ TEST(Sf2Articulation, TheSidesOfAStereoPairGetZonesOfTheSameKeysAndAreLinked) {
     w.addSample(left);
     w.addSample(right);
     // The mono layer comes first on keys 0..30, so the left side plays first only from key 31.
-    w.addPreset("P", 0, 0,
-                {presetZone(w.addInstrument(
-                    "I", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 30).gen(Sf2Gen::SampleID, mono),
-                          Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 60).gen(Sf2Gen::Pan, -500).gen(Sf2Gen::SampleID, 1),
-                          Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 60).gen(Sf2Gen::Pan, 500).gen(Sf2Gen::SampleID, 2)}))});
+    w.addPreset(
+        "P", 0, 0,
+        {presetZone(w.addInstrument(
+            "I", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 30).gen(Sf2Gen::SampleID, mono),
+                  Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 60).gen(Sf2Gen::Pan, -500).gen(Sf2Gen::SampleID, 1),
+                  Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 60).gen(Sf2Gen::Pan, 500).gen(Sf2Gen::SampleID, 2)}))});
     const Bank bank = importImage(w.image());
     const Instrument& i = *bank.instrumentForProgram(0);
     ASSERT_EQ(i.zones.count(), 5);  // mono; left 31..60; left 0..30; right 0..30; right 31..60
@@ -296,11 +343,17 @@ TEST(Sf2Articulation, EveryDrumKitIsKeptWithAZoneForEachKey) {
     Sf2Writer w;
     const uint16_t kick = w.addSample(sample("Kick", std::vector<int16_t>(8, 1)));
     const uint16_t snare = w.addSample(sample("Snare", std::vector<int16_t>(8, 2)));
-    const uint16_t standard = w.addInstrument("Standard", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 36, 36).gen(Sf2Gen::SampleID, kick)});
+    const uint16_t standard =
+        w.addInstrument("Standard", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 36, 36).gen(Sf2Gen::SampleID, kick)});
     const uint16_t room = w.addInstrument(
-        "Room", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 35, 36).gen(Sf2Gen::ScaleTuning, 0).gen(Sf2Gen::SampleID, kick),
-                 Sf2TestZone{}.range(Sf2Gen::KeyRange, 38, 38).gen(Sf2Gen::ReleaseVolEnv, 1200).gen(Sf2Gen::ExclusiveClass, 1).gen(Sf2Gen::SampleID, snare),
-                 Sf2TestZone{}.range(Sf2Gen::KeyRange, 38, 38).range(Sf2Gen::VelRange, 0, 40).gen(Sf2Gen::SampleID, kick)});
+        "Room",
+        {Sf2TestZone{}.range(Sf2Gen::KeyRange, 35, 36).gen(Sf2Gen::ScaleTuning, 0).gen(Sf2Gen::SampleID, kick),
+         Sf2TestZone{}
+             .range(Sf2Gen::KeyRange, 38, 38)
+             .gen(Sf2Gen::ReleaseVolEnv, 1200)
+             .gen(Sf2Gen::ExclusiveClass, 1)
+             .gen(Sf2Gen::SampleID, snare),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 38, 38).range(Sf2Gen::VelRange, 0, 40).gen(Sf2Gen::SampleID, kick)});
     w.addPreset("Room Kit", 8, 128, {presetZone(room)});
     w.addPreset("Standard Kit", 0, 128, {presetZone(standard)});
     w.addPreset("TR 808", 25, 128, {presetZone(standard)});
@@ -337,7 +390,8 @@ TEST(Sf2Articulation, LayersPastTheZonesAnInstrumentHoldsAreLeftOutWithANote) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", ramp(8)));
     std::vector<Sf2TestZone> zones;
-    for (int l = 0; l < 200; ++l) zones.push_back(Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 200 + l).gen(Sf2Gen::SampleID, s));
+    for (int l = 0; l < 200; ++l)
+        zones.push_back(Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 200 + l).gen(Sf2Gen::SampleID, s));
     w.addPreset("Many", 0, 0, {presetZone(w.addInstrument("I", zones))});
     Sf2ImportReport report;
     const Bank bank = importImage(w.image(), &report);
@@ -355,7 +409,8 @@ TEST(Sf2Articulation, WavesOfOneSampleShareItAndOnlyDistinctSamplesCountTowardsT
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("Long", std::vector<int16_t>(70000, 1)));
     std::vector<Sf2TestZone> zones;
-    for (int l = 0; l < 128; ++l) zones.push_back(Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 200 + l).gen(Sf2Gen::SampleID, s));
+    for (int l = 0; l < 128; ++l)
+        zones.push_back(Sf2TestZone{}.gen(Sf2Gen::ScaleTuning, 200 + l).gen(Sf2Gen::SampleID, s));
     w.addPreset("Huge", 0, 0, {presetZone(w.addInstrument("I", zones))});
     Sf2ImportReport report;
     const Bank shared = importImage(w.image(), &report);
@@ -374,7 +429,10 @@ TEST(Sf2Articulation, WavesOfOneSampleShareItAndOnlyDistinctSamplesCountTowardsT
     Sf2Writer four;
     const uint16_t tone = four.addSample(sample("Tone", std::vector<int16_t>(1000, 10000)));
     const auto layer = [&](int32_t attenuation, uint8_t low, uint8_t high) {
-        return Sf2TestZone{}.range(Sf2Gen::VelRange, low, high).gen(Sf2Gen::InitialAttenuation, attenuation).gen(Sf2Gen::SampleID, tone);
+        return Sf2TestZone{}
+            .range(Sf2Gen::VelRange, low, high)
+            .gen(Sf2Gen::InitialAttenuation, attenuation)
+            .gen(Sf2Gen::SampleID, tone);
     };
     four.addPreset("Layers", 0, 0, {presetZone(four.addInstrument("L", {layer(100, 64, 127), layer(300, 0, 63)}))});
     four.addPreset("Near", 1, 0, {presetZone(four.addInstrument("N", {layer(150, 0, 127)}))});
@@ -412,7 +470,8 @@ TEST(Sf2Articulation, WavesOfOneSampleShareItAndOnlyDistinctSamplesCountTowardsT
     Bank bank;
     bank.insertInstrument("Kept");
     EXPECT_FALSE(buildBankFromSoundFont(font, bank, error));
-    EXPECT_EQ(error, "The SoundFont would make a bank of 1176510464 samples, more than the 1073741824 a bank can hold.");
+    EXPECT_EQ(error,
+              "The SoundFont would make a bank of 1176510464 samples, more than the 1073741824 a bank can hold.");
     EXPECT_EQ(bank.instrumentCount, 1);
 }
 
@@ -434,11 +493,15 @@ TEST(Sf2Articulation, ShortLoopsAreRepeatedWhole) {
     for (int16_t v = 0; v < 23; ++v) data.push_back(static_cast<int16_t>(2000 + v));
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("Short", data, 50, 57));
-    w.addPreset("P", 0, 0,
-                {presetZone(w.addInstrument(
-                    "I", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).gen(Sf2Gen::SampleModes, 3).gen(Sf2Gen::SampleID, s),
-                          Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).gen(Sf2Gen::SampleModes, 3)
-                              .gen(Sf2Gen::ScaleTuning, 50).gen(Sf2Gen::SampleID, s)}))});
+    w.addPreset(
+        "P", 0, 0,
+        {presetZone(w.addInstrument(
+            "I", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).gen(Sf2Gen::SampleModes, 3).gen(Sf2Gen::SampleID, s),
+                  Sf2TestZone{}
+                      .range(Sf2Gen::KeyRange, 64, 127)
+                      .gen(Sf2Gen::SampleModes, 3)
+                      .gen(Sf2Gen::ScaleTuning, 50)
+                      .gen(Sf2Gen::SampleID, s)}))});
     const Bank bank = importImage(w.image());
     const Instrument& i = *bank.instrumentForProgram(0);
     for (int32_t key : {10, 100}) {
@@ -483,7 +546,7 @@ TEST(Sf2Articulation, ShortLoopsAreRepeatedWhole) {
     const Sf2WaveData twice = made(100, 1098);
     EXPECT_EQ(twice.loopEnd, 100 + 1998 - 1);
     ASSERT_EQ(twice.samples.size(), 3000u + 999u);
-    EXPECT_EQ(twice.samples[1099], 100);   // the second copy starts where the loop did
+    EXPECT_EQ(twice.samples[1099], 100);  // the second copy starts where the loop did
     EXPECT_EQ(twice.samples[2097], 1098);
     EXPECT_EQ(twice.samples[2098], 1099);  // then what followed the loop
     EXPECT_EQ(twice.samples[3998], 2999);

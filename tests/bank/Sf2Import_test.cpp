@@ -32,8 +32,7 @@ std::vector<int16_t> ramp(size_t count) {
     return values;
 }
 
-Sf2TestSample sample(const std::string& name, std::vector<int16_t> data, uint32_t rate = 44100,
-                     uint8_t pitch = 60) {
+Sf2TestSample sample(const std::string& name, std::vector<int16_t> data, uint32_t rate = 44100, uint8_t pitch = 60) {
     Sf2TestSample s;
     s.name = name;
     s.data = std::move(data);
@@ -72,9 +71,9 @@ TEST(Sf2Import, KeyRangesAreTheIntersectionOfPresetAndInstrument) {
     Sf2Writer w;
     const uint16_t low = w.addSample(sample("Low", constant(10, 1)));
     const uint16_t high = w.addSample(sample("High", constant(10, 2)));
-    const Bank bank = importProgram0(
-        w, {zoneFor(low).range(Sf2Gen::KeyRange, 0, 59), zoneFor(high).range(Sf2Gen::KeyRange, 60, 127)},
-        {Sf2TestZone{}.range(Sf2Gen::KeyRange, 48, 71)});
+    const Bank bank =
+        importProgram0(w, {zoneFor(low).range(Sf2Gen::KeyRange, 0, 59), zoneFor(high).range(Sf2Gen::KeyRange, 60, 127)},
+                       {Sf2TestZone{}.range(Sf2Gen::KeyRange, 48, 71)});
     const Instrument& piano = program(bank, 0);
     ASSERT_EQ(piano.zones.count(), 2);
     EXPECT_EQ(piano.zones[0]->rangeStart, 48);
@@ -93,9 +92,10 @@ TEST(Sf2Import, RootKeyIsTheOverridingRootKeyOrTheOriginalPitch) {
     const uint16_t s = w.addSample(sample("A", constant(10, 1), 44100, 57));
     Sf2TestSample unpitched = sample("Noise", constant(10, 1), 44100, 255);
     const uint16_t n = w.addSample(unpitched);
-    const Bank bank = importProgram0(w, {zoneFor(s).range(Sf2Gen::KeyRange, 0, 39),
-                                         Sf2TestZone{}.range(Sf2Gen::KeyRange, 40, 79).gen(Sf2Gen::OverridingRootKey, 69).gen(Sf2Gen::SampleID, s),
-                                         zoneFor(n).range(Sf2Gen::KeyRange, 80, 127)});
+    const Bank bank = importProgram0(
+        w, {zoneFor(s).range(Sf2Gen::KeyRange, 0, 39),
+            Sf2TestZone{}.range(Sf2Gen::KeyRange, 40, 79).gen(Sf2Gen::OverridingRootKey, 69).gen(Sf2Gen::SampleID, s),
+            zoneFor(n).range(Sf2Gen::KeyRange, 80, 127)});
     const Instrument& i = program(bank, 0);
     ASSERT_EQ(i.zones.count(), 3);
     EXPECT_EQ(i.zones[0]->basicNote, 57);
@@ -111,9 +111,10 @@ TEST(Sf2Import, TuningSetsTheFrequencyAtTheRootKey) {
     corrected.pitchCorrection = -50;
     const uint16_t c = w.addSample(corrected);
     const Bank bank = importProgram0(
-        w, {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 49).gen(Sf2Gen::CoarseTune, 12).gen(Sf2Gen::SampleID, s),
-            Sf2TestZone{}.range(Sf2Gen::KeyRange, 50, 79).gen(Sf2Gen::FineTune, 50).gen(Sf2Gen::SampleID, c),
-            Sf2TestZone{}.range(Sf2Gen::KeyRange, 80, 127).gen(Sf2Gen::CoarseTune, 7).gen(Sf2Gen::SampleID, s)},
+        w,
+        {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 49).gen(Sf2Gen::CoarseTune, 12).gen(Sf2Gen::SampleID, s),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 50, 79).gen(Sf2Gen::FineTune, 50).gen(Sf2Gen::SampleID, c),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 80, 127).gen(Sf2Gen::CoarseTune, 7).gen(Sf2Gen::SampleID, s)},
         {Sf2TestZone{}.gen(Sf2Gen::CoarseTune, 5)});  // preset tuning adds to the instrument's
     const Instrument& i = program(bank, 0);
     ASSERT_EQ(i.zones.count(), 3);
@@ -122,7 +123,7 @@ TEST(Sf2Import, TuningSetsTheFrequencyAtTheRootKey) {
     EXPECT_EQ(i.zones[0]->wave->frequency, static_cast<uint32_t>(std::lround(44100 * std::exp2(5 / 12.0))));
     EXPECT_EQ(i.zones[1]->wave->frequency,
               static_cast<uint32_t>(std::lround(44100 * std::exp2(5 / 12.0))));  // fine +50, correction -50
-    EXPECT_EQ(i.zones[2]->wave->frequency, 44100u);  // 22050 Hz, 7 + 5 semitones up
+    EXPECT_EQ(i.zones[2]->wave->frequency, 44100u);                              // 22050 Hz, 7 + 5 semitones up
     EXPECT_EQ(i.zones[0]->wave->format.samplesPerSec, i.zones[0]->wave->frequency);
 }
 
@@ -148,7 +149,10 @@ TEST(Sf2Import, LoopPointsBecomeAnInclusiveLoopEnd) {
     };
     const Bank bank = importProgram0(
         w, {z(0, 19, 1).gen(Sf2Gen::SampleID, s),
-            z(20, 39, 1).gen(Sf2Gen::StartloopAddrsOffset, 10).gen(Sf2Gen::EndloopAddrsOffset, -10).gen(Sf2Gen::SampleID, s),
+            z(20, 39, 1)
+                .gen(Sf2Gen::StartloopAddrsOffset, 10)
+                .gen(Sf2Gen::EndloopAddrsOffset, -10)
+                .gen(Sf2Gen::SampleID, s),
             z(40, 59, 1).gen(Sf2Gen::StartAddrsOffset, 20).gen(Sf2Gen::EndAddrsOffset, -50).gen(Sf2Gen::SampleID, s),
             z(60, 79, 0).gen(Sf2Gen::SampleID, s),
             z(80, 99, 1).gen(Sf2Gen::EndloopAddrsOffset, 400).gen(Sf2Gen::SampleID, s),  // loop past the end
@@ -199,7 +203,8 @@ TEST(Sf2Import, LoopThenTailLeavesTheCutoffToTheTail) {
 TEST(Sf2Import, OffsetsOutsideTheSampleDataAreRefused) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("Short", constant(100, 1)));
-    const uint16_t i = w.addInstrument("Far", {Sf2TestZone{}.gen(Sf2Gen::StartAddrsCoarseOffset, 1).gen(Sf2Gen::SampleID, s)});
+    const uint16_t i =
+        w.addInstrument("Far", {Sf2TestZone{}.gen(Sf2Gen::StartAddrsCoarseOffset, 1).gen(Sf2Gen::SampleID, s)});
     w.addPreset("Far", 0, 0, {presetZone(i)});
     Sf2Font font;
     std::string error;
@@ -264,7 +269,10 @@ TEST(Sf2Import, VelocityLayersAreKeptWithTheOneThatPlaysVelocity100First) {
     const uint16_t mid = w.addSample(sample("Mid", constant(10, 2)));
     const uint16_t loud = w.addSample(sample("Loud", constant(10, 3)));
     auto layer = [](uint8_t low, uint8_t high, uint16_t s, uint8_t keyLow = 0, uint8_t keyHigh = 127) {
-        return Sf2TestZone{}.range(Sf2Gen::KeyRange, keyLow, keyHigh).range(Sf2Gen::VelRange, low, high).gen(Sf2Gen::SampleID, s);
+        return Sf2TestZone{}
+            .range(Sf2Gen::KeyRange, keyLow, keyHigh)
+            .range(Sf2Gen::VelRange, low, high)
+            .gen(Sf2Gen::SampleID, s);
     };
     const Bank layered = importProgram0(w, {layer(0, 63, soft), layer(64, 110, mid), layer(111, 127, loud)});
     const Instrument& all = program(layered, 0);
@@ -337,8 +345,8 @@ TEST(Sf2Import, ProgramOrderNamesAndTheProgramMap) {
     w.addPreset("Piano", 5, 0, {presetZone(b)});
     w.addPreset("Piano", 0, 0, {presetZone(a)});
     w.addPreset("Other bank", 1, 8, {presetZone(a)});  // variation banks are not used
-    w.addPreset("Empty", 9, 0, {});                     // nothing to play
-    w.addPreset("Room kit", 8, 128, {presetZone(a)});   // no standard kit: the lowest kit stands in
+    w.addPreset("Empty", 9, 0, {});                    // nothing to play
+    w.addPreset("Room kit", 8, 128, {presetZone(a)});  // no standard kit: the lowest kit stands in
     Sf2ImportReport report;
     const Bank bank = importImage(w.image(), &report);
     ASSERT_EQ(bank.instrumentCount, 3);
@@ -369,9 +377,10 @@ TEST(Sf2Import, GlobalZonesApplyToEveryZone) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", constant(10, 1), 22050));
     const Bank bank = importProgram0(
-        w, {Sf2TestZone{}.gen(Sf2Gen::CoarseTune, 12).gen(Sf2Gen::SampleModes, 0),
-            Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).gen(Sf2Gen::SampleID, s),
-            Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).gen(Sf2Gen::CoarseTune, 0).gen(Sf2Gen::SampleID, s)},
+        w,
+        {Sf2TestZone{}.gen(Sf2Gen::CoarseTune, 12).gen(Sf2Gen::SampleModes, 0),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 63).gen(Sf2Gen::SampleID, s),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 64, 127).gen(Sf2Gen::CoarseTune, 0).gen(Sf2Gen::SampleID, s)},
         {Sf2TestZone{}.range(Sf2Gen::KeyRange, 10, 100)});
     const Instrument& i = program(bank, 0);
     ASSERT_EQ(i.zones.count(), 2);
@@ -406,8 +415,8 @@ TEST(Sf2Import, FadingFollowsTheVolumeEnvelope) {
     EXPECT_EQ((fullGain + f.cutoffFading - 1) / f.cutoffFading, 40u);
 
     Sf2Envelope piano;
-    piano.decay = 0;        // 1 s
-    piano.sustain = 1000;   // decays to nothing while held
+    piano.decay = 0;       // 1 s
+    piano.sustain = 1000;  // decays to nothing while held
     f = fadingFromEnvelope(piano, 60, false);
     const double held = 3 * std::exp2(-10.0) + 0.4;  // delay, attack and hold of ~1 ms each, then 40 dB of decay
     EXPECT_EQ(f.loopFading, fadeForSeconds(held));
@@ -426,8 +435,9 @@ TEST(Sf2Import, TheInstrumentTakesTheFadingOfItsMiddleCLayer) {
     Sf2Writer w;
     const uint16_t s = w.addSample(sample("S", constant(10, 1)));
     const Bank bank = importProgram0(
-        w, {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 59).gen(Sf2Gen::ReleaseVolEnv, -1200).gen(Sf2Gen::SampleID, s),
-            Sf2TestZone{}.range(Sf2Gen::KeyRange, 60, 127).gen(Sf2Gen::ReleaseVolEnv, 0).gen(Sf2Gen::SampleID, s)},
+        w,
+        {Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 59).gen(Sf2Gen::ReleaseVolEnv, -1200).gen(Sf2Gen::SampleID, s),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 60, 127).gen(Sf2Gen::ReleaseVolEnv, 0).gen(Sf2Gen::SampleID, s)},
         {Sf2TestZone{}.gen(Sf2Gen::ReleaseVolEnv, 1200)});  // the preset adds 1200 timecents
     EXPECT_EQ(program(bank, 0).cutoffFading, fadeForSeconds(2.0 * 0.4));
 }
@@ -465,9 +475,9 @@ TEST(Sf2Import, ProgramsShareInstrumentsWhenTheSlotsRunOut) {
     ASSERT_NE(bank.kits[16], nullptr);
     EXPECT_EQ(bank.kits[16]->name, "Power");
     ASSERT_EQ(report.notes.size(), 1u);
-    EXPECT_EQ(report.notes[0], "program 100 'P100' plays the Instrument of program 3 'P3': the bank holds 128 Instruments.");
-    for (int p = 0; p < 128; ++p)
-        EXPECT_EQ(program(bank, p).zones[0]->wave->samples[0], p == 100 || p == 120 ? 3 : p);
+    EXPECT_EQ(report.notes[0],
+              "program 100 'P100' plays the Instrument of program 3 'P3': the bank holds 128 Instruments.");
+    for (int p = 0; p < 128; ++p) EXPECT_EQ(program(bank, p).zones[0]->wave->samples[0], p == 100 || p == 120 ? 3 : p);
 
     // With nothing alike, the last program joins its neighbour of the same family.
     Sf2Writer distinct;

@@ -29,8 +29,15 @@ std::vector<int16_t> ramp(size_t count) {
 // melodic preset and a drum kit: every table has several records.
 Sf2Writer richFont() {
     Sf2Writer w;
-    Sf2TestSample left{.name = "Left", .data = ramp(120), .loopStart = 20, .loopEnd = 100,
-                       .sampleRate = 22050, .originalPitch = 57, .pitchCorrection = -5, .link = 1, .type = 4};
+    Sf2TestSample left{.name = "Left",
+                       .data = ramp(120),
+                       .loopStart = 20,
+                       .loopEnd = 100,
+                       .sampleRate = 22050,
+                       .originalPitch = 57,
+                       .pitchCorrection = -5,
+                       .link = 1,
+                       .type = 4};
     Sf2TestSample right = left;
     right.name = "Right";
     right.link = 0;
@@ -38,9 +45,10 @@ Sf2Writer richFont() {
     w.addSample(left);
     w.addSample(right);
     const uint16_t strings = w.addInstrument(
-        "Strings", {Sf2TestZone{}.gen(Sf2Gen::CoarseTune, 1),
-                    Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 127).gen(Sf2Gen::SampleModes, 1).gen(Sf2Gen::SampleID, 0),
-                    Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 127).gen(Sf2Gen::SampleModes, 1).gen(Sf2Gen::SampleID, 1)});
+        "Strings",
+        {Sf2TestZone{}.gen(Sf2Gen::CoarseTune, 1),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 127).gen(Sf2Gen::SampleModes, 1).gen(Sf2Gen::SampleID, 0),
+         Sf2TestZone{}.range(Sf2Gen::KeyRange, 0, 127).gen(Sf2Gen::SampleModes, 1).gen(Sf2Gen::SampleID, 1)});
     const uint16_t kit = w.addInstrument(
         "Kit", {Sf2TestZone{}.range(Sf2Gen::KeyRange, 35, 40).gen(Sf2Gen::ScaleTuning, 0).gen(Sf2Gen::SampleID, 0)});
     w.addPreset("Strings", 48, 0,
@@ -146,8 +154,7 @@ TEST(Sf2Reader, NamesTheDamage) {
 
     std::vector<uint8_t> image = good;
     putLe32(image, shdr + 24, 100000);  // sample end past the sample data
-    EXPECT_NE(parseError(image).find("sample 0 'Left' spans 0..100000, outside the 332 samples"),
-              std::string::npos);
+    EXPECT_NE(parseError(image).find("sample 0 'Left' spans 0..100000, outside the 332 samples"), std::string::npos);
 
     image = good;
     putLe32(image, shdr + 36, 0);
@@ -164,8 +171,7 @@ TEST(Sf2Reader, NamesTheDamage) {
 
     image = good;
     putLe16(image, pgen + 4 * 1 + 2, 5);  // the melodic preset's instrument
-    EXPECT_NE(parseError(image).find("names instrument 5, but the file has 2 instruments"),
-              std::string::npos);
+    EXPECT_NE(parseError(image).find("names instrument 5, but the file has 2 instruments"), std::string::npos);
 
     image = good;
     putLe16(image, pbag + 4 * 1, 60);  // a preset bag's first generator past the table
@@ -221,8 +227,10 @@ TEST(Sf2Reader, SurvivesSeededMutations) {
         }
         // Whatever is accepted must also import without reading outside the data.
         Bank bank;
-        if (buildBankFromSoundFont(font, bank, error)) ++imported;
-        else ASSERT_FALSE(error.empty());
+        if (buildBankFromSoundFont(font, bank, error))
+            ++imported;
+        else
+            ASSERT_FALSE(error.empty());
     }
     EXPECT_GT(refused, 100);
     EXPECT_GT(imported, 100);

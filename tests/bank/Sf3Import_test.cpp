@@ -165,12 +165,14 @@ TEST(Sf3Import, CompressedDataThatIsNotSoundIsRefused) {
     // A last page claiming a length no sample has, its checksum right.
     stream = encodedSine();
     size_t last = stream.size() - 27;
-    while (last > 0 && !(stream[last] == 'O' && stream[last + 1] == 'g' && stream[last + 2] == 'g' && stream[last + 3] == 'S'))
+    while (last > 0 &&
+           !(stream[last] == 'O' && stream[last + 1] == 'g' && stream[last + 2] == 'g' && stream[last + 3] == 'S'))
         --last;
     stream[last + 6 + 5] = 0x01;  // granule position 2^40 + 4410
     const uint32_t lastCrc = oggChecksum(stream.data() + last, stream.size() - last);
     for (int i = 0; i < 4; ++i) stream[last + 22 + i] = static_cast<uint8_t>(lastCrc >> (8 * i));
-    EXPECT_NE(parseError(compressedFont(stream).image()).find("compressed data of sample 0 'Sine' claims 1099511632186 samples, more than the 67108864"),
+    EXPECT_NE(parseError(compressedFont(stream).image())
+                  .find("compressed data of sample 0 'Sine' claims 1099511632186 samples, more than the 67108864"),
               std::string::npos)
         << parseError(compressedFont(stream).image());
 

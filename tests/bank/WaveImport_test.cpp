@@ -16,8 +16,8 @@ using test::WavWriter;
 
 std::string describeWave(const Wave& w) {
     std::ostringstream s;
-    s << w.name << ' ' << w.sampleCount << ' ' << w.samples.size() << ' ' << w.frequency << ' '
-      << w.format.formatTag << '/' << w.format.channels << '/' << w.format.bitsPerSample;
+    s << w.name << ' ' << w.sampleCount << ' ' << w.samples.size() << ' ' << w.frequency << ' ' << w.format.formatTag
+      << '/' << w.format.channels << '/' << w.format.bitsPerSample;
     for (int16_t v : w.samples) s << ' ' << v;
     return s.str();
 }
@@ -222,8 +222,8 @@ TEST(WaveConversion, EightBitStereo) {
     ASSERT_EQ(wave.sampleCount, 3u) << "7 bytes make 3 frames";
     // Sums 0, -65536 and 65024: peak 65536, gain float(32767 / 65536).
     const double gain = static_cast<float>(32767.0 / 65536);
-    EXPECT_EQ(wave.samples, (std::vector<int16_t>{0, static_cast<int16_t>(gain * -65536),
-                                                  static_cast<int16_t>(gain * 65024)}));
+    EXPECT_EQ(wave.samples,
+              (std::vector<int16_t>{0, static_cast<int16_t>(gain * -65536), static_cast<int16_t>(gain * 65024)}));
     EXPECT_EQ(wave.samples[1], -32767);
 
     Wave quiet = loaded(WavWriter::pcm8({128, 129, 127, 128}, 2, 8000));

@@ -156,8 +156,7 @@ private slots:
         };
         QSet<int> covered;
         for (const auto& c : cases) covered.insert(c.field);
-        for (const ArticulationControl& f : tonvero::articulationControls())
-            QVERIFY2(covered.contains(f.id), f.label);
+        for (const ArticulationControl& f : tonvero::articulationControls()) QVERIFY2(covered.contains(f.id), f.label);
 
         ZoneArticulation expected;
         for (const auto& c : cases) {

@@ -81,7 +81,9 @@ public:
         list->setCurrentIndex(index);
         emit list->activated(index);
     }
-    static void chooseText(QComboBox* list, const QString& text) { choose(list, list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive)); }
+    static void chooseText(QComboBox* list, const QString& text) {
+        choose(list, list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
     static void click(QWidget* button) { static_cast<QAbstractButton*>(button)->click(); }
     static void type(QWidget* edit, const QString& text) { static_cast<QLineEdit*>(edit)->setText(text); }
     static QString text(QWidget* edit) { return static_cast<QLineEdit*>(edit)->text(); }
@@ -120,8 +122,7 @@ public:
     static QStringList fields(const CInstrumentEditorDlg& editor) {
         using D = CInstrumentEditorDlg;
         QStringList shown;
-        for (int id : {D::kRangeStart, D::kRangeEnd, D::kBasicNote, D::kFrequency})
-            shown << text(editor.control(id));
+        for (int id : {D::kRangeStart, D::kRangeEnd, D::kBasicNote, D::kFrequency}) shown << text(editor.control(id));
         shown << (static_cast<QCheckBox*>(editor.control(D::kLooped))->isChecked() ? "checked" : "unchecked");
         for (int id : {D::kLoopBegin, D::kLoopEnd, D::kHoldPos, D::kSustainFading, D::kLoopFading, D::kCutoffFading})
             shown << text(editor.control(id));

@@ -8,8 +8,8 @@
 #include <QTest>
 
 using tonvero::Bank;
-using tonvero::EngineLock;
 using tonvero::CInstrumentEditorDlg;
+using tonvero::EngineLock;
 using tonvero::ScriptedPrompter;
 using tonvero::test::EditorRig;
 using D = CInstrumentEditorDlg;

@@ -160,7 +160,8 @@ private slots:
             std::vector<const StudioVoice*> found;
             EngineLock lock(rig.engine().mutex);
             rig.engine().studio->forEachSoundingVoice([&found](const StudioVoice& v) {
-                if (v.channel == tonvero::kPreviewChannel && v.state == StudioVoice::State::Playing) found.push_back(&v);
+                if (v.channel == tonvero::kPreviewChannel && v.state == StudioVoice::State::Playing)
+                    found.push_back(&v);
             });
             return found;
         };

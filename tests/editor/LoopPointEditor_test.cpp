@@ -87,7 +87,8 @@ private slots:
         QCOMPARE(d->m_zoomSlider->minimum(), 1);
         QCOMPARE(d->m_zoomSlider->maximum(), 20);
         QCOMPARE(d->m_zoomSlider->value(), 1);
-        QCOMPARE(columns(*d, CLoopPointEditorDlg::kLoopBeginColour) + columns(*d, CLoopPointEditorDlg::kLoopEndColour), 0);
+        QCOMPARE(columns(*d, CLoopPointEditorDlg::kLoopBeginColour) + columns(*d, CLoopPointEditorDlg::kLoopEndColour),
+                 0);
         QTest::mouseClick(d.get(), Qt::LeftButton, Qt::NoModifier, inArea(*d, 10));
         QCOMPARE(s.wave->loopBegin, 5000);
         QCOMPARE(s.wave->loopEnd, 20000);

@@ -151,8 +151,10 @@ private slots:
         int largest = 0;
         for (size_t i = 1; i < wave.samples.size(); ++i)
             largest = std::max(largest, std::abs(wave.samples[i] - wave.samples[i - 1]));
-        const int wrap = std::abs(wave.samples[static_cast<size_t>(wave.loopBegin)] - wave.samples[static_cast<size_t>(wave.loopEnd)]);
-        QVERIFY2(wrap <= largest * 1.02, qPrintable(QString("%1 %2 %3 %4").arg(wrap).arg(largest).arg(wave.loopBegin).arg(wave.loopEnd)));
+        const int wrap = std::abs(wave.samples[static_cast<size_t>(wave.loopBegin)] -
+                                  wave.samples[static_cast<size_t>(wave.loopEnd)]);
+        QVERIFY2(wrap <= largest * 1.02,
+                 qPrintable(QString("%1 %2 %3 %4").arg(wrap).arg(largest).arg(wave.loopBegin).arg(wave.loopEnd)));
         QCOMPARE(EditorRig::text(s.editor->control(D::kLoopBegin)), QString::number(wave.loopBegin));
         QVERIFY(bankHistory().undoText().startsWith("Find Loop"));
         bankHistory().undo();

@@ -38,9 +38,9 @@ struct Session {
 // Every bank value a field stands for, as text, to see which one changed.
 QStringList bankValues(const Instrument& inst, const Zone& zone) {
     const Wave& w = *zone.wave;
-    return {QString::number(zone.rangeStart), QString::number(zone.rangeEnd), QString::number(zone.basicNote),
-            QString::number(w.frequency),     QString::number(w.looped),      QString::number(w.loopBegin),
-            QString::number(w.loopEnd),       QString::number(w.holdPos),     QString::number(inst.sustainFading),
+    return {QString::number(zone.rangeStart), QString::number(zone.rangeEnd),    QString::number(zone.basicNote),
+            QString::number(w.frequency),     QString::number(w.looped),         QString::number(w.loopBegin),
+            QString::number(w.loopEnd),       QString::number(w.holdPos),        QString::number(inst.sustainFading),
             QString::number(inst.loopFading), QString::number(inst.cutoffFading)};
 }
 
@@ -186,11 +186,11 @@ private slots:
             int member;  // index in bankValues
             const char* stored;
         } cases[] = {
-            {D::kRangeStart, "12", 0, "12"},       {D::kRangeEnd, "90", 1, "90"},
-            {D::kBasicNote, "64", 2, "64"},        {D::kFrequency, "44100", 3, "44100"},
-            {D::kLoopBegin, "1", 5, "1"},          {D::kLoopEnd, "3", 6, "3"},
-            {D::kHoldPos, "2", 7, "2"},            {D::kSustainFading, "2", 8, "131072"},
-            {D::kLoopFading, "0.125", 9, "8192"},  {D::kCutoffFading, "1.5", 10, "98304"},
+            {D::kRangeStart, "12", 0, "12"},      {D::kRangeEnd, "90", 1, "90"},
+            {D::kBasicNote, "64", 2, "64"},       {D::kFrequency, "44100", 3, "44100"},
+            {D::kLoopBegin, "1", 5, "1"},         {D::kLoopEnd, "3", 6, "3"},
+            {D::kHoldPos, "2", 7, "2"},           {D::kSustainFading, "2", 8, "131072"},
+            {D::kLoopFading, "0.125", 9, "8192"}, {D::kCutoffFading, "1.5", 10, "98304"},
         };
         for (const auto& c : cases) {
             QStringList expected = bankValues(s.piano(), s.zone(0));

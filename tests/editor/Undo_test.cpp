@@ -205,8 +205,8 @@ private slots:
         EditorRig::choose(editor->m_programList, 0);
         EditorRig::chooseText(editor->m_soundList, "Violin Gb4.wav");
         bankHistory().undo();
-        QCOMPARE(EditorRig::fields(*editor), (QStringList{"12", "99", "62", "44100", "unchecked", "2", "6", "3",
-                                                          "0.75", "1.5", "0.125"}));
+        QCOMPARE(EditorRig::fields(*editor),
+                 (QStringList{"12", "99", "62", "44100", "unchecked", "2", "6", "3", "0.75", "1.5", "0.125"}));
         bankHistory().undo();  // the cutoff fading
         QCOMPARE(EditorRig::text(editor->control(D::kCutoffFading)), QString("0"));
     }

@@ -162,9 +162,7 @@ TEST(MixerEngineObject, DestructionAfterAFailedInitOutputReleasesNothingTwice) {
         EXPECT_EQ(e.mixBuffer, nullptr);
     }
     EXPECT_EQ(theEngine, nullptr);
-    {
-        MixerEngine never(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers());
-    }
+    { MixerEngine never(MixerMode::Software, 44100, offline.deviceFactory(), &offline.timers()); }
     EXPECT_EQ(theEngine, nullptr);
 }
 
@@ -205,7 +203,8 @@ namespace {
 // is destroyed with the timer still running. Nothing is timed; the test
 // shows the locking lets both sides finish.
 TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
-    auto engine = std::make_unique<MixerEngine>(MixerMode::Software, 44100, backendDeviceFactory("null"), &realTimerService());
+    auto engine =
+        std::make_unique<MixerEngine>(MixerMode::Software, 44100, backendDeviceFactory("null"), &realTimerService());
     MixerEngine& e = *engine;
     Instrument& inst = *e.bank.instruments[static_cast<size_t>(e.bank.insertInstrument("a"))];
     test::EngineRig::zone(inst, {test::constantSamples(2000, 300), 22050, 1, 100, 1999});

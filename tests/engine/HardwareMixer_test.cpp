@@ -122,8 +122,7 @@ TEST_F(HardwareMixer, WaveBufferThenTwoDuplicatesForThreeNotes) {
     rig.clock().advanceBy(2100000);  // past the end of every note
     {
         EngineLock lock(e().mutex);
-        for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1})
-            EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), 0u);
+        for (int32_t ref : {0, kBufferSlots, kBufferSlots + 1}) EXPECT_EQ(statusOf(e().bufferSlot(ref)->get()), 0u);
     }
     {
         EngineLock lock(e().mutex);

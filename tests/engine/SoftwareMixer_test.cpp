@@ -17,11 +17,12 @@ int16_t left(const std::vector<int16_t>& out, size_t f) { return out[2 * f]; }
 int16_t right(const std::vector<int16_t>& out, size_t f) { return out[2 * f + 1]; }
 
 // Frames whose left sample differs from `expected`, reported with the first mismatch.
-::testing::AssertionResult leftSide(const std::vector<int16_t>& out, const std::vector<int>& expected, size_t from = 0) {
+::testing::AssertionResult leftSide(const std::vector<int16_t>& out, const std::vector<int>& expected,
+                                    size_t from = 0) {
     for (size_t k = 0; k < expected.size(); ++k)
         if (left(out, from + k) != expected[k])
-            return ::testing::AssertionFailure() << "frame " << from + k << ": left " << left(out, from + k)
-                                                 << ", expected " << expected[k];
+            return ::testing::AssertionFailure()
+                   << "frame " << from + k << ": left " << left(out, from + k) << ", expected " << expected[k];
     return ::testing::AssertionSuccess();
 }
 

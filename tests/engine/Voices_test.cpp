@@ -142,7 +142,7 @@ TEST_F(Voices, Channel10AlwaysPlaysTheDrumSet) {
 }
 
 TEST_F(Voices, NoInstrumentOrNoZoneDropsTheNote) {
-    e().mutex.assertHeld();  // the fixture holds it
+    e().mutex.assertHeld();   // the fixture holds it
     e().noteOn(110, 100, 0);  // above the Zone's range
     EXPECT_EQ(activeVoices(), 0);
     EXPECT_EQ(e().mixerVoices[0].active, 0);

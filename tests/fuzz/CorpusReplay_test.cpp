@@ -29,7 +29,8 @@ using Check = Outcome (*)(const uint8_t*, size_t);
 // Names given by libFuzzer are the 40 hex digits of the input's SHA-1; the
 // seeds have names that say what they hold.
 bool isSeedName(const std::string& name) {
-    return name.size() != 40 || !std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    return name.size() != 40 ||
+           !std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 std::vector<uint8_t> readAll(const std::filesystem::path& path) {
@@ -37,7 +38,9 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-[[maybe_unused]] void sayWhichInput() { std::fprintf(stderr, "while replaying the fuzz input %s\n", inputName().c_str()); }
+[[maybe_unused]] void sayWhichInput() {
+    std::fprintf(stderr, "while replaying the fuzz input %s\n", inputName().c_str());
+}
 
 struct Replayed {
     int files = 0;
@@ -81,7 +84,9 @@ void expectSeedsLoad(const Replayed& r, int leastSeeds) {
 
 TEST(FuzzCorpus, SongsLoadAndPlayToTheirEndOrAreRefused) { expectSeedsLoad(replay("song", checkSong), 13); }
 
-TEST(FuzzCorpus, PatchmapsRoundTripOrAreRefusedLeavingTheBank) { expectSeedsLoad(replay("patchmap", checkPatchmap), 9); }
+TEST(FuzzCorpus, PatchmapsRoundTripOrAreRefusedLeavingTheBank) {
+    expectSeedsLoad(replay("patchmap", checkPatchmap), 9);
+}
 
 TEST(FuzzCorpus, WavFilesImportAndConvertOrAreRefused) { expectSeedsLoad(replay("wave", checkWave), 9); }
 

@@ -91,8 +91,7 @@ TEST(OfflineAudio, ConsumesFramesAsTheVirtualClockMoves) {
 
     // Frame n is due at n x 1e6 / 44100 us: from 1000 us to 1 s exactly
     // 44100 - 44 frames, however the clock gets there.
-    for (uint64_t t = 1000; t < 1000000; t += 777)
-        audio.timers().advanceTo(t);
+    for (uint64_t t = 1000; t < 1000000; t += 777) audio.timers().advanceTo(t);
     audio.timers().advanceTo(1000000);
     EXPECT_EQ(audio.framesConsumed(), 44100u - 44u);
     EXPECT_EQ(audio.captured().size(), 2 * audio.framesConsumed());

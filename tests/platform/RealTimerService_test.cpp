@@ -45,8 +45,7 @@ TEST(RealTimerService, KillFromAnotherThreadWaitsForTheRunningCallback) {
     std::atomic<bool> callbackFinished{false};
     std::atomic<int> calls{0};
     const TimerId id = service.setPeriodic(1000, [&] {
-        if (calls.fetch_add(1) > 0)
-            return;
+        if (calls.fetch_add(1) > 0) return;
         entered.raise();
         release.wait();
         callbackFinished = true;
@@ -147,8 +146,7 @@ TEST(RealTimerService, DestroyingWithLiveTimersStopsThem) {
     {
         RealTimerService service;
         service.setPeriodic(200, [&] { ++calls; });
-        while (calls.load() == 0)
-            std::this_thread::yield();
+        while (calls.load() == 0) std::this_thread::yield();
     }
     const int after = calls.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

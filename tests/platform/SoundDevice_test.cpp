@@ -176,15 +176,13 @@ TEST_F(OfflineDevice, LockGivesTwoRegionsAcrossTheEndAndTheWholeBufferOnRequest)
 int zeroCrossings(const std::vector<int16_t>& stereo, int side) {
     int crossings = 0;
     for (size_t i = 2 + side; i < stereo.size(); i += 2)
-        if ((stereo[i - 2] < 0) != (stereo[i] < 0))
-            ++crossings;
+        if ((stereo[i - 2] < 0) != (stereo[i] < 0)) ++crossings;
     return crossings;
 }
 
 int peak(const std::vector<int16_t>& stereo, int side) {
     int p = 0;
-    for (size_t i = side; i < stereo.size(); i += 2)
-        p = std::max(p, std::abs(static_cast<int>(stereo[i])));
+    for (size_t i = side; i < stereo.size(); i += 2) p = std::max(p, std::abs(static_cast<int>(stereo[i])));
     return p;
 }
 
@@ -303,8 +301,7 @@ TEST_F(OfflineDevice, DeviceLossReachesEveryBuffer) {
 
 TEST_F(OfflineDevice, DuplicatePlaysTheSameSamplesAtItsOwnSettings) {
     std::vector<int16_t> ramp(1000);
-    for (int i = 0; i < 1000; ++i)
-        ramp[i] = static_cast<int16_t>(i * 20);
+    for (int i = 0; i < 1000; ++i) ramp[i] = static_cast<int16_t>(i * 20);
     SoundBufferPtr original = makeBuffer(WaveFormat::pcm16(1, kRate), 2000);
     fill(original, ramp);
     SoundBufferPtr dup;
@@ -481,7 +478,6 @@ TEST_F(OfflineDevice, BuffersOutliveTheirDeviceSilently) {
     EXPECT_EQ(audio.framesConsumed(), before) << "the stream stopped with its device";
     wave.reset();
 }
-
 
 // A real-time backend that hands its render function to the test.
 class HandOverBackend final : public AudioBackend {

@@ -16,7 +16,9 @@ using Firing = std::pair<std::string, uint64_t>;
 TEST(VirtualTimerService, FiresInDeadlineOrderAtTheirVirtualTimes) {
     VirtualTimerService timers;
     std::vector<Firing> log;
-    auto record = [&](const char* name) { return [&log, &timers, name] { log.emplace_back(name, timers.nowMicros()); }; };
+    auto record = [&](const char* name) {
+        return [&log, &timers, name] { log.emplace_back(name, timers.nowMicros()); };
+    };
     timers.advanceTo(5);
     ASSERT_NE(timers.setPeriodic(30, record("a")), 0u);
     ASSERT_NE(timers.setPeriodic(20, record("b")), 0u);
@@ -41,9 +43,8 @@ TEST(VirtualTimerService, FiresInDeadlineOrderAtTheirVirtualTimes) {
 TEST(VirtualTimerService, ListenersHearEachStretchBeforeTheCallbacksAtItsEnd) {
     VirtualTimerService timers;
     std::vector<std::string> log;
-    const int token = timers.addListener([&](uint64_t from, uint64_t to) {
-        log.push_back(std::to_string(from) + "-" + std::to_string(to));
-    });
+    const int token = timers.addListener(
+        [&](uint64_t from, uint64_t to) { log.push_back(std::to_string(from) + "-" + std::to_string(to)); });
     timers.setPeriodic(10, [&] { log.push_back("tick@" + std::to_string(timers.nowMicros())); });
     timers.advanceTo(25);
     EXPECT_EQ(log, (std::vector<std::string>{"0-10", "tick@10", "10-20", "tick@20", "20-25"}));

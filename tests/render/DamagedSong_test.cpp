@@ -113,7 +113,9 @@ TEST_P(DamagedSongs, SeededMutationsAreRefusedOrPlay) {
             const size_t at = random() % bytes.size();
             switch (random() % 6) {
             case 0: bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at)); break;
-            case 1: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(random())); break;
+            case 1:
+                bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(random()));
+                break;
             case 2: bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8)); break;
             case 3: bytes[at] = static_cast<uint8_t>(random() % 2 ? 0xFF : 0x80 | (random() & 0x7F)); break;
             default: bytes[at] = static_cast<uint8_t>(random()); break;

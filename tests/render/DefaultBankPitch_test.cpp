@@ -101,8 +101,7 @@ double strongestLag(const std::vector<double>& sound, size_t from, size_t window
 // periods, and so on up to about 2000 frames, which averages over every loop
 // pass within them (each step's error stays far below the third of a period
 // the next one searches).
-double fundamental(const std::vector<double>& sound, size_t from, size_t window, double expectedHz,
-                   double spread) {
+double fundamental(const std::vector<double>& sound, size_t from, size_t window, double expectedHz, double spread) {
     const double expected = kRate / expectedHz;
     double period = strongestLag(sound, from, window, static_cast<int>(expected / spread),
                                  static_cast<int>(std::ceil(expected * spread)));
@@ -157,9 +156,9 @@ TEST(DefaultBankPitch, HighLoopedNotesOfTheCustomMixerAreInTune) {
             const double expected = 440.0 * std::exp2((key - 69) / 12.0);
             // Within a factor of 1.3 either way (about 450 cents): far more than any error to be found.
             const double error = centsBetween(fundamental(sound, from, window, expected, 1.3), expected);
-            EXPECT_NEAR(error, 0.0, 10.0) << "program " << program << " '" << instrument->name << "' key " << key
-                                          << ": loop of " << zone->wave->loopEnd - zone->wave->loopBegin + 1
-                                          << " samples";
+            EXPECT_NEAR(error, 0.0, 10.0)
+                << "program " << program << " '" << instrument->name << "' key " << key << ": loop of "
+                << zone->wave->loopEnd - zone->wave->loopBegin + 1 << " samples";
             worst = std::max(worst, std::abs(error));
             std::printf("program %3d key %3d: %+7.2f cents (loop %d samples)\n", program, key, error,
                         zone->wave->loopEnd - zone->wave->loopBegin + 1);

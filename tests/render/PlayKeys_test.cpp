@@ -103,8 +103,7 @@ public:
             const pid_t done = ::waitpid(pid_, &status, WNOHANG);
             if (done == pid_) {
                 exited_ = true;
-                while (readSome(50) > 0) {
-                }
+                while (readSome(50) > 0) {}
                 return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             }
             readSome();
@@ -245,8 +244,8 @@ TEST_F(PlayKeys, StartNearTheEndAndLoop) {
     ASSERT_TRUE(first) << player.output();
     EXPECT_GE(first->position, 57) << first->line;
     EXPECT_NE(first->line.find("(loop 0:00-1:00, turn 1)"), std::string::npos) << first->line;
-    const std::optional<Shown> turned = player.waitFor(
-        [](const Shown& s) { return s.line.find("turn 2)") != std::string::npos; });
+    const std::optional<Shown> turned =
+        player.waitFor([](const Shown& s) { return s.line.find("turn 2)") != std::string::npos; });
     ASSERT_TRUE(turned) << player.output();
     EXPECT_LT(turned->position, 57) << turned->line;
     player.press("q");

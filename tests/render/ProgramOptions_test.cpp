@@ -32,10 +32,10 @@ TEST(ChannelList, TakesChannelsOneToSixteen) {
         const char* text;
         const char* problem;
     };
-    for (const Bad& b : {Bad{"", "no channels given"}, Bad{"0", "there is no channel 0"},
-                         Bad{"1,99999999999", "there is no channel 99999999999"}, Bad{"1,", "empty place"},
-                         Bad{",1", "empty place"}, Bad{"1;4", "\"1;4\" is not a channel number"},
-                         Bad{"-1", "\"-1\" is not a channel number"}}) {
+    for (const Bad& b :
+         {Bad{"", "no channels given"}, Bad{"0", "there is no channel 0"},
+          Bad{"1,99999999999", "there is no channel 99999999999"}, Bad{"1,", "empty place"}, Bad{",1", "empty place"},
+          Bad{"1;4", "\"1;4\" is not a channel number"}, Bad{"-1", "\"-1\" is not a channel number"}}) {
         uint16_t mask = 0x5555;
         std::string problem;
         EXPECT_FALSE(parseChannelList(b.text, mask, problem)) << b.text;
@@ -174,8 +174,7 @@ TEST_F(ProgramOptions, RenderSaysWhereTheSongIsDamaged) {
     ProgramRun run;
     const Sound sound = render(song, bank_, "cut.wav", {}, &run);
     EXPECT_GT(sound.peak(), 1000);
-    EXPECT_NE(run.err.find("tonvero-render: the song is damaged after 0:03; playing what is there"),
-              std::string::npos)
+    EXPECT_NE(run.err.find("tonvero-render: the song is damaged after 0:03; playing what is there"), std::string::npos)
         << run.err;
 }
 

@@ -27,9 +27,9 @@ TEST(SongEdges, FormatTwoPlaysItsSequencesOneAfterAnother) {
     // Three sequences at division 480: the second sets its own tempo twice
     // as fast; the third begins again at the default tempo.
     MidiWriter midi(2, 480);
-    midi.track().noteOn(0, 0, 60, 100).noteOff(480, 0, 60).endOfTrack(480);           // 0 .. 1 s
+    midi.track().noteOn(0, 0, 60, 100).noteOff(480, 0, 60).endOfTrack(480);                   // 0 .. 1 s
     midi.track().tempo(0, 250000).noteOn(0, 0, 62, 100).noteOff(480, 0, 62).endOfTrack(480);  // 1 .. 1.5 s
-    midi.track().noteOn(0, 0, 64, 100).noteOff(480, 0, 64).endOfTrack(480);           // 1.5 .. 2.5 s
+    midi.track().noteOn(0, 0, 64, 100).noteOff(480, 0, 64).endOfTrack(480);                   // 1.5 .. 2.5 s
     for (MixerMode mode : {MixerMode::Studio, MixerMode::Software, MixerMode::Hardware}) {
         SCOPED_TRACE(mixerModeName(mode));
         const Rendered r = render(midi.bytes(), mode);
@@ -56,9 +56,9 @@ TEST(SongEdges, AFormatAboveTwoIsRefusedByItsValue) {
 
 struct Extreme {
     uint16_t division;
-    uint32_t tempo;      // microseconds per quarter note (not used with SMPTE)
-    uint64_t tick;       // of the note, reached by deltas of at most 2^28 - 1
-    uint64_t frame;      // where it must start at 44100 Hz
+    uint32_t tempo;  // microseconds per quarter note (not used with SMPTE)
+    uint64_t tick;   // of the note, reached by deltas of at most 2^28 - 1
+    uint64_t frame;  // where it must start at 44100 Hz
 };
 
 class Extremes : public ::testing::TestWithParam<Extreme> {};
@@ -81,19 +81,17 @@ TEST_P(Extremes, TheNoteStartsOnItsFrame) {
     EXPECT_EQ(heard[0], e.frame);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TemposAndDivisions, Extremes,
-    ::testing::Values(
-        // One tick per quarter at the slowest tempo: 16.777215 s.
-        Extreme{1, 16777215, 1, 739875},
-        // 32767 ticks per quarter at the fastest tempo: 5 ms of ticks.
-        Extreme{32767, 1, 32767ull * 5000, 220},
-        Extreme{32767, 16777215, 32767, 739875},
-        // Past 2^32 ticks (at 32767 per microsecond-long quarter).
-        Extreme{32767, 1, 5000000000ull, 6729},
-        // SMPTE: 25 frames of 40 ticks, 29.97 of 255, 24 of 1, 30 of 80.
-        Extreme{0xE728, 500000, 1000, 44100}, Extreme{0xE3FF, 500000, 7645, 44115},
-        Extreme{0xE801, 500000, 12, 22050}, Extreme{0xE250, 500000, 2400, 44100}));
+INSTANTIATE_TEST_SUITE_P(TemposAndDivisions, Extremes,
+                         ::testing::Values(
+                             // One tick per quarter at the slowest tempo: 16.777215 s.
+                             Extreme{1, 16777215, 1, 739875},
+                             // 32767 ticks per quarter at the fastest tempo: 5 ms of ticks.
+                             Extreme{32767, 1, 32767ull * 5000, 220}, Extreme{32767, 16777215, 32767, 739875},
+                             // Past 2^32 ticks (at 32767 per microsecond-long quarter).
+                             Extreme{32767, 1, 5000000000ull, 6729},
+                             // SMPTE: 25 frames of 40 ticks, 29.97 of 255, 24 of 1, 30 of 80.
+                             Extreme{0xE728, 500000, 1000, 44100}, Extreme{0xE3FF, 500000, 7645, 44115},
+                             Extreme{0xE801, 500000, 12, 22050}, Extreme{0xE250, 500000, 2400, 44100}));
 
 }  // namespace
 }  // namespace tonvero::test

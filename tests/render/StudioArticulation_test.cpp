@@ -21,7 +21,8 @@ int32_t absoluteCents(double hz) { return static_cast<int32_t>(std::lround(1200.
 std::vector<int16_t> sine(int periodSamples, int periods, double amplitude = 16000) {
     std::vector<int16_t> s(static_cast<size_t>(periodSamples * periods));
     for (size_t k = 0; k < s.size(); ++k)
-        s[k] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * static_cast<double>(k) / periodSamples)));
+        s[k] =
+            static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * static_cast<double>(k) / periodSamples)));
     return s;
 }
 
@@ -173,8 +174,10 @@ TEST(StudioKit, AClosedHiHatCutsTheOpenOneAndAKitChangePlaysTheOtherKit) {
     auto kit = [](Bank& bank) {
         // The standard kit (the drum entry): open hi-hat 46, closed 42, in class 1; a kick 36.
         Instrument& standard = newInstrument(bank, "Standard");
-        addZone(standard, std::vector<int16_t>(44100, 6000), true, 46, 46, [](ZoneArticulation& a) { a.exclusiveClass = 1; });
-        addZone(standard, std::vector<int16_t>(2205, 2000), false, 42, 42, [](ZoneArticulation& a) { a.exclusiveClass = 1; });
+        addZone(standard, std::vector<int16_t>(44100, 6000), true, 46, 46,
+                [](ZoneArticulation& a) { a.exclusiveClass = 1; });
+        addZone(standard, std::vector<int16_t>(2205, 2000), false, 42, 42,
+                [](ZoneArticulation& a) { a.exclusiveClass = 1; });
         addZone(standard, std::vector<int16_t>(4410, 1000), false, 36, 36);
         bank.programMap[Bank::kDrumEntry] = 0;
         // Kit 25: a longer, louder kick.
@@ -183,10 +186,14 @@ TEST(StudioKit, AClosedHiHatCutsTheOpenOneAndAKitChangePlaysTheOtherKit) {
         bank.kits[25] = std::move(other);
     };
     MidiWriter w(0, 100);
-    w.track().noteOn(0, 9, 46, 127).noteOn(40, 9, 42, 127)  // open at 0, closed at 0.2 s
-        .noteOn(60, 9, 36, 127)                               // standard kick at 0.5 s
-        .program(40, 9, 25).noteOn(0, 9, 36, 127)             // kit 25's kick at 0.7 s
-        .program(100, 9, 99).noteOn(0, 9, 36, 127)            // no kit 99: the standard kick at 1.2 s
+    w.track()
+        .noteOn(0, 9, 46, 127)
+        .noteOn(40, 9, 42, 127)  // open at 0, closed at 0.2 s
+        .noteOn(60, 9, 36, 127)  // standard kick at 0.5 s
+        .program(40, 9, 25)
+        .noteOn(0, 9, 36, 127)  // kit 25's kick at 0.7 s
+        .program(100, 9, 99)
+        .noteOn(0, 9, 36, 127)  // no kit 99: the standard kick at 1.2 s
         .endOfTrack(100);
     const Rendered r = render(w.bytes(), kit);
     const double open = levelAt(r, 0.1);
@@ -205,16 +212,33 @@ TEST(StudioLayers, VelocityLayersSwitchAtTheirBoundariesAndALinkedPairIsStereo) 
     // Program 0 on channel 0: a soft and a loud layer; program 1 on channel 1:
     // a stereo sound, a 441 Hz side panned left linked to a 661.5 Hz side panned right.
     MidiWriter w(0, 100);
-    w.track().program(0, 1, 1).noteOn(0, 0, 60, 63).noteOff(40, 0, 60).noteOn(20, 0, 60, 64).noteOff(40, 0, 60)
-        .noteOn(20, 1, 60, 127).noteOff(80, 1, 60).endOfTrack(0);
+    w.track()
+        .program(0, 1, 1)
+        .noteOn(0, 0, 60, 63)
+        .noteOff(40, 0, 60)
+        .noteOn(20, 0, 60, 64)
+        .noteOff(40, 0, 60)
+        .noteOn(20, 1, 60, 127)
+        .noteOff(80, 1, 60)
+        .endOfTrack(0);
     const Rendered heard = render(w.bytes(), [](Bank& bank) {
         Instrument& layered = newInstrument(bank, "layered");
-        addZone(layered, std::vector<int16_t>(1000, 2000), true, 0, 127, [](ZoneArticulation& a) { a.velocityHigh = 63; });
-        addZone(layered, std::vector<int16_t>(1000, 6000), true, 0, 127, [](ZoneArticulation& a) { a.velocityLow = 64; });
+        addZone(layered, std::vector<int16_t>(1000, 2000), true, 0, 127,
+                [](ZoneArticulation& a) { a.velocityHigh = 63; });
+        addZone(layered, std::vector<int16_t>(1000, 6000), true, 0, 127,
+                [](ZoneArticulation& a) { a.velocityLow = 64; });
         Instrument& stereo = newInstrument(bank, "stereo");
-        addZone(stereo, sine(100, 10), true, 0, 127, [](ZoneArticulation& a) { a.pan = -500; a.linkedZone = 1; });
-        addZone(stereo, sine(200, 30), true, 0, 127, [](ZoneArticulation& a) { a.pan = 500; a.linkedZone = 0; }, true,
-                44100 * 3);
+        addZone(stereo, sine(100, 10), true, 0, 127, [](ZoneArticulation& a) {
+            a.pan = -500;
+            a.linkedZone = 1;
+        });
+        addZone(
+            stereo, sine(200, 30), true, 0, 127,
+            [](ZoneArticulation& a) {
+                a.pan = 500;
+                a.linkedZone = 0;
+            },
+            true, 44100 * 3);
         bank.programMap[1] = 1;
     });
     // Velocity 63 plays the soft layer, 64 the loud one: three times the
@@ -245,7 +269,8 @@ TEST(StudioTuning, TheZoneTunesScalesAndSwingsItsOwnPitch) {
             a.coarseTune = 12;
             a.fineTune = -30;
         });
-        addZone(newInstrument(bank, "scaled"), sine(100, 10), true, 0, 127, [](ZoneArticulation& a) { a.scaleTuning = 50; });
+        addZone(newInstrument(bank, "scaled"), sine(100, 10), true, 0, 127,
+                [](ZoneArticulation& a) { a.scaleTuning = 50; });
         addZone(newInstrument(bank, "vibrato"), sine(100, 10), true, 0, 127, [](ZoneArticulation& a) {
             a.vibratoLfo.frequency = absoluteCents(6.0);
             a.vibratoLfo.toPitch = 30;
@@ -322,12 +347,16 @@ TEST(StudioArticulation, TheCustomMixerPlaysAnArticulatedBankAsIfItHadNone) {
         return [articulated](Bank& bank) {
             Instrument& instrument = newInstrument(bank, "i");
             instrument.cutoffFading = 0x40000;
-            addZone(instrument, sine(100, 20), true, 0, 63, [](ZoneArticulation& a) {
-                a.volumeEnvelope.attack = timecents(0.1);
-                a.filterCutoff = absoluteCents(800);
-                a.pan = 300;
-            }, articulated);
-            addZone(instrument, sine(50, 40), true, 64, 127, [](ZoneArticulation& a) { a.coarseTune = 7; }, articulated);
+            addZone(
+                instrument, sine(100, 20), true, 0, 63,
+                [](ZoneArticulation& a) {
+                    a.volumeEnvelope.attack = timecents(0.1);
+                    a.filterCutoff = absoluteCents(800);
+                    a.pan = 300;
+                },
+                articulated);
+            addZone(
+                instrument, sine(50, 40), true, 64, 127, [](ZoneArticulation& a) { a.coarseTune = 7; }, articulated);
         };
     };
     const Rendered customWith = render(w.bytes(), fill(true), MixerMode::Software);

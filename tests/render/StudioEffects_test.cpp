@@ -247,8 +247,13 @@ TEST(StudioEffects, ASendTurnedDownMidNoteStopsFeedingAndResetsKeepOrRestoreIt) 
     // tail after the note ends is then only what was sent before, 0.75 s
     // further down than with the send left up.
     MidiWriter w(0, 100);
-    w.track().controller(0, 0, 93, 0).controller(0, 0, 91, 127).noteOn(0, 0, 60, 127).controller(50, 0, 91, 0)
-        .noteOff(150, 0, 60).endOfTrack(0);
+    w.track()
+        .controller(0, 0, 93, 0)
+        .controller(0, 0, 91, 127)
+        .noteOn(0, 0, 60, 127)
+        .controller(50, 0, 91, 0)
+        .noteOff(150, 0, 60)
+        .endOfTrack(0);
     const Rendered down = renderSong(w.bytes(), sineBank, MixerMode::Studio, kRate);
     const Rendered up = renderSong(steadyNote(true, 127), sineBank, MixerMode::Studio, kRate);
     const double downTail = rms(side(down, 0, framesAt(1.1), framesAt(1.3)));
@@ -257,14 +262,23 @@ TEST(StudioEffects, ASendTurnedDownMidNoteStopsFeedingAndResetsKeepOrRestoreIt) 
 
     // Reset All Controllers leaves the sends; a General MIDI reset brings back 40 and 0.
     MidiWriter r(0, 100);
-    r.track().controller(0, 0, 91, 0).controller(0, 0, 93, 0).controller(0, 0, 121, 0).noteOn(0, 0, 60, 127)
-        .noteOff(200, 0, 60).endOfTrack(0);
+    r.track()
+        .controller(0, 0, 91, 0)
+        .controller(0, 0, 93, 0)
+        .controller(0, 0, 121, 0)
+        .noteOn(0, 0, 60, 127)
+        .noteOff(200, 0, 60)
+        .endOfTrack(0);
     const Rendered kept = renderSong(r.bytes(), sineBank, MixerMode::Studio, kRate);
     const Rendered dry = renderSong(steadyNote(false, 0), sineBank, MixerMode::Studio, kRate, dryStudio());
     EXPECT_EQ(kept.samples, dry.samples);
     MidiWriter g(0, 100);
-    g.track().controller(0, 0, 91, 0).sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).noteOn(0, 0, 60, 127)
-        .noteOff(200, 0, 60).endOfTrack(0);
+    g.track()
+        .controller(0, 0, 91, 0)
+        .sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+        .noteOn(0, 0, 60, 127)
+        .noteOff(200, 0, 60)
+        .endOfTrack(0);
     const Rendered restored = renderSong(g.bytes(), sineBank, MixerMode::Studio, kRate);
     const Rendered room = renderSong(steadyNote(false, 0), sineBank, MixerMode::Studio, kRate);
     EXPECT_EQ(restored.samples, room.samples);

@@ -42,11 +42,13 @@ void addWave(Bank& bank, std::vector<int16_t> samples, uint32_t frequency, int32
 std::vector<int16_t> sinePeriods(int periodSamples, int periods, double amplitude = 20000) {
     std::vector<int16_t> s(static_cast<size_t>(periodSamples * periods));
     for (size_t k = 0; k < s.size(); ++k)
-        s[k] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * static_cast<double>(k) / periodSamples)));
+        s[k] =
+            static_cast<int16_t>(std::lround(amplitude * std::sin(2 * kPi * static_cast<double>(k) / periodSamples)));
     return s;
 }
 
-Rendered renderStudio(const Bytes& song, const std::function<void(Bank&)>& fill, StudioSettings settings = dryStudio()) {
+Rendered renderStudio(const Bytes& song, const std::function<void(Bank&)>& fill,
+                      StudioSettings settings = dryStudio()) {
     return renderSong(song, fill, MixerMode::Studio, kRate, settings);
 }
 
@@ -190,13 +192,18 @@ TEST(StudioPitch, RegisteredParametersSetBendRangeAndTuningAndTheNullParameterCh
     t.controller(20, 0, 99, 1).controller(0, 0, 98, 2).controller(0, 0, 6, 5);
     note(0);
     // 4: bend centred, fine tuning +50 cents (RPN 1, 96 x 128 = 8192 + 4096).
-    t.pitchBend(20, 0, 8192).controller(0, 0, 101, 0).controller(0, 0, 100, 1).controller(0, 0, 6, 96).controller(0, 0, 38, 0);
+    t.pitchBend(20, 0, 8192)
+        .controller(0, 0, 101, 0)
+        .controller(0, 0, 100, 1)
+        .controller(0, 0, 6, 96)
+        .controller(0, 0, 38, 0);
     note(0);
     // 5: coarse tuning +2 semitones (RPN 2), fine back in tune.
     t.controller(20, 0, 6, 64).controller(0, 0, 100, 2).controller(0, 0, 6, 66);
     note(0);
     t.endOfTrack(0);
-    const Rendered r = renderStudio(w.bytes(), [](Bank& bank) { addWave(bank, sinePeriods(100, 10), 44100, 60, true); });
+    const Rendered r =
+        renderStudio(w.bytes(), [](Bank& bank) { addWave(bank, sinePeriods(100, 10), 44100, 60, true); });
     const double bentUp = 12.0 * (16383 - 8192) / 8192.0 * 100;  // cents
     const double expected[] = {bentUp, bentUp, bentUp, 50, 200};
     for (int n = 0; n < 5; ++n) {
@@ -207,9 +214,15 @@ TEST(StudioPitch, RegisteredParametersSetBendRangeAndTuningAndTheNullParameterCh
 
 TEST(StudioPitch, ModulationWheelGivesAFiveHertzVibratoOfFiftyCents) {
     MidiWriter w(0, 100);
-    w.track().noteOn(0, 0, 60, 127).noteOff(200, 0, 60)  // 1 s plain
-        .controller(20, 0, 1, 127).noteOn(0, 0, 60, 127).noteOff(400, 0, 60).endOfTrack(0);
-    const Rendered r = renderStudio(w.bytes(), [](Bank& bank) { addWave(bank, sinePeriods(100, 10), 44100, 60, true); });
+    w.track()
+        .noteOn(0, 0, 60, 127)
+        .noteOff(200, 0, 60)  // 1 s plain
+        .controller(20, 0, 1, 127)
+        .noteOn(0, 0, 60, 127)
+        .noteOff(400, 0, 60)
+        .endOfTrack(0);
+    const Rendered r =
+        renderStudio(w.bytes(), [](Bank& bank) { addWave(bank, sinePeriods(100, 10), 44100, 60, true); });
     // Pitch period by period: the deviation from 441 Hz in cents.
     auto deviations = [&](double from, double to) {
         const std::vector<double> at = risingCrossings(side(r, 0, framesAt(from), framesAt(to)));
@@ -236,13 +249,16 @@ TEST(StudioLevel, VelocityVolumeAndExpressionFollowFortyLogTen) {
     struct Case {
         int velocity, volume, expression;
     };
-    const std::vector<Case> cases = {{127, 127, 127}, {100, 127, 127}, {64, 127, 127}, {32, 127, 127}, {8, 127, 127},
-                                     {127, 100, 127}, {127, 64, 127},  {127, 16, 127}, {127, 127, 90}, {127, 127, 40},
-                                     {127, 0, 127}};
+    const std::vector<Case> cases = {{127, 127, 127}, {100, 127, 127}, {64, 127, 127}, {32, 127, 127},
+                                     {8, 127, 127},   {127, 100, 127}, {127, 64, 127}, {127, 16, 127},
+                                     {127, 127, 90},  {127, 127, 40},  {127, 0, 127}};
     MidiWriter w(0, 100);
     auto& t = w.track();
     for (const Case& c : cases)
-        t.controller(0, 0, 7, c.volume).controller(0, 0, 11, c.expression).noteOn(0, 0, 60, c.velocity).noteOff(40, 0, 60)
+        t.controller(0, 0, 7, c.volume)
+            .controller(0, 0, 11, c.expression)
+            .noteOn(0, 0, 60, c.velocity)
+            .noteOff(40, 0, 60)
             .controller(20, 0, 7, 127);
     t.endOfTrack(0);
     const Rendered r = renderStudio(w.bytes(), [](Bank& bank) { addTone(bank, "dc", steady(6000)); });
@@ -251,13 +267,13 @@ TEST(StudioLevel, VelocityVolumeAndExpressionFollowFortyLogTen) {
     for (size_t k = 0; k < cases.size(); ++k) {
         const Case& c = cases[k];
         const double heard = at(r, 0.3 * static_cast<double>(k) + 0.1);
-        const double expected = 40 * (std::log10(c.velocity / 127.0) + std::log10(c.volume / 127.0) +
-                                      std::log10(c.expression / 127.0));
+        const double expected =
+            40 * (std::log10(c.velocity / 127.0) + std::log10(c.volume / 127.0) + std::log10(c.expression / 127.0));
         if (c.volume == 0)
             EXPECT_EQ(heard, 0) << "volume 0 is silent";
         else
-            EXPECT_NEAR(decibels(heard / full), expected, 0.5) << "velocity " << c.velocity << ", volume " << c.volume
-                                                               << ", expression " << c.expression;
+            EXPECT_NEAR(decibels(heard / full), expected, 0.5)
+                << "velocity " << c.velocity << ", volume " << c.volume << ", expression " << c.expression;
     }
 }
 
@@ -340,8 +356,14 @@ TEST(StudioVoices, ATakenVoiceAndAllSoundOffRampToSilenceWithoutAClick) {
     std::vector<int16_t> rising(4000);
     for (size_t k = 0; k < rising.size(); ++k) rising[k] = static_cast<int16_t>(k);
     MidiWriter w(0, 100);
-    w.track().program(0, 1, 1).noteOn(0, 0, 60, 127).controller(100, 0, 120, 0)
-        .noteOn(100, 0, 60, 127).noteOn(100, 1, 60, 127).controller(100, 0, 123, 0).controller(0, 1, 123, 0)
+    w.track()
+        .program(0, 1, 1)
+        .noteOn(0, 0, 60, 127)
+        .controller(100, 0, 120, 0)
+        .noteOn(100, 0, 60, 127)
+        .noteOn(100, 1, 60, 127)
+        .controller(100, 0, 123, 0)
+        .controller(0, 1, 123, 0)
         .endOfTrack(0);
     StudioSettings one = dryStudio();
     one.voices = 1;
@@ -370,13 +392,17 @@ TEST(StudioPedals, SostenutoHoldsOnlyTheNotesDownWhenItWasPressedAndSustainHolds
         addTone(b, "dc", tone);
     };
     MidiWriter w(0, 100);
-    w.track().noteOn(0, 0, 60, 127)                      // A
-        .controller(10, 0, 66, 127)                      // sostenuto with A down
-        .noteOn(10, 0, 64, 64)                           // B, after: a quarter of A's level
-        .noteOff(80, 0, 60).noteOff(0, 0, 64)            // both let go at 0.5 s
-        .controller(100, 0, 66, 0)                       // sostenuto up at 1.0 s: A fades
-        .controller(40, 0, 64, 127).noteOn(0, 0, 62, 127)  // sustain down at 1.2 s, C
-        .noteOff(20, 0, 62).controller(60, 0, 64, 0)     // C let go at 1.3 s, pedal up at 1.6 s
+    w.track()
+        .noteOn(0, 0, 60, 127)       // A
+        .controller(10, 0, 66, 127)  // sostenuto with A down
+        .noteOn(10, 0, 64, 64)       // B, after: a quarter of A's level
+        .noteOff(80, 0, 60)
+        .noteOff(0, 0, 64)          // both let go at 0.5 s
+        .controller(100, 0, 66, 0)  // sostenuto up at 1.0 s: A fades
+        .controller(40, 0, 64, 127)
+        .noteOn(0, 0, 62, 127)  // sustain down at 1.2 s, C
+        .noteOff(20, 0, 62)
+        .controller(60, 0, 64, 0)  // C let go at 1.3 s, pedal up at 1.6 s
         .endOfTrack(40);
     const Rendered r = renderStudio(w.bytes(), bank);
     const double a = at(r, 0.05);

@@ -63,8 +63,11 @@ struct TimedSong {
 TimedSong timedSong(int division) {
     TimedSong song;
     const int q = division;
-    song.changes = {{0, 600000}, {static_cast<uint32_t>(4 * q), 400000}, {static_cast<uint32_t>(9 * q), 750000},
-                    {static_cast<uint32_t>(13 * q), 300000}, {static_cast<uint32_t>(20 * q), 520000}};
+    song.changes = {{0, 600000},
+                    {static_cast<uint32_t>(4 * q), 400000},
+                    {static_cast<uint32_t>(9 * q), 750000},
+                    {static_cast<uint32_t>(13 * q), 300000},
+                    {static_cast<uint32_t>(20 * q), 520000}};
     MidiWriter w(1, static_cast<uint16_t>(division));
     auto& tempoTrack = w.track();
     uint32_t at = 0;
@@ -76,7 +79,8 @@ TimedSong timedSong(int division) {
     w.track().controller(0, 0, 10, 0).controller(0, 1, 10, 127).endOfTrack(0);
 
     std::vector<uint32_t> ticks{0, static_cast<uint32_t>(q / 48)};  // 0 and about 12 ms
-    for (uint32_t t = static_cast<uint32_t>(q / 4); t < static_cast<uint32_t>(26 * q); t += static_cast<uint32_t>(q * 2 / 5 + q / 7))
+    for (uint32_t t = static_cast<uint32_t>(q / 4); t < static_cast<uint32_t>(26 * q);
+         t += static_cast<uint32_t>(q * 2 / 5 + q / 7))
         ticks.push_back(t);
     song.noteTicks = ticks;
     auto& a = w.track();

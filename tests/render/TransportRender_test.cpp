@@ -89,7 +89,8 @@ TEST(TransportRender, AStartPointRendersTheSameSpanAsTheWholeSong) {
     // The Studio mixer: the same frames, once the first block has passed.
     const size_t block = StudioMixer::kBlockFrames;
     size_t differing = 0;
-    for (size_t i = 2 * block; i < part.samples.size(); ++i) differing += part.samples[i] != whole.samples[2 * offset + i];
+    for (size_t i = 2 * block; i < part.samples.size(); ++i)
+        differing += part.samples[i] != whole.samples[2 * offset + i];
     EXPECT_EQ(differing, 0u);
     EXPECT_GT(largestStep(part, block, part.frames()), 100);  // and it is not silence
 
@@ -116,7 +117,7 @@ TEST(TransportRender, ASeekRestoresEveryChannelAsTheSongHasIt) {
     t.program(0, 2, 5).controller(0, 2, 0, 1).controller(0, 2, 32, 2).controller(0, 2, 7, 50);
     t.controller(0, 2, 10, 20).controller(0, 2, 11, 80).controller(0, 2, 101, 0).controller(0, 2, 100, 0);
     t.controller(0, 2, 6, 7).pitchBend(10, 2, 10000).controller(10, 2, 64, 127);
-    t.noteOn(10, 2, 60, 100);   // held across the seek point: not restarted
+    t.noteOn(10, 2, 60, 100);                                          // held across the seek point: not restarted
     t.controller(1920, 2, 7, 110).noteOff(10, 2, 60).endOfTrack(480);  // after it
     const Bytes song = midi.bytes();
     for (MixerMode mode : {MixerMode::Studio, MixerMode::Software, MixerMode::Hardware}) {
@@ -192,8 +193,8 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
     struct Case {
         const char* name;
         Marks marks;
-        bool range;       // an A-B range of 0.5 .. 1.5 s
-        double start;     // the loop's start and end in seconds
+        bool range;    // an A-B range of 0.5 .. 1.5 s
+        double start;  // the loop's start and end in seconds
         double end;
     };
     const Case cases[] = {
@@ -205,13 +206,13 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Rendered r = renderWith(loopSong(c.marks), {MixerMode::Studio, {}, [&](MixerEngine& engine) {
-                                                             engine.mutex.assertHeld();  // renderWith holds it
-                                                             setLooping(engine, true);
-                                                             setLoopCount(engine, 3);
-                                                             if (c.range) {
-                                                                 EXPECT_TRUE(setLoopRange(engine, 0.5, 1.5));
-                                                             }
-                                                         }});
+                                                              engine.mutex.assertHeld();  // renderWith holds it
+                                                              setLooping(engine, true);
+                                                              setLoopCount(engine, 3);
+                                                              if (c.range) {
+                                                                  EXPECT_TRUE(setLoopRange(engine, 0.5, 1.5));
+                                                              }
+                                                          }});
         EXPECT_EQ(r.report.loopTurns, 2);
         const size_t a = static_cast<size_t>(std::llround(c.start * kRate));
         const size_t b = static_cast<size_t>(std::llround(c.end * kRate));
@@ -220,12 +221,12 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
         ASSERT_GT(r.frames(), a + 3 * length);
         // The second and third passes begin alike (each after a turn): the same frames.
         size_t differing = 0;
-        for (size_t i = 0; i < 2 * length; ++i) differing += r.samples[2 * (a + length) + i] != r.samples[2 * (a + 2 * length) + i];
+        for (size_t i = 0; i < 2 * length; ++i)
+            differing += r.samples[2 * (a + length) + i] != r.samples[2 * (a + 2 * length) + i];
         EXPECT_EQ(differing, 0u);
         // No step at either turn larger than the sine's own (8000 x 2 pi / 100 per frame, on two notes at most).
         const int32_t sineStep = static_cast<int32_t>(2 * 8000 * 2 * kPi / 100);
-        for (size_t turn : {b, b + length})
-            EXPECT_LE(largestStep(r, turn - 500, turn + 500), sineStep) << turn;
+        for (size_t turn : {b, b + length}) EXPECT_LE(largestStep(r, turn - 500, turn + 500), sineStep) << turn;
     }
     // The Custom Mixer turns too: the song heard twice, its notes a song's length apart within a pass.
     const Bytes song = loopSong(Marks::None);
@@ -239,7 +240,8 @@ TEST(TransportRender, LoopsRepeatExactlyAndTurnWithoutAClick) {
     ASSERT_GE(heard.size(), 8u);
     ASSERT_EQ(heard.size() % 2, 0u);
     const size_t half = heard.size() / 2;
-    for (size_t k = 0; k < half; ++k) EXPECT_NEAR(static_cast<double>(heard[k + half] - heard[k]), 3.0 * kRate, 882.0) << k;
+    for (size_t k = 0; k < half; ++k)
+        EXPECT_NEAR(static_cast<double>(heard[k + half] - heard[k]), 3.0 * kRate, 882.0) << k;
 }
 
 TEST(TransportRender, MuteAndSoloSilenceExactlyWhatTheyName) {
@@ -248,11 +250,13 @@ TEST(TransportRender, MuteAndSoloSilenceExactlyWhatTheyName) {
         const Rendered onlyFirst = renderWith(chaseSong(1), {mode, {}, {}});
         const Rendered onlySecond = renderWith(chaseSong(0), {mode, {}, {}});
         const Rendered muted = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) {
-            e.mutex.assertHeld();  // renderWith holds it
-            setChannelMuted(e, 1, true); }});
+                                                            e.mutex.assertHeld();  // renderWith holds it
+                                                            setChannelMuted(e, 1, true);
+                                                        }});
         const Rendered soloed = renderWith(chaseSong(), {mode, {}, [](MixerEngine& e) {
-            e.mutex.assertHeld();  // renderWith holds it
-            setChannelSoloed(e, 1, true); }});
+                                                             e.mutex.assertHeld();  // renderWith holds it
+                                                             setChannelSoloed(e, 1, true);
+                                                         }});
         ASSERT_EQ(muted.samples.size(), onlyFirst.samples.size());
         EXPECT_TRUE(muted.samples == onlyFirst.samples);
         ASSERT_EQ(soloed.samples.size(), onlySecond.samples.size());
@@ -265,12 +269,14 @@ TEST(TransportRender, MasterVolumeScalesTheOutputAndFullVolumeChangesNothing) {
     const Bytes song = chaseSong();
     const Rendered full = renderWith(song, {MixerMode::Software, {}, {}});
     const Rendered unity = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) {
-            e.mutex.assertHeld();  // renderWith holds it
-            setMasterVolume(e, 100); }});
+                                                 e.mutex.assertHeld();  // renderWith holds it
+                                                 setMasterVolume(e, 100);
+                                             }});
     EXPECT_TRUE(full.samples == unity.samples);
     const Rendered half = renderWith(song, {MixerMode::Software, {}, [](MixerEngine& e) {
-            e.mutex.assertHeld();  // renderWith holds it
-            setMasterVolume(e, 50); }});
+                                                e.mutex.assertHeld();  // renderWith holds it
+                                                setMasterVolume(e, 50);
+                                            }});
     ASSERT_EQ(half.samples.size(), full.samples.size());
     int32_t worst = 0;
     for (size_t i = 2 * static_cast<size_t>(kRate) / 10; i < full.samples.size(); ++i)

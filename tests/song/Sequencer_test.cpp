@@ -160,10 +160,10 @@ TEST_F(Sequencer, EventsOfOneTickAreDispatchedInOnePass) {
 TEST_F(Sequencer, DataEntrySetsTheBendRange) {
     MidiWriter w(0, 96);
     w.track()
-        .pitchBend(0, 0, 12288)       // bend 1.0 with range 2
-        .controller(10, 0, 6, 12)     // range 12: bend 1.0 x (12 / 2)
-        .controller(10, 0, 6, 1)      // range 1: bend x (1 / 12), an integer quotient of 0
-        .controller(10, 0, 6, 64)     // values of 64 and more are ignored
+        .pitchBend(0, 0, 12288)    // bend 1.0 with range 2
+        .controller(10, 0, 6, 12)  // range 12: bend 1.0 x (12 / 2)
+        .controller(10, 0, 6, 1)   // range 1: bend x (1 / 12), an integer quotient of 0
+        .controller(10, 0, 6, 64)  // values of 64 and more are ignored
         .endOfTrack(10);
     start(w);
     ChannelState ch;
@@ -245,17 +245,17 @@ TEST_F(Sequencer, ControllersAndTheHoldPedal) {
 TEST_F(Sequencer, MetaEventsAreSkippedByTheirOwnLength) {
     MidiWriter w(0, 96);
     w.track()
-        .meta(0, 0x20, {0x05})                // channel prefix
+        .meta(0, 0x20, {0x05})  // channel prefix
         .noteOn(7, 0, 60, 100)
-        .meta(0, 0x59, {0x01, 0x00, 0x00})    // a key signature one byte too long
+        .meta(0, 0x59, {0x01, 0x00, 0x00})  // a key signature one byte too long
         .noteOn(3, 0, 62, 100)
-        .meta(0, 0x58, {4, 2, 24, 8})         // time signature
-        .meta(0, 0x00, {0, 1})                // sequence number
-        .meta(0, 0x21, {0})                   // port
-        .meta(0, 0x54, {1, 2, 3, 4, 5})       // SMPTE offset
-        .meta(0, 0x7F, {1, 2, 3})             // sequencer specific
-        .meta(0, 0x2F, {0x00})                // end of track with a length byte of 1: not the end
-        .meta(0, 0x51, {0x07, 0xA1})          // set tempo with 2 bytes: no change
+        .meta(0, 0x58, {4, 2, 24, 8})    // time signature
+        .meta(0, 0x00, {0, 1})           // sequence number
+        .meta(0, 0x21, {0})              // port
+        .meta(0, 0x54, {1, 2, 3, 4, 5})  // SMPTE offset
+        .meta(0, 0x7F, {1, 2, 3})        // sequencer specific
+        .meta(0, 0x2F, {0x00})           // end of track with a length byte of 1: not the end
+        .meta(0, 0x51, {0x07, 0xA1})     // set tempo with 2 bytes: no change
         .noteOn(5, 0, 64, 100)
         .endOfTrack(10);
     start(w);
@@ -406,7 +406,7 @@ TEST(SequencerHardware, PitchUpdateRetunesTheVoicesOwnBuffer) {
 TEST_F(Sequencer, TheEndOfTheSongStopsBothTimersAfterTheSoundHasPlayedOut) {
     MidiWriter w(1, 96);
     w.track().noteOn(0, 0, 60, 100).noteOff(48, 0, 60).endOfTrack(0);
-    w.track().endOfTrack(96);  // the last track ends at tick 96: 0.5 s
+    w.track().endOfTrack(96);                              // the last track ends at tick 96: 0.5 s
     rig.e().bank.instruments[0]->cutoffFading = 64 << 16;  // a release of one pass
     start(w);
     MixerEngine& e = rig.e();

@@ -14,8 +14,8 @@ namespace {
 
 MidiWriter twoTrackSong() {
     MidiWriter w(1, 96);
-    w.track().tempo(0, 400000).endOfTrack(0);                                  // 7 + 4 = 11 bytes
-    w.track().noteOn(0, 0, 60, 100).noteOff(96, 0, 60).endOfTrack(0);          // 4 + 4 + 4 = 12 bytes
+    w.track().tempo(0, 400000).endOfTrack(0);                          // 7 + 4 = 11 bytes
+    w.track().noteOn(0, 0, 60, 100).noteOff(96, 0, 60).endOfTrack(0);  // 4 + 4 + 4 = 12 bytes
     return w;
 }
 
@@ -229,7 +229,7 @@ TEST(ReadVarLen, ReadsQuantitiesAndStaysInsideTheTrack) {
 
 TEST(TempoMap, LengthFollowsTheTempoChangesOfEveryTrack) {
     MidiWriter w(1, 480);
-    w.track().tempo(0, 600000).tempo(960, 300000).endOfTrack(480);  // ends at tick 1440
+    w.track().tempo(0, 600000).tempo(960, 300000).endOfTrack(480);      // ends at tick 1440
     w.track().noteOn(0, 0, 60, 90).noteOff(1920, 0, 60).endOfTrack(0);  // ends at tick 1920
     const SongImage song = parsed(w.bytes());
     EXPECT_EQ(song.timing.endTick, 1920u);
@@ -241,9 +241,9 @@ TEST(TempoMap, LengthFollowsTheTempoChangesOfEveryTrack) {
 
 TEST(TempoMap, SmpteDivisionsHaveAFixedTickLength) {
     EXPECT_TRUE(isSmpteDivision(0xE728));
-    EXPECT_DOUBLE_EQ(smpteTicksPerSecond(0xE728), 1000.0);        // 25 frames x 40 ticks
-    EXPECT_DOUBLE_EQ(smpteTicksPerSecond(0xE250), 2400.0);        // 30 x 80
-    EXPECT_NEAR(smpteTicksPerSecond(0xE364), 2997.0, 0.01);       // 29.97 x 100
+    EXPECT_DOUBLE_EQ(smpteTicksPerSecond(0xE728), 1000.0);   // 25 frames x 40 ticks
+    EXPECT_DOUBLE_EQ(smpteTicksPerSecond(0xE250), 2400.0);   // 30 x 80
+    EXPECT_NEAR(smpteTicksPerSecond(0xE364), 2997.0, 0.01);  // 29.97 x 100
     EXPECT_DOUBLE_EQ(microsPerTick(0xE728, 123456), 1000.0);
     EXPECT_DOUBLE_EQ(microsPerTick(96, 480000), 5000.0);
 

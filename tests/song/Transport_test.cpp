@@ -210,7 +210,7 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     e.mixBuffer->getCurrentPosition(&heldCursor, nullptr);
     EXPECT_EQ(heldCursor, cursor);
     EXPECT_EQ(soundingCount(e), 1);  // the note sounds on when resumed
-    pause(e);  // already paused
+    pause(e);                        // already paused
     resume(e);
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
     EXPECT_EQ(rig.clock().liveTimers(), 2u);

@@ -62,14 +62,26 @@ Bank makeExampleBank() {
 
 ZoneArticulation makeArticulation(int32_t n) {
     ZoneArticulation a;
-    a.volumeEnvelope = {.delay = -7000 + n, .attack = -3000 + n, .hold = -2000 + n, .decay = 2400 + n,
-                        .sustain = 960 + n, .release = 1800 + n, .keyToHold = -20 + n, .keyToDecay = 35 + n};
-    a.modulationEnvelope = {.delay = -6000 + n, .attack = -1200 + n, .hold = -900 + n, .decay = 1200 + n,
-                            .sustain = 500 + n, .release = 600 + n, .keyToHold = 10 + n, .keyToDecay = -45 + n};
+    a.volumeEnvelope = {.delay = -7000 + n,
+                        .attack = -3000 + n,
+                        .hold = -2000 + n,
+                        .decay = 2400 + n,
+                        .sustain = 960 + n,
+                        .release = 1800 + n,
+                        .keyToHold = -20 + n,
+                        .keyToDecay = 35 + n};
+    a.modulationEnvelope = {.delay = -6000 + n,
+                            .attack = -1200 + n,
+                            .hold = -900 + n,
+                            .decay = 1200 + n,
+                            .sustain = 500 + n,
+                            .release = 600 + n,
+                            .keyToHold = 10 + n,
+                            .keyToDecay = -45 + n};
     a.modulationEnvelopeToPitch = -300 + n;
     a.modulationEnvelopeToFilter = 2000 + n;
-    a.modulationLfo = {.delay = -5000 + n, .frequency = -700 + n, .toPitch = 25 + n, .toFilter = -600 + n,
-                       .toVolume = 30 + n};
+    a.modulationLfo = {
+        .delay = -5000 + n, .frequency = -700 + n, .toPitch = 25 + n, .toFilter = -600 + n, .toVolume = 30 + n};
     a.vibratoLfo = {.delay = -4000 + n, .frequency = 200 + n, .toPitch = 50 + n, .toFilter = 3 + n, .toVolume = 4 + n};
     a.attenuation = 60 + n;
     a.pan = -250 + n;
@@ -119,12 +131,12 @@ ByteWriter patchmapStart(int32_t instrumentCount, const std::vector<int32_t>& pr
 namespace {
 
 void describeInstrument(std::ostringstream& s, const Instrument* in) {
-    s << " name '" << in->name << "' index " << in->index << " fading " << in->loopFading << ' '
-      << in->sustainFading << ' ' << in->cutoffFading << " zones " << in->zones.count() << '\n';
+    s << " name '" << in->name << "' index " << in->index << " fading " << in->loopFading << ' ' << in->sustainFading
+      << ' ' << in->cutoffFading << " zones " << in->zones.count() << '\n';
     for (int32_t z = 0; z < in->zones.count(); ++z) {
         const Zone* zone = in->zones[z];
-        s << "  zone " << z << " range " << zone->rangeStart << ".." << zone->rangeEnd << " basic "
-          << zone->basicNote << '\n';
+        s << "  zone " << z << " range " << zone->rangeStart << ".." << zone->rangeEnd << " basic " << zone->basicNote
+          << '\n';
         if (const Wave* w = zone->wave.get()) {
             int64_t sum = 0;
             uint64_t hash = 1469598103934665603ull;
@@ -132,13 +144,12 @@ void describeInstrument(std::ostringstream& s, const Instrument* in) {
                 sum += v;
                 hash = (hash ^ static_cast<uint16_t>(v)) * 1099511628211ull;
             }
-            s << "    wave '" << w->name << "' count " << w->sampleCount << " size " << w->samples.size()
-              << " loop " << w->looped << ' ' << w->loopBegin << ".." << w->loopEnd << " hold " << w->holdPos
-              << " freq " << w->frequency << " reserved " << w->reserved << " sum " << sum << " hash "
-              << hash << " format " << w->format.formatTag << '/' << w->format.channels << '/'
-              << w->format.samplesPerSec << '/' << w->format.avgBytesPerSec << '/' << w->format.blockAlign
-              << '/' << w->format.bitsPerSample << '/' << w->format.extraSize << " slot " << w->bufferSlot
-              << '\n';
+            s << "    wave '" << w->name << "' count " << w->sampleCount << " size " << w->samples.size() << " loop "
+              << w->looped << ' ' << w->loopBegin << ".." << w->loopEnd << " hold " << w->holdPos << " freq "
+              << w->frequency << " reserved " << w->reserved << " sum " << sum << " hash " << hash << " format "
+              << w->format.formatTag << '/' << w->format.channels << '/' << w->format.samplesPerSec << '/'
+              << w->format.avgBytesPerSec << '/' << w->format.blockAlign << '/' << w->format.bitsPerSample << '/'
+              << w->format.extraSize << " slot " << w->bufferSlot << '\n';
         }
         if (const ZoneArticulation* a = zone->articulation.get()) {
             s << "    articulation";

@@ -80,8 +80,8 @@ inline int32_t addTone(Bank& bank, const std::string& name, WaveSpec tone = {}) 
 
 // Parses the bytes and, when they load, makes them `engine`'s Song (after
 // `beforeInstall`, when given, has run on it).
-inline SongLoadResult loadSong(MixerEngine& engine, const Bytes& bytes,
-                               void (*beforeInstall)(MixerEngine&) = nullptr) EXCLUDES(engine.mutex) {
+inline SongLoadResult loadSong(MixerEngine& engine, const Bytes& bytes, void (*beforeInstall)(MixerEngine&) = nullptr)
+    EXCLUDES(engine.mutex) {
     SongImage image;
     const SongLoadResult result = parseSong(bytes, image);
     if (result == SongLoadResult::Loaded) {
@@ -194,7 +194,8 @@ private:
 // The rig the song and render suites play songs on: its output is open.
 class SongRig : public EngineRig {
 public:
-    explicit SongRig(MixerMode mode = MixerMode::Software, int32_t rate = 44100) : EngineRig(mode, rate, Output::Open) {}
+    explicit SongRig(MixerMode mode = MixerMode::Software, int32_t rate = 44100)
+        : EngineRig(mode, rate, Output::Open) {}
 };
 
 }  // namespace tonvero::test

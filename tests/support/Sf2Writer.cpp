@@ -45,8 +45,8 @@ constexpr uint32_t kGuardSamples = 46;
 
 // Writes the bag, modulator and generator tables of a list of zone lists
 // (one per preset or instrument); `firstBags` receives each owner's first bag.
-void writeZones(const std::vector<const std::vector<Sf2TestZone>*>& owners, Bytes& bags, Bytes& mods,
-                Bytes& gens, std::vector<uint16_t>& firstBags) {
+void writeZones(const std::vector<const std::vector<Sf2TestZone>*>& owners, Bytes& bags, Bytes& mods, Bytes& gens,
+                std::vector<uint16_t>& firstBags) {
     uint16_t bag = 0, gen = 0, mod = 0;
     for (const auto* zones : owners) {
         firstBags.push_back(bag);
@@ -72,7 +72,7 @@ void writeZones(const std::vector<const std::vector<Sf2TestZone>*>& owners, Byte
     firstBags.push_back(bag);
     bags.u16(gen);  // terminal bag
     bags.u16(mod);
-    gens.u32(0);    // terminal generator
+    gens.u32(0);                              // terminal generator
     for (int i = 0; i < 10; ++i) mods.u8(0);  // terminal modulator
 }
 

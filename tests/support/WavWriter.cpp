@@ -54,8 +54,8 @@ WavWriter& WavWriter::fmt(uint16_t formatTag, uint16_t channels, uint32_t rate, 
 
 WavWriter& WavWriter::fmtExtensible(uint16_t channels, uint32_t rate, uint16_t bits, bool pcmSubFormat) {
     std::vector<uint8_t> body = formatBody(0xFFFE, channels, rate, bits);
-    put16(body, 22);    // extension size
-    put16(body, bits);  // valid bits per sample
+    put16(body, 22);                       // extension size
+    put16(body, bits);                     // valid bits per sample
     put32(body, channels == 2 ? 3u : 4u);  // channel mask
     const uint8_t guid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};

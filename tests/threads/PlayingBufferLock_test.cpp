@@ -20,10 +20,10 @@ namespace tonvero {
 namespace {
 
 constexpr uint32_t kRate = 44100;
-constexpr uint32_t kFrames = 64;                 // the ring, in stereo frames
+constexpr uint32_t kFrames = 64;  // the ring, in stereo frames
 constexpr uint32_t kRingBytes = kFrames * 4;
-constexpr int16_t kOld = 1000;                   // every sample before the lock
-constexpr int16_t kNew = -2000;                  // every sample written under the lock
+constexpr int16_t kOld = 1000;   // every sample before the lock
+constexpr int16_t kNew = -2000;  // every sample written under the lock
 
 class PlayingRing : public ::testing::Test {
 protected:

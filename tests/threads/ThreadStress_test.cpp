@@ -359,7 +359,8 @@ QString strayVoice(const MixerEngine& engine) REQUIRES(engine.mutex) {
     if (engine.studio)
         engine.studio->forEachSoundingVoice([&](const StudioVoice& v) {
             if (stray.isEmpty() && (!v.wave || !waves.count(v.wave)))
-                stray = QStringLiteral("a Studio voice (channel %1) names a Wave that is not in the bank").arg(v.channel);
+                stray =
+                    QStringLiteral("a Studio voice (channel %1) names a Wave that is not in the bank").arg(v.channel);
         });
     if (!stray.isEmpty()) return stray;
     for (size_t ref = 0; ref < engine.bufferWaves.size(); ++ref)
@@ -433,7 +434,8 @@ constexpr std::array<std::pair<EditorMove, int>, 11> kEditorMoves{{
     {EditorMove::Wait, 5},
 }};
 
-template <class T, size_t N> T draw(std::mt19937& rng, const std::array<std::pair<T, int>, N>& table) {
+template <class T, size_t N>
+T draw(std::mt19937& rng, const std::array<std::pair<T, int>, N>& table) {
     int total = 0;
     for (const auto& entry : table) total += entry.second;
     int pick = std::uniform_int_distribution<int>(0, total - 1)(rng);
@@ -566,8 +568,8 @@ protected:
         case Command::Wait:
             step("waiting with the song as it is");
             // While the short song plays, long enough for it to end and play out.
-            breathe(songPath.ends_with("short.mid") && (status() == TransportStatus::Playing ||
-                                                        status() == TransportStatus::Ending)
+            breathe(songPath.ends_with("short.mid") &&
+                            (status() == TransportStatus::Playing || status() == TransportStatus::Ending)
                         ? 400
                         : 25);
             break;
@@ -627,9 +629,9 @@ protected:
                 static const int fields[] = {D::kFrequency, D::kLoopEnd, D::kBasicNote, D::kLoopBegin,
                                              D::kSustainFading};
                 const int field = fields[below(5)];
-                const int value = field == D::kFrequency        ? 4000 + below(40000)
+                const int value = field == D::kFrequency       ? 4000 + below(40000)
                                   : field == D::kSustainFading ? below(3)
-                                                                : below(8000);
+                                                               : below(8000);
                 static_cast<QLineEdit*>(editor.control(field))->setText(QString::number(value));
                 if (below(4) == 0) click(editor.control(D::kLooped));
                 break;
@@ -685,9 +687,10 @@ TEST_F(ThreadStress, UserInterfaceAgainstTimerAndAudioThreads) {
     const auto seed = static_cast<uint32_t>(environmentNumber("TONVERO_STRESS_SEED", 20240611));
     const unsigned long seconds = environmentNumber("TONVERO_STRESS_SECONDS", TONVERO_STRESS_DEFAULT_SECONDS);
     const unsigned long watchdogSeconds = environmentNumber("TONVERO_STRESS_WATCHDOG", 60);
-    std::printf("thread stress: seed %u (TONVERO_STRESS_SEED), %lu s of commands (TONVERO_STRESS_SECONDS), "
-                "deadlock after %lu s without progress (TONVERO_STRESS_WATCHDOG)\n",
-                seed, seconds, watchdogSeconds);
+    std::printf(
+        "thread stress: seed %u (TONVERO_STRESS_SEED), %lu s of commands (TONVERO_STRESS_SECONDS), "
+        "deadlock after %lu s without progress (TONVERO_STRESS_WATCHDOG)\n",
+        seed, seconds, watchdogSeconds);
     std::fflush(stdout);
     rng_.seed(seed);
     watchdog_ = std::make_unique<Watchdog>(watchdogSeconds, seed);

@@ -28,8 +28,7 @@ int runFromSf2(const std::vector<std::string>& args, std::ostream& out, std::ost
     for (const std::string& note : report.notes) out << "note: " << note << '\n';
     out << map << ": " << report.instruments << " Instruments, " << report.kits << " drum kits besides, "
         << report.zones << " Zones playing " << report.sampleFrames << " samples, " << report.storedFrames
-        << " of them stored; " << report.mappedEntries
-        << " of 129 program entries mapped.\n";
+        << " of them stored; " << report.mappedEntries << " of 129 program entries mapped.\n";
     return kExitOk;
 }
 

@@ -45,7 +45,7 @@ using namespace tonvero;
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitNoAudio = 1;    // no output device could be opened
+constexpr int kExitNoAudio = 1;  // no output device could be opened
 constexpr int kExitUsage = 2;
 constexpr int kExitBadSong = 3;
 constexpr int kExitBadBank = 4;
@@ -58,17 +58,18 @@ constexpr double kSeekStepSeconds = 5;
 
 const std::string& usage() {
     static const std::string text =
-        std::string("Usage: tonvero-play [OPTION]... SONG.mid\n"
-                    "\n"
-                    "Plays SONG.mid through the Tonvero engine; q or Ctrl+C stops it.\n"
-                    "On a terminal, while it plays: Left and Right arrows seek 5 s back and on,\n"
-                    "space pauses and resumes, q quits.\n"
-                    "\n"
-                    "Options:\n"
-                    "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
-                    "                     real time); TONVERO_AUDIO sets the default\n"
-                    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
-                    "                     directory, else in the program's data directory)\n") +
+        std::string(
+            "Usage: tonvero-play [OPTION]... SONG.mid\n"
+            "\n"
+            "Plays SONG.mid through the Tonvero engine; q or Ctrl+C stops it.\n"
+            "On a terminal, while it plays: Left and Right arrows seek 5 s back and on,\n"
+            "space pauses and resumes, q quits.\n"
+            "\n"
+            "Options:\n"
+            "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
+            "                     real time); TONVERO_AUDIO sets the default\n"
+            "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
+            "                     directory, else in the program's data directory)\n") +
         mixerOptionsUsage() +
         "  --start TIME       start at this song time: seconds (83, 83.5), m:ss or h:mm:ss\n"
         "  --loop             loop without a gap until q, Ctrl+C or the --seconds limit:\n"
@@ -145,16 +146,14 @@ void printLateness(const char* what, const TimerLateness& late) {
 
 void printStats(const PlayStats& stats) {
     const double cpu = stats.userSeconds + stats.systemSeconds;
-    std::fprintf(stderr,
-                 "tonvero-play stats: %.1f s of wall time, %.1f s of music (%s), %lld loop turns, %lld notes\n",
+    std::fprintf(stderr, "tonvero-play stats: %.1f s of wall time, %.1f s of music (%s), %lld loop turns, %lld notes\n",
                  stats.wallSeconds, stats.musicSeconds,
                  stats.playedOut ? "played to the end" : "stopped before the end",
                  static_cast<long long>(stats.loopTurns), static_cast<long long>(stats.notes.played));
-    std::fprintf(stderr,
-                 "  cpu time         %.2f s (user %.2f s + system %.2f s), %.2f %% of one core; peak memory %.1f MB\n",
-                 cpu, stats.userSeconds, stats.systemSeconds,
-                 stats.wallSeconds > 0 ? 100.0 * cpu / stats.wallSeconds : 0.0,
-                 static_cast<double>(stats.peakKilobytes) / 1024.0);
+    std::fprintf(
+        stderr, "  cpu time         %.2f s (user %.2f s + system %.2f s), %.2f %% of one core; peak memory %.1f MB\n",
+        cpu, stats.userSeconds, stats.systemSeconds, stats.wallSeconds > 0 ? 100.0 * cpu / stats.wallSeconds : 0.0,
+        static_cast<double>(stats.peakKilobytes) / 1024.0);
     printLateness("mixer tick", stats.mixer);
     printLateness("sequencer timer", stats.sequencer);
     std::fprintf(stderr, "  underruns        %llu (mixer ticks that found the play cursor past the written sound)\n",
@@ -216,15 +215,12 @@ void actOnKey(MixerEngine& engine, PlayKey key) {
         else if (status == TransportStatus::Playing)
             pause(engine);
         break;
-    case PlayKey::Left:
-        seek(engine, std::max(0.0, position - kSeekStepSeconds));
-        break;
+    case PlayKey::Left: seek(engine, std::max(0.0, position - kSeekStepSeconds)); break;
     case PlayKey::Right:
         // Past the end only as far as the end: the song then ends as it would.
         if (status != TransportStatus::Ending) seek(engine, std::min(length, position + kSeekStepSeconds));
         break;
-    case PlayKey::Quit:
-        break;
+    case PlayKey::Quit: break;
     }
 }
 
@@ -237,7 +233,7 @@ int run(int argc, char** argv) {
     MixerOptions mixer;
     bool loop = false;
     bool wantStats = false;
-    double limitSeconds = 0;  // 0: no limit
+    double limitSeconds = 0;   // 0: no limit
     double startSeconds = -1;  // below 0: from the beginning
     std::string startText;     // --start as given
     int32_t volume = -1;       // below 0: left as it is
@@ -270,8 +266,7 @@ int run(int argc, char** argv) {
             const std::string value = argv[++i];
             startText = value;
             if (!parseSongTime(value, startSeconds))
-                return usageError("--start takes a song time such as 83, 83.5, 1:23 or 1:02:03, not \"" + value +
-                                  "\"");
+                return usageError("--start takes a song time such as 83, 83.5, 1:23 or 1:02:03, not \"" + value + "\"");
         } else if (arg == "--volume") {
             if (i + 1 >= argc) return usageError("--volume needs a number from 0 to 100");
             const std::string value = argv[++i];
@@ -448,8 +443,7 @@ int run(int argc, char** argv) {
     }
 
     if (interrupted.load() || timeUp || quit) {
-        std::printf("%sstopped at %s%s\n", live ? "\n" : "", line.c_str(),
-                    timeUp ? " (the --seconds limit)" : "");
+        std::printf("%sstopped at %s%s\n", live ? "\n" : "", line.c_str(), timeUp ? " (the --seconds limit)" : "");
     } else if (live) {
         std::printf("\n");
     } else {

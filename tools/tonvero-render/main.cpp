@@ -37,10 +37,10 @@ namespace {
 
 // Exit codes.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;      // the output could not be written
-constexpr int kExitUsage = 2;       // a wrong option or argument
-constexpr int kExitBadSong = 3;     // the song cannot be read
-constexpr int kExitBadBank = 4;     // the Patchmap cannot be read
+constexpr int kExitFailed = 1;   // the output could not be written
+constexpr int kExitUsage = 2;    // a wrong option or argument
+constexpr int kExitBadSong = 3;  // the song cannot be read
+constexpr int kExitBadBank = 4;  // the Patchmap cannot be read
 constexpr int kExitInterrupted = 130;
 
 // A song whose tempo map makes it last longer than this is damaged, not
@@ -51,29 +51,30 @@ constexpr int32_t kMaxLoops = 10000;
 
 const std::string& usage() {
     static const std::string text =
-        std::string("Usage: tonvero-render [OPTION]... SONG.mid\n"
-                    "\n"
-                    "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
-                    "\n"
-                    "Options:\n"
-                    "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
-                    "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
-                    "                     directory, else in the program's data directory)\n"
-                    "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
-                    "  --bits 16|24       bits per sample of the file (default 16); 24 bits keep the\n"
-                    "                     Studio mixer's float mix\n"
-                    "  --start TIME       render from this song time (the channels as the song has\n"
-                    "                     them there): seconds (83, 83.5), m:ss or h:mm:ss\n"
-                    "  --end TIME         render up to this song time, exactly: the file holds the\n"
-                    "                     time from --start (or 0) to here, silence after the song's\n"
-                    "                     end; without it the song plays until its sound has died\n"
-                    "  --mute LIST        silence MIDI channels 1 to 16, such as 10 or 1,4\n"
-                    "  --solo LIST        render only these channels (1 to 16, such as 10 or 1,4)\n"
-                    "  --loop             play the song's loop (its loopStart/loopEnd markers or\n"
-                    "                     controller 111, else the whole song) without a gap, then\n"
-                    "                     the song on to its end\n"
-                    "  --loops N          with --loop: the loop is heard N times in all, 1 to 10000\n"
-                    "                     (default 2)\n") +
+        std::string(
+            "Usage: tonvero-render [OPTION]... SONG.mid\n"
+            "\n"
+            "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
+            "\n"
+            "Options:\n"
+            "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
+            "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
+            "                     directory, else in the program's data directory)\n"
+            "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
+            "  --bits 16|24       bits per sample of the file (default 16); 24 bits keep the\n"
+            "                     Studio mixer's float mix\n"
+            "  --start TIME       render from this song time (the channels as the song has\n"
+            "                     them there): seconds (83, 83.5), m:ss or h:mm:ss\n"
+            "  --end TIME         render up to this song time, exactly: the file holds the\n"
+            "                     time from --start (or 0) to here, silence after the song's\n"
+            "                     end; without it the song plays until its sound has died\n"
+            "  --mute LIST        silence MIDI channels 1 to 16, such as 10 or 1,4\n"
+            "  --solo LIST        render only these channels (1 to 16, such as 10 or 1,4)\n"
+            "  --loop             play the song's loop (its loopStart/loopEnd markers or\n"
+            "                     controller 111, else the whole song) without a gap, then\n"
+            "                     the song on to its end\n"
+            "  --loops N          with --loop: the loop is heard N times in all, 1 to 10000\n"
+            "                     (default 2)\n") +
         mixerOptionsUsage() +
         "  -h, --help         this text\n"
         "  --version          the program's name and version\n"
@@ -115,7 +116,8 @@ int usageError(const std::string& text) {
 std::string defaultOutput(const std::string& song) {
     const size_t slash = song.find_last_of('/');
     const size_t dot = song.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) return song.substr(0, dot) + ".wav";
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
+        return song.substr(0, dot) + ".wav";
     return song + ".wav";
 }
 
@@ -273,7 +275,8 @@ int main(int argc, char** argv) {
     }
     if (options.haveEnd) renderSeconds = options.endSeconds - options.startSeconds;
     if (renderSeconds > kMaxSongSeconds) {
-        std::fprintf(stderr, "tonvero-render: the song \"%s\" would last %s: it is damaged, or not meant to be rendered\n",
+        std::fprintf(stderr,
+                     "tonvero-render: the song \"%s\" would last %s: it is damaged, or not meant to be rendered\n",
                      options.song.c_str(), formatSongTime(renderSeconds).c_str());
         return options.haveEnd || options.loop ? kExitUsage : kExitBadSong;
     }
@@ -282,10 +285,10 @@ int main(int argc, char** argv) {
     span.endSeconds = options.haveEnd ? options.endSeconds : 0;
     renderer.setSpan(span);
     // With an end, the file holds exactly the span's frames.
-    const uint64_t spanFrames =
-        options.haveEnd ? static_cast<uint64_t>(std::llround(options.endSeconds * options.rate) -
-                                                std::llround(options.startSeconds * options.rate))
-                        : 0;
+    const uint64_t spanFrames = options.haveEnd
+                                    ? static_cast<uint64_t>(std::llround(options.endSeconds * options.rate) -
+                                                            std::llround(options.startSeconds * options.rate))
+                                    : 0;
 
     AudioFileWriter writer;
     if (!writer.open(options.output, options.rate, options.bits, &error)) {
@@ -298,28 +301,28 @@ int main(int argc, char** argv) {
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     bool writeFailed = false;
     const auto started = std::chrono::steady_clock::now();
-    const SongRenderer::Progress progress = showProgress ? SongRenderer::Progress(drawProgress) : SongRenderer::Progress();
-    const RenderReport report =
-        options.bits == 24 ? renderer.renderFloat(
-                                 [&](const float* frames, uint32_t count) {
-                                     if (interrupted.load()) return false;
-                                     if (!writer.writeFloat(frames, count)) {
-                                         writeFailed = true;
-                                         return false;
-                                     }
-                                     return true;
-                                 },
-                                 progress)
-                           : renderer.render(
-                                 [&](const int16_t* frames, uint32_t count) {
-                                     if (interrupted.load()) return false;
-                                     if (!writer.write(frames, count)) {
-                                         writeFailed = true;
-                                         return false;
-                                     }
-                                     return true;
-                                 },
-                                 progress);
+    const SongRenderer::Progress progress =
+        showProgress ? SongRenderer::Progress(drawProgress) : SongRenderer::Progress();
+    const RenderReport report = options.bits == 24 ? renderer.renderFloat(
+                                                         [&](const float* frames, uint32_t count) {
+                                                             if (interrupted.load()) return false;
+                                                             if (!writer.writeFloat(frames, count)) {
+                                                                 writeFailed = true;
+                                                                 return false;
+                                                             }
+                                                             return true;
+                                                         },
+                                                         progress)
+                                                   : renderer.render(
+                                                         [&](const int16_t* frames, uint32_t count) {
+                                                             if (interrupted.load()) return false;
+                                                             if (!writer.write(frames, count)) {
+                                                                 writeFailed = true;
+                                                                 return false;
+                                                             }
+                                                             return true;
+                                                         },
+                                                         progress);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (showProgress) std::fputs("\r\033[K", stderr);
 
@@ -359,12 +362,12 @@ int main(int argc, char** argv) {
 
     const double audioSeconds = static_cast<double>(frames) / options.rate;
     const double speed = elapsed > 0 ? audioSeconds / elapsed : 0;
-    std::printf("%s: %s long, rendered in %.2f s (%.1fx real time), peak %s, %lld notes played, "
-                "%lld without an Instrument, %lld without a Zone\n",
-                options.output.c_str(), formatSongTime(audioSeconds).c_str(), elapsed, speed,
-                decibels(report.peak).c_str(), static_cast<long long>(report.notes.played),
-                static_cast<long long>(report.notes.withoutInstrument),
-                static_cast<long long>(report.notes.withoutZone));
+    std::printf(
+        "%s: %s long, rendered in %.2f s (%.1fx real time), peak %s, %lld notes played, "
+        "%lld without an Instrument, %lld without a Zone\n",
+        options.output.c_str(), formatSongTime(audioSeconds).c_str(), elapsed, speed, decibels(report.peak).c_str(),
+        static_cast<long long>(report.notes.played), static_cast<long long>(report.notes.withoutInstrument),
+        static_cast<long long>(report.notes.withoutZone));
     if (options.loop) std::printf("  %lld loop turns\n", static_cast<long long>(report.loopTurns));
     return kExitOk;
 }
