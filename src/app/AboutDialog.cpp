@@ -13,7 +13,7 @@ namespace {
 constexpr int kIconArea = 1000;
 constexpr int kOk = 1;
 
-DialogSpec aboutSpec() {
+DialogLayout aboutLayout() {
     return {
         QStringLiteral("About Tonvero"),
         262,
@@ -32,7 +32,7 @@ DialogSpec aboutSpec() {
 }  // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-    DialogTemplate layout(*this, aboutSpec());
+    DialogTemplate layout(*this, aboutLayout());
     auto* icon = new QLabel(this);
     icon->setPixmap(applicationIcon().pixmap(32, 32));
     layout.place(icon, kIconArea);

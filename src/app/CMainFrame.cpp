@@ -75,8 +75,8 @@ const MixerChoice kMixerChoices[] = {
      "Play every voice on a device buffer of its own\nHardware Mixer"},
 };
 
-const FileDialogSpec kMidiDialog{QStringLiteral("*.mid"), QStringLiteral("*.mid"),
-                                 QStringLiteral("MIDI music files (*.mid)|*.mid||")};
+const FileDialogRequest kMidiDialog{QStringLiteral("*.mid"), QStringLiteral("*.mid"),
+                                    QStringLiteral("MIDI music files (*.mid)|*.mid||")};
 const QString kPatchmapFilter = QStringLiteral("Tonvero Patchmap files (*.map)|*.map||");
 
 bool isPatchmapName(const QString& path) { return path.endsWith(QStringLiteral(".map"), Qt::CaseInsensitive); }

@@ -52,9 +52,9 @@ const std::vector<Column>& columns() {
     return c;
 }
 
-std::vector<ControlSpec> panelControls() {
+std::vector<ControlLayout> panelControls() {
     using K = ControlKind;
-    std::vector<ControlSpec> c;
+    std::vector<ControlLayout> c;
     c.push_back({K::CheckBox, kArticulation, QStringLiteral("&Articulation"), 4, 6, 56, 10});
     c.push_back({K::Label, kLinkedTo, ArticulationPanel::kNoLink, 66, 7, ArticulationPanel::kWidth - 70, 8});
     for (const Column& column : columns()) {

@@ -89,12 +89,12 @@ constexpr int kKeyboardTop = kKeyInfoTop + 11;
 constexpr int kKeyboardHeight = 44;
 constexpr int kHeight = kKeyboardTop + kKeyboardHeight + 7;
 
-DialogSpec editorSpec() {
+DialogLayout editorLayout() {
     using K = ControlKind;
     const auto label = [](const char* text, int x, int y, int w, int h) {
-        return ControlSpec{K::Label, 0, QString::fromLatin1(text), x, y, w, h};
+        return ControlLayout{K::Label, 0, QString::fromLatin1(text), x, y, w, h};
     };
-    const auto edit = [](int id, int x, int y) { return ControlSpec{K::Edit, id, {}, x, y, 40, 14}; };
+    const auto edit = [](int id, int x, int y) { return ControlLayout{K::Edit, id, {}, x, y, 40, 14}; };
     return {QStringLiteral("Instrument Editor"),
             kWidth,
             kHeight,
@@ -238,7 +238,7 @@ void runInstrumentEditor(QWidget* parent) {
 
 CInstrumentEditorDlg::CInstrumentEditorDlg(QWidget* parent) : QDialog(parent) {
     setFont(editorDialogFont());
-    layout_ = std::make_unique<DialogTemplate>(*this, editorSpec());
+    layout_ = std::make_unique<DialogTemplate>(*this, editorLayout());
     m_soundList = layout_->get<QComboBox>(kSoundList);
     m_programList = layout_->get<QComboBox>(kProgramList);
     m_instrumentList = layout_->get<QComboBox>(kInstrumentList);

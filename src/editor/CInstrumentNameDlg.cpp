@@ -11,7 +11,7 @@ namespace tonvero {
 
 namespace {
 
-DialogSpec nameDialogSpec() {
+DialogLayout nameDialogLayout() {
     return {QStringLiteral("Enter New Instrument Name"),
             186,
             76,
@@ -25,7 +25,7 @@ DialogSpec nameDialogSpec() {
 
 CInstrumentNameDlg::CInstrumentNameDlg(QWidget* parent) : QDialog(parent) {
     setFont(editorDialogFont());
-    DialogTemplate layout(*this, nameDialogSpec());
+    DialogTemplate layout(*this, nameDialogLayout());
     edit_ = layout.get<QLineEdit>(kNameEdit);
     connect(layout.get<QPushButton>(kOk), &QPushButton::clicked, this, &CInstrumentNameDlg::accept);
     doDataExchange(false);

@@ -28,7 +28,7 @@ namespace {
 
 using D = CLoopPointEditorDlg;
 
-DialogSpec loopEditorSpec() {
+DialogLayout loopEditorLayout() {
     return {
         QStringLiteral("Loop Point Editor"),
         253,
@@ -64,7 +64,7 @@ ScrollCode scrollCodeOf(int action) {
 
 CLoopPointEditorDlg::CLoopPointEditorDlg(QWidget* parent) : QDialog(parent) {
     setFont(editorDialogFont());
-    layout_ = std::make_unique<DialogTemplate>(*this, loopEditorSpec());
+    layout_ = std::make_unique<DialogTemplate>(*this, loopEditorLayout());
 
     // The black frame the waveform is drawn in. It lets clicks through to
     // the dialog, which places the marker.

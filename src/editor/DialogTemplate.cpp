@@ -27,20 +27,20 @@ DialogUnits::DialogUnits(const QFont& font) {
 int DialogUnits::x(int units) const { return (units * baseX_ + 2) / 4; }
 int DialogUnits::y(int units) const { return (units * baseY_ + 4) / 8; }
 
-DialogTemplate::DialogTemplate(QDialog& dialog, const DialogSpec& table) : units_(dialog.font()) {
+DialogTemplate::DialogTemplate(QDialog& dialog, const DialogLayout& table) : units_(dialog.font()) {
     dialog.setWindowTitle(table.title);
     dialog.setFixedSize(units_.x(table.width), units_.y(table.height));
     build(dialog, table.controls);
 }
 
-DialogTemplate::DialogTemplate(QWidget& parent, const std::vector<ControlSpec>& controls) : units_(parent.font()) {
+DialogTemplate::DialogTemplate(QWidget& parent, const std::vector<ControlLayout>& controls) : units_(parent.font()) {
     build(parent, controls);
 }
 
-void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& controls) {
+void DialogTemplate::build(QWidget& parent, const std::vector<ControlLayout>& controls) {
     QButtonGroup* radioGroup = nullptr;
     QLabel* pendingLabel = nullptr;
-    for (const ControlSpec& c : controls) {
+    for (const ControlLayout& c : controls) {
         QWidget* widget = nullptr;
         switch (c.kind) {
         case ControlKind::Label: widget = new QLabel(c.caption, &parent); break;
@@ -81,7 +81,7 @@ void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& cont
         case ControlKind::Trackbar: widget = new QSlider(Qt::Horizontal, &parent); break;
         case ControlKind::Custom: break;
         }
-        if (c.id != 0) specs_.insert(c.id, c);
+        if (c.id != 0) byId_.insert(c.id, c);
         if (!widget) continue;
         // A drop-down's height is that of its opened list; closed it is one line high.
         const int height = c.kind == ControlKind::DropDownList ? units_.y(14) : units_.y(c.height);
@@ -102,9 +102,9 @@ void DialogTemplate::build(QWidget& parent, const std::vector<ControlSpec>& cont
 }
 
 void DialogTemplate::place(QWidget* widget, int id) const {
-    const auto it = specs_.find(id);
-    if (it == specs_.end() || !widget) return;
-    const ControlSpec& c = it.value();
+    const auto it = byId_.find(id);
+    if (it == byId_.end() || !widget) return;
+    const ControlLayout& c = it.value();
     widget->setGeometry(units_.x(c.x), units_.y(c.y), units_.x(c.width), units_.y(c.height));
     widget->setObjectName(QStringLiteral("control%1").arg(id));
 }

@@ -33,7 +33,7 @@ enum class ControlKind {
     Custom,    // an area for a widget the dialog makes itself (e.g. a drawing)
 };
 
-struct ControlSpec {
+struct ControlLayout {
     ControlKind kind;
     int id;  // 0 for a label with no id of its own
     QString caption;
@@ -42,10 +42,10 @@ struct ControlSpec {
     bool group = false;
 };
 
-struct DialogSpec {
+struct DialogLayout {
     QString title;
     int width, height;  // dialog units
-    std::vector<ControlSpec> controls;
+    std::vector<ControlLayout> controls;
 };
 
 // Dialog units to pixels for a font.
@@ -65,10 +65,10 @@ public:
     // Sets the dialog's title and fixed size and makes every control as a child.
     // Custom controls are left to the caller: `place` positions a widget made
     // for one.
-    DialogTemplate(QDialog& dialog, const DialogSpec& table);
+    DialogTemplate(QDialog& dialog, const DialogLayout& table);
     // Makes the controls as children of `parent` (a part of a dialog laid
     // out by a table of its own), in its coordinates and its font's units.
-    DialogTemplate(QWidget& parent, const std::vector<ControlSpec>& controls);
+    DialogTemplate(QWidget& parent, const std::vector<ControlLayout>& controls);
 
     // The control with this id (null if none). Labels have none unless given one.
     QWidget* control(int id) const { return controls_.value(id, nullptr); }
@@ -81,11 +81,11 @@ public:
     const DialogUnits& units() const { return units_; }
 
 private:
-    void build(QWidget& parent, const std::vector<ControlSpec>& controls);
+    void build(QWidget& parent, const std::vector<ControlLayout>& controls);
 
     DialogUnits units_;
     QMap<int, QWidget*> controls_;
-    QMap<int, ControlSpec> specs_;
+    QMap<int, ControlLayout> byId_;
 };
 
 }  // namespace tonvero

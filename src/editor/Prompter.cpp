@@ -28,7 +28,7 @@ QString withoutDot(QString extension) {
     return extension;
 }
 
-QString runFileDialog(QWidget* owner, const FileDialogSpec& request, bool save) {
+QString runFileDialog(QWidget* owner, const FileDialogRequest& request, bool save) {
     QFileDialog dialog(owner);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -71,11 +71,11 @@ Prompter::Choice QtPrompter::ask(QWidget* owner, const QString& text) {
     }
 }
 
-QString QtPrompter::openFile(QWidget* owner, const FileDialogSpec& request) {
+QString QtPrompter::openFile(QWidget* owner, const FileDialogRequest& request) {
     return runFileDialog(owner, request, false);
 }
 
-QString QtPrompter::saveFile(QWidget* owner, const FileDialogSpec& request) {
+QString QtPrompter::saveFile(QWidget* owner, const FileDialogRequest& request) {
     return runFileDialog(owner, request, true);
 }
 
@@ -97,7 +97,7 @@ Prompter::Choice ScriptedPrompter::ask(QWidget*, const QString& text) {
     return choice;
 }
 
-QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& request) {
+QString ScriptedPrompter::openFile(QWidget*, const FileDialogRequest& request) {
     shown_.push_back({Shown::OpenDialog, request.filter, request.initialName});
     if (files_.empty()) return {};
     QString path = files_.front();
@@ -105,7 +105,7 @@ QString ScriptedPrompter::openFile(QWidget*, const FileDialogSpec& request) {
     return path;
 }
 
-QString ScriptedPrompter::saveFile(QWidget*, const FileDialogSpec& request) {
+QString ScriptedPrompter::saveFile(QWidget*, const FileDialogRequest& request) {
     shown_.push_back({Shown::SaveDialog, request.filter, request.initialName});
     if (files_.empty()) return {};
     QString path = files_.front();

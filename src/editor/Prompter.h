@@ -18,7 +18,7 @@ namespace tonvero {
 
 // A file dialog's set-up, in the terms the commands use: the initial file
 // name, the default extension and the filter in "Description (*.ext)|*.ext||" form.
-struct FileDialogSpec {
+struct FileDialogRequest {
     QString initialName;
     QString defaultExtension;
     QString filter;
@@ -41,8 +41,8 @@ public:
     enum class Choice { Yes, No, Cancel };
     virtual Choice ask(QWidget* owner, const QString& text);
     // The chosen path, or an empty string when the user cancels.
-    virtual QString openFile(QWidget* owner, const FileDialogSpec& request) = 0;
-    virtual QString saveFile(QWidget* owner, const FileDialogSpec& request) = 0;
+    virtual QString openFile(QWidget* owner, const FileDialogRequest& request) = 0;
+    virtual QString saveFile(QWidget* owner, const FileDialogRequest& request) = 0;
     // Runs one of the application's own modal dialogs (a name dialog, the
     // Loop Point Editor) and returns its result (QDialog::Accepted or
     // Rejected). The real prompter runs its modal loop.
@@ -55,8 +55,8 @@ public:
     void notify(QWidget* owner, const QString& text) override;
     bool confirm(QWidget* owner, const QString& text) override;
     Choice ask(QWidget* owner, const QString& text) override;
-    QString openFile(QWidget* owner, const FileDialogSpec& request) override;
-    QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
+    QString openFile(QWidget* owner, const FileDialogRequest& request) override;
+    QString saveFile(QWidget* owner, const FileDialogRequest& request) override;
 };
 
 // Answers from a script, and a record of everything asked: for tests.
@@ -72,8 +72,8 @@ public:
     bool confirm(QWidget* owner, const QString& text) override;
     // Recorded as a Question; answered from its own queue (answerChoice), Cancel when it is empty.
     Choice ask(QWidget* owner, const QString& text) override;
-    QString openFile(QWidget* owner, const FileDialogSpec& request) override;
-    QString saveFile(QWidget* owner, const FileDialogSpec& request) override;
+    QString openFile(QWidget* owner, const FileDialogRequest& request) override;
+    QString saveFile(QWidget* owner, const FileDialogRequest& request) override;
     // Hands the dialog, made and ready but not shown, to the next queued
     // handler, which works it as a user would (it may show it, set its
     // controls, click its buttons) and returns its result; with no handler

@@ -61,9 +61,9 @@ public:
         EngineLock lock(engine().mutex);
         const int32_t slot = bank().insertInstrument(name);
         for (const std::string& waveName : waves) {
-            WaveSpec spec{std::vector<int16_t>(count), 22050};
-            for (uint32_t i = 0; i < count; ++i) spec.samples[i] = static_cast<int16_t>((i * 37) % 20000 - 10000);
-            Bank::addZone(instrument(slot), makeWave(std::move(spec), waveName));
+            WaveShape shape{std::vector<int16_t>(count), 22050};
+            for (uint32_t i = 0; i < count; ++i) shape.samples[i] = static_cast<int16_t>((i * 37) % 20000 - 10000);
+            Bank::addZone(instrument(slot), makeWave(std::move(shape), waveName));
         }
         return slot;
     }

@@ -10,7 +10,7 @@ namespace {
 using test::constantSamples;
 using test::EngineRig;
 using test::rampSamples;
-using test::WaveSpec;
+using test::WaveShape;
 
 // Left and right samples of frame f.
 int16_t left(const std::vector<int16_t>& out, size_t f) { return out[2 * f]; }
@@ -44,7 +44,7 @@ protected:
         v.mixerVoice = e().startMixerVoice(v, frequency, pan, inst ? inst : &noFade());
         return v.mixerVoice;
     }
-    Wave* wave(WaveSpec shape) { return EngineRig::zone(noFade(), std::move(shape)).wave.get(); }
+    Wave* wave(WaveShape shape) { return EngineRig::zone(noFade(), std::move(shape)).wave.get(); }
     Instrument& noFade() {
         if (!plain) plain = &rig.instrument("plain");
         return *plain;

@@ -41,11 +41,11 @@ Bytes everyKindOfEvent() {
 }
 
 void oneShotBank(Bank& bank) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.assign(800, 4000);
     tone.frequency = 8000;
     bank.programMap[5] = addTone(bank, "tone", tone);
-    WaveSpec loop = tone;
+    WaveShape loop = tone;
     loop.looped = 1;
     loop.loopBegin = 100;
     loop.loopEnd = 700;

@@ -98,7 +98,7 @@ inline ProgramRun runProgram(const std::string& program, const std::vector<std::
 // as a key is held.
 inline std::string writeToneBank(const std::string& name) {
     Bank bank;
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.assign(4410, 0);
     for (size_t i = 0; i < tone.samples.size(); ++i) tone.samples[i] = (i / 50) % 2 ? 8000 : -8000;
     tone.looped = 1;

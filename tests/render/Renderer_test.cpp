@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 void toneBank(Bank& bank) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.assign(44100, 5000);  // a 1 s one-shot
     addTone(bank, "tone", tone);
 }

@@ -13,7 +13,7 @@ constexpr int32_t kRate = 44100;
 
 // A constant level, looped, let go at once: a note sounds from its very first frame.
 void fillSteady(Bank& bank) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.assign(1000, 8000);
     tone.looped = 1;
     tone.loopEnd = 999;

@@ -200,7 +200,7 @@ Bytes steadyNote(bool sends, int value, int holdTicks = 200) {
 }
 
 void sineBank(Bank& bank) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.resize(100);
     for (size_t k = 0; k < 100; ++k)
         tone.samples[k] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * kPi * static_cast<double>(k) / 100)));

@@ -15,8 +15,8 @@ constexpr int32_t kRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
 
 // A constant level, looped whole, with no fading: a note's level is its sample values.
-WaveSpec steady(int16_t value, uint32_t loopFading = 0) {
-    WaveSpec tone;
+WaveShape steady(int16_t value, uint32_t loopFading = 0) {
+    WaveShape tone;
     tone.samples.assign(1000, value);
     tone.looped = 1;
     tone.loopEnd = 999;
@@ -28,7 +28,7 @@ WaveSpec steady(int16_t value, uint32_t loopFading = 0) {
 // sounding at `frequency` Hz at `basicNote`.
 void addWave(Bank& bank, std::vector<int16_t> samples, uint32_t frequency, int32_t basicNote, bool looped,
              int32_t loopBegin = 0, int32_t loopEnd = -1, uint32_t cutoffFading = 0) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples = std::move(samples);
     tone.frequency = frequency;
     tone.looped = looped ? 1 : 0;
@@ -117,7 +117,7 @@ TEST_P(ExactFrames, EveryNoteStartsOnTheFrameItsTickFallsOn) {
     notes.endOfTrack(0);
 
     const Rendered r = renderStudio(w.bytes(), [](Bank& bank) {
-        WaveSpec click;
+        WaveShape click;
         click.samples.assign(40, 6000);
         addTone(bank, "click", click);
     });
@@ -387,7 +387,7 @@ TEST(StudioVoices, ATakenVoiceAndAllSoundOffRampToSilenceWithoutAClick) {
 TEST(StudioPedals, SostenutoHoldsOnlyTheNotesDownWhenItWasPressedAndSustainHoldsAll) {
     // Released notes fade out in about 40 ms; held by a pedal they keep their level.
     auto bank = [](Bank& b) {
-        WaveSpec tone = steady(8000);
+        WaveShape tone = steady(8000);
         tone.cutoffFading = 0x200000;
         addTone(b, "dc", tone);
     };

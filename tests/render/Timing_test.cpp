@@ -45,7 +45,7 @@ double longestBatchSeconds(const std::vector<TempoChange>& changes, int division
 
 // A short click: 5 ms of constant level, unlooped, so notes stand apart.
 void clickBank(Bank& bank) {
-    WaveSpec click;
+    WaveShape click;
     click.samples.assign(220, 6000);
     addTone(bank, "click", click);
 }
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Divisions, Timing, ::testing::Values(96, 480, 960));
 TEST(SongEnd, TheLastNoteIsHeardWholeWithItsRelease) {
     // A looped tone whose release takes 10 passes (0.2 s) after its note-off,
     // which is the song's very last event.
-    WaveSpec tone;
+    WaveShape tone;
     tone.looped = 1;
     tone.loopEnd = 4409;
     tone.cutoffFading = 0x66666;  // 6.4 of the gain of 63.5 per pass
@@ -149,7 +149,7 @@ TEST(SongEnd, TheLastNoteIsHeardWholeWithItsRelease) {
     EXPECT_LT(r.seconds(), last + 0.1);
 
     // A one-shot sample of 2 s whose note is let go after 0.5 s plays to its end.
-    WaveSpec oneShot;
+    WaveShape oneShot;
     oneShot.samples.assign(88200, 3000);
     MidiWriter shortNote(0, 96);
     shortNote.track().noteOn(0, 0, 60, 127).noteOff(96, 0, 60).endOfTrack(0);

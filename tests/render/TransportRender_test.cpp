@@ -21,7 +21,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 // A looped sine of 441 Hz at key 60 that a note-off lets go within 20 ms.
 void fillSine(Bank& bank) {
-    WaveSpec tone;
+    WaveShape tone;
     tone.samples.resize(1000);
     for (size_t k = 0; k < tone.samples.size(); ++k)
         tone.samples[k] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * kPi * static_cast<double>(k) / 100)));

@@ -58,8 +58,8 @@ int heldCount(MixerEngine& e) EXCLUDES(e.mutex) {
 class Sequencer : public ::testing::Test {
 protected:
     void SetUp() override { addTone(rig.e().bank, "tone", looped()); }
-    static WaveSpec looped() {
-        WaveSpec tone;
+    static WaveShape looped() {
+        WaveShape tone;
         tone.looped = 1;
         tone.loopBegin = 0;
         tone.loopEnd = 4409;
@@ -349,7 +349,7 @@ TEST_F(Sequencer, SmpteSongsKeepTheirTickLength) {
 }
 
 TEST_F(Sequencer, PitchUpdateRetunesTheBentChannelsVoices) {
-    WaveSpec half = looped();
+    WaveShape half = looped();
     half.frequency = 22050;
     Bank& bank = rig.e().bank;
     bank.programMap[1] = addTone(bank, "half", half);
@@ -379,7 +379,7 @@ TEST_F(Sequencer, PitchUpdateRetunesTheBentChannelsVoices) {
 
 TEST(SequencerHardware, PitchUpdateRetunesTheVoicesOwnBuffer) {
     SongRig rig(MixerMode::Hardware);
-    WaveSpec tone;
+    WaveShape tone;
     tone.frequency = 22050;
     tone.samples.assign(44100, 1000);
     addTone(rig.e().bank, "tone", tone);
@@ -477,7 +477,7 @@ TEST_F(Sequencer, TheEndReleasesHeldNotesWithThePedalUp) {
 }
 
 TEST_F(Sequencer, AnEndingThatNeverFallsSilentStopsAfterTenSeconds) {
-    WaveSpec endless = looped();
+    WaveShape endless = looped();
     endless.cutoffFading = 0;
     endless.holdPos = 100000;  // beyond the loop: the release never starts
     rig.e().bank.programMap[2] = addTone(rig.e().bank, "endless", endless);

@@ -22,7 +22,7 @@ int soundingCount(const MixerEngine& e) EXCLUDES(e.mutex) {
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        WaveSpec tone;
+        WaveShape tone;
         tone.looped = 1;
         tone.loopEnd = 4409;
         tone.cutoffFading = 8 << 16;
@@ -313,7 +313,7 @@ bool anyBufferPlays(MixerEngine& e) {
 
 TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
     SongRig rig(MixerMode::Hardware);
-    WaveSpec tone;
+    WaveShape tone;
     tone.looped = 1;
     tone.loopEnd = 4409;
     addTone(rig.e().bank, "tone", tone);

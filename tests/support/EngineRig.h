@@ -19,7 +19,7 @@
 namespace tonvero::test {
 
 // A Wave's samples and loop, and the fading of the Instrument that plays it.
-struct WaveSpec {
+struct WaveShape {
     std::vector<int16_t> samples = std::vector<int16_t>(4410, 8000);  // 0.1 s at 44100 Hz
     uint32_t frequency = 44100;
     int32_t looped = 0;
@@ -42,24 +42,24 @@ inline std::vector<int16_t> rampSamples(uint32_t count) {
     return s;
 }
 
-// A Wave made from `spec` (its samples, rate and loop).
-inline std::unique_ptr<Wave> makeWave(WaveSpec spec, const std::string& name = {}) {
+// A Wave made from `shape` (its samples, rate and loop).
+inline std::unique_ptr<Wave> makeWave(WaveShape shape, const std::string& name = {}) {
     auto wave = std::make_unique<Wave>();
     wave->name = name;
-    wave->setSamples(std::move(spec.samples));
-    wave->frequency = spec.frequency;
+    wave->setSamples(std::move(shape.samples));
+    wave->frequency = shape.frequency;
     wave->updateFormat();
-    wave->looped = spec.looped;
-    wave->loopBegin = spec.loopBegin;
-    wave->loopEnd = spec.loopEnd;
-    wave->holdPos = spec.holdPos;
+    wave->looped = shape.looped;
+    wave->loopBegin = shape.loopBegin;
+    wave->loopEnd = shape.loopEnd;
+    wave->holdPos = shape.holdPos;
     return wave;
 }
 
 // Appends a Zone over keys `from`..`to` with basic note `basicNote` playing a new Wave.
-inline Zone& addZone(Instrument& inst, WaveSpec spec, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127,
+inline Zone& addZone(Instrument& inst, WaveShape shape, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127,
                      const std::string& waveName = {}) {
-    Zone& z = *Bank::addZone(inst, makeWave(std::move(spec), waveName));
+    Zone& z = *Bank::addZone(inst, makeWave(std::move(shape), waveName));
     z.basicNote = basicNote;
     z.rangeStart = from;
     z.rangeEnd = to;
@@ -68,7 +68,7 @@ inline Zone& addZone(Instrument& inst, WaveSpec spec, int32_t basicNote = 60, in
 
 // Adds an Instrument with one Zone over every key (basic note 60) playing a
 // Wave made from `tone`, with the tone's fading; returns its slot.
-inline int32_t addTone(Bank& bank, const std::string& name, WaveSpec tone = {}) {
+inline int32_t addTone(Bank& bank, const std::string& name, WaveShape tone = {}) {
     const int32_t slot = bank.insertInstrument(name);
     Instrument& inst = *bank.instruments[static_cast<size_t>(slot)];
     inst.loopFading = tone.loopFading;
@@ -128,7 +128,7 @@ public:
     }
 
     // A Zone over keys `from`..`to` with basic note `basicNote` playing a new Wave.
-    static Zone& zone(Instrument& inst, WaveSpec shape, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127) {
+    static Zone& zone(Instrument& inst, WaveShape shape, int32_t basicNote = 60, int32_t from = 0, int32_t to = 127) {
         return addZone(inst, std::move(shape), basicNote, from, to);
     }
 

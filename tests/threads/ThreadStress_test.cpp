@@ -149,8 +149,8 @@ class StressPrompter final : public Prompter {
 public:
     void notify(QWidget*, const QString&) override { ++notices; }
     bool confirm(QWidget*, const QString&) override { return true; }
-    QString openFile(QWidget*, const FileDialogSpec&) override { return takeFile(); }
-    QString saveFile(QWidget*, const FileDialogSpec&) override { return takeFile(); }
+    QString openFile(QWidget*, const FileDialogRequest&) override { return takeFile(); }
+    QString saveFile(QWidget*, const FileDialogRequest&) override { return takeFile(); }
     int runModal(QDialog& dialog) override {
         if (auto* nameDialog = qobject_cast<CInstrumentNameDlg*>(&dialog)) {
             nameDialog->nameEdit()->setText(name);
@@ -191,7 +191,7 @@ std::vector<int16_t> sawtooth(uint32_t count, uint32_t period, int level) {
 
 // One Zone of an Instrument built here: its Wave's name, length in samples,
 // sawtooth period, looping, and the Zone's key range.
-struct ZoneSpec {
+struct ZoneShape {
     std::string name;
     uint32_t count;
     uint32_t period;
@@ -201,13 +201,13 @@ struct ZoneSpec {
 };
 
 // Adds an Instrument with these Zones and fading values to the bank.
-void addInstrument(Bank& bank, const std::string& name, const std::vector<ZoneSpec>& zones, uint32_t loopFading,
+void addInstrument(Bank& bank, const std::string& name, const std::vector<ZoneShape>& zones, uint32_t loopFading,
                    uint32_t cutoffFading) {
     const int32_t slot = bank.insertInstrument(name);
     Instrument& instrument = *bank.instruments[static_cast<size_t>(slot)];
     instrument.loopFading = loopFading;
     instrument.cutoffFading = cutoffFading;
-    for (const ZoneSpec& made : zones) {
+    for (const ZoneShape& made : zones) {
         auto wave = test::makeWave(made.name, sawtooth(made.count, made.period, 8000), 22050);
         wave->looped = made.looped;
         wave->loopBegin = static_cast<int32_t>(made.count / 4);
