@@ -19,7 +19,6 @@
 #define CAPABILITY(x) TONVERO_THREAD_ATTRIBUTE(capability(x))
 #define SCOPED_CAPABILITY TONVERO_THREAD_ATTRIBUTE(scoped_lockable)
 #define GUARDED_BY(x) TONVERO_THREAD_ATTRIBUTE(guarded_by(x))
-#define PT_GUARDED_BY(x) TONVERO_THREAD_ATTRIBUTE(pt_guarded_by(x))
 #define REQUIRES(...) TONVERO_THREAD_ATTRIBUTE(requires_capability(__VA_ARGS__))
 #define EXCLUDES(...) TONVERO_THREAD_ATTRIBUTE(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) TONVERO_THREAD_ATTRIBUTE(acquire_capability(__VA_ARGS__))
@@ -39,8 +38,6 @@ public:
     // Tells the analysis that the caller holds this mutex where it cannot see
     // it (a callback the holder runs through a function pointer). Checks nothing.
     void assertHeld() const ASSERT_CAPABILITY(this) {}
-    // For a condition variable's wait, which unlocks and locks again.
-    std::mutex& native() { return m_; }
 
 private:
     std::mutex m_;

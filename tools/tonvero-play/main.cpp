@@ -311,7 +311,7 @@ int run(int argc, char** argv) {
     Bank bankRead;
     const LoadResult bank = loadPatchmap(bankRead, patchmap);
     SongImage image;
-    const SongLoadResult loaded = bank == LoadOk ? readSongFile(song, image) : SongLoadResult::Loaded;
+    const SongLoadResult loaded = readSongFile(song, image);
     {
         EngineLock lock(engine.mutex);
         std::string error;
