@@ -579,7 +579,7 @@ void CMainFrame::onSeekBy(double seconds) {
         EngineLock lock(theEngine->mutex);
         position = songPositionSeconds(*theEngine);
         length = songLengthSeconds(*theEngine);
-        loaded = !theEngine->songData.empty();
+        loaded = !theEngine->song.songData.empty();
     }
     if (!loaded) return;
     onSeekTo(std::clamp(position + seconds, 0.0, std::max(0.0, length)));
@@ -853,7 +853,7 @@ void CMainFrame::refreshPosition() {
         status = transportStatus(*theEngine);
         position = songPositionSeconds(*theEngine);
         length = songLengthSeconds(*theEngine);
-        loaded = !theEngine->songData.empty();
+        loaded = !theEngine->song.songData.empty();
     }
     positionPane_->setText(loaded ? QString::fromStdString(formatSongPosition(position, length)) : QString());
     positionBar_->showPosition(position, length, loaded);

@@ -244,7 +244,7 @@ bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
     {
         EngineLock lock(old->mutex);
         bank = std::move(old->bank);
-        haveSong = !old->songData.empty() && parseSong(old->songData, song) == SongLoadResult::Loaded;
+        haveSong = !old->song.songData.empty() && parseSong(old->song.songData, song) == SongLoadResult::Loaded;
     }
     const MixerMode previous = old->mixerMode;
     delete old;

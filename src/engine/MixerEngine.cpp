@@ -18,9 +18,8 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     for (Voice& v : voices) v = Voice{};
     // Every channel zeroed, bend range 2 (the preview channel keeps these values).
     for (ChannelState& c : channels) c = ChannelState{};
-    // No tracks yet: `tracks` starts empty with capacity 1.
-    // No song image, no device, no buffers, no Instruments.
-    songData.clear();
+    // No song yet (`song.tracks` starts empty with capacity 1), no device,
+    // no buffers, no Instruments.
     primaryBuffer.reset();
     mixBuffer.reset();
     soundDevice.reset();
@@ -39,11 +38,6 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     // Everything idle.
     playing = 0;
     outputRunning = 0;
-    format = 0;
-    trackCount = 0;
-    division = 0;
-    secondsPerTick = 0;
-    ticksPerSecond = 0;
     sequencerTimer = 0;
     mixerTimer = 0;
     mixBufferBytes = 0;
@@ -87,8 +81,8 @@ MixerEngine::~MixerEngine() {
     // Destroy the Instruments (their Waves release the buffers they still own).
     bank.clearBank();
     // Free the song image.
-    songData.clear();
-    songData.shrink_to_fit();
+    song.songData.clear();
+    song.songData.shrink_to_fit();
     // Release every duplicate, every Wave buffer, the mixing buffer, the
     // primary buffer and the device; each handle is null afterwards.
     for (auto& b : voiceBuffers) b.reset();
@@ -99,7 +93,7 @@ MixerEngine::~MixerEngine() {
     primaryBuffer.reset();
     soundDevice.reset();
     // Free the tracks.
-    tracks.clear();
+    song.tracks.clear();
     if (theEngine == this) theEngine = nullptr;
 }
 

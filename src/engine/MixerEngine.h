@@ -238,7 +238,6 @@ public:
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
     SoundBufferPtr mixBuffer;       // the software mixer's target; the primary in write-primary mode
-    std::vector<uint8_t> songData;  // the whole Standard MIDI File image; empty when none
     std::array<SoundBufferPtr, kBufferSlots> waveBuffers;
     Bank bank;  // instruments, programMap, instrumentCount
     int32_t lastNoteId GUARDED_BY(mutex) = 0;
@@ -250,15 +249,6 @@ public:
     int32_t softwareMixer = 0;
     int32_t outputRunning = 0;
     int32_t writePrimary = 0;
-    uint32_t currentTick GUARDED_BY(mutex) = 0;
-    int32_t ticksPerTimerEvent = 0;
-    int32_t format = 0;
-    int32_t trackCount = 0;
-    int32_t tempo = 0;
-    int32_t division = 0;
-    TrackList tracks;
-    float secondsPerTick = 0;
-    float ticksPerSecond = 0;
     TimerId sequencerTimer = 0;
     TimerId mixerTimer = 0;
     // The 20 ms watch that stops everything once an ended song has played out.
@@ -281,10 +271,10 @@ public:
     // The Wave whose samples each hardware buffer slot holds (compared, never read).
     std::array<const Wave*, 2 * kBufferSlots> bufferWaves{};
 
-    // The loaded song's tempo map and length, and the transport's pause and
-    // end-of-song state (kept by song/). Mutex held.
-    SongTiming songTiming GUARDED_BY(mutex);
-    PlaybackState playback GUARDED_BY(mutex);
+    // The loaded song and where it plays: written by song/ only (the loader,
+    // the sequencer, the transport); the engine reads the clock to stamp its
+    // notes. Mutex held.
+    SongState song GUARDED_BY(mutex);
     // Looping, mute and solo, master volume, as the listener set them.
     ListenerSettings listener;
 
@@ -308,6 +298,22 @@ private:
     // `instrument` on the preview channel and starts it; the note id.
     int32_t startAudition(Voice& voice, Instrument& instrument, Wave* wave, int32_t key, int32_t velocity,
                           int32_t pitchOffset) REQUIRES(mutex);
+    // A note as a Voice takes it: the Wave, the key, channel and velocity,
+    // the semitones from the Zone's basic note, the bend in semitones, the
+    // pan 0..127 and the audition id (0 for a song note).
+    struct VoiceNote {
+        Wave* wave;
+        int32_t key;
+        int32_t channel;
+        int32_t velocity;
+        int32_t pitchOffset;
+        float bend;
+        int32_t pan;
+        int32_t noteId;
+    };
+    // Fills `voice` for `note` of `instrument` and starts it on the mode's
+    // mixer: the one place a Voice takes a note, song notes and auditions alike.
+    void startVoice(Voice& voice, const Instrument& instrument, const VoiceNote& note) REQUIRES(mutex);
     uint32_t takeSoundSerial() REQUIRES(mutex);
     void releaseBufferSlot(int32_t ref) REQUIRES(mutex);
 };

@@ -76,7 +76,7 @@ int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t p
     m.position = 0;
     const int32_t ch = voice.channel;
     m.sustained = ch >= 0 && ch < kChannelCount ? channels[static_cast<size_t>(ch)].sustain : 0;
-    m.startTick = currentTick;
+    m.startTick = song.currentTick;
     m.released = 0;
     m.soundSerial = takeSoundSerial();
     voice.soundSerial = m.soundSerial;

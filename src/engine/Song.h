@@ -174,4 +174,28 @@ struct PlaybackState {
     SongPoint seekPoint;  // the point the last seek went to (the Studio mixer reads its channels)
 };
 
+// The loaded song and where it stands, as the engine holds it. song/ owns it:
+// the loader fills the file's part, the sequencer and the transport move the
+// clock and keep the playback state; the engine only reads it (the clock
+// stamps each note with the tick it started on).
+struct SongState {
+    std::vector<uint8_t> songData;  // the whole Standard MIDI File image; empty when none
+    int32_t format = 0;             // the header's fields
+    int32_t trackCount = 0;
+    int32_t division = 0;
+    TrackList tracks;  // one per track chunk used: capacity 1 when the engine is made
+    // The song's clock: the tick the sequencer has reached (wrapping at
+    // 2^32), the tempo in microseconds per quarter note, and the ticks a
+    // sequencer timer event moves on at it.
+    uint32_t currentTick = 0;
+    int32_t tempo = 0;
+    float secondsPerTick = 0;
+    float ticksPerSecond = 0;
+    int32_t ticksPerTimerEvent = 0;
+    // The tempo map and length, read at load.
+    SongTiming songTiming;
+    // Pause, the ending of a song, note counts, loop and seek state.
+    PlaybackState playback;
+};
+
 }  // namespace tonvero

@@ -103,6 +103,13 @@ StudioEvent studioMessage(uint8_t type, int32_t channel, int32_t data1, int32_t 
     return e;
 }
 
+// Semitones from `zone`'s basic note to `key`. A basic note from a damaged
+// bank may lie anywhere in 32 bits; the distance is kept in range (anything
+// past 1000 semitones is silent or inaudible alike).
+int32_t keyDistance(int32_t key, const Zone& zone) {
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone.basicNote, -1000, 1000));
+}
+
 }  // namespace
 
 Instrument* MixerEngine::songInstrument(int32_t channel) const {
@@ -153,27 +160,9 @@ void MixerEngine::noteOn(int32_t key, int32_t velocity, int32_t channel) {
     if (!instrument) return;
     Zone* zone = Bank::findZone(instrument, key);
     if (!zone) return;
-    // The Voice takes the note.
-    v.key = key;
-    v.channel = channel;
-    v.velocity = velocity;
-    // A basic note from a damaged bank may lie anywhere in 32 bits; keep the
-    // distance in range (anything past 1000 semitones is silent or inaudible alike).
-    v.pitchOffset = static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000));
-    v.startTick = currentTick;
-    v.active = 1;
-    v.wave = zone->wave.get();
-    v.noteId = 0;  // a song note answers to no audition id
-    v.soundSerial = 0;
-    v.mixerVoice = -1;
-    v.bufferRef = -1;
-    // The pitch: the Wave's frequency moved by the key's distance from the basic note and by the bend.
-    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, v.pitchOffset, ch.bend) : 0;
-    // Started on the mode's mixer.
-    if (softwareMixer)
-        v.mixerVoice = startMixerVoice(v, hz, ch.pan, instrument);
-    else
-        startBufferVoice(v, hz, ch.pan);
+    // The pitch: the Wave's frequency moved by the key's distance from the
+    // basic note and by the channel's bend.
+    startVoice(v, *instrument, {zone->wave.get(), key, channel, velocity, keyDistance(key, *zone), ch.bend, ch.pan, 0});
 }
 
 void MixerEngine::noteOff(int32_t key, int32_t channel) {
@@ -229,26 +218,29 @@ int32_t MixerEngine::previewNote(Instrument* instrument, Zone* zone) {
 
 int32_t MixerEngine::startAudition(Voice& v, Instrument& instrument, Wave* wave, int32_t key, int32_t velocity,
                                    int32_t pitchOffset) {
-    v.key = key;
-    v.channel = kPreviewChannel;
-    v.velocity = velocity;
-    v.pitchOffset = pitchOffset;
-    v.startTick = currentTick;
+    // Unbent, in the pan of MIDI channel 16.
+    ++lastNoteId;
+    startVoice(v, instrument, {wave, key, kPreviewChannel, velocity, pitchOffset, 0.0f, channels[15].pan, lastNoteId});
+    return lastNoteId;
+}
+
+void MixerEngine::startVoice(Voice& v, const Instrument& instrument, const VoiceNote& note) {
+    v.key = note.key;
+    v.channel = note.channel;
+    v.velocity = note.velocity;
+    v.pitchOffset = note.pitchOffset;
+    v.startTick = song.currentTick;
     v.active = 1;
-    v.wave = wave;
+    v.wave = note.wave;
+    v.noteId = note.noteId;
     v.soundSerial = 0;
     v.mixerVoice = -1;
     v.bufferRef = -1;
-    ++lastNoteId;
-    v.noteId = lastNoteId;
-    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, pitchOffset, 0.0f) : 0;
-    // In the pan of MIDI channel 16.
-    const int32_t pan = channels[15].pan;
+    const uint32_t hz = v.wave ? noteFrequency(v.wave->frequency, note.pitchOffset, note.bend) : 0;
     if (softwareMixer)
-        v.mixerVoice = startMixerVoice(v, hz, pan, &instrument);
+        v.mixerVoice = startMixerVoice(v, hz, note.pan, &instrument);
     else
-        startBufferVoice(v, hz, pan);
-    return v.noteId;
+        startBufferVoice(v, hz, note.pan);
 }
 
 int32_t MixerEngine::previewKey(Instrument* instrument, int32_t key, int32_t velocity) {
@@ -270,8 +262,7 @@ int32_t MixerEngine::previewKey(Instrument* instrument, int32_t key, int32_t vel
         return e.noteId;
     }
     Voice& v = voices[static_cast<size_t>(chooseVoice())];
-    return startAudition(v, *instrument, zone->wave.get(), key, velocity,
-                         static_cast<int32_t>(std::clamp<int64_t>(int64_t{key} - zone->basicNote, -1000, 1000)));
+    return startAudition(v, *instrument, zone->wave.get(), key, velocity, keyDistance(key, *zone));
 }
 
 void MixerEngine::stopPreview(int32_t noteId) {

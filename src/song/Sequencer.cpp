@@ -21,7 +21,7 @@ namespace {
 // Counts a note-on against what the bank holds for it.
 void countNote(MixerEngine& engine, int32_t key, int32_t channel) REQUIRES(engine.mutex) {
     const Instrument* instrument = engine.songInstrument(channel);
-    NoteCounts& notes = engine.playback.notes;
+    NoteCounts& notes = engine.song.playback.notes;
     if (!instrument)
         ++notes.withoutInstrument;
     else if (!Bank::findZone(instrument, key))
@@ -54,7 +54,7 @@ void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(en
         engine.channels[static_cast<size_t>(event.channel)].program = event.data1;
     StudioEvent e;
     e.kind = StudioEvent::Kind::Midi;
-    e.frame = engine.playback.eventFrame;
+    e.frame = engine.song.playback.eventFrame;
     e.type = kTypes[event.kind];
     e.channel = static_cast<uint8_t>(event.channel);
     e.data1 = static_cast<uint8_t>(event.data1);
@@ -105,7 +105,7 @@ void metaEvent(MixerEngine& engine, Track& track, const MidiEvent& event) REQUIR
     if (event.metaType == 0x2F && event.metaLength == 0) {
         track.ended = 1;
     } else if (event.metaType == 0x51 && event.metaLength == 3) {
-        const uint8_t* b = engine.songData.data() + event.metaOffset;
+        const uint8_t* b = engine.song.songData.data() + event.metaOffset;
         changeTempo(engine, (b[0] << 16) | (b[1] << 8) | b[2]);
     }
 }
@@ -117,10 +117,10 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
     case MidiEventType::Meta: metaEvent(engine, track, event); break;
     case MidiEventType::SysEx:
         // The Studio mixer hears the resets; the Custom and hardware mixers none.
-        if (engine.studio && isSystemReset(engine.songData.data() + event.dataOffset, event.dataLength)) {
+        if (engine.studio && isSystemReset(engine.song.songData.data() + event.dataOffset, event.dataLength)) {
             StudioEvent e;
             e.kind = StudioEvent::Kind::SystemReset;
-            e.frame = engine.playback.eventFrame;
+            e.frame = engine.song.playback.eventFrame;
             engine.studio->post(e);
         }
         break;
@@ -133,34 +133,34 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
 // (UINT32_MAX when every track has ended).
 uint32_t ticksUntilDue(const MixerEngine& engine) REQUIRES(engine.mutex) {
     uint32_t untilDue = UINT32_MAX;
-    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
-        const Track& track = *engine.tracks.at(t);
+    for (int32_t t = 0; t < engine.song.tracks.size(); ++t) {
+        const Track& track = *engine.song.tracks.at(t);
         if (!track.ended)
-            untilDue = std::min(untilDue, static_cast<uint32_t>(track.nextEventTick) - engine.currentTick);
+            untilDue = std::min(untilDue, static_cast<uint32_t>(track.nextEventTick) - engine.song.currentTick);
     }
     return untilDue;
 }
 
 bool allTracksEnded(const MixerEngine& engine) REQUIRES(engine.mutex) {
-    for (int32_t t = 0; t < engine.tracks.size(); ++t)
-        if (!engine.tracks.at(t)->ended) return false;
+    for (int32_t t = 0; t < engine.song.tracks.size(); ++t)
+        if (!engine.song.tracks.at(t)->ended) return false;
     return true;
 }
 
 // Dispatches every event due at currentTick: track by track, lower index
 // first, and within a track in file order.
 void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) {
-    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
-        Track& track = *engine.tracks.at(t);
-        if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) continue;
+    for (int32_t t = 0; t < engine.song.tracks.size(); ++t) {
+        Track& track = *engine.song.tracks.at(t);
+        if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.song.currentTick) continue;
         // A format 2 sequence after the first begins at the default tempo.
-        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.division)) changeTempo(engine, kDefaultTempo);
-        TrackReader reader(engine.songData.data(), track);
+        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.song.division)) changeTempo(engine, kDefaultTempo);
+        TrackReader reader(engine.song.songData.data(), track);
         for (;;) {
             processEvent(engine, reader, track, pitchDirty);
             if (track.ended) break;
             track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.nextEventTick) + reader.varLen());
-            if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.currentTick) break;
+            if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.song.currentTick) break;
         }
         if (track.ended && engine.playing && allTracksEnded(engine)) endSong(engine);
     }
@@ -184,7 +184,7 @@ bool isSystemReset(const uint8_t* data, uint32_t length) {
 }
 
 bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) {
-    if (engine.format != 2 || track.begun) return false;
+    if (engine.song.format != 2 || track.begun) return false;
     track.begun = 1;
     return index > 0;
 }
@@ -222,7 +222,7 @@ void sequencerTimerProc() {
     if (sequencerBusy.exchange(1) != 0) return;
     if (MixerEngine* engine = theEngine) {
         EngineLock lock(engine->mutex);
-        if (!engine->playback.paused) sequencerTick(*engine);
+        if (!engine->song.playback.paused) sequencerTick(*engine);
     }
     sequencerBusy.store(0);
 }
@@ -230,10 +230,10 @@ void sequencerTimerProc() {
 void sequencerTick(MixerEngine& engine) {
     if (!engine.playing) return;
     bool pitchDirty = false;
-    PlaybackState& state = engine.playback;
+    PlaybackState& state = engine.song.playback;
     // The batch size is read again before every step: a tempo event inside
     // the batch changes how many steps this call makes.
-    for (int32_t step = 0; step < engine.ticksPerTimerEvent;) {
+    for (int32_t step = 0; step < engine.song.ticksPerTimerEvent;) {
         // Ticks at which no track has an event pass in one go, up to the loop's end.
         uint64_t untilDue = allTracksEnded(engine) ? kNoTick - state.songTick : ticksUntilDue(engine);
         if (loopTurnDue(engine, state.songTick + untilDue)) {
@@ -246,14 +246,14 @@ void sequencerTick(MixerEngine& engine) {
         }
         if (untilDue > 0) {
             const uint32_t jump = static_cast<uint32_t>(
-                std::min<uint64_t>(untilDue, static_cast<uint64_t>(engine.ticksPerTimerEvent - step)));
-            engine.currentTick += jump;
+                std::min<uint64_t>(untilDue, static_cast<uint64_t>(engine.song.ticksPerTimerEvent - step)));
+            engine.song.currentTick += jump;
             state.songTick += jump;
             step += static_cast<int32_t>(jump);
             continue;
         }
         dispatchTick(engine, pitchDirty);
-        ++engine.currentTick;
+        ++engine.song.currentTick;
         ++state.songTick;
         ++step;
     }
@@ -264,7 +264,7 @@ void sequencerTick(MixerEngine& engine) {
 
 void feedStudio(MixerEngine& engine, uint64_t endFrame) {
     if (!engine.studio) return;
-    PlaybackState& state = engine.playback;
+    PlaybackState& state = engine.song.playback;
     bool pitchDirty = false;  // the Studio mixer follows bends itself
     while (engine.playing && !state.paused) {
         const bool ended = allTracksEnded(engine);
@@ -279,13 +279,13 @@ void feedStudio(MixerEngine& engine, uint64_t endFrame) {
             endSong(engine);
             break;
         }
-        const uint64_t frame = state.studioStartFrame + frameAtTick(engine.songTiming, tick, engine.outputRate);
+        const uint64_t frame = state.studioStartFrame + frameAtTick(engine.song.songTiming, tick, engine.outputRate);
         if (frame >= endFrame) break;
-        engine.currentTick = static_cast<uint32_t>(tick);
+        engine.song.currentTick = static_cast<uint32_t>(tick);
         state.songTick = tick;
         state.eventFrame = frame;
         dispatchTick(engine, pitchDirty);
-        ++engine.currentTick;
+        ++engine.song.currentTick;
         ++state.songTick;
     }
 }
@@ -293,20 +293,20 @@ void feedStudio(MixerEngine& engine, uint64_t endFrame) {
 void retimeClock(MixerEngine& engine, int32_t tempo) {
     // The batch, from the rate of the tempo before this one.
     int32_t batch = 1;
-    const float rate = engine.ticksPerSecond;
+    const float rate = engine.song.ticksPerSecond;
     if (rate > 125.0) {
         const double estimate = std::ceil(static_cast<double>(rate) / 125.0);
         batch = estimate >= INT32_MAX ? INT32_MAX : std::max(2, static_cast<int32_t>(estimate));
         while (batch < INT32_MAX && rate / static_cast<float>(batch) > 125.0) ++batch;
         while (batch > 2 && rate / static_cast<float>(batch - 1) <= 125.0) --batch;
     }
-    engine.ticksPerTimerEvent = batch;
+    engine.song.ticksPerTimerEvent = batch;
     setTempo(engine, tempo);
     keepPeriodAtLeastOneMs(engine);
 }
 
 void changeTempo(MixerEngine& engine, int32_t tempo) {
-    if (tempo <= 0 || isSmpteDivision(engine.division)) return;
+    if (tempo <= 0 || isSmpteDivision(engine.song.division)) return;
     if (engine.studio) {
         // The Studio mixer's song runs on output frames, from the tempo map: no timer to re-time.
         setTempo(engine, tempo);

@@ -22,7 +22,7 @@ uint64_t playOutMicros(const MixerEngine& engine) REQUIRES(engine.mutex) {
 // Notes the time at which every voice fell silent, and stops everything once
 // the sound written by then has played out, or the ending has run too long.
 void watchEnding(MixerEngine& engine) REQUIRES(engine.mutex) {
-    PlaybackState& state = engine.playback;
+    PlaybackState& state = engine.song.playback;
     const uint64_t now = engine.timers().nowMicros();
     if (!allVoicesSilent(engine)) {
         state.quiet = 0;
@@ -70,7 +70,7 @@ void endSong(MixerEngine& engine) {
             for (const int32_t controller : {midi::cc::kSustain, midi::cc::kSostenuto, midi::cc::kAllNotesOff}) {
                 StudioEvent e;
                 e.kind = StudioEvent::Kind::Midi;
-                e.frame = engine.playback.eventFrame;
+                e.frame = engine.song.playback.eventFrame;
                 e.type = midi::kControlChange;
                 e.channel = static_cast<uint8_t>(c);
                 e.data1 = static_cast<uint8_t>(controller);
@@ -81,7 +81,7 @@ void endSong(MixerEngine& engine) {
         releaseSongNotes(engine);
     }
 
-    PlaybackState& state = engine.playback;
+    PlaybackState& state = engine.song.playback;
     state.ending = 1;
     state.endStartMicros = engine.timers().nowMicros();
     state.quiet = 0;
@@ -93,7 +93,7 @@ void songEndTimerProc() {
     MixerEngine* engine = theEngine;
     if (!engine) return;
     EngineLock lock(engine->mutex);
-    if (engine->playback.ending) watchEnding(*engine);
+    if (engine->song.playback.ending) watchEnding(*engine);
 }
 
 }  // namespace tonvero

@@ -131,20 +131,20 @@ SongLoadResult readSongFile(const std::string& path, SongImage& image) {
 }
 
 void freeSong(MixerEngine& engine) {
-    engine.tracks.clear();
-    engine.songData.clear();
-    engine.songData.shrink_to_fit();
-    engine.songTiming = SongTiming{};
+    engine.song.tracks.clear();
+    engine.song.songData.clear();
+    engine.song.songData.shrink_to_fit();
+    engine.song.songTiming = SongTiming{};
 }
 
 void installSong(MixerEngine& engine, SongImage&& image) {
     freeSong(engine);
-    engine.songData = std::move(image.data);
-    engine.format = image.format;
-    engine.trackCount = image.trackCount;
-    engine.division = image.division;
-    engine.tracks = std::move(image.tracks);
-    engine.songTiming = std::move(image.timing);
+    engine.song.songData = std::move(image.data);
+    engine.song.format = image.format;
+    engine.song.trackCount = image.trackCount;
+    engine.song.division = image.division;
+    engine.song.tracks = std::move(image.tracks);
+    engine.song.songTiming = std::move(image.timing);
     image.tracks.clear();
     image.data.clear();
 }
@@ -157,13 +157,13 @@ SongLoadResult loadSong(MixerEngine& engine, const std::string& path) {
 }
 
 double songDamagedAfterSeconds(const MixerEngine& engine) {
-    const SongTiming& timing = engine.songTiming;
-    if (engine.songData.empty() || timing.damagedTick == kNoTick) return -1;
+    const SongTiming& timing = engine.song.songTiming;
+    if (engine.song.songData.empty() || timing.damagedTick == kNoTick) return -1;
     return secondsAtTick(timing, timing.damagedTick);
 }
 
 uint32_t readVarLen(MixerEngine& engine, Track& track) {
-    TrackReader reader(engine.songData.data(), track);
+    TrackReader reader(engine.song.songData.data(), track);
     return reader.varLen();
 }
 

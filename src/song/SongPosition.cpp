@@ -28,15 +28,15 @@ struct Clock {
     int32_t ticksPerTimerEvent;
 };
 
-Clock clockOf(const MixerEngine& engine) {
-    return {engine.tempo, engine.secondsPerTick, engine.ticksPerSecond, engine.ticksPerTimerEvent};
+Clock clockOf(const MixerEngine& engine) REQUIRES(engine.mutex) {
+    return {engine.song.tempo, engine.song.secondsPerTick, engine.song.ticksPerSecond, engine.song.ticksPerTimerEvent};
 }
 
 void setClock(MixerEngine& engine, const Clock& clock) REQUIRES(engine.mutex) {
-    engine.tempo = clock.tempo;
-    engine.secondsPerTick = clock.secondsPerTick;
-    engine.ticksPerSecond = clock.ticksPerSecond;
-    engine.ticksPerTimerEvent = clock.ticksPerTimerEvent;
+    engine.song.tempo = clock.tempo;
+    engine.song.secondsPerTick = clock.secondsPerTick;
+    engine.song.ticksPerSecond = clock.ticksPerSecond;
+    engine.song.ticksPerTimerEvent = clock.ticksPerTimerEvent;
 }
 
 // What one event leaves in the point's channels and clock; notes sound nothing.
@@ -68,10 +68,10 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
         if (event.metaType == kEndOfTrack && event.metaLength == 0) {
             track.ended = 1;
         } else if (event.metaType == kSetTempo && event.metaLength == 3) {
-            const uint8_t* b = engine.songData.data() + event.metaOffset;
+            const uint8_t* b = engine.song.songData.data() + event.metaOffset;
             const int32_t tempo = (b[0] << 16) | (b[1] << 8) | b[2];
             // As the sequencer takes a tempo event, without its timer.
-            if (tempo > 0 && !isSmpteDivision(engine.division)) {
+            if (tempo > 0 && !isSmpteDivision(engine.song.division)) {
                 if (engine.studio)
                     setTempo(engine, tempo);
                 else
@@ -80,7 +80,7 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
         }
         break;
     case MidiEventType::SysEx:
-        if (isSystemReset(engine.songData.data() + event.dataOffset, event.dataLength))
+        if (isSystemReset(engine.song.songData.data() + event.dataOffset, event.dataLength))
             for (StudioChannel& studio : point.studio) studio.resetAll();
         break;
     default: break;
@@ -90,8 +90,8 @@ void chaseEvent(MixerEngine& engine, SongPoint& point, Track& track, const MidiE
 // The loop's ends in song ticks and frames for the loaded song; false when
 // there is no loop to play (too short, or nothing loaded).
 bool resolveLoop(const MixerEngine& engine, ActiveLoop& loop) REQUIRES(engine.mutex) {
-    if (engine.songData.empty() || engine.outputRate <= 0) return false;
-    const SongTiming& timing = engine.songTiming;
+    if (engine.song.songData.empty() || engine.outputRate <= 0) return false;
+    const SongTiming& timing = engine.song.songTiming;
     const int32_t rate = engine.outputRate;
     const LoopRange range = loopRange(engine);
     switch (range.source) {
@@ -124,14 +124,14 @@ bool resolveLoop(const MixerEngine& engine, ActiveLoop& loop) REQUIRES(engine.mu
 void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
     const Clock saved = clockOf(engine);
     startClock(engine);
-    const int32_t count = engine.tracks.size();
+    const int32_t count = engine.song.tracks.size();
     point.tracks.resize(static_cast<size_t>(count));
     for (int32_t t = 0; t < count; ++t) {
-        Track track = *engine.tracks.at(t);
+        Track track = *engine.song.tracks.at(t);
         track.position = 0;
         track.ended = 0;
         track.begun = 0;
-        TrackReader reader(engine.songData.data(), track);
+        TrackReader reader(engine.song.songData.data(), track);
         track.nextEventTick = static_cast<int32_t>(static_cast<uint32_t>(track.startTick) + reader.varLen());
         point.tracks[static_cast<size_t>(t)] = track;
     }
@@ -157,13 +157,13 @@ void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
         for (size_t t = 0; t < point.tracks.size(); ++t) {
             Track& track = point.tracks[t];
             if (track.ended || static_cast<uint32_t>(track.nextEventTick) != current) continue;
-            if (beginsSequence(engine, track, static_cast<int32_t>(t)) && !isSmpteDivision(engine.division)) {
+            if (beginsSequence(engine, track, static_cast<int32_t>(t)) && !isSmpteDivision(engine.song.division)) {
                 if (engine.studio)
                     setTempo(engine, kDefaultTempo);
                 else
                     retimeClock(engine, kDefaultTempo);
             }
-            TrackReader reader(engine.songData.data(), track);
+            TrackReader reader(engine.song.songData.data(), track);
             for (;;) {
                 chaseEvent(engine, point, track, readEvent(reader, track));
                 if (track.ended) break;
@@ -176,19 +176,19 @@ void locateSong(MixerEngine& engine, uint64_t stopTick, SongPoint& point) {
         ++tick;
     }
     point.tick = stopTick;
-    point.frame = frameAtTick(engine.songTiming, stopTick, engine.outputRate);
-    point.tempo = engine.tempo;
-    point.secondsPerTick = engine.secondsPerTick;
-    point.ticksPerSecond = engine.ticksPerSecond;
-    point.ticksPerTimerEvent = engine.ticksPerTimerEvent;
+    point.frame = frameAtTick(engine.song.songTiming, stopTick, engine.outputRate);
+    point.tempo = engine.song.tempo;
+    point.secondsPerTick = engine.song.secondsPerTick;
+    point.ticksPerSecond = engine.song.ticksPerSecond;
+    point.ticksPerTimerEvent = engine.song.ticksPerTimerEvent;
     setClock(engine, saved);
 }
 
 void applySongPoint(MixerEngine& engine, const SongPoint& point) {
-    const int32_t count = std::min<int32_t>(engine.tracks.size(), static_cast<int32_t>(point.tracks.size()));
-    for (int32_t t = 0; t < count; ++t) *engine.tracks.at(t) = point.tracks[static_cast<size_t>(t)];
-    engine.currentTick = static_cast<uint32_t>(point.tick);
-    engine.playback.songTick = point.tick;
+    const int32_t count = std::min<int32_t>(engine.song.tracks.size(), static_cast<int32_t>(point.tracks.size()));
+    for (int32_t t = 0; t < count; ++t) *engine.song.tracks.at(t) = point.tracks[static_cast<size_t>(t)];
+    engine.song.currentTick = static_cast<uint32_t>(point.tick);
+    engine.song.playback.songTick = point.tick;
     setClock(engine, {point.tempo, point.secondsPerTick, point.ticksPerSecond, point.ticksPerTimerEvent});
     for (int32_t c = 0; c < 16; ++c) {
         ChannelState& ch = engine.channels[static_cast<size_t>(c)];
@@ -208,7 +208,7 @@ void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t not
 }
 
 void armLoop(MixerEngine& engine) {
-    ActiveLoop& loop = engine.playback.loop;
+    ActiveLoop& loop = engine.song.playback.loop;
     loop.armed = false;
     const ListenerSettings& listener = engine.listener;
     if (!listener.loop) return;
@@ -219,12 +219,12 @@ void armLoop(MixerEngine& engine) {
 }
 
 bool loopTurnDue(const MixerEngine& engine, uint64_t nextTick) {
-    const ActiveLoop& loop = engine.playback.loop;
-    return loop.armed && engine.playback.songTick <= loop.endTick && nextTick >= loop.endTick;
+    const ActiveLoop& loop = engine.song.playback.loop;
+    return loop.armed && engine.song.playback.songTick <= loop.endTick && nextTick >= loop.endTick;
 }
 
 void turnLoop(MixerEngine& engine) {
-    PlaybackState& state = engine.playback;
+    PlaybackState& state = engine.song.playback;
     ActiveLoop& loop = state.loop;
     if (engine.studio) {
         // On the loop end's own frame: the held notes let go, the channels as
@@ -236,10 +236,10 @@ void turnLoop(MixerEngine& engine) {
         applySongPoint(engine, loop.start);
     } else {
         releaseSongNotes(engine);
-        const int32_t tempo = engine.tempo;
-        const int32_t batch = engine.ticksPerTimerEvent;
+        const int32_t tempo = engine.song.tempo;
+        const int32_t batch = engine.song.ticksPerTimerEvent;
         applySongPoint(engine, loop.start);
-        if ((engine.tempo != tempo || engine.ticksPerTimerEvent != batch) && engine.sequencerTimer != 0) {
+        if ((engine.song.tempo != tempo || engine.song.ticksPerTimerEvent != batch) && engine.sequencerTimer != 0) {
             // Inside the sequencer's callback: the kill does not wait.
             engine.killTimerHere(engine.sequencerTimer);
             engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
@@ -252,19 +252,19 @@ void turnLoop(MixerEngine& engine) {
 
 void moveSong(MixerEngine& engine, double seconds) {
     const int32_t rate = engine.outputRate;
-    const uint64_t lastFrame = frameAtTick(engine.songTiming, engine.songTiming.endTick, rate);
+    const uint64_t lastFrame = frameAtTick(engine.song.songTiming, engine.song.songTiming.endTick, rate);
     const double wanted = std::isfinite(seconds) ? std::max(0.0, seconds) * rate : 0.0;
     const uint64_t frame = std::min<uint64_t>(lastFrame, static_cast<uint64_t>(std::min(wanted, 1.8e19)));
-    SongPoint& point = engine.playback.seekPoint;
-    locateSong(engine, tickAtFrame(engine.songTiming, frame, rate), point);
+    SongPoint& point = engine.song.playback.seekPoint;
+    locateSong(engine, tickAtFrame(engine.song.songTiming, frame, rate), point);
     cutChannelNotes(engine, 0xFFFF);  // the Studio mixer cuts on the restoring event's frame
     applySongPoint(engine, point);
     if (engine.studio) {
         const uint64_t now = engine.studio->nextFrame();
         postChannelRestore(engine, point, StudioEvent::kCutNotes, now, true);
         // Song frame `frame` is the next one written.
-        engine.playback.studioStartFrame = now - frame;
-        engine.playback.eventFrame = now;
+        engine.song.playback.studioStartFrame = now - frame;
+        engine.song.playback.eventFrame = now;
     }
     armLoop(engine);
 }
@@ -273,7 +273,7 @@ int32_t seek(MixerEngine& engine, double seconds) {
     MixerEngine::TimerIds taken;
     {
         EngineLock lock(engine.mutex);
-        if (engine.songData.empty()) return 0;
+        if (engine.song.songData.empty()) return 0;
         if (engine.playing && !engine.studio) taken = engine.takeTimers(MixerEngine::kSequencerTimer);
     }
     // The sequencer must not run while its song moves; the kill waits for a running callback.
@@ -282,7 +282,7 @@ int32_t seek(MixerEngine& engine, double seconds) {
         EngineLock lock(engine.mutex);
         if (engine.playing) {
             moveSong(engine, seconds);
-            if (!engine.studio && !engine.playback.paused)
+            if (!engine.studio && !engine.song.playback.paused)
                 engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
             return 1;
         }
@@ -304,7 +304,7 @@ void setLoopCount(MixerEngine& engine, int32_t count) {
 }
 
 bool setLoopRange(MixerEngine& engine, double startSeconds, double endSeconds) {
-    const double length = engine.songTiming.lengthSeconds;
+    const double length = engine.song.songTiming.lengthSeconds;
     if (!std::isfinite(startSeconds) || !std::isfinite(endSeconds) || startSeconds < 0 || endSeconds > length + 1e-9 ||
         endSeconds - startSeconds < kMinLoopSeconds)
         return false;
@@ -324,8 +324,8 @@ bool hasLoopRange(const MixerEngine& engine) { return engine.listener.hasRange; 
 
 LoopRange loopRange(const MixerEngine& engine) {
     LoopRange range;
-    const SongTiming& timing = engine.songTiming;
-    if (engine.songData.empty()) return range;
+    const SongTiming& timing = engine.song.songTiming;
+    if (engine.song.songData.empty()) return range;
     const ListenerSettings& listener = engine.listener;
     // A range set for a longer song than this one does not apply to it.
     if (listener.hasRange && listener.rangeEnd <= timing.lengthSeconds + 1e-9) {
@@ -342,6 +342,6 @@ LoopRange loopRange(const MixerEngine& engine) {
     return range;
 }
 
-int64_t loopTurns(const MixerEngine& engine) { return engine.playback.loop.turns; }
+int64_t loopTurns(const MixerEngine& engine) { return engine.song.playback.loop.turns; }
 
 }  // namespace tonvero

@@ -31,10 +31,10 @@ void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
             if (buffer) buffer->stop();
     }
     engine.outputRunning = 0;
-    engine.playback.paused = 0;
-    engine.playback.ending = 0;
-    engine.playback.pausedBuffers = 0;
-    engine.playback.pausedLooping = 0;
+    engine.song.playback.paused = 0;
+    engine.song.playback.ending = 0;
+    engine.song.playback.pausedBuffers = 0;
+    engine.song.playback.pausedLooping = 0;
 }
 
 }  // namespace
@@ -45,22 +45,22 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
     bool mustStop = false;
     {
         EngineLock lock(engine.mutex);
-        if (engine.songData.empty()) return 0;
-        mustStop = engine.playing || engine.playback.ending || engine.playback.paused || engine.sequencerTimer != 0 ||
+        if (engine.song.songData.empty()) return 0;
+        mustStop = engine.playing || engine.song.playback.ending || engine.song.playback.paused || engine.sequencerTimer != 0 ||
                    engine.songEndTimer != 0;
     }
     if (mustStop) stop(engine);
 
     EngineLock lock(engine.mutex);
-    if (engine.songData.empty()) return 0;
+    if (engine.song.songData.empty()) return 0;
     startClock(engine);
     rewindSong(engine);
-    engine.currentTick = 0;
-    engine.playback = PlaybackState{};
+    engine.song.currentTick = 0;
+    engine.song.playback = PlaybackState{};
     // The Studio mixer's tick dispatches the song itself, for the frames it
     // is about to write; the other mixers follow the sequencer timer.
     if (seconds > 0) moveSong(engine, seconds);
-    const uint64_t songFrame = engine.studio ? engine.playback.seekPoint.frame : 0;
+    const uint64_t songFrame = engine.studio ? engine.song.playback.seekPoint.frame : 0;
     armLoop(engine);
     if (!engine.studio) startSequencerTimer(engine);
     engine.startOutput();
@@ -68,11 +68,11 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
         // The song's time zero is the first frame not yet written (one
         // write-ahead after now, like every later event), less the song
         // frames a start past zero leaves out.
-        engine.playback.studioStartFrame = engine.studio->nextFrame() - songFrame;
-        engine.playback.eventFrame = engine.studio->nextFrame();
+        engine.song.playback.studioStartFrame = engine.studio->nextFrame() - songFrame;
+        engine.song.playback.eventFrame = engine.studio->nextFrame();
         // Starting the output drops what was queued: the channels as the song has them there, again.
         if (songFrame > 0)
-            postChannelRestore(engine, engine.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(),
+            postChannelRestore(engine, engine.song.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(),
                                true);
         engine.songFeed = &feedStudio;
     }
@@ -89,8 +89,8 @@ void stop(MixerEngine& engine) {
         {
             EngineLock lock(engine.mutex);
             engine.playing = 0;
-            engine.playback.ending = 0;
-            engine.playback.paused = 0;
+            engine.song.playback.ending = 0;
+            engine.song.playback.paused = 0;
             taken = engine.takeTimers(MixerEngine::kEveryTimer);
         }
         if (!taken.any()) break;
@@ -112,21 +112,21 @@ void pause(MixerEngine& engine) {
     MixerEngine::TimerIds taken;
     {
         EngineLock lock(engine.mutex);
-        if (!engine.playing || engine.playback.paused) return;
-        engine.playback.paused = 1;
+        if (!engine.playing || engine.song.playback.paused) return;
+        engine.song.playback.paused = 1;
         taken = engine.takeTimers(MixerEngine::kSequencerTimer | MixerEngine::kMixerTimer);
         if (engine.softwareMixer) {
             // A stopped buffer keeps its play cursor and what is written ahead of it.
             if (engine.mixBuffer) engine.mixBuffer->stop();
         } else {
-            engine.playback.pausedBuffers = 0;
-            engine.playback.pausedLooping = 0;
+            engine.song.playback.pausedBuffers = 0;
+            engine.song.playback.pausedLooping = 0;
             for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
                 SoundBufferPtr& buffer = *engine.bufferSlot(ref);
                 uint32_t status = 0;
                 if (!buffer || !succeeded(buffer->getStatus(status)) || !(status & BufferStatus::Playing)) continue;
-                engine.playback.pausedBuffers |= uint64_t{1} << ref;
-                if (status & BufferStatus::Looping) engine.playback.pausedLooping |= uint64_t{1} << ref;
+                engine.song.playback.pausedBuffers |= uint64_t{1} << ref;
+                if (status & BufferStatus::Looping) engine.song.playback.pausedLooping |= uint64_t{1} << ref;
                 buffer->stop();
             }
         }
@@ -136,8 +136,8 @@ void pause(MixerEngine& engine) {
 
 void resume(MixerEngine& engine) {
     EngineLock lock(engine.mutex);
-    if (!engine.playback.paused) return;
-    engine.playback.paused = 0;
+    if (!engine.song.playback.paused) return;
+    engine.song.playback.paused = 0;
     if (engine.softwareMixer) {
         if (engine.mixBuffer) {
             engine.mixBuffer->play(PlayFlags::Looping);
@@ -146,43 +146,43 @@ void resume(MixerEngine& engine) {
     } else {
         for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref) {
             SoundBufferPtr& buffer = *engine.bufferSlot(ref);
-            if (!buffer || !(engine.playback.pausedBuffers & (uint64_t{1} << ref))) continue;
-            buffer->play((engine.playback.pausedLooping & (uint64_t{1} << ref)) ? PlayFlags::Looping : 0);
+            if (!buffer || !(engine.song.playback.pausedBuffers & (uint64_t{1} << ref))) continue;
+            buffer->play((engine.song.playback.pausedLooping & (uint64_t{1} << ref)) ? PlayFlags::Looping : 0);
         }
-        engine.playback.pausedBuffers = 0;
-        engine.playback.pausedLooping = 0;
+        engine.song.playback.pausedBuffers = 0;
+        engine.song.playback.pausedLooping = 0;
     }
     if (engine.playing && !engine.studio) startSequencerTimer(engine);
 }
 
 void startClock(MixerEngine& engine) {
     setTempo(engine, kDefaultTempo);
-    engine.ticksPerTimerEvent = 2;
-    if (isSmpteDivision(engine.division)) {
+    engine.song.ticksPerTimerEvent = 2;
+    if (isSmpteDivision(engine.song.division)) {
         // No tempo event will re-time an SMPTE song: take the batch a tempo
         // event would choose, at most 125 events a second.
-        const double rate = smpteTicksPerSecond(engine.division);
-        engine.ticksPerTimerEvent = std::max(2, static_cast<int32_t>(std::ceil(rate / 125.0)));
+        const double rate = smpteTicksPerSecond(engine.song.division);
+        engine.song.ticksPerTimerEvent = std::max(2, static_cast<int32_t>(std::ceil(rate / 125.0)));
     }
     keepPeriodAtLeastOneMs(engine);
 }
 
 void setTempo(MixerEngine& engine, int32_t tempo) {
-    engine.tempo = tempo;
-    const double micros = microsPerTick(engine.division, tempo);
+    engine.song.tempo = tempo;
+    const double micros = microsPerTick(engine.song.division, tempo);
     if (micros <= 0) {
-        engine.secondsPerTick = 0;
-        engine.ticksPerSecond = 0;
+        engine.song.secondsPerTick = 0;
+        engine.song.ticksPerSecond = 0;
         return;
     }
     const double seconds = micros * static_cast<double>(1e-6f);
-    engine.secondsPerTick = static_cast<float>(seconds);
-    engine.ticksPerSecond = static_cast<float>(1.0 / seconds);
+    engine.song.secondsPerTick = static_cast<float>(seconds);
+    engine.song.ticksPerSecond = static_cast<float>(1.0 / seconds);
 }
 
 void rewindSong(MixerEngine& engine) {
-    for (int32_t t = 0; t < engine.tracks.size(); ++t) {
-        Track& track = *engine.tracks.at(t);
+    for (int32_t t = 0; t < engine.song.tracks.size(); ++t) {
+        Track& track = *engine.song.tracks.at(t);
         track.position = 0;
         track.ended = 0;
         track.begun = 0;
@@ -192,45 +192,45 @@ void rewindSong(MixerEngine& engine) {
 }
 
 uint64_t sequencerPeriodMicros(const MixerEngine& engine) {
-    const double micros = microsPerTick(engine.division, engine.tempo) * std::max(1, engine.ticksPerTimerEvent);
+    const double micros = microsPerTick(engine.song.division, engine.song.tempo) * std::max(1, engine.song.ticksPerTimerEvent);
     if (!(micros >= 1)) return 1;
     if (micros >= static_cast<double>(kMaxTimerPeriodMicros)) return kMaxTimerPeriodMicros;
     return static_cast<uint64_t>(std::llround(micros));
 }
 
 void keepPeriodAtLeastOneMs(MixerEngine& engine) {
-    const double micros = microsPerTick(engine.division, engine.tempo);
+    const double micros = microsPerTick(engine.song.division, engine.song.tempo);
     if (micros <= 0) return;
-    if (engine.ticksPerTimerEvent < 1) engine.ticksPerTimerEvent = 1;
-    if (micros * engine.ticksPerTimerEvent >= kMinSequencerPeriodMicros) return;
+    if (engine.song.ticksPerTimerEvent < 1) engine.song.ticksPerTimerEvent = 1;
+    if (micros * engine.song.ticksPerTimerEvent >= kMinSequencerPeriodMicros) return;
     const double needed = std::ceil(kMinSequencerPeriodMicros / micros);
-    engine.ticksPerTimerEvent = needed >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(needed);
+    engine.song.ticksPerTimerEvent = needed >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(needed);
 }
 
 TransportStatus transportStatus(const MixerEngine& engine) {
-    if (engine.playing) return engine.playback.paused ? TransportStatus::Paused : TransportStatus::Playing;
-    if (engine.playback.ending) return TransportStatus::Ending;
+    if (engine.playing) return engine.song.playback.paused ? TransportStatus::Paused : TransportStatus::Playing;
+    if (engine.song.playback.ending) return TransportStatus::Ending;
     if (engine.outputRunning) return TransportStatus::Previewing;
     return TransportStatus::Idle;
 }
 
 double songPositionSeconds(const MixerEngine& engine) {
-    if (engine.playback.ending) return songLengthSeconds(engine);
+    if (engine.song.playback.ending) return songLengthSeconds(engine);
     if (!engine.playing) return 0;
     if (engine.studio && engine.outputRate > 0) {
         // The song time the Studio mixer has written up to.
         // Song time zero may lie before the first output frame (after a
         // seek or a loop's turn): the difference is taken as signed.
-        const int64_t songFrames = static_cast<int64_t>(engine.studio->nextFrame() - engine.playback.studioStartFrame);
+        const int64_t songFrames = static_cast<int64_t>(engine.studio->nextFrame() - engine.song.playback.studioStartFrame);
         const double seconds = songFrames > 0 ? static_cast<double>(songFrames) / engine.outputRate : 0.0;
         return std::min(seconds, songLengthSeconds(engine));
     }
-    const uint64_t tick = std::min<uint64_t>(engine.currentTick, engine.songTiming.endTick);
-    return secondsAtTick(engine.songTiming, tick);
+    const uint64_t tick = std::min<uint64_t>(engine.song.currentTick, engine.song.songTiming.endTick);
+    return secondsAtTick(engine.song.songTiming, tick);
 }
 
-double songLengthSeconds(const MixerEngine& engine) { return engine.songTiming.lengthSeconds; }
+double songLengthSeconds(const MixerEngine& engine) { return engine.song.songTiming.lengthSeconds; }
 
-NoteCounts noteCounts(const MixerEngine& engine) { return engine.playback.notes; }
+NoteCounts noteCounts(const MixerEngine& engine) { return engine.song.playback.notes; }
 
 }  // namespace tonvero

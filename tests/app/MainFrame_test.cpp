@@ -118,7 +118,7 @@ private:
 
     uint32_t currentTick() {
         EngineLock lock(theEngine->mutex);
-        return theEngine->currentTick;
+        return theEngine->song.currentTick;
     }
 
     TransportStatus status() {

@@ -91,8 +91,8 @@ private slots:
         {
             EngineLock lock(rig.engine().mutex);
             QCOMPARE(rig.engine().channels[0].pan, 0);
+            QVERIFY(rig.engine().song.tracks.at(0)->position > 1);
         }
-        QVERIFY(rig.engine().tracks.at(0)->position > 1);
 
         auto editor = rig.openEditor();
         EditorRig::click(editor->control(D::kTest));
@@ -102,12 +102,12 @@ private slots:
             QCOMPARE(e.playing, 0);
         }
         QCOMPARE(statusOf(e), TransportStatus::Previewing);
-        // Back at the start: the first delta read, the channels at their defaults.
-        QCOMPARE(e.tracks.at(0)->position, 1);
-        QCOMPARE(e.tracks.at(0)->ended, 0);
-        QCOMPARE(e.tracks.at(0)->nextEventTick, 0);
         {
             EngineLock lock(e.mutex);
+            // Back at the start: the first delta read, the channels at their defaults.
+            QCOMPARE(e.song.tracks.at(0)->position, 1);
+            QCOMPARE(e.song.tracks.at(0)->ended, 0);
+            QCOMPARE(e.song.tracks.at(0)->nextEventTick, 0);
             QCOMPARE(e.channels[0].pan, 64);
         }
         // Only the test note sounds: the song's notes were cut.

@@ -65,8 +65,8 @@ TEST(MixerEngineObject, ConstructionSetsBothChannelColumnsAndIdleState) {
     EXPECT_EQ(e.sequencerTimer, 0u);
     EXPECT_EQ(e.lastNoteId, 0);
     EXPECT_EQ(e.writeAheadSeconds, 0.3f);
-    EXPECT_EQ(e.tracks.size(), 0);
-    EXPECT_EQ(e.tracks.capacity(), 1);
+    EXPECT_EQ(e.song.tracks.size(), 0);
+    EXPECT_EQ(e.song.tracks.capacity(), 1);
     EXPECT_EQ(e.primaryBuffer, nullptr);
     EXPECT_EQ(e.mixBuffer, nullptr);
     EXPECT_EQ(e.soundDevice, nullptr);
@@ -221,7 +221,7 @@ TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
     for (int k = 0; writes < 5 && k < 20000000; ++k) {
         {
             EngineLock lock(e.mutex);
-            ++e.currentTick;
+            ++e.song.currentTick;
             if (k % 3 == 2)
                 e.noteOff(30 + (k % 50), 0);
             else

@@ -231,16 +231,16 @@ TEST_F(HardwareMixer, ADuplicateWithNoFreeSlotIsReleasedAtOnce) {
     EngineLock lock(e().mutex);
     // The Wave's buffer and 31 duplicates for 32 held notes.
     for (int k = 0; k < kVoiceCount; ++k) {
-        e().currentTick = static_cast<uint32_t>(k);
+        e().song.currentTick = static_cast<uint32_t>(k);
         e().noteOn(k, 100, 0);
     }
     // The 33rd steals Voice 0, whose sound plays on, and takes the last duplicate slot.
-    e().currentTick = 100;
+    e().song.currentTick = 100;
     e().noteOn(40, 100, 0);
     EXPECT_EQ(e().voices[0].bufferRef, kBufferSlots + 31);
     const size_t live = e().soundDevice->liveBuffers();
     // The 34th finds every slot taken: silent, and no buffer is left behind.
-    e().currentTick = 101;
+    e().song.currentTick = 101;
     e().noteOn(41, 100, 0);
     EXPECT_EQ(e().voices[1].active, 1);
     EXPECT_EQ(e().voices[1].bufferRef, -1);

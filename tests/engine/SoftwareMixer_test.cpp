@@ -319,7 +319,7 @@ TEST_F(SoftwareMixer, AllocMixerVoiceCutsTheOldestReleasedThenTheOldest) {
     e().mutex.assertHeld();  // the fixture holds it
     Wave* w = wave({constantSamples(10000, 1), 44100, 1, 0, 9999});
     for (int k = 0; k < kMixerVoiceCount; ++k) {
-        e().currentTick = static_cast<uint32_t>(100 - k % 4);  // ages 100, 99, 98, 97, 100, ...
+        e().song.currentTick = static_cast<uint32_t>(100 - k % 4);  // ages 100, 99, 98, 97, 100, ...
         start(w, 44100);
     }
     for (const MixerVoice& m : e().mixerVoices) ASSERT_EQ(m.active, 1);

@@ -52,7 +52,7 @@ protected:
 
 TEST_F(Voices, NoteOnFillsTheVoiceAndItsMixerVoice) {
     e().mutex.assertHeld();  // the fixture holds it
-    e().currentTick = 77;
+    e().song.currentTick = 77;
     e().channels[3].pan = 32;
     e().noteOn(72, 100, 3);
     const Voice& v = e().voices[0];
@@ -85,12 +85,12 @@ TEST_F(Voices, BentChannelUsesThePowerForm) {
 TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
     e().mutex.assertHeld();  // the fixture holds it
     for (int k = 0; k < kVoiceCount; ++k) {
-        e().currentTick = k < 4 ? 10 : 5;  // slots 4.. are the oldest, all at tick 5
+        e().song.currentTick = k < 4 ? 10 : 5;  // slots 4.. are the oldest, all at tick 5
         e().noteOn(k % 100, 100, 0);
     }
     ASSERT_EQ(activeVoices(), kVoiceCount);
     // A key no Zone covers: the stolen Voice is released, then left free.
-    e().currentTick = 20;
+    e().song.currentTick = 20;
     e().noteOn(110, 100, 0);
     EXPECT_EQ(e().voices[4].active, 0);
     EXPECT_EQ(activeVoices(), kVoiceCount - 1);

@@ -13,7 +13,7 @@ namespace {
 // Runs timer events until the sequencer has processed every tick before `tick`.
 uint32_t tickOf(MixerEngine& e) EXCLUDES(e.mutex) {
     EngineLock lock(e.mutex);
-    return e.currentTick;
+    return e.song.currentTick;
 }
 
 bool plays(MixerEngine& e) EXCLUDES(e.mutex) {
@@ -32,7 +32,7 @@ void runToTick(SongRig& rig, uint32_t tick) EXCLUDES(rig.e().mutex) {
         if (!rig.clock().advanceToNextDeadline()) break;
     {
         EngineLock lock(rig.e().mutex);
-        ASSERT_GE(rig.e().currentTick, tick);
+        ASSERT_GE(rig.e().song.currentTick, tick);
     }
 }
 
@@ -116,9 +116,9 @@ TEST_F(Sequencer, SystemExclusiveTakesOverTheRunningStatus) {
     runToTick(rig, 1);
     EXPECT_NE(heldVoice(rig.e(), 0x45, 2), nullptr);
     EXPECT_EQ(heldCount(rig.e()), 1);
-    EXPECT_EQ(rig.e().tracks.at(0)->runningKind, 1);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tracks.at(0)->runningKind; }), 1);
     runToTick(rig, 11);
-    EXPECT_EQ(rig.e().tracks.at(0)->ended, 1);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tracks.at(0)->ended; }), 1);
 }
 
 TEST_F(Sequencer, TracksAtOneTickAreDispatchedInTrackOrder) {
@@ -269,8 +269,8 @@ TEST_F(Sequencer, MetaEventsAreSkippedByTheirOwnLength) {
     EXPECT_NE(heldVoice(rig.e(), 62), nullptr);
     runToTick(rig, 16);
     EXPECT_NE(heldVoice(rig.e(), 64), nullptr);
-    EXPECT_EQ(rig.e().tempo, 500000);
-    EXPECT_EQ(rig.e().tracks.at(0)->ended, 0);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tempo; }), 500000);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tracks.at(0)->ended; }), 0);
 }
 
 // The time between the next two sequencer events, in microseconds.
@@ -289,13 +289,13 @@ TEST_F(Sequencer, FirstPeriodsAreWholeMicroseconds) {
     MidiWriter w96(0, 96);
     w96.track().endOfTrack(500);
     start(w96);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 2);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 2);
     {
         EngineLock lock(rig.e().mutex);
         EXPECT_EQ(sequencerPeriodMicros(rig.e()), 10417u);  // 2 x 500000 / 96
     }
     EXPECT_EQ(rig.clock().nextDeadline(), 10417u);
-    EXPECT_FLOAT_EQ(rig.e().secondsPerTick, 500000.0f / 96.0f * 1e-6f);
+    EXPECT_FLOAT_EQ(readSong(rig.e(), [](const SongState& s) { return s.secondsPerTick; }), 500000.0f / 96.0f * 1e-6f);
 
     MidiWriter w480(0, 480);
     w480.track().endOfTrack(500);
@@ -306,7 +306,7 @@ TEST_F(Sequencer, FirstPeriodsAreWholeMicroseconds) {
     MidiWriter fine(0, 2000);
     fine.track().endOfTrack(500);
     start(fine);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 4);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 4);
     EXPECT_EQ(runningPeriod(rig), 1000u);
 }
 
@@ -316,22 +316,22 @@ TEST_F(Sequencer, TempoEventsRetimeTheTimer) {
     fast.track().tempo(0, 600000).endOfTrack(500);
     start(fast);
     EXPECT_EQ(runningPeriod(rig), 12500u);  // 2 x 600000 / 96, not 5 % longer
-    EXPECT_EQ(rig.e().tempo, 600000);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 2);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tempo; }), 600000);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 2);
 
     // 120 ticks per second before the event: a batch of 1.
     MidiWriter slow(0, 60);
     slow.track().tempo(0, 500000).endOfTrack(500);
     start(slow);
     EXPECT_EQ(runningPeriod(rig), 8333u);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 1);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 1);
 
     // 1920 ticks per second: 16 ticks make 120 events a second.
     MidiWriter fine(0, 960);
     fine.track().tempo(0, 500000).endOfTrack(5000);
     start(fine);
     EXPECT_EQ(runningPeriod(rig), 8333u);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 16);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 16);
     EXPECT_EQ(runningPeriod(rig), 8333u);
 }
 
@@ -339,11 +339,11 @@ TEST_F(Sequencer, SmpteSongsKeepTheirTickLength) {
     MidiWriter w(0, 0xE728);  // 25 frames of 40 ticks: 1 ms a tick
     w.track().tempo(0, 250000).endOfTrack(500);
     start(w);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 8);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 8);
     EXPECT_EQ(runningPeriod(rig), 8000u);
-    EXPECT_EQ(rig.e().tempo, 500000);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tempo; }), 500000);
     EXPECT_EQ(runningPeriod(rig), 8000u);
-    EXPECT_EQ(rig.e().ticksPerTimerEvent, 8);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.ticksPerTimerEvent; }), 8);
     while (plays(rig.e())) rig.clock().advanceToNextDeadline();
     EXPECT_NEAR(static_cast<double>(rig.clock().nowMicros()), 500000.0, 8000.0);  // tick 500, within a batch
 }
@@ -411,7 +411,7 @@ TEST_F(Sequencer, TheEndOfTheSongStopsBothTimersAfterTheSoundHasPlayedOut) {
     start(w);
     MixerEngine& e = rig.e();
     runToTick(rig, 60);
-    EXPECT_EQ(e.tracks.at(0)->ended, 1);
+    EXPECT_EQ(readSong(e, [](const SongState& s) { return s.tracks.at(0)->ended; }), 1);
     {
         EngineLock lock(e.mutex);
         EXPECT_EQ(e.playing, 1);
@@ -440,9 +440,9 @@ TEST_F(Sequencer, TheEndOfTheSongStopsBothTimersAfterTheSoundHasPlayedOut) {
     ASSERT_EQ(play(e), 1);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.song.currentTick, 0u);
     }
-    EXPECT_EQ(e.tracks.at(0)->ended, 0);
+    EXPECT_EQ(readSong(e, [](const SongState& s) { return s.tracks.at(0)->ended; }), 0);
     runToTick(rig, 1);
     EXPECT_NE(heldVoice(e, 60), nullptr);
 }
@@ -496,9 +496,9 @@ TEST_F(Sequencer, TracksThatRunOutOrAreMissingCountAsEnded) {
     MidiWriter w(1, 96, 3);
     w.track().noteOn(0, 0, 60, 100).noteOff(30, 0, 60);
     start(w);
-    EXPECT_EQ(rig.e().tracks.size(), 1);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tracks.size(); }), 1);
     runToTick(rig, 31);
-    EXPECT_EQ(rig.e().tracks.at(0)->ended, 1);
+    EXPECT_EQ(readSong(rig.e(), [](const SongState& s) { return s.tracks.at(0)->ended; }), 1);
     {
         EngineLock lock(rig.e().mutex);
         EXPECT_EQ(rig.e().playing, 0);

@@ -156,11 +156,12 @@ TEST(SongLoader, AFailedLoadLeavesTheSongExactlyAsItWas) {
     ASSERT_EQ(rig.load(first), SongLoadResult::Loaded);
     MixerEngine& e = rig.e();
     double length = 0;
+    const Track* track0 = nullptr;
     {
         EngineLock lock(e.mutex);
-        length = e.songTiming.lengthSeconds;
+        length = e.song.songTiming.lengthSeconds;
+        track0 = e.song.tracks.at(0);
     }
-    const Track* track0 = e.tracks.at(0);
 
     Bytes damaged = first;
     damaged[12] = damaged[13] = 0;
@@ -169,16 +170,13 @@ TEST(SongLoader, AFailedLoadLeavesTheSongExactlyAsItWas) {
     {
         EngineLock lock(e.mutex);
         EXPECT_EQ(loadSong(e, "/nonexistent/dir/song.mid"), SongLoadResult::CannotOpen);
-    }
-    EXPECT_EQ(e.songData, first);
-    EXPECT_EQ(e.format, 1);
-    EXPECT_EQ(e.trackCount, 2);
-    EXPECT_EQ(e.division, 96);
-    EXPECT_EQ(e.tracks.size(), 2);
-    EXPECT_EQ(e.tracks.at(0), track0);
-    {
-        EngineLock lock(e.mutex);
-        EXPECT_EQ(e.songTiming.lengthSeconds, length);
+        EXPECT_EQ(e.song.songData, first);
+        EXPECT_EQ(e.song.format, 1);
+        EXPECT_EQ(e.song.trackCount, 2);
+        EXPECT_EQ(e.song.division, 96);
+        EXPECT_EQ(e.song.tracks.size(), 2);
+        EXPECT_EQ(e.song.tracks.at(0), track0);
+        EXPECT_EQ(e.song.songTiming.lengthSeconds, length);
     }
     EXPECT_EQ(play(e), 1);
 }
@@ -190,12 +188,12 @@ TEST(SongLoader, LoadsFromAFileAndFreesTheSong) {
     MixerEngine& e = rig.e();
     EngineLock lock(e.mutex);
     EXPECT_EQ(loadSong(e, path), SongLoadResult::Loaded);
-    EXPECT_EQ(e.tracks.size(), 2);
+    EXPECT_EQ(e.song.tracks.size(), 2);
     freeSong(e);
-    EXPECT_TRUE(e.songData.empty());
-    EXPECT_EQ(e.tracks.size(), 0);
-    EXPECT_EQ(e.tracks.capacity(), 0);
-    EXPECT_EQ(e.format, 1);  // kept until the next load
+    EXPECT_TRUE(e.song.songData.empty());
+    EXPECT_EQ(e.song.tracks.size(), 0);
+    EXPECT_EQ(e.song.tracks.capacity(), 0);
+    EXPECT_EQ(e.song.format, 1);  // kept until the next load
     std::remove(path.c_str());
     EXPECT_STREQ(songLoadResultText(SongLoadResult::Loaded), "Song loaded.");
 }
@@ -221,8 +219,8 @@ TEST(ReadVarLen, ReadsQuantitiesAndStaysInsideTheTrack) {
     MidiWriter w(0, 96);
     w.track().raw({0x81, 0x00}).endOfTrack();
     ASSERT_EQ(rig.load(w), SongLoadResult::Loaded);
-    Track& t = *rig.e().tracks.at(0);
     EngineLock lock(rig.e().mutex);
+    Track& t = *rig.e().song.tracks.at(0);
     EXPECT_EQ(readVarLen(rig.e(), t), 128u);
     EXPECT_EQ(t.position, 2);
 }

@@ -71,12 +71,12 @@ TEST_F(Transport, PlayStartsTheSequencerAndTheOutput) {
     EXPECT_EQ(e.outputRunning, 1);
     EXPECT_NE(e.sequencerTimer, 0u);
     EXPECT_NE(e.mixerTimer, 0u);
-    EXPECT_EQ(e.tempo, 500000);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.song.tempo, 500000);
+        EXPECT_EQ(e.song.currentTick, 0u);
+        EXPECT_EQ(e.song.ticksPerTimerEvent, 2);
     }
-    EXPECT_EQ(e.ticksPerTimerEvent, 2);
     {
         EngineLock lock(e.mutex);
         EXPECT_DOUBLE_EQ(songLengthSeconds(e), 1.0);
@@ -95,12 +95,12 @@ TEST_F(Transport, PlayWhilePlayingStartsAgainFromTheBeginning) {
     rig.advance(600000);
     {
         EngineLock lock(e.mutex);
-        EXPECT_GT(e.currentTick, 100u);
+        EXPECT_GT(e.song.currentTick, 100u);
     }
     EXPECT_EQ(play(e), 1);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.song.currentTick, 0u);
         EXPECT_EQ(e.playing, 1);
     }
     EXPECT_EQ(rig.clock().liveTimers(), 2u);
@@ -154,8 +154,8 @@ TEST_F(Transport, PlayInEveryState) {
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, 0u);
-        EXPECT_EQ(e.playback.ending, 0);
+        EXPECT_EQ(e.song.currentTick, 0u);
+        EXPECT_EQ(e.song.playback.ending, 0);
     }
     EXPECT_EQ(rig.clock().liveTimers(), 2u);
 
@@ -166,7 +166,7 @@ TEST_F(Transport, PlayInEveryState) {
     EXPECT_EQ(rig.status(), TransportStatus::Playing);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, 0u);
+        EXPECT_EQ(e.song.currentTick, 0u);
     }
 
     // While previewing: the song starts; the output is already running.
@@ -192,7 +192,7 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     double position = 0;
     {
         EngineLock lock(e.mutex);
-        tick = e.currentTick;
+        tick = e.song.currentTick;
         position = songPositionSeconds(e);
     }
     pause(e);
@@ -203,7 +203,7 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     rig.advance(5000000);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.currentTick, tick);
+        EXPECT_EQ(e.song.currentTick, tick);
         EXPECT_EQ(songPositionSeconds(e), position);
     }
     uint32_t heldCursor = 0;
@@ -217,7 +217,7 @@ TEST_F(Transport, PauseHoldsTheSongWhereItIs) {
     rig.advance(100000);
     {
         EngineLock lock(e.mutex);
-        EXPECT_GT(e.currentTick, tick);
+        EXPECT_GT(e.song.currentTick, tick);
     }
     resume(e);  // not paused: nothing
     EXPECT_TRUE(rig.runUntilIdle());
@@ -242,7 +242,7 @@ TEST_F(Transport, RewindResetsTracksAndTheSongChannelsOnly) {
     EXPECT_EQ(e.channels[0].bend, 0.0f);
     EXPECT_EQ(e.channels[0].pitchChanged, 0);
     EXPECT_EQ(e.channels[kPreviewChannel].pan, 99);
-    const Track& t = *e.tracks.at(0);
+    const Track& t = *e.song.tracks.at(0);
     EXPECT_EQ(t.position, 1);  // past the first delta
     EXPECT_EQ(t.nextEventTick, 0);
     EXPECT_EQ(t.ended, 0);
@@ -253,12 +253,12 @@ TEST_F(Transport, TempoGivesTheTickLength) {
     MixerEngine& e = rig.e();
     EngineLock lock(e.mutex);
     setTempo(e, 500000);
-    EXPECT_FLOAT_EQ(e.secondsPerTick, 500000.0f / 96 * 1e-6f);
-    EXPECT_FLOAT_EQ(e.ticksPerSecond, 192.0f);
-    e.ticksPerTimerEvent = 2;
+    EXPECT_FLOAT_EQ(e.song.secondsPerTick, 500000.0f / 96 * 1e-6f);
+    EXPECT_FLOAT_EQ(e.song.ticksPerSecond, 192.0f);
+    e.song.ticksPerTimerEvent = 2;
     EXPECT_EQ(sequencerPeriodMicros(e), 10417u);
     setTempo(e, 1000000);
-    EXPECT_FLOAT_EQ(e.ticksPerSecond, 96.0f);
+    EXPECT_FLOAT_EQ(e.song.ticksPerSecond, 96.0f);
 }
 
 TEST(TransportThreads, StopReturnsWithNoCallbackRunning) {

@@ -92,6 +92,14 @@ inline SongLoadResult loadSong(MixerEngine& engine, const Bytes& bytes, void (*b
     return result;
 }
 
+// What `read` takes from `engine`'s song state, read under the engine lock
+// (a copy: a number, a Track).
+template <class Read>
+auto readSong(MixerEngine& engine, Read read) EXCLUDES(engine.mutex) {
+    EngineLock lock(engine.mutex);
+    return read(static_cast<const SongState&>(engine.song));
+}
+
 class EngineRig {
 public:
     enum class Output { Closed, Open };

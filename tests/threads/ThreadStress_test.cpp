@@ -653,7 +653,7 @@ protected:
             {
                 EngineLock lock(theEngine->mutex);
                 ASSERT_EQ(transportStatus(*theEngine), TransportStatus::Playing);
-                if (noteCounts(*theEngine).played >= 3 && theEngine->currentTick > 0) return;
+                if (noteCounts(*theEngine).played >= 3 && theEngine->song.currentTick > 0) return;
             }
             breathe();
         }
