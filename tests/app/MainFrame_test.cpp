@@ -16,6 +16,7 @@
 #include "editor/Prompter.h"
 #include "engine/ChannelMonitor.h"
 #include "engine/MixerEngine.h"
+#include "support/AppRig.h"
 #include "platform/SoundDevice.h"
 #include "platform/VirtualTimerService.h"
 #include "render/SongTimeText.h"
@@ -84,14 +85,11 @@ class MainFrameTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
-    std::unique_ptr<OfflineAudio> audio_;
-    std::unique_ptr<CTonveroApp> app_;
-    ScriptedPrompter prompts_;
+    std::unique_ptr<test::AppRig> rig_;
+    ScriptedPrompter& prompts() { return rig_->prompts(); }
 
-    QString path(const QString& name) const { return dir_->filePath(name); }
-    CMainFrame& frame() { return *app_->frame(); }
+    QString path(const QString& name) const { return rig_->path(name); }
+    CMainFrame& frame() { return rig_->frame(); }
 
     // `customMixer`: on the Software Custom Mixer, as the command line can ask;
     // otherwise on the mixer the user's settings name, else the Studio mixer.
@@ -99,21 +97,15 @@ private:
         if (withDefaultBank) {
             if (!savePatchmap(sustainingBank(), path(QStringLiteral("gmpatch.map")).toStdString())) return false;
         }
-        AppOptions options;
-        options.deviceFactory = audio_->deviceFactory();
-        options.timers = &audio_->timers();
-        options.showWindow = false;
-        options.defaultPatchmap = "gmpatch.map";  // the working directory only, not the build's bank
+        AppOptions options = rig_->options();
         options.files = files;
-        options.mixer.mode = MixerMode::Software;
         options.mixerGiven = customMixer;
-        app_ = std::make_unique<CTonveroApp>(options);
-        return app_->initInstance();
+        return rig_->start(options);
     }
 
     void advanceSeconds(double seconds) {
-        audio_->timers().advanceBy(static_cast<uint64_t>(seconds * 1e6));
-        audio_->clearCaptured();
+        rig_->audio().timers().advanceBy(static_cast<uint64_t>(seconds * 1e6));
+        rig_->audio().clearCaptured();
     }
 
     uint32_t currentTick() {
@@ -152,25 +144,11 @@ private slots:
     }
 
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        QDir::setCurrent(dir_->path());
-        QSettings().clear();
-        patchmapPath.clear();
-        songPath.clear();
-        prompts_.clear();
-        setPrompter(&prompts_);
-        audio_ = std::make_unique<OfflineAudio>();
+        rig_ = std::make_unique<test::AppRig>();
+        QVERIFY(rig_->valid());
     }
 
-    void cleanup() {
-        app_.reset();
-        audio_.reset();
-        setPrompter(nullptr);
-        QDir::setCurrent(previousDir_);
-        dir_.reset();
-    }
+    void cleanup() { rig_.reset(); }
 
     void startsWithoutDefaultBank() {
         QVERIFY(startApp(false));
@@ -179,7 +157,7 @@ private slots:
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Ready"));
         // Save does nothing until Save As names a file.
         frame().onSavePatchmap();
-        QVERIFY(prompts_.shown().empty());
+        QVERIFY(prompts().shown().empty());
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Ready"));
     }
 
@@ -195,48 +173,48 @@ private slots:
         QVERIFY(startApp(true));
         const QString first = writeSong(QStringLiteral("first.mid"), 20);
         const QString second = writeSong(QStringLiteral("second.mid"), 20);
-        prompts_.answerFile(first);
+        prompts().answerFile(first);
         frame().onLoadMidi();
         QCOMPARE(status(), TransportStatus::Playing);
         advanceSeconds(2.0);
         QVERIFY(currentTick() > 300);
 
-        prompts_.answerFile(second);
+        prompts().answerFile(second);
         frame().onLoadMidi();
         QCOMPARE(status(), TransportStatus::Playing);
         QVERIFY(currentTick() < 10);
         QCOMPARE(QString::fromStdString(songPath), second);
         QVERIFY(lines(CTonveroView::composeText(theEngine))[1].endsWith(QStringLiteral("  Song: ") + second));
-        QVERIFY(prompts_.notices().isEmpty());
+        QVERIFY(prompts().notices().isEmpty());
     }
 
     void unloadableSongChangesNothing() {
         QVERIFY(startApp(true));
         const QString song = writeSong(QStringLiteral("good.mid"), 20);
-        prompts_.answerFile(song);
+        prompts().answerFile(song);
         frame().onLoadMidi();
         advanceSeconds(1.0);
         const uint32_t before = currentTick();
 
         const QString junk = path(QStringLiteral("junk.mid"));
         test::writeFileBytes(junk.toStdString(), {'n', 'o', 't', ' ', 'a', ' ', 's', 'o', 'n', 'g'});
-        prompts_.answerFile(junk);
+        prompts().answerFile(junk);
         frame().onLoadMidi();
-        QCOMPARE(prompts_.notices().size(), 1);
-        QVERIFY(prompts_.notices().front().startsWith(QStringLiteral("This file is not a Standard MIDI File.")));
+        QCOMPARE(prompts().notices().size(), 1);
+        QVERIFY(prompts().notices().front().startsWith(QStringLiteral("This file is not a Standard MIDI File.")));
         QCOMPARE(QString::fromStdString(songPath), song);
         QCOMPARE(status(), TransportStatus::Playing);
         QVERIFY(currentTick() >= before);  // the old song goes on, not restarted
 
-        prompts_.answerFile(path(QStringLiteral("missing.mid")));
+        prompts().answerFile(path(QStringLiteral("missing.mid")));
         frame().onLoadMidi();
-        QCOMPARE(prompts_.notices().size(), 2);
+        QCOMPARE(prompts().notices().size(), 2);
         QCOMPARE(QString::fromStdString(songPath), song);
     }
 
     void playTwiceRestarts() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(3.0);
         QVERIFY(currentTick() > 500);
@@ -247,7 +225,7 @@ private slots:
 
     void pauseHoldsAndResumes() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(1.0);
         frame().onPause();
@@ -266,7 +244,7 @@ private slots:
 
     void voiceLinesWhilePlayingOnly() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(0.5);
         QStringList shown = lines(CTonveroView::composeText(theEngine));
@@ -287,7 +265,7 @@ private slots:
         QCOMPARE(lines(CTonveroView::composeText(theEngine)).value(2),
                  QStringLiteral("Studio Mixer - Secondary Buffer Mode"));
         QVERIFY(frame().action(command::MixerStudio)->isChecked());
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(0.5);
         // One line for each of the chord's three voices.
@@ -297,7 +275,7 @@ private slots:
 
     void optionsMenuSwitchesTheMixerAtOnceAndRemembersIt() {
         QVERIFY(startApp(true, {}, false));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(3.0);
         {
@@ -317,7 +295,7 @@ private slots:
         QCOMPARE(theEngine->bank.instrumentCount, 1);
 
         // Remembered: the next start takes it; a stopped song stays stopped.
-        app_.reset();
+        rig_->stop();
         QVERIFY(startApp(true, {}, false));
         QCOMPARE(theEngine->mixerMode, MixerMode::Software);
         frame().onChooseMixer(MixerMode::Hardware);
@@ -326,10 +304,10 @@ private slots:
         QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("hardware"));
 
         // A mixer whose output cannot open is refused with a message and the old one stays.
-        audio_->failNextOpen("no device today");
+        rig_->audio().failNextOpen("no device today");
         frame().onChooseMixer(MixerMode::Studio);
-        QCOMPARE(prompts_.notices().size(), 1);
-        QVERIFY(prompts_.notices().first().contains(QStringLiteral("no device today")));
+        QCOMPARE(prompts().notices().size(), 1);
+        QVERIFY(prompts().notices().first().contains(QStringLiteral("no device today")));
         QCOMPARE(theEngine->mixerMode, MixerMode::Hardware);
         QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("hardware"));
     }
@@ -353,7 +331,7 @@ private slots:
         frame().onChooseMixer(MixerMode::Studio);
         QVERIFY(!theEngine->studio->reverbOn());
         QVERIFY(!frame().action(command::Reverb)->isChecked());
-        app_.reset();
+        rig_->stop();
         QVERIFY(startApp(true, {}, false));
         QVERIFY(!theEngine->studio->reverbOn());
         QVERIFY(theEngine->studio->chorusOn());
@@ -364,7 +342,7 @@ private slots:
 
     void positionPaneShowsPlaceAndLength() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 135));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 135));
         frame().onLoadMidi();
         advanceSeconds(42.3);
         frame().refresh();
@@ -375,7 +353,7 @@ private slots:
         QVERIFY(startApp(true));
         const QString good = path(QStringLiteral("other.map"));
         QVERIFY(savePatchmap(test::makeSmallBank(), good.toStdString()));
-        prompts_.answerFile(good);
+        prompts().answerFile(good);
         frame().onOpenPatchmap();
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Patchmap loaded."));
         QCOMPARE(QString::fromStdString(patchmapPath), good);
@@ -389,10 +367,10 @@ private slots:
 
         frame().setMessagePaneText(QStringLiteral("Ready"));
         for (const QString& bad : {newer, path(QStringLiteral("missing.map")), wrongMark}) {
-            prompts_.answerFile(bad);
+            prompts().answerFile(bad);
             frame().onOpenPatchmap();
         }
-        QCOMPARE(prompts_.notices(),
+        QCOMPARE(prompts().notices(),
                  QStringList({QStringLiteral("This Patchmap file has an unknown version ID.\nThe file is either "
                                              "corrupted or generated by a newer version of Tonvero."),
                               QStringLiteral("The file was not found."),
@@ -406,12 +384,12 @@ private slots:
 
     void openPatchmapWhilePlayingSwapsCleanly() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(0.5);
         const QString other = path(QStringLiteral("other.map"));
         QVERIFY(savePatchmap(sustainingBank(), other.toStdString()));
-        prompts_.answerFile(other);
+        prompts().answerFile(other);
         frame().onOpenPatchmap();
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Patchmap loaded."));
         QCOMPARE(status(), TransportStatus::Playing);  // the song goes on
@@ -422,9 +400,9 @@ private slots:
     void saveAsThenSave() {
         QVERIFY(startApp(false));
         frame().onSavePatchmap();
-        QVERIFY(prompts_.shown().empty());
+        QVERIFY(prompts().shown().empty());
         const QString target = path(QStringLiteral("mine.map"));
-        prompts_.answerFile(target);
+        prompts().answerFile(target);
         frame().onSavePatchmapAs();
         QCOMPARE(frame().messagePaneText(), QStringLiteral("Patchmap saved."));
         QVERIFY(QFile::exists(target));
@@ -439,10 +417,10 @@ private slots:
 
     void failedSaveIsReported() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(path(QStringLiteral("no/such/folder/bank.map")));
+        prompts().answerFile(path(QStringLiteral("no/such/folder/bank.map")));
         frame().onSavePatchmapAs();
-        QCOMPARE(prompts_.notices().size(), 1);
-        QVERIFY(prompts_.notices().front().startsWith(QStringLiteral("The Patchmap could not be saved")));
+        QCOMPARE(prompts().notices().size(), 1);
+        QVERIFY(prompts().notices().front().startsWith(QStringLiteral("The Patchmap could not be saved")));
         QVERIFY(frame().messagePaneText() != QStringLiteral("Patchmap saved."));
     }
 
@@ -465,7 +443,7 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             const QString song = writeSong(QStringLiteral("song%1.mid").arg(i), 5);
             written << song;
-            prompts_.answerFile(song);
+            prompts().answerFile(song);
             frame().onLoadMidi();
         }
         const QStringList recent = frame().recentFiles();
@@ -504,7 +482,7 @@ private slots:
     void viewMenuOpensInstrumentEditor() {
         QVERIFY(startApp(true));
         QString title;
-        prompts_.answerDialog([&title](QDialog& dialog) {
+        prompts().answerDialog([&title](QDialog& dialog) {
             title = dialog.windowTitle();
             return int(QDialog::Rejected);
         });
@@ -514,7 +492,7 @@ private slots:
 
     void positionSliderSeeksAndLeavesADragAlone() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 60));
         frame().onLoadMidi();
         advanceSeconds(2.0);
         frame().refresh();
@@ -547,7 +525,7 @@ private slots:
     void keysSeekAndTheTransportKeysWorkWhateverHasTheFocus() {
         QVERIFY(startApp(true));
         QVERIFY(showFrame());
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 60));
         frame().onLoadMidi();
         advanceSeconds(20.0);
         QTest::keyClick(&frame(), Qt::Key_Right);
@@ -601,7 +579,7 @@ private slots:
                       QStringLiteral("Set Loop End"), QStringLiteral("Clear Loop")}));
         QCOMPARE(frame().action(command::Stop)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Period));
 
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(3.0);
         frame().onPause();
@@ -624,7 +602,7 @@ private slots:
             EngineLock lock(theEngine->mutex);
             QCOMPARE(masterVolume(*theEngine), 100);
         }
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 60));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 60));
         frame().onLoadMidi();
 
         frame().positionBar()->volumeSlider()->setValue(40);
@@ -670,7 +648,7 @@ private slots:
             EngineLock lock(theEngine->mutex);
             QVERIFY(!looping(*theEngine));
         }
-        app_.reset();
+        rig_->stop();
         QVERIFY(startApp(true, {}, false));
         QCOMPARE(frame().positionBar()->volumeSlider()->value(), 40);
         EngineLock lock(theEngine->mutex);
@@ -715,13 +693,13 @@ private slots:
         frame().action(command::ToggleChannels)->trigger();
         QVERIFY(!dock->isVisibleTo(&frame()));
         QCOMPARE(QSettings().value(QStringLiteral("View/channels")).toBool(), false);
-        app_.reset();
+        rig_->stop();
         QVERIFY(startApp(true));
         QVERIFY(!frame().action(command::ToggleChannels)->isChecked());
         QVERIFY(!frame().channelDock()->isVisibleTo(&frame()));
         frame().action(command::ToggleChannels)->trigger();
         QVERIFY(frame().channelDock()->isVisibleTo(&frame()));
-        app_.reset();
+        rig_->stop();
         QVERIFY(startApp(true));
         QVERIFY(frame().channelDock()->isVisibleTo(&frame()));
         QVERIFY(frame().action(command::ToggleChannels)->isChecked());
@@ -734,7 +712,7 @@ private slots:
         QVERIFY(savePatchmap(test::makeSmallBank(), other.toStdString()));
         frame().openPatchmap(other);
         QCOMPARE(frame().windowTitle(), QStringLiteral("other.map - Tonvero"));
-        prompts_.answerFile(path(QStringLiteral("mine.map")));
+        prompts().answerFile(path(QStringLiteral("mine.map")));
         frame().onSavePatchmapAs();
         QCOMPARE(frame().windowTitle(), QStringLiteral("mine.map - Tonvero"));
     }
@@ -742,7 +720,7 @@ private slots:
     void statusViewScrollsItsLines() {
         QVERIFY(startApp(true));
         QVERIFY(showFrame());
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(0.5);
         frame().refresh();
@@ -775,18 +753,18 @@ private slots:
         QVERIFY(damagedAfter >= 0);
         QCOMPARE(frame().messagePaneText(), QString::fromStdString(songDamageText(damagedAfter)));
         QCOMPARE(status(), TransportStatus::Playing);
-        QVERIFY(prompts_.notices().isEmpty());
+        QVERIFY(prompts().notices().isEmpty());
     }
 
     void shutdownKillsTimersAndReleasesOnce() {
         QVERIFY(startApp(true));
-        prompts_.answerFile(writeSong(QStringLiteral("song.mid"), 20));
+        prompts().answerFile(writeSong(QStringLiteral("song.mid"), 20));
         frame().onLoadMidi();
         advanceSeconds(0.5);
-        QVERIFY(audio_->timers().liveTimers() >= 2);
-        app_.reset();
+        QVERIFY(rig_->audio().timers().liveTimers() >= 2);
+        rig_->stop();
         QVERIFY(theEngine == nullptr);
-        QCOMPARE(audio_->timers().liveTimers(), size_t{0});
+        QCOMPARE(rig_->audio().timers().liveTimers(), size_t{0});
     }
 };
 

@@ -17,6 +17,7 @@
 #include "engine/MixerEngine.h"
 #include "platform/SoundDevice.h"
 #include "platform/VirtualTimerService.h"
+#include "support/AppRig.h"
 #include "support/BankFixtures.h"
 
 #include <QAction>
@@ -39,28 +40,16 @@ using Choice = Prompter::Choice;
 class ModifiedTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
-    std::unique_ptr<OfflineAudio> audio_;
-    std::unique_ptr<CTonveroApp> app_;
-    std::unique_ptr<ScriptedPrompter> scripted_;  // a fresh one for each test: no answer left over
-    ScriptedPrompter& prompts() const { return *scripted_; }
+    std::unique_ptr<test::AppRig> rig_;  // a fresh one for each test: no answer left over
+    ScriptedPrompter& prompts() const { return rig_->prompts(); }
 
-    QString path(const QString& name) const { return dir_->filePath(name); }
-    CMainFrame& frame() { return *app_->frame(); }
+    QString path(const QString& name) const { return rig_->path(name); }
+    CMainFrame& frame() { return rig_->frame(); }
 
     // The application on the offline device with "gmpatch.map" (makeExampleBank: one sound) as its bank.
     bool startApp() {
         if (!savePatchmap(test::makeExampleBank(), path(QStringLiteral("gmpatch.map")).toStdString())) return false;
-        AppOptions options;
-        options.deviceFactory = audio_->deviceFactory();
-        options.timers = &audio_->timers();
-        options.showWindow = false;
-        options.defaultPatchmap = "gmpatch.map";
-        options.mixer.mode = MixerMode::Software;
-        options.mixerGiven = true;
-        app_ = std::make_unique<CTonveroApp>(options);
-        return app_->initInstance();
+        return rig_->start();
     }
 
     // Program 0's sound gets the basic note `note`, typed into the Instrument Editor.
@@ -100,26 +89,12 @@ private slots:
     }
 
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        QDir::setCurrent(dir_->path());
-        QSettings().clear();
-        patchmapPath.clear();
-        songPath.clear();
-        scripted_ = std::make_unique<ScriptedPrompter>();
-        setPrompter(scripted_.get());
-        audio_ = std::make_unique<OfflineAudio>();
+        rig_ = std::make_unique<test::AppRig>();
+        QVERIFY(rig_->valid());
         QVERIFY(startApp());
     }
 
-    void cleanup() {
-        app_.reset();
-        audio_.reset();
-        setPrompter(nullptr);
-        QDir::setCurrent(previousDir_);
-        dir_.reset();
-    }
+    void cleanup() { rig_.reset(); }
 
     void theTitleMarksChangesAndUndoToTheSavedStateClearsIt() {
         const QString file = path(QStringLiteral("gmpatch.map"));

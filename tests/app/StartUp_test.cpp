@@ -10,6 +10,7 @@
 #include "engine/MixerEngine.h"
 #include "platform/SoundDevice.h"
 #include "platform/VirtualTimerService.h"
+#include "support/AppRig.h"
 #include "support/BankFixtures.h"
 
 #include <QCoreApplication>
@@ -58,28 +59,16 @@ class StartUpTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
-    std::unique_ptr<OfflineAudio> audio_;
-    std::unique_ptr<CTonveroApp> app_;
-    std::unique_ptr<ScriptedPrompter> prompter_;
-    ScriptedPrompter& prompts() { return *prompter_; }
+    std::unique_ptr<test::AppRig> rig_;
+    ScriptedPrompter& prompts() { return rig_->prompts(); }
 
     bool startApp() {
         Bank bank;
         const int32_t slot = bank.insertInstrument("Piano");
         Bank::addZone(*bank.instruments[static_cast<size_t>(slot)],
                       test::makeWave("/sounds/piano.wav", std::vector<int16_t>(500, 1000), 22050));
-        if (!savePatchmap(bank, dir_->filePath(QStringLiteral("gmpatch.map")).toStdString())) return false;
-        AppOptions options;
-        options.deviceFactory = audio_->deviceFactory();
-        options.timers = &audio_->timers();
-        options.showWindow = false;
-        options.defaultPatchmap = "gmpatch.map";
-        options.mixer.mode = MixerMode::Software;
-        options.mixerGiven = true;
-        app_ = std::make_unique<CTonveroApp>(options);
-        return app_->initInstance();
+        if (!savePatchmap(bank, rig_->path(QStringLiteral("gmpatch.map")).toStdString())) return false;
+        return rig_->start();
     }
 
     static QString backendOfEngine() {
@@ -95,26 +84,11 @@ private slots:
     }
 
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        QDir::setCurrent(dir_->path());
-        QSettings().clear();
-        patchmapPath.clear();
-        songPath.clear();
-        prompter_ = std::make_unique<ScriptedPrompter>();
-        setPrompter(prompter_.get());
-        audio_ = std::make_unique<OfflineAudio>();
+        rig_ = std::make_unique<test::AppRig>();
+        QVERIFY(rig_->valid());
     }
 
-    void cleanup() {
-        app_.reset();
-        audio_.reset();
-        setPrompter(nullptr);
-        prompter_.reset();
-        QDir::setCurrent(previousDir_);
-        dir_.reset();
-    }
+    void cleanup() { rig_.reset(); }
 
     void helpAndWrongOptionsNeedNoDisplay() {
         for (const QString& help : {QStringLiteral("--help"), QStringLiteral("-h")}) {
@@ -154,7 +128,7 @@ private slots:
     }
 
     void withoutASoundDeviceTheUserMayGoOnSilently() {
-        audio_->failNextOpen("no output device");
+        rig_->audio().failNextOpen("no output device");
         prompts().answerYes(true);
         QVERIFY(startApp());
         QCOMPARE(prompts().shown().size(), size_t{1});
@@ -165,11 +139,11 @@ private slots:
         QCOMPARE(backendOfEngine(), QStringLiteral("null"));
         QCOMPARE(theEngine->mixerMode, MixerMode::Software);
         QCOMPARE(theEngine->bank.instrumentCount, 1);
-        QCOMPARE(app_->frame()->messagePaneText(), kSilentOutputText);
+        QCOMPARE(rig_->frame().messagePaneText(), kSilentOutputText);
     }
 
     void withoutASoundDeviceNoEndsTheProgram() {
-        audio_->failNextOpen("no output device");
+        rig_->audio().failNextOpen("no output device");
         prompts().answerYes(false);
         QVERIFY(!startApp());
         QCOMPARE(prompts().shown().size(), size_t{1});
@@ -184,9 +158,9 @@ private slots:
         QCOMPARE(backendOfEngine(), QStringLiteral("offline"));
         QCOMPARE(theEngine->bank.instrumentCount, 1);
 
-        audio_->failNextOpen("the device is busy");
+        rig_->audio().failNextOpen("the device is busy");
         prompts().answerYes(true);
-        app_->frame()->onChooseMixer(MixerMode::Studio);
+        rig_->frame().onChooseMixer(MixerMode::Studio);
         QCOMPARE(prompts().shown().size(), size_t{1});
         QCOMPARE(prompts().shown().front().text,
                  QStringLiteral("The sound device could not be opened: the device is busy\n\nGo on without sound?"));
@@ -194,12 +168,12 @@ private slots:
         QCOMPARE(theEngine->mixerMode, MixerMode::Studio);
         QCOMPARE(backendOfEngine(), QStringLiteral("null"));
         QCOMPARE(theEngine->bank.instrumentCount, 1);  // the bank moved over
-        QCOMPARE(app_->frame()->messagePaneText(), kSilentOutputText);
+        QCOMPARE(rig_->frame().messagePaneText(), kSilentOutputText);
         QCOMPARE(QSettings().value(QStringLiteral("Options/mixer")).toString(), QStringLiteral("studio"));
 
         // Already silent: another mixer is made on the null output without a question.
         prompts().clear();
-        app_->frame()->onChooseMixer(MixerMode::Hardware);
+        rig_->frame().onChooseMixer(MixerMode::Hardware);
         QVERIFY(prompts().shown().empty());
         QCOMPARE(theEngine->mixerMode, MixerMode::Hardware);
         QCOMPARE(backendOfEngine(), QStringLiteral("null"));
