@@ -53,7 +53,7 @@ void BM_MixBlock(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     int active = 0;
-    for (const MixerVoice& m : engine.mixerVoices) active += m.active;
+    for (const MixerVoice& m : engine.custom.mixerVoices) active += m.active;
     if (active != voices) state.SkipWithError("a voice stopped sounding");
     state.counters["voice_frames_per_s"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * voices * kBlockFrames, benchmark::Counter::kIsRate);

@@ -132,7 +132,7 @@ void BM_RenderSong(benchmark::State& state) {
                 if (position < 2 || !e.playing) return;  // count once the song is under way
                 int32_t sounding = 0;
                 if (e.softwareMixer)
-                    for (const MixerVoice& m : e.mixerVoices) sounding += m.active;
+                    for (const MixerVoice& m : e.custom.mixerVoices) sounding += m.active;
                 else
                     for (const Voice& v : e.voices) sounding += v.active;
                 voiceSum += sounding;

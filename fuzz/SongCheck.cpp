@@ -71,7 +71,7 @@ constexpr double kEndSlackSeconds = 0.1;
 // Device buffers playing in the hardware mixer's slots. Engine mutex held.
 int32_t soundingBuffers(const MixerEngine& engine) {
     int32_t count = 0;
-    for (const auto* slots : {&engine.waveBuffers, &engine.voiceBuffers})
+    for (const auto* slots : {&engine.hardware.waveBuffers, &engine.hardware.voiceBuffers})
         for (const SoundBufferPtr& buffer : *slots) {
             uint32_t status = 0;
             if (buffer && succeeded(buffer->getStatus(status)) && (status & BufferStatus::Playing) != 0) ++count;

@@ -41,7 +41,7 @@ QString CTonveroView::composeText(MixerEngine* engine) {
             if (voice.wave) text += QString::fromStdString(voice.wave->name) + QStringLiteral("\n");
         });
     } else if (engine->playing && engine->softwareMixer) {
-        for (const MixerVoice& voice : engine->mixerVoices) {
+        for (const MixerVoice& voice : engine->custom.mixerVoices) {
             if (voice.active && voice.wave)
                 text += QString::fromStdString(voice.wave->name) + QStringLiteral("\n");
             else

@@ -70,7 +70,7 @@ void channelActivity(const MixerEngine& engine, ChannelActivities& out) {
         float level = static_cast<float>(std::clamp(voice.velocity, 0, 127)) / 127.0f;
         if (engine.softwareMixer) {
             const MixerVoice* m = voice.mixerVoice >= 0 && voice.mixerVoice < kMixerVoiceCount
-                                      ? &engine.mixerVoices[static_cast<size_t>(voice.mixerVoice)]
+                                      ? &engine.custom.mixerVoices[static_cast<size_t>(voice.mixerVoice)]
                                       : nullptr;
             level = m && m->active && m->soundSerial == voice.soundSerial
                         ? static_cast<float>(std::max(m->leftGain, m->rightGain)) / (128.0f * 65536.0f)
@@ -91,7 +91,7 @@ void cutChannelNotes(MixerEngine& engine, uint16_t channels) {
             if (SoundBuffer* buffer = engine.bufferOf(voice)) buffer->stop();
         voice.active = 0;
     }
-    for (MixerVoice& m : engine.mixerVoices)
+    for (MixerVoice& m : engine.custom.mixerVoices)
         if (m.active && named(m.channel)) m.active = 0;
 }
 

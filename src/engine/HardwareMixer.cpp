@@ -1,6 +1,6 @@
 // The hardware mixer: every sounding note plays on a device buffer of its
-// own, the device doing the resampling, volume and pan. Slot i of waveBuffers
-// holds the buffer made for the Wave whose bufferSlot is i; voiceBuffers hold
+// own, the device doing the resampling, volume and pan. Slot i of hardware.waveBuffers
+// holds the buffer made for the Wave whose bufferSlot is i; hardware.voiceBuffers hold
 // duplicates for notes of a Wave whose buffer is already playing.
 
 #include "engine/MixerEngine.h"
@@ -26,8 +26,8 @@ bool isPlaying(const SoundBuffer& buffer) {
 
 SoundBufferPtr* MixerEngine::bufferSlot(int32_t ref) {
     if (ref < 0 || ref >= 2 * kBufferSlots) return nullptr;
-    return ref < kBufferSlots ? &waveBuffers[static_cast<size_t>(ref)]
-                              : &voiceBuffers[static_cast<size_t>(ref - kBufferSlots)];
+    return ref < kBufferSlots ? &hardware.waveBuffers[static_cast<size_t>(ref)]
+                              : &hardware.voiceBuffers[static_cast<size_t>(ref - kBufferSlots)];
 }
 
 void MixerEngine::releaseBufferSlot(int32_t ref) {
@@ -35,8 +35,8 @@ void MixerEngine::releaseBufferSlot(int32_t ref) {
     if (!slot) return;
     if (*slot) (*slot)->stop();
     slot->reset();
-    bufferSerials[static_cast<size_t>(ref)] = 0;
-    bufferWaves[static_cast<size_t>(ref)] = nullptr;
+    hardware.bufferSerials[static_cast<size_t>(ref)] = 0;
+    hardware.bufferWaves[static_cast<size_t>(ref)] = nullptr;
 }
 
 void MixerEngine::startBufferVoice(Voice& voice, uint32_t frequency, int32_t pan) {
@@ -68,22 +68,22 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
 
     // The Wave's buffer exists: it plays the note, or a duplicate does.
     const int32_t own = w.bufferSlot;
-    if (own >= 0 && own < kBufferSlots && waveBuffers[static_cast<size_t>(own)] &&
-        bufferWaves[static_cast<size_t>(own)] == &w) {
-        SoundBufferPtr& master = waveBuffers[static_cast<size_t>(own)];
+    if (own >= 0 && own < kBufferSlots && hardware.waveBuffers[static_cast<size_t>(own)] &&
+        hardware.bufferWaves[static_cast<size_t>(own)] == &w) {
+        SoundBufferPtr& master = hardware.waveBuffers[static_cast<size_t>(own)];
         if (!isPlaying(*master)) {
-            bufferSerials[static_cast<size_t>(own)] = voice.soundSerial = takeSoundSerial();
+            hardware.bufferSerials[static_cast<size_t>(own)] = voice.soundSerial = takeSoundSerial();
             return own;
         }
         SoundBufferPtr duplicate;
         if (!soundDevice || !succeeded(soundDevice->duplicateSoundBuffer(master, duplicate)) || !duplicate)
             return kNoBufferGiveUp;
         for (int32_t i = 0; i < kBufferSlots; ++i) {
-            if (voiceBuffers[static_cast<size_t>(i)]) continue;
-            voiceBuffers[static_cast<size_t>(i)] = std::move(duplicate);
+            if (hardware.voiceBuffers[static_cast<size_t>(i)]) continue;
+            hardware.voiceBuffers[static_cast<size_t>(i)] = std::move(duplicate);
             const int32_t ref = kBufferSlots + i;
-            bufferWaves[static_cast<size_t>(ref)] = &w;
-            bufferSerials[static_cast<size_t>(ref)] = voice.soundSerial = takeSoundSerial();
+            hardware.bufferWaves[static_cast<size_t>(ref)] = &w;
+            hardware.bufferSerials[static_cast<size_t>(ref)] = voice.soundSerial = takeSoundSerial();
             return ref;
         }
         // Every duplicate slot is taken: let this one go at once; the note is silent.
@@ -94,7 +94,7 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
     // A new Wave buffer in the lowest free slot.
     int32_t slot = -1;
     for (int32_t i = 0; i < kBufferSlots; ++i) {
-        if (!waveBuffers[static_cast<size_t>(i)]) {
+        if (!hardware.waveBuffers[static_cast<size_t>(i)]) {
             slot = i;
             break;
         }
@@ -106,11 +106,11 @@ int32_t MixerEngine::acquireVoiceBuffer(Voice& voice) {
         createWaveBuffer(w);
         if (!w.deviceBuffer) return kNoBufferGiveUp;
     }
-    waveBuffers[static_cast<size_t>(slot)] = std::move(w.deviceBuffer);
+    hardware.waveBuffers[static_cast<size_t>(slot)] = std::move(w.deviceBuffer);
     w.deviceBuffer.reset();
     w.bufferSlot = slot;
-    bufferWaves[static_cast<size_t>(slot)] = &w;
-    bufferSerials[static_cast<size_t>(slot)] = voice.soundSerial = takeSoundSerial();
+    hardware.bufferWaves[static_cast<size_t>(slot)] = &w;
+    hardware.bufferSerials[static_cast<size_t>(slot)] = voice.soundSerial = takeSoundSerial();
     return slot;
 }
 
@@ -150,7 +150,7 @@ int32_t MixerEngine::fillBuffer(SoundBuffer* buffer, const void* source, uint32_
 
 void MixerEngine::releaseIdleVoiceBuffers() {
     for (int32_t i = 0; i < kBufferSlots; ++i) {
-        SoundBufferPtr& b = voiceBuffers[static_cast<size_t>(i)];
+        SoundBufferPtr& b = hardware.voiceBuffers[static_cast<size_t>(i)];
         if (b && !isPlaying(*b)) releaseBufferSlot(kBufferSlots + i);
     }
 }

@@ -23,8 +23,8 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     primaryBuffer.reset();
     mixBuffer.reset();
     soundDevice.reset();
-    for (auto& b : waveBuffers) b.reset();
-    for (auto& b : voiceBuffers) b.reset();
+    for (auto& b : hardware.waveBuffers) b.reset();
+    for (auto& b : hardware.voiceBuffers) b.reset();
     bank.clearBank();
     // Rewinding with no song only sets the MIDI channels.
     resetChannels();
@@ -40,12 +40,12 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     outputRunning = 0;
     sequencerTimer = 0;
     mixerTimer = 0;
-    mixBufferBytes = 0;
-    writeAheadBytes = 0;
+    custom.mixBufferBytes = 0;
+    custom.writeAheadBytes = 0;
     lastNoteId = 0;
-    for (MixerVoice& m : mixerVoices) m.active = 0;
+    for (MixerVoice& m : custom.mixerVoices) m.active = 0;
     // How far ahead of the play cursor the looping buffer is written.
-    writeAheadSeconds = 0.3f;
+    custom.writeAheadSeconds = 0.3f;
     // The engine the timers' callbacks and the editors reach.
     theEngine = this;
     buildSemitoneTable();
@@ -76,7 +76,7 @@ MixerEngine::~MixerEngine() {
 
     // No callback runs any more.
     EngineLock lock(mutex);
-    for (MixerVoice& m : mixerVoices) m.active = 0;
+    for (MixerVoice& m : custom.mixerVoices) m.active = 0;
     if (studio) studio->cutAll();
     // Destroy the Instruments (their Waves release the buffers they still own).
     bank.clearBank();
@@ -85,10 +85,10 @@ MixerEngine::~MixerEngine() {
     song.songData.shrink_to_fit();
     // Release every duplicate, every Wave buffer, the mixing buffer, the
     // primary buffer and the device; each handle is null afterwards.
-    for (auto& b : voiceBuffers) b.reset();
-    for (auto& b : waveBuffers) b.reset();
-    bufferSerials.fill(0);
-    bufferWaves.fill(nullptr);
+    for (auto& b : hardware.voiceBuffers) b.reset();
+    for (auto& b : hardware.waveBuffers) b.reset();
+    hardware.bufferSerials.fill(0);
+    hardware.bufferWaves.fill(nullptr);
     mixBuffer.reset();
     primaryBuffer.reset();
     soundDevice.reset();
@@ -113,8 +113,8 @@ void MixerEngine::mixerTimerProc() {
 }
 
 uint32_t MixerEngine::takeSoundSerial() {
-    const uint32_t serial = nextSoundSerial++;
-    if (nextSoundSerial == 0) nextSoundSerial = 1;  // 0 stays "none"
+    const uint32_t serial = hardware.nextSoundSerial++;
+    if (hardware.nextSoundSerial == 0) hardware.nextSoundSerial = 1;  // 0 stays "none"
     return serial;
 }
 
@@ -148,7 +148,7 @@ void MixerEngine::cutVoicesOf(const Wave& wave) {
         v.bufferRef = -1;
         v.soundSerial = 0;
     }
-    for (MixerVoice& m : mixerVoices) {
+    for (MixerVoice& m : custom.mixerVoices) {
         if (m.wave != &wave) continue;
         m.active = 0;
         m.wave = nullptr;
@@ -158,7 +158,7 @@ void MixerEngine::cutVoicesOf(const Wave& wave) {
     }
     // Every hardware buffer holding this Wave's samples, the Wave's own slot included.
     for (int32_t ref = 0; ref < 2 * kBufferSlots; ++ref)
-        if (bufferWaves[static_cast<size_t>(ref)] == &wave) releaseBufferSlot(ref);
+        if (hardware.bufferWaves[static_cast<size_t>(ref)] == &wave) releaseBufferSlot(ref);
     // The Wave's bufferSlot may still name the freed slot; acquireVoiceBuffer
     // trusts a slot only while it holds this Wave's buffer.
 }

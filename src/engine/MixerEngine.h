@@ -24,7 +24,7 @@
 #include "bank/Bank.h"
 #include "engine/ChannelState.h"
 #include "engine/MixerMode.h"
-#include "engine/MixerVoice.h"
+#include "engine/MixerParts.h"
 #include "engine/StudioMixer.h"
 #include "engine/Song.h"
 #include "engine/Voice.h"
@@ -42,11 +42,8 @@
 namespace tonvero {
 
 constexpr int32_t kVoiceCount = 32;
-constexpr int32_t kMixerVoiceCount = 32;
 constexpr int32_t kChannelCount = 17;  // 16 MIDI channels and the preview channel
 constexpr int32_t kPreviewChannel = 16;
-constexpr int32_t kBufferSlots = 32;  // each of waveBuffers and voiceBuffers
-constexpr uint32_t kWritePosUnset = 0xFFFFFF;
 constexpr uint64_t kMixerPeriodMicros = 20000;
 
 // 2^(d/12) for d = -60..60 at index 60 + d, in single precision.
@@ -237,14 +234,12 @@ public:
 
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
-    SoundBufferPtr mixBuffer;       // the software mixer's target; the primary in write-primary mode
-    std::array<SoundBufferPtr, kBufferSlots> waveBuffers;
+    SoundBufferPtr mixBuffer;  // the software mixer's target; the primary in write-primary mode
     Bank bank;  // instruments, programMap, instrumentCount
     int32_t lastNoteId GUARDED_BY(mutex) = 0;
     std::array<Voice, kVoiceCount> voices GUARDED_BY(mutex);
     std::array<ChannelState, kChannelCount> channels GUARDED_BY(mutex);
     int32_t outputRate = 0;
-    std::array<SoundBufferPtr, kBufferSlots> voiceBuffers;
     int32_t playing GUARDED_BY(mutex) = 0;
     int32_t softwareMixer = 0;
     int32_t outputRunning = 0;
@@ -253,35 +248,24 @@ public:
     TimerId mixerTimer = 0;
     // The 20 ms watch that stops everything once an ended song has played out.
     TimerId songEndTimer = 0;
-    std::array<MixerVoice, kMixerVoiceCount> mixerVoices GUARDED_BY(mutex);
-    float writeAheadSeconds = 0.3f;
-    uint32_t mixBufferBytes = 0;
-    uint32_t writeAheadBytes = 0;
-    uint32_t writePos GUARDED_BY(mutex) = kWritePosUnset;
 
     std::unique_ptr<SoundDevice> soundDevice;
     SoundDeviceFactory deviceFactory;
     TimerService* timerService = nullptr;
     mutable Mutex mutex;
 
-    // Sound serial numbers: the next one to give out, and the one each
-    // hardware buffer slot (0..31 waveBuffers, 32..63 voiceBuffers) plays.
-    uint32_t nextSoundSerial = 1;
-    std::array<uint32_t, 2 * kBufferSlots> bufferSerials{};
-    // The Wave whose samples each hardware buffer slot holds (compared, never read).
-    std::array<const Wave*, 2 * kBufferSlots> bufferWaves{};
 
     // The loaded song and where it plays: written by song/ only (the loader,
     // the sequencer, the transport); the engine reads the clock to stamp its
     // notes. Mutex held.
     SongState song GUARDED_BY(mutex);
+    // What the Software Custom Mixer and the hardware mixer each keep: their
+    // voices, write position and device buffers. Mutex held.
+    CustomMixer custom GUARDED_BY(mutex);
+    HardwareMixer hardware GUARDED_BY(mutex);
     // Looping, mute and solo, master volume, as the listener set them.
     ListenerSettings listener;
 
-    // Software mixer: how many ticks found the play cursor past everything
-    // written (the device had played stale sound; writing started again at
-    // the cursor), since the engine was made. Mutex held.
-    uint64_t underruns GUARDED_BY(mutex) = 0;
 
     // The mode given at construction; softwareMixer and writePrimary follow
     // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).

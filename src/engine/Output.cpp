@@ -61,17 +61,17 @@ int32_t MixerEngine::initOutput(std::string* error) {
     // The primary buffer's size.
     uint32_t primaryBytes = 0;
     primaryBuffer->getCaps(primaryBytes);
-    mixBufferBytes = primaryBytes;
+    custom.mixBufferBytes = primaryBytes;
 
     // The mixing buffer for the mode.
     if (softwareMixer) {
         if (writePrimary) {
             mixBuffer = primaryBuffer;
         } else {
-            mixBufferBytes = static_cast<uint32_t>(outputRate) * 2;  // half a second
+            custom.mixBufferBytes = static_cast<uint32_t>(outputRate) * 2;  // half a second
             BufferDesc mixDesc;
             mixDesc.flags = kMixBufferFlags;
-            mixDesc.bufferBytes = mixBufferBytes;
+            mixDesc.bufferBytes = custom.mixBufferBytes;
             mixDesc.format = &outputFormat;
             r = soundDevice->createSoundBuffer(mixDesc, mixBuffer);
             if (!succeeded(r) || !mixBuffer)
@@ -82,8 +82,8 @@ int32_t MixerEngine::initOutput(std::string* error) {
 
     // Nothing written yet; 0.3 s ahead in bytes (the float 0.3 times the
     // rate in double precision, truncated: 52920 at 44100 Hz).
-    writePos = kWritePosUnset;
-    writeAheadBytes = static_cast<uint32_t>(static_cast<double>(writeAheadSeconds) * outputRate * 4);
+    custom.writePos = kWritePosUnset;
+    custom.writeAheadBytes = static_cast<uint32_t>(static_cast<double>(custom.writeAheadSeconds) * outputRate * 4);
     setError(error, std::string());
     return 1;
 }

@@ -1,6 +1,6 @@
 // The software mixer: MixerVoices resampled, panned, looped and faded in
 // integer fixed-point arithmetic into the looping mixing buffer, kept written
-// writeAheadBytes past the device's play cursor.
+// custom.writeAheadBytes past the device's play cursor.
 
 #include "engine/MixerEngine.h"
 
@@ -23,21 +23,21 @@ uint32_t MixerEngine::frequencyStep(uint32_t frequency, uint32_t rate) {
 
 int32_t MixerEngine::allocMixerVoice() {
     for (int32_t i = 0; i < kMixerVoiceCount; ++i)
-        if (!mixerVoices[static_cast<size_t>(i)].active) return i;
+        if (!custom.mixerVoices[static_cast<size_t>(i)].active) return i;
 
     // All sound: cut the oldest released one, else the oldest of all
     // (the lowest index among equal ages).
     int32_t oldestReleased = -1;
     int32_t oldest = -1;
     for (int32_t i = 0; i < kMixerVoiceCount; ++i) {
-        const MixerVoice& m = mixerVoices[static_cast<size_t>(i)];
+        const MixerVoice& m = custom.mixerVoices[static_cast<size_t>(i)];
         if (m.released &&
-            (oldestReleased < 0 || m.startTick < mixerVoices[static_cast<size_t>(oldestReleased)].startTick))
+            (oldestReleased < 0 || m.startTick < custom.mixerVoices[static_cast<size_t>(oldestReleased)].startTick))
             oldestReleased = i;
-        if (oldest < 0 || m.startTick < mixerVoices[static_cast<size_t>(oldest)].startTick) oldest = i;
+        if (oldest < 0 || m.startTick < custom.mixerVoices[static_cast<size_t>(oldest)].startTick) oldest = i;
     }
     const int32_t chosen = oldestReleased >= 0 ? oldestReleased : oldest;
-    if (chosen >= 0) mixerVoices[static_cast<size_t>(chosen)].active = 0;
+    if (chosen >= 0) custom.mixerVoices[static_cast<size_t>(chosen)].active = 0;
     return chosen;
 }
 
@@ -45,7 +45,7 @@ int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t p
     if (!voice.wave) return -1;
     const int32_t index = allocMixerVoice();
     if (index < 0) return -1;
-    MixerVoice& m = mixerVoices[static_cast<size_t>(index)];
+    MixerVoice& m = custom.mixerVoices[static_cast<size_t>(index)];
     const Wave& w = *voice.wave;
 
     // The Wave's playing values, made safe to read: never past the samples
@@ -85,7 +85,7 @@ int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t p
 }
 
 void MixerEngine::silenceAll() {
-    for (MixerVoice& m : mixerVoices) m.active = 0;
+    for (MixerVoice& m : custom.mixerVoices) m.active = 0;
     if (studio) studio->cutAll();
     if (!softwareMixer || !mixBuffer) return;
     LockedRegions regions;
@@ -96,7 +96,7 @@ void MixerEngine::silenceAll() {
 }
 
 void MixerEngine::mixerTick() {
-    if (!softwareMixer || !mixBuffer || mixBufferBytes == 0) return;
+    if (!softwareMixer || !mixBuffer || custom.mixBufferBytes == 0) return;
 
     uint32_t status = 0;
     mixBuffer->getStatus(status);
@@ -104,24 +104,24 @@ void MixerEngine::mixerTick() {
         // The contents are gone: restore, play it again, and start writing at
         // the play cursor on the next tick.
         mixBuffer->restore();
-        writePos = kWritePosUnset;
+        custom.writePos = kWritePosUnset;
         if (outputRunning) mixBuffer->play(PlayFlags::Looping);
         return;
     }
 
     uint32_t cursor = 0;
     if (!succeeded(mixBuffer->getCurrentPosition(&cursor, nullptr))) return;
-    if (writePos == kWritePosUnset) writePos = cursor;
-    writePos %= mixBufferBytes;
-    const uint32_t target = static_cast<uint32_t>((static_cast<uint64_t>(cursor) + writeAheadBytes) % mixBufferBytes);
-    if (target == writePos) return;
+    if (custom.writePos == kWritePosUnset) custom.writePos = cursor;
+    custom.writePos %= custom.mixBufferBytes;
+    const uint32_t target = static_cast<uint32_t>((static_cast<uint64_t>(cursor) + custom.writeAheadBytes) % custom.mixBufferBytes);
+    if (target == custom.writePos) return;
 
-    uint32_t length = target > writePos ? target - writePos : mixBufferBytes - writePos + target;
-    if (length > writeAheadBytes) {
+    uint32_t length = target > custom.writePos ? target - custom.writePos : custom.mixBufferBytes - custom.writePos + target;
+    if (length > custom.writeAheadBytes) {
         // The cursor has overtaken what was written: start again at the cursor.
-        ++underruns;
-        length = writeAheadBytes;
-        writePos = cursor;
+        ++custom.underruns;
+        length = custom.writeAheadBytes;
+        custom.writePos = cursor;
     }
     if (studio && songFeed) {
         // The Studio mixer is given the song's events for the frames about
@@ -131,22 +131,22 @@ void MixerEngine::mixerTick() {
     }
 
     LockedRegions regions;
-    if (!succeeded(mixBuffer->lock(writePos, length, regions, 0)) || !regions.first) return;
+    if (!succeeded(mixBuffer->lock(custom.writePos, length, regions, 0)) || !regions.first) return;
     LockedRegions written = regions;
     const uint32_t first = regions.firstBytes;
     if (length > first) {
         mixRegion(regions.first, first);
-        writePos += first;
+        custom.writePos += first;
         written.secondBytes = 0;
         if (regions.second) {
             const uint32_t rest = std::min(length - first, regions.secondBytes);
             mixRegion(regions.second, rest);
-            writePos = rest;
+            custom.writePos = rest;
             written.secondBytes = rest;
         }
     } else {
         mixRegion(regions.first, length);
-        writePos += length;
+        custom.writePos += length;
         written.firstBytes = length;
         written.secondBytes = 0;
     }
@@ -183,7 +183,7 @@ void MixerEngine::mixBlock(uint8_t* destination, uint32_t bytes) {
     bool sounding[kMixerVoiceCount];  // still adding to this block
     bool inPass[kMixerVoiceCount];    // took part in this pass
     for (int32_t v = 0; v < kMixerVoiceCount; ++v) {
-        MixerVoice& m = mixerVoices[static_cast<size_t>(v)];
+        MixerVoice& m = custom.mixerVoices[static_cast<size_t>(v)];
         sounding[v] = false;
         inPass[v] = false;
         if (!m.active) continue;
@@ -227,7 +227,7 @@ void MixerEngine::mixBlock(uint8_t* destination, uint32_t bytes) {
         std::memset(sum, 0, sizeof(int32_t) * 2 * count);
         for (int32_t v = 0; v < kMixerVoiceCount; ++v) {
             if (!sounding[v]) continue;
-            MixerVoice& m = mixerVoices[static_cast<size_t>(v)];
+            MixerVoice& m = custom.mixerVoices[static_cast<size_t>(v)];
             const int16_t* samples = m.samples;
             const uint32_t step = m.step;
             const int32_t gl = gainL[v];
@@ -271,7 +271,7 @@ void MixerEngine::mixBlock(uint8_t* destination, uint32_t bytes) {
 
     // The whole-sample position; the fraction is not kept between passes.
     for (int32_t v = 0; v < kMixerVoiceCount; ++v)
-        if (inPass[v]) mixerVoices[static_cast<size_t>(v)].position = static_cast<uint32_t>(pos[v] >> 16);
+        if (inPass[v]) custom.mixerVoices[static_cast<size_t>(v)].position = static_cast<uint32_t>(pos[v] >> 16);
 }
 
 }  // namespace tonvero

@@ -47,14 +47,14 @@ int32_t MixerEngine::chooseVoice() {
 
 MixerVoice* MixerEngine::mixerVoiceOf(const Voice& voice) {
     if (voice.soundSerial == 0 || voice.mixerVoice < 0 || voice.mixerVoice >= kMixerVoiceCount) return nullptr;
-    MixerVoice& m = mixerVoices[static_cast<size_t>(voice.mixerVoice)];
+    MixerVoice& m = custom.mixerVoices[static_cast<size_t>(voice.mixerVoice)];
     return m.active && m.soundSerial == voice.soundSerial ? &m : nullptr;
 }
 
 SoundBuffer* MixerEngine::bufferOf(const Voice& voice) {
     SoundBufferPtr* slot = bufferSlot(voice.bufferRef);
     if (!slot || !*slot || voice.soundSerial == 0) return nullptr;
-    return bufferSerials[static_cast<size_t>(voice.bufferRef)] == voice.soundSerial ? slot->get() : nullptr;
+    return hardware.bufferSerials[static_cast<size_t>(voice.bufferRef)] == voice.soundSerial ? slot->get() : nullptr;
 }
 
 void MixerEngine::releaseVoice(Voice& voice) {
@@ -125,7 +125,7 @@ uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend) 
 
 void MixerEngine::retuneBentVoices() {
     if (softwareMixer) {
-        for (MixerVoice& m : mixerVoices) {
+        for (MixerVoice& m : custom.mixerVoices) {
             if (!m.active || !m.wave || m.channel < 0 || m.channel >= kChannelCount) continue;
             const ChannelState& ch = channels[static_cast<size_t>(m.channel)];
             if (!ch.pitchChanged) continue;
@@ -186,7 +186,7 @@ void MixerEngine::setSustain(int32_t on, int32_t channel) {
         return;
     }
     if (!softwareMixer) return;
-    for (MixerVoice& m : mixerVoices)
+    for (MixerVoice& m : custom.mixerVoices)
         if (m.active && m.channel == channel) m.sustained = on;
 }
 

@@ -115,7 +115,11 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
 
     // What the software mixer writes ahead of the play cursor reaches the
     // output that much later than the song's events: leave it out.
-    uint64_t skipFrames = engine.softwareMixer ? engine.writeAheadBytes / 4 : 0;
+    uint64_t skipFrames = 0;
+    if (engine.softwareMixer) {
+        EngineLock lock(engine.mutex);
+        skipFrames = engine.custom.writeAheadBytes / 4;
+    }
     // The Studio mixer's output limiter looks ahead, delaying its sound a little more.
     if (engine.studio) skipFrames += StudioMixer::kOutputDelay;
     // With an end, exactly the span's frames go out.

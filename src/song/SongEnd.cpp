@@ -15,7 +15,7 @@ uint64_t playOutMicros(const MixerEngine& engine) REQUIRES(engine.mutex) {
     uint64_t micros = kMixerPeriodMicros;
     if (engine.softwareMixer && engine.outputRate > 0)
         micros +=
-            static_cast<uint64_t>(engine.writeAheadBytes / 4) * 1000000u / static_cast<uint64_t>(engine.outputRate);
+            static_cast<uint64_t>(engine.custom.writeAheadBytes / 4) * 1000000u / static_cast<uint64_t>(engine.outputRate);
     return micros;
 }
 
@@ -40,11 +40,11 @@ void watchEnding(MixerEngine& engine) REQUIRES(engine.mutex) {
 bool allVoicesSilent(MixerEngine& engine) {
     if (engine.studio) return engine.studio->idle();
     if (engine.softwareMixer) {
-        for (const MixerVoice& m : engine.mixerVoices)
+        for (const MixerVoice& m : engine.custom.mixerVoices)
             if (m.active) return false;
         return true;
     }
-    for (const auto* slots : {&engine.waveBuffers, &engine.voiceBuffers}) {
+    for (const auto* slots : {&engine.hardware.waveBuffers, &engine.hardware.voiceBuffers}) {
         for (const SoundBufferPtr& buffer : *slots) {
             uint32_t status = 0;
             if (buffer && succeeded(buffer->getStatus(status)) && (status & BufferStatus::Playing)) return false;

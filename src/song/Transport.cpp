@@ -25,9 +25,9 @@ void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
     } else {
         // The hardware mixer's notes play on buffers of their own: stop them
         // too, or a looped note would sound on after Stop.
-        for (auto& buffer : engine.waveBuffers)
+        for (auto& buffer : engine.hardware.waveBuffers)
             if (buffer) buffer->stop();
-        for (auto& buffer : engine.voiceBuffers)
+        for (auto& buffer : engine.hardware.voiceBuffers)
             if (buffer) buffer->stop();
     }
     engine.outputRunning = 0;

@@ -62,7 +62,7 @@ TransportStatus statusOf(MixerEngine& engine) {
 // Any Voice or MixerVoice still sounding that plays `wave`.
 bool sounds(const MixerEngine& engine, const Wave* wave) EXCLUDES(engine.mutex) {
     EngineLock lock(engine.mutex);
-    for (const auto& m : engine.mixerVoices)
+    for (const auto& m : engine.custom.mixerVoices)
         if (m.active && m.wave == wave) return true;
     for (const auto& v : engine.voices)
         if (v.active && v.wave == wave) return true;
@@ -115,7 +115,7 @@ private slots:
         int sounding = 0;
         {
             EngineLock lock(e.mutex);
-            for (const auto& m : e.mixerVoices) sounding += m.active;
+            for (const auto& m : e.custom.mixerVoices) sounding += m.active;
         }
         QCOMPARE(sounding, 1);
         // The song stays stopped while the test note plays on.

@@ -241,7 +241,7 @@ private slots:
         bool found = false;
         {
             EngineLock lock(s.rig.engine().mutex);
-            for (const auto& m : s.rig.engine().mixerVoices)
+            for (const auto& m : s.rig.engine().custom.mixerVoices)
                 if (m.active && m.wave == s.wave) {
                     QCOMPARE(m.loopBegin, 30);
                     found = true;

@@ -38,7 +38,7 @@ namespace {
 // Any voice still sounding that plays `wave`.
 bool sounds(const MixerEngine& engine, const Wave* wave) EXCLUDES(engine.mutex) {
     EngineLock lock(engine.mutex);
-    for (const auto& m : engine.mixerVoices)
+    for (const auto& m : engine.custom.mixerVoices)
         if (m.active && m.wave == wave) return true;
     for (const auto& v : engine.voices)
         if (v.active && v.wave == wave) return true;

@@ -54,7 +54,7 @@ TEST(MixerEngineObject, ConstructionSetsBothChannelColumnsAndIdleState) {
         EXPECT_EQ(v.mixerVoice, -1);
         EXPECT_EQ(v.wave, nullptr);
     }
-    for (const MixerVoice& m : e.mixerVoices) EXPECT_EQ(m.active, 0);
+    for (const MixerVoice& m : e.custom.mixerVoices) EXPECT_EQ(m.active, 0);
     EXPECT_EQ(e.bank.instrumentCount, 0);
     for (int32_t entry : e.bank.programMap) EXPECT_EQ(entry, 0);
     EXPECT_EQ(e.outputRate, 44100);
@@ -64,7 +64,7 @@ TEST(MixerEngineObject, ConstructionSetsBothChannelColumnsAndIdleState) {
     EXPECT_EQ(e.mixerTimer, 0u);
     EXPECT_EQ(e.sequencerTimer, 0u);
     EXPECT_EQ(e.lastNoteId, 0);
-    EXPECT_EQ(e.writeAheadSeconds, 0.3f);
+    EXPECT_EQ(e.custom.writeAheadSeconds, 0.3f);
     EXPECT_EQ(e.song.tracks.size(), 0);
     EXPECT_EQ(e.song.tracks.capacity(), 1);
     EXPECT_EQ(e.primaryBuffer, nullptr);
@@ -139,8 +139,8 @@ TEST(MixerEngineObject, DestructionOfAHardwareEngineReleasesItsBuffers) {
         test::EngineRig::zone(inst, {test::constantSamples(44100, 100), 22050});
         e.noteOn(60, 100, 0);
         e.noteOn(62, 100, 0);
-        waveBuffer = e.waveBuffers[0];
-        duplicate = e.voiceBuffers[0];
+        waveBuffer = e.hardware.waveBuffers[0];
+        duplicate = e.hardware.voiceBuffers[0];
         ASSERT_FALSE(waveBuffer.expired());
         ASSERT_FALSE(duplicate.expired());
     }
@@ -174,20 +174,20 @@ TEST(MixerTimerProc, AnEventThatFindsTheFlagSetDoesNothing) {
         EngineLock lock(e.mutex);
         ASSERT_EQ(e.initOutput(), 1);
         e.startOutput();
-        before = e.writePos;
+        before = e.custom.writePos;
     }
     mixerBusy.store(1);
     rig.clock().advanceBy(kMixerPeriodMicros);  // one event, lost
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.writePos, before);
+        EXPECT_EQ(e.custom.writePos, before);
     }
     EXPECT_EQ(mixerBusy.load(), 1);  // left as the running callback owns it
     mixerBusy.store(0);
     rig.clock().advanceBy(kMixerPeriodMicros);
     {
         EngineLock lock(e.mutex);
-        EXPECT_EQ(e.writePos, (rig.playCursor() + e.writeAheadBytes) % e.mixBufferBytes);
+        EXPECT_EQ(e.custom.writePos, (rig.playCursor() + e.custom.writeAheadBytes) % e.custom.mixBufferBytes);
     }
     EXPECT_EQ(mixerBusy.load(), 0);
 }
@@ -213,7 +213,7 @@ TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
         EngineLock lock(e.mutex);
         ASSERT_EQ(e.initOutput(), 1);
         e.startOutput();
-        lastWritePos = e.writePos;
+        lastWritePos = e.custom.writePos;
     }
     ASSERT_NE(e.mixerTimer, 0u);
     // Until the timer thread has written five times (bounded, in case it never runs).
@@ -226,8 +226,8 @@ TEST(MixerEngineThreads, NotesUnderTheLockWhileTheRealMixerTimerRuns) {
                 e.noteOff(30 + (k % 50), 0);
             else
                 e.noteOn(30 + (k % 50), 100, 0);
-            if (e.writePos != lastWritePos) {
-                lastWritePos = e.writePos;
+            if (e.custom.writePos != lastWritePos) {
+                lastWritePos = e.custom.writePos;
                 ++writes;
             }
         }

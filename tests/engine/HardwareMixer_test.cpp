@@ -107,10 +107,10 @@ TEST_F(HardwareMixer, WaveBufferThenTwoDuplicatesForThreeNotes) {
         EXPECT_EQ(e().voices[0].bufferRef, 0);
         EXPECT_EQ(e().voices[1].bufferRef, kBufferSlots + 0);
         EXPECT_EQ(e().voices[2].bufferRef, kBufferSlots + 1);
+        ASSERT_NE(e().hardware.waveBuffers[0], nullptr);
+        ASSERT_NE(e().hardware.voiceBuffers[0], nullptr);
+        ASSERT_NE(e().hardware.voiceBuffers[1], nullptr);
     }
-    ASSERT_NE(e().waveBuffers[0], nullptr);
-    ASSERT_NE(e().voiceBuffers[0], nullptr);
-    ASSERT_NE(e().voiceBuffers[1], nullptr);
     EXPECT_EQ(e().soundDevice->liveBuffers(), before + 3);
     {
         EngineLock lock(e().mutex);
@@ -130,9 +130,9 @@ TEST_F(HardwareMixer, WaveBufferThenTwoDuplicatesForThreeNotes) {
         // duplicates are released at the end of its start.
         e().noteOn(62, 100, 0);
         EXPECT_EQ(e().voices[3].bufferRef, 0);
+        EXPECT_EQ(e().hardware.voiceBuffers[0], nullptr);
+        EXPECT_EQ(e().hardware.voiceBuffers[1], nullptr);
     }
-    EXPECT_EQ(e().voiceBuffers[0], nullptr);
-    EXPECT_EQ(e().voiceBuffers[1], nullptr);
     EXPECT_EQ(e().soundDevice->liveBuffers(), before + 1);
 }
 
@@ -206,9 +206,10 @@ TEST_F(HardwareMixer, AReleaseReachesOnlyTheBufferOfItsOwnNote) {
         e().noteOn(61, 100, 1);  // Voice 1 plays on the same buffer
         ASSERT_EQ(e().voices[1].bufferRef, 0);
     }
-    SoundBuffer* b = e().waveBuffers[0].get();
+    SoundBuffer* b = nullptr;
     {
         EngineLock lock(e().mutex);
+        b = e().hardware.waveBuffers[0].get();
         EXPECT_EQ(e().bufferOf(e().voices[0]), nullptr);
         EXPECT_EQ(e().bufferOf(e().voices[1]), b);
     }
@@ -263,14 +264,14 @@ TEST_F(HardwareMixer, ReclaimFreesIdleDuplicatesBeforeTheRetry) {
         EngineLock lock(e().mutex);
         e().noteOn(60, 100, 0);
         e().noteOn(61, 100, 0);  // a duplicate: the device is full
+        ASSERT_NE(e().hardware.voiceBuffers[0], nullptr);
     }
-    ASSERT_NE(e().voiceBuffers[0], nullptr);
     rig.clock().advanceBy(2100000);  // both stop
     {
         EngineLock lock(e().mutex);
         e().noteOn(60, 100, 1);  // the other Wave: creation fails, reclaim, retry succeeds
+        EXPECT_EQ(e().hardware.voiceBuffers[0], nullptr);
     }
-    EXPECT_EQ(e().voiceBuffers[0], nullptr);
     EXPECT_EQ(other.zones[0]->wave->bufferSlot, 1);
     {
         EngineLock lock(e().mutex);
@@ -284,8 +285,8 @@ TEST_F(HardwareMixer, CuttingAWaveFreesItsBufferSlot) {
     e().noteOn(61, 100, 0);
     const size_t live = e().soundDevice->liveBuffers();
     e().cutVoicesOf(*inst);
-    EXPECT_EQ(e().waveBuffers[0], nullptr);
-    EXPECT_EQ(e().voiceBuffers[0], nullptr);
+    EXPECT_EQ(e().hardware.waveBuffers[0], nullptr);
+    EXPECT_EQ(e().hardware.voiceBuffers[0], nullptr);
     EXPECT_EQ(e().voices[0].active, 0);
     EXPECT_EQ(e().soundDevice->liveBuffers(), live - 2);
     // A new Wave takes the freed slot.
@@ -305,7 +306,7 @@ TEST_F(HardwareMixer, EmptyWaveIsSilent) {
     e().noteOn(60, 100, 1);
     EXPECT_EQ(e().voices[0].active, 1);
     EXPECT_EQ(e().voices[0].bufferRef, -1);
-    EXPECT_EQ(e().waveBuffers[0], nullptr);
+    EXPECT_EQ(e().hardware.waveBuffers[0], nullptr);
 }
 
 TEST(FillBuffer, RefusesNothingToCopyAndCopiesOtherwise) {

@@ -24,9 +24,9 @@ TEST(InitOutput, SecondaryBufferModeAt44100) {
     ASSERT_NE(e.primaryBuffer, nullptr);
     ASSERT_NE(e.mixBuffer, nullptr);
     EXPECT_NE(e.mixBuffer, e.primaryBuffer);
-    EXPECT_EQ(e.mixBufferBytes, 88200u);
-    EXPECT_EQ(e.writeAheadBytes, 52920u);
-    EXPECT_EQ(e.writePos, 0xFFFFFFu);
+    EXPECT_EQ(e.custom.mixBufferBytes, 88200u);
+    EXPECT_EQ(e.custom.writeAheadBytes, 52920u);
+    EXPECT_EQ(e.custom.writePos, 0xFFFFFFu);
     uint32_t size = 0;
     e.mixBuffer->getCaps(size);
     EXPECT_EQ(size, 88200u);
@@ -40,8 +40,8 @@ TEST(InitOutput, WriteAheadAt22050) {
     EngineRig rig(MixerMode::Software, 22050);
     EngineLock lock(rig.e().mutex);
     ASSERT_EQ(rig.e().initOutput(), 1);
-    EXPECT_EQ(rig.e().writeAheadBytes, 26460u);
-    EXPECT_EQ(rig.e().mixBufferBytes, 44100u);
+    EXPECT_EQ(rig.e().custom.writeAheadBytes, 26460u);
+    EXPECT_EQ(rig.e().custom.mixBufferBytes, 44100u);
 }
 
 TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
@@ -50,11 +50,11 @@ TEST(InitOutput, WritePrimaryModeMixesIntoThePrimaryBuffer) {
     {
         EngineLock lock(e.mutex);
         ASSERT_EQ(e.initOutput(), 1);
+        EXPECT_EQ(e.mixBuffer, e.primaryBuffer);
+        uint32_t primaryBytes = 0;
+        e.primaryBuffer->getCaps(primaryBytes);
+        EXPECT_EQ(e.custom.mixBufferBytes, primaryBytes);
     }
-    EXPECT_EQ(e.mixBuffer, e.primaryBuffer);
-    uint32_t primaryBytes = 0;
-    e.primaryBuffer->getCaps(primaryBytes);
-    EXPECT_EQ(e.mixBufferBytes, primaryBytes);
 
     // The mixer writes the primary buffer, and what it writes is heard.
     Instrument& inst = rig.instrument();
@@ -79,12 +79,12 @@ TEST(InitOutput, HardwareMixerHasNoMixingBufferAndNoTick) {
     EXPECT_NE(e.primaryBuffer, nullptr);
     uint32_t primaryBytes = 0;
     e.primaryBuffer->getCaps(primaryBytes);
-    EXPECT_EQ(e.mixBufferBytes, primaryBytes);
+    EXPECT_EQ(e.custom.mixBufferBytes, primaryBytes);
     e.startOutput();
     EXPECT_EQ(e.outputRunning, 1);
     EXPECT_EQ(e.mixerTimer, 0u);
     e.mixerTick();
-    EXPECT_EQ(e.writePos, kWritePosUnset);
+    EXPECT_EQ(e.custom.writePos, kWritePosUnset);
 }
 
 TEST(InitOutput, FailureSaysWhyAndReleasesWhatWasMade) {
@@ -119,13 +119,15 @@ protected:
     MixerEngine& e() { return rig.e(); }
     uint32_t writePos() EXCLUDES(e().mutex) {
         EngineLock lock(e().mutex);
-        return e().writePos;
+        return e().custom.writePos;
     }
     void startOutput() {
         EngineLock lock(e().mutex);
         e().startOutput();
     }
-    uint32_t ahead() { return (rig.playCursor() + e().writeAheadBytes) % e().mixBufferBytes; }
+    uint32_t ahead() REQUIRES(e().mutex) {
+        return (rig.playCursor() + e().custom.writeAheadBytes) % e().custom.mixBufferBytes;
+    }
 
     EngineRig rig;
 };
@@ -141,7 +143,7 @@ TEST_F(MixerTick, FirstTickWritesWriteAheadFromThePlayCursor) {
     EngineLock lock(e().mutex);
     e().noteOn(60, 127, 0);
     e().mixerTick();
-    EXPECT_EQ(e().writePos, cursor + 52920);
+    EXPECT_EQ(e().custom.writePos, cursor + 52920);
     // The note fills exactly the 52920 bytes from the cursor.
     const auto written = rig.mixBufferSamples(cursor, 52920);
     ASSERT_EQ(written.size(), 26460u);
@@ -159,7 +161,7 @@ TEST_F(MixerTick, StartOutputWritesTheFirstWriteAheadBeforeReturning) {
     EXPECT_EQ(rig.playCursor(), 0u);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, 52920u);
+        EXPECT_EQ(e().custom.writePos, 52920u);
     }
 
     // Each 20 ms tick then writes the 3528 bytes the cursor moved.
@@ -167,7 +169,7 @@ TEST_F(MixerTick, StartOutputWritesTheFirstWriteAheadBeforeReturning) {
     EXPECT_EQ(rig.playCursor(), 3528u);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, 3528u + 52920);
+        EXPECT_EQ(e().custom.writePos, 3528u + 52920);
     }
     // A second start while running does nothing.
     const TimerId timer = e().mixerTimer;
@@ -175,7 +177,7 @@ TEST_F(MixerTick, StartOutputWritesTheFirstWriteAheadBeforeReturning) {
     EXPECT_EQ(e().mixerTimer, timer);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, 3528u + 52920);
+        EXPECT_EQ(e().custom.writePos, 3528u + 52920);
     }
 }
 
@@ -227,8 +229,8 @@ TEST_F(MixerTick, LateTickCatchesUpAtMostTheWriteAhead) {
     rig.clock().advanceBy(kTick);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, ahead());
-        EXPECT_EQ((e().writePos + e().mixBufferBytes - before) % e().mixBufferBytes, 6u * 3528);
+        EXPECT_EQ(e().custom.writePos, ahead());
+        EXPECT_EQ((e().custom.writePos + e().custom.mixBufferBytes - before) % e().custom.mixBufferBytes, 6u * 3528);
     }
 
     // 400 ms without a tick: the cursor has passed what was written, so
@@ -244,7 +246,7 @@ TEST_F(MixerTick, LateTickCatchesUpAtMostTheWriteAhead) {
     }
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, (cursor + 52920) % 88200);
+        EXPECT_EQ(e().custom.writePos, (cursor + 52920) % 88200);
     }
 }
 
@@ -256,7 +258,7 @@ TEST_F(MixerTick, LostBufferIsRestoredPlayedAgainAndRewritten) {
     {
         EngineLock lock(e().mutex);
         // This tick restored and restarted the buffer and wrote nothing.
-        EXPECT_EQ(e().writePos, kWritePosUnset);
+        EXPECT_EQ(e().custom.writePos, kWritePosUnset);
     }
     uint32_t status = 0;
     e().mixBuffer->getStatus(status);
@@ -265,7 +267,7 @@ TEST_F(MixerTick, LostBufferIsRestoredPlayedAgainAndRewritten) {
     rig.clock().advanceBy(kTick);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, ahead());
+        EXPECT_EQ(e().custom.writePos, ahead());
     }
     EXPECT_NE(rig.playCursor(), 0u);
 }
@@ -275,7 +277,7 @@ TEST_F(MixerTick, ABufferLostBeforeTheStartPlaysFromTheNextTick) {
     startOutput();  // the first tick restores it and plays it again
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, kWritePosUnset);
+        EXPECT_EQ(e().custom.writePos, kWritePosUnset);
     }
     uint32_t status = 0;
     e().mixBuffer->getStatus(status);
@@ -283,7 +285,7 @@ TEST_F(MixerTick, ABufferLostBeforeTheStartPlaysFromTheNextTick) {
     rig.clock().advanceBy(kTick);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, ahead());
+        EXPECT_EQ(e().custom.writePos, ahead());
     }
 }
 
@@ -305,17 +307,17 @@ TEST_F(MixerTick, WritingGoesOnFromWritePosAfterARestart) {
     rig.clock().advanceBy(10 * kTick);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, written);
+        EXPECT_EQ(e().custom.writePos, written);
     }
     startOutput();
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, written);  // the cursor has not moved: nothing new to write
+        EXPECT_EQ(e().custom.writePos, written);  // the cursor has not moved: nothing new to write
     }
     rig.clock().advanceBy(kTick);
     {
         EngineLock lock(e().mutex);
-        EXPECT_EQ(e().writePos, ahead());
+        EXPECT_EQ(e().custom.writePos, ahead());
     }
 }
 

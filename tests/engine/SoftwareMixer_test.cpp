@@ -110,7 +110,7 @@ TEST_F(SoftwareMixer, StepsOf65536And32768) {
     // Each sample twice; the half sample left at the end of a pass is dropped.
     EXPECT_TRUE(leftSide(rig.mix(3), {0, 0, 1}));
     EXPECT_TRUE(leftSide(rig.mix(3), {1, 1, 2}));
-    EXPECT_EQ(e().mixerVoices[0].position, 2u);  // 3 had the fraction been kept
+    EXPECT_EQ(e().custom.mixerVoices[0].position, 2u);  // 3 had the fraction been kept
 }
 
 TEST_F(SoftwareMixer, LoopedWavePlaysItsLoopAgainAndAgain) {
@@ -133,16 +133,16 @@ TEST_F(SoftwareMixer, UnloopedWaveOf1000SamplesEndsAfter1000Frames) {
     auto out = rig.mix(1500);
     for (size_t f = 0; f < 1000; ++f) ASSERT_EQ(left(out, f), 100) << f;
     for (size_t f = 1000; f < 1500; ++f) ASSERT_EQ(left(out, f), 0) << f;
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
 
     // Exactly 1000 frames: the end is found by the next pass's first frame.
     start(w, 44100);
     out = rig.mix(1000);
     EXPECT_EQ(left(out, 999), 100);
-    EXPECT_EQ(e().mixerVoices[0].active, 1);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 1);
     out = rig.mix(10);
     EXPECT_EQ(left(out, 0), 0);
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
 }
 
 TEST_F(SoftwareMixer, LoopFadingOfAQuarterSilencesVelocity127In254Passes) {
@@ -150,7 +150,7 @@ TEST_F(SoftwareMixer, LoopFadingOfAQuarterSilencesVelocity127In254Passes) {
     Instrument& inst = rig.instrument("fading", 0x4000, 0x8000, 0);
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100, 1, 0, 999});
     e().noteOn(60, 127, 0);
-    MixerVoice& m = e().mixerVoices[0];
+    MixerVoice& m = e().custom.mixerVoices[0];
     EXPECT_EQ(m.leftGain, 64u * 127 * 512);  // 63.5
     for (int pass = 1; pass <= 253; ++pass) {
         rig.mix(1);
@@ -169,7 +169,7 @@ TEST_F(SoftwareMixer, SustainFadingAfterReleaseTakes127Passes) {
     e().noteOn(60, 127, 0);
     e().setSustain(1, 0);
     e().noteOff(60, 0);
-    MixerVoice& m = e().mixerVoices[0];
+    MixerVoice& m = e().custom.mixerVoices[0];
     EXPECT_EQ(m.released, 1);
     EXPECT_EQ(m.sustained, 1);
     for (int pass = 1; pass <= 126; ++pass) rig.mix(1);
@@ -184,7 +184,7 @@ TEST_F(SoftwareMixer, CutoffFadingAppliesWithThePedalUp) {
     EngineRig::zone(inst, {constantSamples(1000, 4096), 44100, 1, 0, 999});
     e().noteOn(60, 127, 0);
     e().noteOff(60, 0);
-    MixerVoice& m = e().mixerVoices[0];
+    MixerVoice& m = e().custom.mixerVoices[0];
     rig.mix(1);
     EXPECT_EQ(m.leftGain, 64u * 127 * 512 - 0x10000);
     // Pedal down later: the sustain fading takes over.
@@ -205,7 +205,7 @@ TEST_F(SoftwareMixer, ReleaseWithoutFadingPlaysTheTailFromLoopEnd) {
     // From sample 199 to 299 at full level, then the note has ended.
     for (int k = 0; k <= 100; ++k) ASSERT_EQ(left(out, static_cast<size_t>(k)), (199 + k) * 4 * 127 >> 9) << k;
     EXPECT_EQ(left(out, 101), 0);
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
 }
 
 TEST_F(SoftwareMixer, ReleasePastLoopEndPlaysOnFromWhereItIs) {
@@ -213,7 +213,7 @@ TEST_F(SoftwareMixer, ReleasePastLoopEndPlaysOnFromWhereItIs) {
     Wave* w = wave({rampSamples(300), 44100, 1, 100, 199});
     start(w, 44100);
     rig.mix(200);  // samples 0..199: the next one would be 200
-    EXPECT_EQ(e().mixerVoices[0].position, 200u);
+    EXPECT_EQ(e().custom.mixerVoices[0].position, 200u);
     e().releaseVoice(*lastVoice);
     EXPECT_TRUE(leftSide(rig.mix(3), {200, 201, 202}));
 }
@@ -226,7 +226,7 @@ TEST_F(SoftwareMixer, ReleasedBeforeHoldPosKeepsLoopingUnfaded) {
     e().channels[0].pan = 0;
     e().noteOn(60, 128, 0);
     e().noteOff(60, 0);
-    MixerVoice& m = e().mixerVoices[0];
+    MixerVoice& m = e().custom.mixerVoices[0];
     const uint32_t gain = m.leftGain;
     for (int pass = 0; pass < 600; ++pass) rig.mix(100);
     EXPECT_EQ(m.active, 1);
@@ -273,7 +273,7 @@ TEST_F(SoftwareMixer, ReadsStayInsideTheWaveWhateverItsLoopPointsSay) {
     start(w, 44100);
     auto out = rig.mix(60);
     EXPECT_TRUE(leftSide(out, {48, 49, 40, 41}, 48));
-    EXPECT_EQ(e().mixerVoices[0].loopEnd, 49);
+    EXPECT_EQ(e().custom.mixerVoices[0].loopEnd, 49);
 
     // Loop begin after loop end: played once, unlooped.
     e().silenceAll();
@@ -282,7 +282,7 @@ TEST_F(SoftwareMixer, ReadsStayInsideTheWaveWhateverItsLoopPointsSay) {
     out = rig.mix(60);
     EXPECT_EQ(left(out, 49), 49);
     EXPECT_EQ(left(out, 50), 0);
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
 
     // A negative loop begin, and a hold position far outside: unlooped, ends.
     e().silenceAll();
@@ -297,7 +297,7 @@ TEST_F(SoftwareMixer, ReadsStayInsideTheWaveWhateverItsLoopPointsSay) {
     start(w, 44100);
     out = rig.mix(4);
     EXPECT_EQ(left(out, 0), 0);
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
 
     // Release with no fading jumps to a loop end that was past the samples: the last one.
     e().silenceAll();
@@ -322,15 +322,15 @@ TEST_F(SoftwareMixer, AllocMixerVoiceCutsTheOldestReleasedThenTheOldest) {
         e().song.currentTick = static_cast<uint32_t>(100 - k % 4);  // ages 100, 99, 98, 97, 100, ...
         start(w, 44100);
     }
-    for (const MixerVoice& m : e().mixerVoices) ASSERT_EQ(m.active, 1);
+    for (const MixerVoice& m : e().custom.mixerVoices) ASSERT_EQ(m.active, 1);
     // None released: the oldest, lowest index among equals (index 3, tick 97).
     EXPECT_EQ(e().allocMixerVoice(), 3);
-    EXPECT_EQ(e().mixerVoices[3].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[3].active, 0);
     start(w, 44100);  // takes index 3 again
     // Released ones go first, even when younger than the oldest (tick 97).
-    e().mixerVoices[12].released = 1;  // tick 100
-    e().mixerVoices[9].released = 1;   // tick 99
-    e().mixerVoices[13].released = 1;  // tick 99
+    e().custom.mixerVoices[12].released = 1;  // tick 100
+    e().custom.mixerVoices[9].released = 1;   // tick 99
+    e().custom.mixerVoices[13].released = 1;  // tick 99
     EXPECT_EQ(e().allocMixerVoice(), 9);
 }
 
@@ -340,7 +340,7 @@ TEST_F(SoftwareMixer, SilenceAllCutsEveryVoice) {
     start(w, 44100);
     start(w, 44100);
     e().silenceAll();
-    for (const MixerVoice& m : e().mixerVoices) EXPECT_EQ(m.active, 0);
+    for (const MixerVoice& m : e().custom.mixerVoices) EXPECT_EQ(m.active, 0);
     const auto out = rig.mix(10);
     EXPECT_EQ(left(out, 0), 0);
 }

@@ -31,7 +31,7 @@ protected:
     MixerEngine& e() { return rig.e(); }
     uint64_t underruns() {
         EngineLock lock(e().mutex);
-        return e().underruns;
+        return e().custom.underruns;
     }
     // `events` mixer timer events pass with the mixer busy, so none ticks.
     void stall(uint64_t events) {
@@ -98,9 +98,9 @@ TEST_F(Underruns, TheClockMovingWithNoTickAtAllCountsAtTheNextTick) {
     {
         EngineLock lock(e().mutex);
         e().mixerTick();
-        EXPECT_EQ(e().underruns, 1u);
+        EXPECT_EQ(e().custom.underruns, 1u);
         e().mixerTick();  // the cursor has not moved: nothing more
-        EXPECT_EQ(e().underruns, 1u);
+        EXPECT_EQ(e().custom.underruns, 1u);
     }
 }
 
@@ -113,7 +113,7 @@ TEST(UnderrunsHardwareMixer, TheHardwareMixerHasNoTickAndNoCount) {
     EngineLock lock(rig.e().mutex);
     rig.e().startOutput();
     rig.e().mixerTick();
-    EXPECT_EQ(rig.e().underruns, 0u);
+    EXPECT_EQ(rig.e().custom.underruns, 0u);
 }
 
 }  // namespace

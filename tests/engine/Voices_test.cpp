@@ -64,7 +64,7 @@ TEST_F(Voices, NoteOnFillsTheVoiceAndItsMixerVoice) {
     EXPECT_EQ(v.startTick, 77u);
     EXPECT_EQ(v.wave, zone->wave.get());
     ASSERT_EQ(v.mixerVoice, 0);
-    const MixerVoice& m = e().mixerVoices[0];
+    const MixerVoice& m = e().custom.mixerVoices[0];
     EXPECT_EQ(m.step, 65536u);  // 22050 Hz an octave up at 44100
     EXPECT_EQ(m.leftGain, 96u * 100 * 512);
     EXPECT_EQ(m.rightGain, 32u * 100 * 512);
@@ -79,7 +79,7 @@ TEST_F(Voices, BentChannelUsesThePowerForm) {
     e().mutex.assertHeld();  // the fixture holds it
     e().channels[0].bend = 2.0f;
     e().noteOn(60, 100, 0);
-    EXPECT_EQ(e().mixerVoices[0].step, MixerEngine::frequencyStep(24750, 44100));
+    EXPECT_EQ(e().custom.mixerVoices[0].step, MixerEngine::frequencyStep(24750, 44100));
 }
 
 TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
@@ -95,8 +95,8 @@ TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
     EXPECT_EQ(e().voices[4].active, 0);
     EXPECT_EQ(activeVoices(), kVoiceCount - 1);
     // Its sound was released, not cut: it goes on into its release.
-    EXPECT_EQ(e().mixerVoices[4].active, 1);
-    EXPECT_EQ(e().mixerVoices[4].released, 1);
+    EXPECT_EQ(e().custom.mixerVoices[4].active, 1);
+    EXPECT_EQ(e().custom.mixerVoices[4].released, 1);
 
     // The next note takes that free Voice; all held again, the one after
     // steals slot 5 (next oldest), and its note takes the oldest released MixerVoice.
@@ -107,7 +107,7 @@ TEST_F(Voices, The33rdNoteStealsTheOldestLowestSlotAndReleasesIt) {
     EXPECT_EQ(e().voices[5].key, 51);
     EXPECT_EQ(e().voices[5].active, 1);
     EXPECT_EQ(e().voices[5].mixerVoice, 5);
-    EXPECT_EQ(e().mixerVoices[5].released, 0);
+    EXPECT_EQ(e().custom.mixerVoices[5].released, 0);
 }
 
 TEST_F(Voices, TwoNotesOfOneKeyAreReleasedOneByOne) {
@@ -120,11 +120,11 @@ TEST_F(Voices, TwoNotesOfOneKeyAreReleasedOneByOne) {
     e().noteOff(60, 2);
     EXPECT_EQ(e().voices[0].active, 0);
     EXPECT_EQ(e().voices[1].active, 1);
-    EXPECT_EQ(e().mixerVoices[0].released, 1);
-    EXPECT_EQ(e().mixerVoices[1].released, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].released, 1);
+    EXPECT_EQ(e().custom.mixerVoices[1].released, 0);
     e().noteOff(60, 2);
     EXPECT_EQ(e().voices[1].active, 0);
-    EXPECT_EQ(e().mixerVoices[1].released, 1);
+    EXPECT_EQ(e().custom.mixerVoices[1].released, 1);
 }
 
 TEST_F(Voices, Channel10AlwaysPlaysTheDrumSet) {
@@ -145,7 +145,7 @@ TEST_F(Voices, NoInstrumentOrNoZoneDropsTheNote) {
     e().mutex.assertHeld();   // the fixture holds it
     e().noteOn(110, 100, 0);  // above the Zone's range
     EXPECT_EQ(activeVoices(), 0);
-    EXPECT_EQ(e().mixerVoices[0].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 0);
     e().bank.clearBank();
     e().noteOn(60, 100, 0);
     EXPECT_EQ(activeVoices(), 0);
@@ -166,7 +166,7 @@ TEST_F(Voices, PreviewNoteIdsAndTheAuditionSound) {
     EXPECT_EQ(v.key, 72);
     EXPECT_EQ(v.pitchOffset, 0);
     EXPECT_EQ(v.noteId, 1);
-    const MixerVoice& m = e().mixerVoices[0];
+    const MixerVoice& m = e().custom.mixerVoices[0];
     EXPECT_EQ(m.step, 32768u);
     EXPECT_EQ(m.leftGain, 32u * 128 * 512);
     EXPECT_EQ(m.rightGain, 96u * 128 * 512);
@@ -197,15 +197,15 @@ TEST_F(Voices, SetSustainMarksSoundingMixerVoicesOfTheChannel) {
     e().noteOn(62, 100, 1);
     e().noteOff(61, 0);
     e().setSustain(1, 0);
-    EXPECT_EQ(e().mixerVoices[0].sustained, 1);
-    EXPECT_EQ(e().mixerVoices[1].sustained, 1);  // released, still sounding
-    EXPECT_EQ(e().mixerVoices[2].sustained, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].sustained, 1);
+    EXPECT_EQ(e().custom.mixerVoices[1].sustained, 1);  // released, still sounding
+    EXPECT_EQ(e().custom.mixerVoices[2].sustained, 0);
     e().noteOn(63, 100, 0);
-    EXPECT_EQ(e().mixerVoices[3].sustained, 1);  // takes the pedal at its start
+    EXPECT_EQ(e().custom.mixerVoices[3].sustained, 1);  // takes the pedal at its start
     e().setSustain(0, 0);
-    EXPECT_EQ(e().mixerVoices[0].sustained, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].sustained, 0);
     e().noteOn(64, 100, 0);
-    EXPECT_EQ(e().mixerVoices[4].sustained, 0);
+    EXPECT_EQ(e().custom.mixerVoices[4].sustained, 0);
 }
 
 TEST_F(Voices, AReleaseReachesOnlyItsOwnNote) {
@@ -216,17 +216,17 @@ TEST_F(Voices, AReleaseReachesOnlyItsOwnNote) {
     e().channels[2].program = 1;
     e().noteOn(60, 100, 2);  // Voice 0 on MixerVoice 0; its sound ends by itself
     rig.mix(20);
-    ASSERT_EQ(e().mixerVoices[0].active, 0);
+    ASSERT_EQ(e().custom.mixerVoices[0].active, 0);
     e().noteOn(40, 100, 0);  // Voice 1 takes MixerVoice 0
     ASSERT_EQ(e().voices[1].mixerVoice, 0);
     EXPECT_EQ(e().mixerVoiceOf(e().voices[0]), nullptr);
-    EXPECT_EQ(e().mixerVoiceOf(e().voices[1]), &e().mixerVoices[0]);
+    EXPECT_EQ(e().mixerVoiceOf(e().voices[1]), &e().custom.mixerVoices[0]);
 
     e().noteOff(60, 2);  // the first key let go: its Voice frees, the later note plays on
     EXPECT_EQ(e().voices[0].active, 0);
-    EXPECT_EQ(e().mixerVoices[0].released, 0);
+    EXPECT_EQ(e().custom.mixerVoices[0].released, 0);
     e().noteOff(40, 0);
-    EXPECT_EQ(e().mixerVoices[0].released, 1);
+    EXPECT_EQ(e().custom.mixerVoices[0].released, 1);
 }
 
 TEST_F(Voices, AVoiceWithoutAMixerVoiceStaysHeldUntilStolen) {
@@ -256,10 +256,10 @@ TEST_F(Voices, CuttingAnInstrumentsVoicesLetsItBeDeleted) {
     EXPECT_EQ(e().voices[1].active, 0);
     EXPECT_EQ(e().voices[2].active, 0);
     EXPECT_EQ(e().voices[1].wave, nullptr);
-    EXPECT_EQ(e().mixerVoices[1].active, 0);
-    EXPECT_EQ(e().mixerVoices[2].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[1].active, 0);
+    EXPECT_EQ(e().custom.mixerVoices[2].active, 0);
     EXPECT_EQ(e().voices[0].active, 1);
-    EXPECT_EQ(e().mixerVoices[0].active, 1);
+    EXPECT_EQ(e().custom.mixerVoices[0].active, 1);
     e().bank.deleteInstrument(1);
     const auto out = rig.mix(64);  // reads only the piano's samples
     EXPECT_EQ(out[0], (4096 * 50) >> 9);

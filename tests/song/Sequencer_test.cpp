@@ -465,7 +465,7 @@ TEST_F(Sequencer, TheEndReleasesHeldNotesWithThePedalUp) {
     int releasing = 0;
     {
         EngineLock lock(e.mutex);
-        for (const MixerVoice& m : e.mixerVoices)
+        for (const MixerVoice& m : e.custom.mixerVoices)
             if (m.active) {
                 EXPECT_EQ(m.released, 1);
                 EXPECT_EQ(m.sustained, 0);

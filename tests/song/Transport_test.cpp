@@ -15,7 +15,7 @@ namespace {
 int soundingCount(const MixerEngine& e) EXCLUDES(e.mutex) {
     EngineLock lock(e.mutex);
     int n = 0;
-    for (const MixerVoice& m : e.mixerVoices) n += m.active;
+    for (const MixerVoice& m : e.custom.mixerVoices) n += m.active;
     return n;
 }
 
@@ -117,7 +117,7 @@ TEST_F(Transport, StopInEveryState) {
     rig.advance(100000);
     {
         EngineLock lock(e.mutex);
-        ASSERT_GT(e.mixerVoices[0].active + e.mixerVoices[1].active, 0);
+        ASSERT_GT(e.custom.mixerVoices[0].active + e.custom.mixerVoices[1].active, 0);
     }
     stop(e);  // playing
     expectIdle();
@@ -303,7 +303,7 @@ namespace tonvero::test {
 namespace {
 
 bool anyBufferPlays(MixerEngine& e) {
-    for (const auto* slots : {&e.waveBuffers, &e.voiceBuffers})
+    for (const auto* slots : {&e.hardware.waveBuffers, &e.hardware.voiceBuffers})
         for (const SoundBufferPtr& b : *slots) {
             uint32_t status = 0;
             if (b && succeeded(b->getStatus(status)) && (status & BufferStatus::Playing)) return true;
@@ -331,7 +331,10 @@ TEST(TransportHardware, StopAndPauseReachTheVoicesOwnBuffers) {
     resume(e);
     EXPECT_TRUE(anyBufferPlays(e));
     uint32_t status = 0;
-    e.waveBuffers[0]->getStatus(status);
+    {
+        EngineLock lock(e.mutex);
+        e.hardware.waveBuffers[0]->getStatus(status);
+    }
     EXPECT_TRUE(status & BufferStatus::Looping);
 
     // Stop silences the hardware mixer too: a looped note would sound on.

@@ -347,8 +347,8 @@ QString strayVoice(const MixerEngine& engine) REQUIRES(engine.mutex) {
                 .arg(v.channel)
                 .arg(v.active ? QStringLiteral("sounding") : QStringLiteral("silent"));
     }
-    for (size_t i = 0; i < engine.mixerVoices.size(); ++i) {
-        const MixerVoice& m = engine.mixerVoices[i];
+    for (size_t i = 0; i < engine.custom.mixerVoices.size(); ++i) {
+        const MixerVoice& m = engine.custom.mixerVoices[i];
         if ((m.active && !m.wave) || (m.wave && !waves.count(m.wave)))
             return QStringLiteral("MixerVoice %1 (channel %2, %3) names a Wave that is not in the bank")
                 .arg(i)
@@ -363,8 +363,8 @@ QString strayVoice(const MixerEngine& engine) REQUIRES(engine.mutex) {
                     QStringLiteral("a Studio voice (channel %1) names a Wave that is not in the bank").arg(v.channel);
         });
     if (!stray.isEmpty()) return stray;
-    for (size_t ref = 0; ref < engine.bufferWaves.size(); ++ref)
-        if (engine.bufferWaves[ref] && !waves.count(engine.bufferWaves[ref]))
+    for (size_t ref = 0; ref < engine.hardware.bufferWaves.size(); ++ref)
+        if (engine.hardware.bufferWaves[ref] && !waves.count(engine.hardware.bufferWaves[ref]))
             return QStringLiteral("hardware buffer slot %1 holds a Wave that is not in the bank").arg(ref);
     return {};
 }
@@ -372,7 +372,7 @@ QString strayVoice(const MixerEngine& engine) REQUIRES(engine.mutex) {
 // Voices sounding in whichever mixer the engine has. Engine mutex held.
 int soundingVoices(const MixerEngine& engine) REQUIRES(engine.mutex) {
     int sounding = 0;
-    for (const MixerVoice& m : engine.mixerVoices) sounding += m.active;
+    for (const MixerVoice& m : engine.custom.mixerVoices) sounding += m.active;
     if (engine.studio) engine.studio->forEachSoundingVoice([&sounding](const StudioVoice&) { ++sounding; });
     return sounding;
 }

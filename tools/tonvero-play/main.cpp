@@ -433,7 +433,7 @@ int run(int argc, char** argv) {
         stats.sequencer = timers.sequencer();
         {
             EngineLock lock(engine.mutex);
-            stats.underruns = engine.underruns;
+            stats.underruns = engine.custom.underruns;
             if (engine.soundDevice) stats.silentPeriods = engine.soundDevice->silentPeriods();
             if (engine.studio) {
                 stats.studio = true;
