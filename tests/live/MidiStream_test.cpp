@@ -50,13 +50,13 @@ TEST(MidiStream, SystemCommonAndStrayDataBytes) {
     MidiStreamReader reader;
     EXPECT_EQ(read(reader,
                    {
-                       0x40, 0x41,              // no status yet: dropped
-                       0x91, 0x3C, 0x64,        //
-                       0xF2, 0x10, 0x20,        // song position, skipped with its two bytes
-                       0x3C, 0x00,              // running status is gone: dropped
-                       0xF3, 0x05, 0xF6,        // song select and its byte, tune request
-                       0x92, 0x3C,              // half a message...
-                       0x93, 0x3E, 0x70,        // ...forgotten when another status comes
+                       0x40, 0x41,        // no status yet: dropped
+                       0x91, 0x3C, 0x64,  //
+                       0xF2, 0x10, 0x20,  // song position, skipped with its two bytes
+                       0x3C, 0x00,        // running status is gone: dropped
+                       0xF3, 0x05, 0xF6,  // song select and its byte, tune request
+                       0x92, 0x3C,        // half a message...
+                       0x93, 0x3E, 0x70,  // ...forgotten when another status comes
                    }),
               "91 3c 64\n93 3e 70\n");
     EXPECT_EQ(reader.droppedBytes(), 4u);
