@@ -5,7 +5,9 @@
 // velocities move), the reverb and chorus off; and once more on those Zones
 // with both effects on and every channel sending to them (a cost per output
 // frame, whatever the voices); reported as the time per voice and output
-// frame and as voice-frames per second.
+// frame and as voice-frames per second. Then one device period at a time
+// (64, 128, 256 frames at 48 kHz), as a low-latency callback renders, as a
+// share of the period's length.
 
 #include "BenchWaves.h"
 
@@ -24,9 +26,18 @@ using namespace tonvero;
 
 constexpr uint32_t kBlockFrames = 882;
 
-void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool shaped, bool effects) {
-    const int voices = static_cast<int>(state.range(0));
+// A Studio mixer at `rate` Hz over a bank of eight looped sine Waves, with
+// `voices` held notes sounding on all 16 channels (no drums), each channel
+// panned apart and sending to the chorus.
+struct BenchMixer {
     Bank bank;
+    std::unique_ptr<StudioMixer> mixer;
+};
+
+std::unique_ptr<BenchMixer> makeBenchMixer(int voices, int32_t rate, Interpolation interpolation, bool shaped,
+                                           bool effects) {
+    auto bench = std::make_unique<BenchMixer>();
+    Bank& bank = bench->bank;
     const int32_t slot = bank.insertInstrument("bench");
     Instrument& inst = *bank.instruments[static_cast<size_t>(slot)];
     inst.loopFading = 0;  // held notes keep their level: every voice sounds every block
@@ -54,9 +65,9 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
     settings.interpolation = interpolation;
     settings.reverb.on = effects;
     settings.chorus.on = effects;
-    StudioMixer mixer(44100, settings, bank);
-    // Notes on all 16 channels (no drums), two octaves either side of each
-    // Zone's basic note, each channel panned apart.
+    bench->mixer = std::make_unique<StudioMixer>(rate, settings, bank);
+    StudioMixer& mixer = *bench->mixer;
+    // Two octaves either side of each Zone's basic note.
     for (int c = 0; c < 16; ++c) {
         StudioEvent pan;
         pan.type = 0xB0;
@@ -79,7 +90,13 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
         note.immediate = true;
         mixer.post(note);
     }
+    return bench;
+}
 
+void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool shaped, bool effects) {
+    const int voices = static_cast<int>(state.range(0));
+    auto bench = makeBenchMixer(voices, 44100, interpolation, shaped, effects);
+    StudioMixer& mixer = *bench->mixer;
     std::vector<int16_t> block(2 * kBlockFrames);
     for (auto _ : state) {
         mixer.render(block.data(), kBlockFrames);
@@ -92,6 +109,32 @@ void BM_StudioRender(benchmark::State& state, Interpolation interpolation, bool 
     // Seconds per voice-frame, shown with its unit prefix ("4.9n" is 4.9 ns).
     state.counters["per_voice_frame"] =
         benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// One audio device period at 48 kHz, as a device's callback would render it:
+// 64, 128 or 256 frames with 1, 32 or 256 voices on shaped Zones, the reverb
+// and chorus on. `percent_of_period` is the render's time as a percentage of
+// the period's length (100 would take the whole period; Google Benchmark
+// prints an inverted rate with an "s" after it).
+void BM_StudioPeriod(benchmark::State& state) {
+    const auto frames = static_cast<uint32_t>(state.range(0));
+    const int voices = static_cast<int>(state.range(1));
+    constexpr int32_t kRate = 48000;
+    auto bench = makeBenchMixer(voices, kRate, Interpolation::Cubic, true, true);
+    StudioMixer& mixer = *bench->mixer;
+    std::vector<int16_t> block(2 * frames);
+    for (auto _ : state) {
+        mixer.render(block.data(), frames);
+        benchmark::DoNotOptimize(block.data());
+        benchmark::ClobberMemory();
+    }
+    if (mixer.playingVoices() != voices) state.SkipWithError("a voice stopped sounding");
+    const double periodSeconds = static_cast<double>(frames) / kRate;
+    // Hundredths of the periods' length per second of CPU, inverted: CPU time as a percentage of it.
+    state.counters["percent_of_period"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * periodSeconds / 100,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["period_ms"] = periodSeconds * 1e3;
 }
 
 BENCHMARK_CAPTURE(BM_StudioRender, cubic, Interpolation::Cubic, false, false)
@@ -117,6 +160,11 @@ BENCHMARK_CAPTURE(BM_StudioRender, cubic_shaped_effects, Interpolation::Cubic, t
     ->Arg(1)
     ->Arg(32)
     ->Arg(256)
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK(BM_StudioPeriod)
+    ->ArgNames({"frames", "voices"})
+    ->ArgsProduct({{64, 128, 256}, {1, 32, 256}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
