@@ -23,8 +23,6 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     primaryBuffer.reset();
     mixBuffer.reset();
     soundDevice.reset();
-    for (auto& b : hardware.waveBuffers) b.reset();
-    for (auto& b : hardware.voiceBuffers) b.reset();
     bank.clearBank();
     // Rewinding with no song only sets the MIDI channels.
     resetChannels();
@@ -40,12 +38,10 @@ MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factor
     outputRunning = 0;
     sequencerTimer = 0;
     mixerTimer = 0;
-    custom.mixBufferBytes = 0;
-    custom.writeAheadBytes = 0;
     lastNoteId = 0;
-    for (MixerVoice& m : custom.mixerVoices) m.active = 0;
-    // How far ahead of the play cursor the looping buffer is written.
-    custom.writeAheadSeconds = 0.3f;
+    // The Custom and hardware mixers' fields start as their structs give
+    // them: no MixerVoice active, 0.3 s written ahead, no buffer slot held.
+
     // The engine the timers' callbacks and the editors reach.
     theEngine = this;
     buildSemitoneTable();

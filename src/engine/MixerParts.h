@@ -22,7 +22,7 @@ constexpr uint32_t kWritePosUnset = 0xFFFFFF;
 
 struct CustomMixer {
     std::array<MixerVoice, kMixerVoiceCount> mixerVoices;
-    float writeAheadSeconds = 0.3f;
+    float writeAheadSeconds = 0.3f;  // how far ahead of the play cursor the looping buffer is written
     uint32_t mixBufferBytes = 0;
     uint32_t writeAheadBytes = 0;
     uint32_t writePos = kWritePosUnset;

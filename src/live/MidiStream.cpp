@@ -37,9 +37,11 @@ void MidiStreamReader::reset() {
     if (inBlock_) endBlock(false);
 }
 
-void MidiStreamReader::endBlock(bool finished) {
+bool MidiStreamReader::endBlock(bool finished) {
     inBlock_ = false;
-    if (!finished || blockLong_ || !isSystemReset(block_, blockLength_)) ++ignoredBlocks_;
+    const bool reset = finished && !blockLong_ && isSystemReset(block_, blockLength_);
+    if (!reset) ++ignoredBlocks_;
+    return reset;
 }
 
 bool MidiStreamReader::push(uint8_t byte, LiveMessage& out) {
@@ -49,9 +51,7 @@ bool MidiStreamReader::push(uint8_t byte, LiveMessage& out) {
         // Any status byte ends a block under way; only F7 finishes it.
         if (inBlock_) {
             const bool finished = byte == kEndOfExclusive;
-            const bool reset = finished && !blockLong_ && isSystemReset(block_, blockLength_);
-            endBlock(finished);
-            if (reset) {
+            if (endBlock(finished)) {
                 out = LiveMessage{LiveMessage::Kind::SystemReset, 0, 0, 0};
                 return true;
             }

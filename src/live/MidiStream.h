@@ -48,7 +48,8 @@ public:
     uint64_t ignoredBlocks() const { return ignoredBlocks_; }
 
 private:
-    void endBlock(bool finished);
+    // Ends the block under way (`finished`: at its F7); true when it was a reset.
+    bool endBlock(bool finished);
 
     uint8_t status_ = 0;      // running status: the last channel message's status byte, 0 for none
     uint8_t data_[2] = {};    // the data bytes read so far of the message under way
