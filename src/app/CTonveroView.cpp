@@ -35,11 +35,12 @@ QString CTonveroView::composeText(MixerEngine* engine) {
 
     EngineLock lock(engine->mutex);
     text += QString::fromLatin1(engine->mixerModeText());
-    if (engine->playing && engine->studio) {
-        // One line for each sounding voice (taken voices still ramping out included).
-        engine->studio->forEachSoundingVoice([&text](const StudioVoice& voice) {
-            if (voice.wave) text += QString::fromStdString(voice.wave->name) + QStringLiteral("\n");
-        });
+    if (engine->studio && (engine->playing || engine->studio->inCallback())) {
+        // One line for each sounding voice (taken voices still ramping out
+        // included), live notes too when the device's callback renders.
+        const StudioMixer::View& view = engine->studio->view();
+        for (uint32_t k = 0; k < view.waveCount; ++k)
+            if (const Wave* wave = view.waves[k]) text += QString::fromStdString(wave->name) + QStringLiteral("\n");
     } else if (engine->playing && engine->softwareMixer) {
         for (const MixerVoice& voice : engine->custom.mixerVoices) {
             if (voice.active && voice.wave)

@@ -34,6 +34,7 @@ uint16_t withBit(uint16_t mask, int32_t channel, bool on) {
 
 void channelActivity(const MixerEngine& engine, ChannelActivities& out) {
     const ListenerSettings& listener = engine.listener;
+    const StudioMixer::View* view = engine.studio ? &engine.studio->view() : nullptr;
     for (int32_t c = 0; c < kMidiChannels; ++c) {
         ChannelActivity& a = out[static_cast<size_t>(c)];
         a = ChannelActivity{};
@@ -41,15 +42,15 @@ void channelActivity(const MixerEngine& engine, ChannelActivities& out) {
         a.muted = (listener.muted >> c) & 1;
         a.soloed = (listener.soloed >> c) & 1;
         a.audible = channelAudible(engine, c);
-        if (engine.studio) {
-            const StudioChannel& ch = engine.studio->channel(c);
+        if (view) {
+            const StudioMixer::View::Channel& ch = view->channels[static_cast<size_t>(c)];
             a.program = ch.program;
             a.bankMsb = ch.bankMsb;
             a.bankLsb = ch.bankLsb;
             a.volume = ch.volume;
             a.expression = ch.expression;
             a.pan = ch.pan;
-            const StudioMixer::ChannelMeter& meter = engine.studio->meter(c);
+            const StudioMixer::ChannelMeter& meter = view->meters[static_cast<size_t>(c)];
             a.level = meter.level;
             a.keys = {meter.keys[0], meter.keys[1]};
             continue;

@@ -9,11 +9,12 @@ std::atomic<int32_t> sequencerBusy{0};
 std::atomic<int32_t> mixerBusy{0};
 
 MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factory, TimerService* timers,
-                         const StudioSettings& studioSettings)
+                         const StudioSettings& settings)
     : deviceFactory(factory ? std::move(factory) : backendDeviceFactory(chooseBackendName(""))),
       timerService(timers ? timers : &realTimerService()),
       mixerMode(mode) {
-    if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(rate, studioSettings, bank);
+    studioSettings = settings;
+    if (mode == MixerMode::Studio) studio = std::make_unique<StudioMixer>(rate, settings, bank);
     // Every Voice free, with no MixerVoice.
     for (Voice& v : voices) v = Voice{};
     // Every channel zeroed, bend range 2 (the preview channel keeps these values).
@@ -70,7 +71,8 @@ MixerEngine::~MixerEngine() {
         killTimers(taken);
     }
 
-    // No callback runs any more.
+    // No callback runs any more; the device's leaves the Studio mixer now.
+    if (soundDevice) soundDevice->setDirectRender(nullptr);
     EngineLock lock(mutex);
     for (MixerVoice& m : custom.mixerVoices) m.active = 0;
     if (studio) studio->cutAll();
@@ -91,6 +93,12 @@ MixerEngine::~MixerEngine() {
     // Free the tracks.
     song.tracks.clear();
     if (theEngine == this) theEngine = nullptr;
+}
+
+uint64_t MixerEngine::studioFeedFrame() const {
+    if (!studio) return 0;
+    if (!studio->inCallback()) return studio->nextFrame();
+    return studio->nextSongFrame() + static_cast<uint64_t>(kSongFeedAheadSeconds * studio->rate());
 }
 
 void MixerEngine::resetChannels() {

@@ -29,6 +29,7 @@
 #include "engine/Song.h"
 #include "engine/Voice.h"
 #include "platform/Mutex.h"
+#include "platform/AudioBackend.h"
 #include "platform/SoundDevice.h"
 #include "platform/TimerService.h"
 
@@ -271,9 +272,26 @@ public:
     // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).
     MixerMode mixerMode = MixerMode::Studio;
     // The Studio mixer; null in the other modes. The pointer is set at
-    // construction and never changes; what it points to needs the mutex
-    // (its effect switches excepted, which any thread may set).
+    // construction, and again by initOutput when the device's callback is to
+    // render it; then it does not change. With the mixer tick rendering, what
+    // it points to needs the mutex (its effect switches excepted, which any
+    // thread may set); with the callback, see StudioMixer.h.
     std::unique_ptr<StudioMixer> studio;
+    StudioSettings studioSettings;
+    // Who renders the Studio mixer: Auto, the device's callback on a
+    // real-time output and the mixer tick on the offline one. Set before initOutput.
+    enum class StudioRendering : uint8_t { Auto, MixerTick, DeviceCallback };
+    StudioRendering studioRendering = StudioRendering::Auto;
+    // With the callback rendering, the song is queued this far ahead of the
+    // frame being rendered: the mixer tick that feeds it runs every 20 ms,
+    // and may be late.
+    static constexpr double kSongFeedAheadSeconds = 0.15;
+    // The first frame the song may still be given: the next frame the mixer
+    // tick writes, or with the callback rendering the feed's lead past the
+    // one being rendered.
+    uint64_t studioFeedFrame() const;
+    // The Studio mixer's output straight into each device period.
+    DirectRender studioDirect;
     // Queues the song's events for the Studio mixer; null when no song plays there.
     SongFeed songFeed = nullptr;
 

@@ -58,6 +58,29 @@ int32_t MixerEngine::initOutput(std::string* error) {
         return fail("The sound device cannot play 16-bit stereo at " + std::to_string(outputRate) + " Hz (" +
                     soundResultText(r) + ").");
 
+    // The Studio mixer in the device's own callback: built for the rate the
+    // device plays at, and no mixing buffer.
+    const bool callback = studio && (studioRendering == StudioRendering::DeviceCallback ||
+                                     (studioRendering == StudioRendering::Auto && soundDevice->realTime()));
+    if (callback) {
+        const auto deviceRate = static_cast<int32_t>(soundDevice->outputRate());
+        if (deviceRate > 0) outputRate = deviceRate;
+        const bool reverbOn = studio->reverbOn();
+        const bool chorusOn = studio->chorusOn();
+        studio = std::make_unique<StudioMixer>(outputRate, studioSettings, bank, StudioMixer::Caller::DeviceCallback);
+        studio->setReverbOn(reverbOn);
+        studio->setChorusOn(chorusOn);
+        studioDirect.render = [](void* context, int16_t* out, uint32_t frames) {
+            static_cast<StudioMixer*>(context)->renderInCallback(out, frames);
+        };
+        studioDirect.context = studio.get();
+        soundDevice->setDirectRender(&studioDirect);
+        custom.mixBufferBytes = 0;
+        custom.writeAheadBytes = 0;
+        setError(error, std::string());
+        return 1;
+    }
+
     // The primary buffer's size.
     uint32_t primaryBytes = 0;
     primaryBuffer->getCaps(primaryBytes);
@@ -92,6 +115,12 @@ void MixerEngine::startOutput() {
     if (outputRunning) return;
     // Set first: the tick below plays a lost buffer again only while the output runs.
     outputRunning = 1;
+    if (studio && studio->inCallback()) {
+        // The device's callback renders all the time; the mixer timer only
+        // feeds it the song.
+        startTimer(mixerTimer, kMixerPeriodMicros, &MixerEngine::mixerTimerProc);
+        return;
+    }
     if (softwareMixer && mixBuffer) {
         silenceAll();
         if (!writePrimary) mixBuffer->setVolume(0);

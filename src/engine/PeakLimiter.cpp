@@ -5,13 +5,17 @@
 
 namespace tonvero {
 
-PeakLimiter::PeakLimiter(float threshold, double releaseSeconds, int32_t rate)
-    : threshold_(threshold), recovery_(1.0 - std::exp(-1.0 / (std::max(1e-4, releaseSeconds) * std::max(1, rate)))) {
+PeakLimiter::PeakLimiter(float threshold, double releaseSeconds, int32_t rate, uint32_t lookAhead)
+    : threshold_(threshold),
+      recovery_(1.0 - std::exp(-1.0 / (std::max(1e-4, releaseSeconds) * std::max(1, rate)))),
+      lookAhead_(std::clamp<uint32_t>(lookAhead, 1, kLookAhead)),
+      delayFrames_(lookAhead_ - 1),
+      recentSum_(lookAhead_) {
     recent_.fill(1.0);
 }
 
 bool PeakLimiter::atRest() const {
-    return released_ == 1.0 && applied_ == 1.0 && recentSum_ == static_cast<double>(kLookAhead);
+    return released_ == 1.0 && applied_ == 1.0 && recentSum_ == static_cast<double>(lookAhead_);
 }
 
 void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
@@ -33,7 +37,7 @@ void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
         minValues_[tail] = needed;
         minFrames_[tail] = frame_;
         ++minSize_;
-        while (minFrames_[minHead_] + kLookAhead <= frame_) {
+        while (minFrames_[minHead_] + lookAhead_ <= frame_) {
             minHead_ = (minHead_ + 1) & kQueueMask;
             --minSize_;
         }
@@ -45,15 +49,15 @@ void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
 
         // Running mean over the look-ahead: a smooth gain that reaches each
         // minimum by the time its frame comes out of the delay.
-        const uint32_t slot = static_cast<uint32_t>(frame_ % kLookAhead);
+        const uint32_t slot = static_cast<uint32_t>(frame_ % lookAhead_);
         recentSum_ += released_ - recent_[slot];
         recent_[slot] = released_;
-        applied_ = std::min(1.0, recentSum_ / kLookAhead);
+        applied_ = std::min(1.0, recentSum_ / lookAhead_);
         if (applied_ > 1.0 - 1e-7) applied_ = 1.0;
 
-        // The frame kDelay back goes out with that gain.
-        const uint32_t in = static_cast<uint32_t>(frame_ % kLookAhead);
-        const uint32_t out = static_cast<uint32_t>((frame_ + kLookAhead - kDelay) % kLookAhead);
+        // The frame delayFrames_ back goes out with that gain.
+        const uint32_t in = static_cast<uint32_t>(frame_ % lookAhead_);
+        const uint32_t out = static_cast<uint32_t>((frame_ + lookAhead_ - delayFrames_) % lookAhead_);
         delay_[2 * in] = x[0];
         delay_[2 * in + 1] = x[1];
         const float g = static_cast<float>(applied_);
@@ -66,17 +70,17 @@ void PeakLimiter::passThrough(float* stereo, uint32_t frames) noexcept {
     while (frames > 0) {
         // At most a look-ahead at a time: each output frame comes from the
         // delay line, each input frame goes into it.
-        const uint32_t count = std::min(frames, kLookAhead);
+        const uint32_t count = std::min(frames, lookAhead_);
         float out[2 * kLookAhead];
         for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t from = static_cast<uint32_t>((frame_ + k + kLookAhead - kDelay) % kLookAhead);
-            // An output kDelay back may be one of this piece's own inputs.
-            const bool inPiece = k >= kDelay;
-            out[2 * k] = inPiece ? stereo[2 * (k - kDelay)] : delay_[2 * from];
-            out[2 * k + 1] = inPiece ? stereo[2 * (k - kDelay) + 1] : delay_[2 * from + 1];
+            const uint32_t from = static_cast<uint32_t>((frame_ + k + lookAhead_ - delayFrames_) % lookAhead_);
+            // An output delayFrames_ back may be one of this piece's own inputs.
+            const bool inPiece = k >= delayFrames_;
+            out[2 * k] = inPiece ? stereo[2 * (k - delayFrames_)] : delay_[2 * from];
+            out[2 * k + 1] = inPiece ? stereo[2 * (k - delayFrames_) + 1] : delay_[2 * from + 1];
         }
         for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t in = static_cast<uint32_t>((frame_ + k) % kLookAhead);
+            const uint32_t in = static_cast<uint32_t>((frame_ + k) % lookAhead_);
             delay_[2 * in] = stereo[2 * k];
             delay_[2 * in + 1] = stereo[2 * k + 1];
         }

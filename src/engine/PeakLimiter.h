@@ -21,13 +21,16 @@ namespace tonvero {
 
 class PeakLimiter {
 public:
-    static constexpr uint32_t kLookAhead = 64;  // frames
-    // Output frames lag input frames by this many.
-    static constexpr uint32_t kDelay = kLookAhead - 1;
+    static constexpr uint32_t kLookAhead = 64;  // frames, the longest look-ahead
 
     // `threshold` as an amplitude (full scale 1.0); `releaseSeconds` the
-    // time constant of the gain's recovery, at `rate` Hz.
-    PeakLimiter(float threshold, double releaseSeconds, int32_t rate);
+    // time constant of the gain's recovery, at `rate` Hz; `lookAhead`
+    // frames (1 to kLookAhead) of look-ahead. A look-ahead of 1 delays
+    // nothing: a peak is met by an instant fall of the gain, for output
+    // that must not lag its input (live play).
+    PeakLimiter(float threshold, double releaseSeconds, int32_t rate, uint32_t lookAhead = kLookAhead);
+    // Output frames lag input frames by this many: the look-ahead less one.
+    uint32_t delay() const { return delayFrames_; }
 
     // Limits `frames` interleaved stereo frames in place (delayed by kDelay).
     void process(float* stereo, uint32_t frames) noexcept;
@@ -41,7 +44,9 @@ private:
     void passThrough(float* stereo, uint32_t frames) noexcept;
 
     float threshold_;
-    double recovery_;  // share of the distance to 1 the release gains per frame
+    double recovery_;
+    uint32_t lookAhead_;
+    uint32_t delayFrames_;  // share of the distance to 1 the release gains per frame
 
     // The needed gains of the last kLookAhead frames, as a monotonic queue
     // (increasing values) of (value, frame) for the running minimum.
@@ -52,11 +57,11 @@ private:
     uint32_t minSize_ = 0;
 
     double released_ = 1.0;                    // the minimum after the release
-    std::array<double, kLookAhead> recent_{};  // the last kLookAhead released gains, for the mean
-    double recentSum_ = kLookAhead;
+    std::array<double, kLookAhead> recent_{};  // the last lookAhead_ released gains, for the mean
+    double recentSum_ = 0;
     double applied_ = 1.0;
 
-    std::array<float, 2 * kLookAhead> delay_{};  // the sound, kDelay frames back
+    std::array<float, 2 * kLookAhead> delay_{};  // the sound, delayFrames_ frames back
     uint64_t frame_ = 0;
 };
 

@@ -86,6 +86,10 @@ int32_t MixerEngine::startMixerVoice(Voice& voice, uint32_t frequency, int32_t p
 
 void MixerEngine::silenceAll() {
     for (MixerVoice& m : custom.mixerVoices) m.active = 0;
+    if (studio && studio->inCallback()) {
+        studio->cutSong();  // what is played live sounds on
+        return;
+    }
     if (studio) studio->cutAll();
     if (!softwareMixer || !mixBuffer) return;
     LockedRegions regions;
@@ -96,6 +100,10 @@ void MixerEngine::silenceAll() {
 }
 
 void MixerEngine::mixerTick() {
+    if (studio && studio->inCallback()) {
+        if (songFeed && outputRunning) songFeed(*this, studioFeedFrame());
+        return;
+    }
     if (!softwareMixer || !mixBuffer || custom.mixBufferBytes == 0) return;
 
     uint32_t status = 0;

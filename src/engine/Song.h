@@ -168,6 +168,10 @@ struct PlaybackState {
     // first frame: output frame = studioStartFrame + song frame, in
     // arithmetic modulo 2^64.
     uint64_t studioStartFrame = 0;
+    // The first song frame to show as the position: where it was started or
+    // moved to (with the device's callback rendering, the song is queued
+    // ahead of what is heard).
+    uint64_t heardFrom = 0;
     uint64_t songTick = 0;
     uint64_t eventFrame = 0;
     ActiveLoop loop;

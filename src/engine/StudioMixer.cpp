@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -87,8 +88,9 @@ void toSamples(const float* in, int16_t* out, uint32_t count) {
 
 }  // namespace
 
-StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank)
+StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank, Caller caller)
     : rate_(rate > 0 ? rate : 44100),
+      caller_(caller),
       settings_(settings),
       bank_(bank),
       masterGain_(static_cast<float>(
@@ -100,7 +102,10 @@ StudioMixer::StudioMixer(int32_t rate, const StudioSettings& settings, const Ban
       voices_(poolSize(voiceLimit_)),
       active_(voices_.size()),
       queue_(kQueueCapacity),
-      limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_),
+      songQueue_(caller == Caller::DeviceCallback ? kQueueCapacity : 2),
+      liveQueue_(kQueueCapacity),
+      limiter_(kLimiterThreshold, kLimiterReleaseSeconds, rate_,
+               caller == Caller::DeviceCallback ? 1 : PeakLimiter::kLookAhead),
       reverb_(rate_, settings.reverb),
       chorus_(rate_, settings.chorus),
       reverbOn_(settings.reverb.on),
@@ -114,6 +119,65 @@ bool StudioMixer::post(const StudioEvent& event) noexcept {
     if (queue_.push(event)) return true;
     droppedEvents_.fetch_add(1, std::memory_order_relaxed);
     return false;
+}
+
+bool StudioMixer::postSong(const StudioEvent& event) noexcept {
+    if (!inCallback()) return post(event);
+    if (songQueue_.push(event)) return true;
+    droppedEvents_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+bool StudioMixer::postLive(const StudioEvent& event) noexcept {
+    if (liveQueue_.push(event)) return true;
+    droppedEvents_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+StudioMixer::Hold::Hold(StudioMixer& mixer) : mixer_(mixer) {
+    if (!mixer_.inCallback()) return;
+    for (;;) {
+        uint32_t expected = 0;
+        if (mixer_.gate_.compare_exchange_weak(expected, 2, std::memory_order_acquire)) return;
+        // A render call is under way (or another holder): it ends within a period.
+        std::this_thread::yield();
+    }
+}
+
+StudioMixer::Hold::~Hold() {
+    if (mixer_.inCallback()) mixer_.gate_.store(0, std::memory_order_release);
+}
+
+void StudioMixer::renderInCallback(int16_t* stereo, uint32_t frames) noexcept {
+    uint32_t expected = 0;
+    if (!gate_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+        std::memset(stereo, 0, static_cast<size_t>(frames) * 4);
+        heldPeriods_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    render(stereo, frames);
+    gate_.store(0, std::memory_order_release);
+}
+
+void StudioMixer::fillView(View& view) const noexcept {
+    for (int32_t c = 0; c < kPreviewChannel; ++c) {
+        const StudioChannel& ch = channels_[static_cast<size_t>(c)];
+        view.channels[static_cast<size_t>(c)] = {ch.program, ch.bankMsb, ch.bankLsb, ch.volume, ch.expression, ch.pan};
+    }
+    view.meters = meters_;
+    view.waveCount = 0;
+    for (size_t k = 0; k < activeCount_ && view.waveCount < kViewWaves; ++k)
+        view.waves[view.waveCount++] = voices_[active_[k]].wave;
+}
+
+const StudioMixer::View& StudioMixer::view() {
+    if (!inCallback()) {
+        fillView(tickView_);
+        return tickView_;
+    }
+    if (middleView_.load(std::memory_order_acquire) & 4)
+        frontView_ = middleView_.exchange(frontView_, std::memory_order_acq_rel) & 3;
+    return views_[frontView_];
 }
 
 StudioMixer::Counters StudioMixer::counters() const {
@@ -131,23 +195,44 @@ void StudioMixer::setFloatTap(FloatTap tap, void* context) {
 
 bool StudioMixer::idle() const { return activeCount_ == 0 && queue_.empty() && reverb_.quiet() && chorus_.quiet(); }
 
+bool StudioMixer::songIdle() const {
+    if (!inCallback()) return idle();
+    return songQueue_.empty() && !songSounding_.load(std::memory_order_acquire);
+}
+
 void StudioMixer::dropActive(size_t k) noexcept { active_[k] = active_[--activeCount_]; }
 
 void StudioMixer::cutAll() {
+    Hold hold(*this);
     for (StudioVoice& v : voices_) v = StudioVoice{};
     activeCount_ = 0;
     playingCount_ = 0;
     queue_.clear();
+    songQueue_.clear();
+    liveQueue_.clear();
     reverb_.clear();
     chorus_.clear();
     touchedBefore_ = 0;
+    songSounding_.store(false, std::memory_order_release);
+    for (View& v : views_) v.waveCount = 0;
+}
+
+void StudioMixer::cutSong() {
+    Hold hold(*this);
+    forEachActive([this](StudioVoice& v) {
+        if (!v.live && v.channel < kPreviewChannel) cutToSilence(v);
+    });
+    songQueue_.clear();
+    songSounding_.store(false, std::memory_order_release);
 }
 
 void StudioMixer::resetSongChannels() {
+    Hold hold(*this);
     for (int32_t c = 0; c < kPreviewChannel; ++c) channels_[static_cast<size_t>(c)].resetAll();
 }
 
 void StudioMixer::cutWave(const Wave& wave) {
+    Hold hold(*this);
     for (size_t k = 0; k < activeCount_;) {
         StudioVoice& v = voices_[active_[k]];
         if (v.wave != &wave) {
@@ -161,9 +246,14 @@ void StudioMixer::cutWave(const Wave& wave) {
     queue_.forEach([&wave](StudioEvent& e) {
         if (e.kind == StudioEvent::Kind::PreviewOn && e.wave == &wave) e.wave = nullptr;
     });
+    // The views name no Wave about to go.
+    for (View& v : views_)
+        for (uint32_t k = 0; k < v.waveCount; ++k)
+            if (v.waves[k] == &wave) v.waves[k] = nullptr;
 }
 
 void StudioMixer::dropAuditionsOf(const Instrument& instrument) {
+    Hold hold(*this);
     queue_.forEach([&instrument](StudioEvent& e) {
         if (e.kind == StudioEvent::Kind::PreviewKey && e.instrument == &instrument) e.instrument = nullptr;
     });
@@ -172,15 +262,36 @@ void StudioMixer::dropAuditionsOf(const Instrument& instrument) {
 // ---- events ----
 
 void StudioMixer::applyDueEvents() noexcept {
-    while (const StudioEvent* e = queue_.front()) {
+    applyDue(queue_, false, frame_);
+    if (inCallback() && !chunkFrozen_) applyDue(songQueue_, false, frame_ - songLag_);
+    applyDue(liveQueue_, true, frame_);
+}
+
+void StudioMixer::applyDue(EventQueue<StudioEvent>& queue, bool live, uint64_t now) noexcept {
+    applyingLive_ = live;
+    while (const StudioEvent* e = queue.front()) {
         if (!e->immediate) {
-            if (e->frame > frame_) return;
-            if (e->frame < frame_) lateEvents_.fetch_add(1, std::memory_order_relaxed);
+            if (e->frame > now) break;
+            // A live event is stamped with the frame it should have had;
+            // when that has gone by, it sounds now, and only the song's are late.
+            if (e->frame < now && !live) lateEvents_.fetch_add(1, std::memory_order_relaxed);
         }
         apply(*e);
-        queue_.pop();
+        queue.pop();
     }
+    applyingLive_ = false;
 }
+
+namespace {
+
+// The frames until `queue`'s next event applies, at most `limit`.
+uint32_t untilNext(const EventQueue<StudioEvent>& queue, uint64_t frame, uint32_t limit) {
+    const StudioEvent* next = queue.front();
+    if (!next || next->immediate || next->frame <= frame) return limit;
+    return static_cast<uint32_t>(std::min<uint64_t>(limit, next->frame - frame));
+}
+
+}  // namespace
 
 void StudioMixer::apply(const StudioEvent& e) noexcept {
     switch (e.kind) {
@@ -203,7 +314,7 @@ void StudioMixer::apply(const StudioEvent& e) noexcept {
         break;
     case StudioEvent::Kind::RestoreChannels:
         forEachActive([this, &e](StudioVoice& v) {
-            if (v.channel >= kPreviewChannel) return;
+            if (v.channel >= kPreviewChannel || v.live) return;
             if (e.data1 == StudioEvent::kCutNotes) {
                 cutToSilence(v);
             } else if (v.state == StudioVoice::State::Playing) {
@@ -292,8 +403,9 @@ void StudioMixer::noteOff(int32_t channel, int32_t key) noexcept {
     // The oldest held note of this key: all of its voices are released.
     uint64_t serial = 0;
     forEachActive([&](const StudioVoice& v) {
+        // A live note-off ends a live note, the song's one of the song's.
         if (v.state == StudioVoice::State::Playing && !v.released && v.noteId == 0 && v.channel == channel &&
-            v.key == key && (serial == 0 || v.noteSerial < serial))
+            v.key == key && v.live == applyingLive_ && (serial == 0 || v.noteSerial < serial))
             serial = v.noteSerial;
     });
     if (serial == 0) return;
@@ -319,6 +431,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     if (v.state == StudioVoice::State::Free) active_[activeCount_++] = static_cast<uint16_t>(slot - voices_.data());
     v = StudioVoice{};
     v.state = StudioVoice::State::Playing;
+    v.live = applyingLive_;
     ++playingCount_;
     v.channel = static_cast<uint8_t>(channel);
     v.sendKey = static_cast<uint32_t>(channel);
@@ -470,14 +583,17 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
         while (done < block) {
             const uint32_t silent = silentChannels_.load(std::memory_order_relaxed);
             for (int32_t c = 0; c < kPreviewChannel; ++c) audible_[c] = (silent >> c) & 1 ? 0.0f : 1.0f;
+            chunkFrozen_ = inCallback() && songFrozen_.load(std::memory_order_relaxed);
             applyDueEvents();
             uint32_t count = std::min(block - done, kChunkFrames);
             // A chunk ends where the next event applies.
-            if (const StudioEvent* next = queue_.front(); next && !next->immediate && next->frame > frame_)
-                count = static_cast<uint32_t>(std::min<uint64_t>(count, next->frame - frame_));
+            count = untilNext(queue_, frame_, count);
+            if (inCallback() && !chunkFrozen_) count = untilNext(songQueue_, frame_ - songLag_, count);
+            count = untilNext(liveQueue_, frame_, count);
             renderChunk(done, count);
             done += count;
             frame_ += count;
+            if (chunkFrozen_) songLag_ += count;
         }
         reverb_.process(reverbFed_ ? reverbLeft_ : nullptr, reverbFed_ ? reverbRight_ : nullptr, left_, right_, block);
         chorus_.process(chorusFed_ ? chorusIn_ : nullptr, left_, right_, block);
@@ -492,6 +608,15 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
         stereo += 2 * block;
         frames -= block;
     }
+    publishedFrame_.store(frame_, std::memory_order_release);
+    publishedSongFrame_.store(frame_ - songLag_, std::memory_order_release);
+    if (inCallback()) {
+        bool song = false;
+        forEachActive([&song](const StudioVoice& v) { song = song || (!v.live && v.channel < kPreviewChannel); });
+        songSounding_.store(song, std::memory_order_release);
+        fillView(views_[backView_]);
+        backView_ = middleView_.exchange(backView_ | 4, std::memory_order_acq_rel) & 3;
+    }
 }
 
 void StudioMixer::renderChunk(uint32_t offset, uint32_t frames) noexcept {
@@ -502,6 +627,10 @@ void StudioMixer::renderChunk(uint32_t offset, uint32_t frames) noexcept {
     uint32_t batched = 0;
     for (size_t k = 0; k < activeCount_; ++k) {
         StudioVoice& v = voices_[active_[k]];
+        if (chunkFrozen_ && !v.live && v.channel < kPreviewChannel) {
+            v.finished = false;  // a paused song's voice waits where it is
+            continue;
+        }
         if (!v.articulated) {
             v.finished = !renderVoice(v, frames);
             continue;

@@ -20,10 +20,24 @@
 // turned from steps per 20 ms pass into the same fades per second.
 //
 // Threads. Producers (the engine's operations and the song's sequencer)
-// call post(); the renderer calls render(). Every other operation is for a
-// moment when render() is not running: the engine calls it, and render(),
-// with the engine mutex held. render() and post() allocate nothing, lock
-// nothing and never wait.
+// call post() and postSong(); live input calls postLive(); the renderer
+// calls render(). Who the renderer is depends on the caller chosen at
+// construction:
+//  - MixerTick: the engine's mixer tick, with the engine mutex held, writing
+//    the looping buffer ahead of the speaker. Every other operation is for a
+//    moment when render() is not running, which the mutex ensures.
+//  - DeviceCallback: the audio device's own callback, one period at a time,
+//    holding no lock. The operations that change the renderer's state
+//    outside render() (cutAll, cutSong, resetSongChannels, cutWave,
+//    dropAuditionsOf) then hold it for the moment they need: a period whose
+//    callback comes meanwhile is written as silence, never waited for. The
+//    song's events come in a queue of their own, fed ahead of the renderer,
+//    so a command posted later (an audition, a live note) is not held behind
+//    them; the output limiter looks no frames ahead, so what is rendered is
+//    heard on the frame it was stamped with. Readers take view(), which the
+//    renderer publishes after every call.
+// render(), post(), postSong() and postLive() allocate nothing, lock nothing
+// and never wait.
 
 #include "engine/Chorus.h"
 #include "engine/EventQueue.h"
@@ -78,24 +92,58 @@ public:
     };
 
     // `rate` in Hz; `bank` is read at each note-on (the engine's own bank).
-    StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank);
+    enum class Caller : uint8_t { MixerTick, DeviceCallback };
+    StudioMixer(int32_t rate, const StudioSettings& settings, const Bank& bank, Caller caller = Caller::MixerTick);
     StudioMixer(const StudioMixer&) = delete;
     StudioMixer& operator=(const StudioMixer&) = delete;
 
     // --- producers ---
     // Queues `event`; false, and counted, when the queue is full.
     bool post(const StudioEvent& event) noexcept;
+    // Queues one of the song's events: in the song's own queue when the
+    // device's callback renders, else as post() does.
+    bool postSong(const StudioEvent& event) noexcept;
+    // Queues an event played live (one producer thread at a time: the MIDI
+    // input's, or the renderer's own for the device's MIDI input). Its notes
+    // are live notes, which the song's stops, seeks and loop turns leave alone.
+    bool postLive(const StudioEvent& event) noexcept;
 
     // --- the renderer ---
     // Writes `frames` interleaved 16-bit stereo frames, applying every queued
     // event on its frame. Real-time safe.
     void render(int16_t* stereo, uint32_t frames) noexcept;
+    // The device's callback: render(), unless another thread holds the
+    // renderer's state, in which case the period is silence (and counted).
+    void renderInCallback(int16_t* stereo, uint32_t frames) noexcept;
     // The frame the next render() starts with, in the count that events are
-    // stamped with: frames rendered so far.
-    uint64_t nextFrame() const { return frame_; }
+    // stamped with: frames rendered so far. Any thread.
+    uint64_t nextFrame() const { return publishedFrame_.load(std::memory_order_acquire); }
     // What comes out lags that count by the output limiter's look-ahead:
-    // an event stamped with frame f is heard at output frame f + this.
-    static constexpr uint32_t kOutputDelay = PeakLimiter::kDelay;
+    // an event stamped with frame f is heard at output frame f + this (0
+    // when the device's callback renders).
+    uint32_t outputDelay() const { return limiter_.delay(); }
+    Caller caller() const { return caller_; }
+    // The song's frame count: nextFrame() less the frames it stood paused
+    // (setSongPaused), the count its events are stamped in. Any thread.
+    uint64_t nextSongFrame() const { return publishedSongFrame_.load(std::memory_order_acquire); }
+    // DeviceCallback: the song's voices wait where they are, silent, and its
+    // events with them, until let go; live notes and the effects play on. Any thread.
+    void setSongPaused(bool paused) { songFrozen_.store(paused, std::memory_order_relaxed); }
+    bool inCallback() const { return caller_ == Caller::DeviceCallback; }
+
+    // Keeps render() out while it lives (DeviceCallback; nothing to do for
+    // MixerTick, where the engine mutex does it). Waits at most for the
+    // render call under way.
+    class Hold {
+    public:
+        explicit Hold(StudioMixer& mixer);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        StudioMixer& mixer_;
+    };
 
     // --- any thread ---
     // Turns the reverb's or the chorus's send on or off from the next block
@@ -112,6 +160,9 @@ public:
     // --- while render() is not running ---
     // Every voice and both effects silent at once and every queued event dropped.
     void cutAll();
+    // The song's voices ramped to silence and its queued events dropped;
+    // live notes sound on.
+    void cutSong();
     // The 16 MIDI channels to their power-on values (voices keep sounding).
     void resetSongChannels();
     // Cuts every voice of `wave` and drops the audition notes queued for it,
@@ -123,6 +174,31 @@ public:
 
     // No voice sounds, no event waits and the effects have died away.
     bool idle() const;
+    // The song's part has ended: none of its events waits and none of its
+    // voices sounds (live notes and the effects' tails aside when the
+    // device's callback renders, as the output plays on). Any thread.
+    bool songIdle() const;
+
+    // What the status and channel views show, as of the last render.
+    static constexpr uint32_t kViewWaves = 256;
+    struct View {
+        struct Channel {
+            int32_t program = 0;
+            int32_t bankMsb = 0;
+            int32_t bankLsb = 0;
+            int32_t volume = 100;
+            int32_t expression = 127;
+            int32_t pan = 64;
+        };
+        std::array<Channel, kPreviewChannel> channels{};
+        std::array<ChannelMeter, kPreviewChannel> meters{};
+        uint32_t waveCount = 0;  // the sounding voices' Waves (taken voices ramping out too), the first kViewWaves
+        std::array<const Wave*, kViewWaves> waves{};
+    };
+    // One reader thread at a time (the engine mutex's holder).
+    const View& view();
+    // Periods written as silence because another thread held the state.
+    uint64_t heldPeriods() const { return heldPeriods_.load(std::memory_order_relaxed); }
     // Voices counting against the limit (not those ramping out).
     int32_t playingVoices() const { return playingCount_; }
     template <class F>
@@ -131,7 +207,7 @@ public:
     }
     Counters counters() const;
     const StudioChannel& channel(int32_t index) const { return channels_[static_cast<size_t>(index)]; }
-    // Channel 0..15's meter as the last block left it.
+    // Channel 0..15's meter as the last block left it (MixerTick).
     const ChannelMeter& meter(int32_t index) const { return meters_[static_cast<size_t>(index)]; }
     const StudioSettings& settings() const { return settings_; }
     int32_t rate() const { return rate_; }
@@ -201,6 +277,7 @@ private:
     float fadePerFrame(uint32_t fading, int32_t velocity) const;
 
     const int32_t rate_;
+    const Caller caller_;
     const StudioSettings settings_;
     const Bank& bank_;
     const float masterGain_;     // the master gain as an amplitude, over 32768 (sample units to full scale)
@@ -224,7 +301,32 @@ private:
     uint64_t nextNoteSerial_ = 1;
     std::array<StudioChannel, kChannels> channels_;
     EventQueue<StudioEvent> queue_;
+    EventQueue<StudioEvent> songQueue_;  // DeviceCallback: the song's events
+    EventQueue<StudioEvent> liveQueue_;
+    // Applies the due events of `queue` (stopping at the first not due); its
+    // notes are live ones when `live`.
+    void applyDue(EventQueue<StudioEvent>& queue, bool live, uint64_t now) noexcept;
+    // DeviceCallback: the song's events are stamped in song frames, which
+    // stand still while it is paused: the renderer's count less songLag_.
+    uint64_t songLag_ = 0;
+    bool chunkFrozen_ = false;  // the song is paused for the chunk being rendered
+    std::atomic<bool> songFrozen_{false};
+    std::atomic<uint64_t> publishedSongFrame_{0};
+    bool applyingLive_ = false;
     uint64_t frame_ = 0;
+    std::atomic<uint64_t> publishedFrame_{0};
+    // 0 free, 1 render() runs in the callback, 2 held by another thread.
+    std::atomic<uint32_t> gate_{0};
+    std::atomic<uint64_t> heldPeriods_{0};
+    std::atomic<bool> songSounding_{false};
+    void fillView(View& view) const noexcept;
+    // The views: the renderer writes back_, publishes it into middle_; the
+    // reader takes middle_ when it is fresh (bit 4) and reads front_.
+    std::array<View, 3> views_{};
+    uint32_t backView_ = 0;
+    uint32_t frontView_ = 1;
+    std::atomic<uint32_t> middleView_{2};
+    View tickView_;  // MixerTick: filled on demand
     PeakLimiter limiter_;
 
     Reverb reverb_;

@@ -62,6 +62,7 @@ struct StudioVoice {
     bool looped = false;         // plays its loop (cleared when a release leaves the loop for the tail)
     bool wrapped = false;        // has come round its loop at least once
     bool finished = false;       // the chunk just mixed was its last
+    bool live = false;           // a live note's: the song's stops, seeks and turns leave it alone
     uint8_t channel = 0;         // 0..16
     // The channel and the Zone's own reverb and chorus sends (0..1000 each):
     // voices with the same key are summed together and sent as one.

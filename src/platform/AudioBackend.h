@@ -14,6 +14,15 @@ namespace tonvero {
 // (or, offline, on the thread that advances time).
 using RenderFunction = std::function<void(int16_t* stereoFrames, uint32_t frames)>;
 
+// A source that renders straight into each output period, in the backend's
+// own callback, before the device's buffers are mixed onto it: the Studio
+// mixer at low latency. `render` must be real-time safe: it writes `frames`
+// interleaved 16-bit stereo frames into `out`.
+struct DirectRender {
+    void (*render)(void* context, int16_t* out, uint32_t frames) = nullptr;
+    void* context = nullptr;
+};
+
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace tonvero {
 
@@ -214,17 +215,50 @@ void DeviceCore::shutdown() {
     closed = true;
 }
 
+void DeviceCore::setDirectRender(const DirectRender* source) {
+    direct_.store(source);
+    if (source) return;
+    // A render that took the old source before the store above counted itself in first.
+    while (insideDirect_.load() != 0) std::this_thread::yield();
+}
+
+bool DeviceCore::realTime() {
+    MutexLock backendLock(backendMutex_);
+    return backend_ && backend_->realTime();
+}
+
+bool DeviceCore::renderDirect(int16_t* out, uint32_t frames) {
+    insideDirect_.fetch_add(1);
+    const DirectRender* source = direct_.load();
+    if (source) source->render(source->context, out, frames);
+    insideDirect_.fetch_sub(1);
+    if (!source) return false;
+    // The master gain, ramped as the buffers' is (silence to full in 20 ms).
+    const int32_t target = targetGain_.load(std::memory_order_relaxed);
+    if (directGain_ == kUnityGain && target == kUnityGain) return true;
+    const uint32_t rate = std::max<uint32_t>(1, outputRate_.load());
+    const int32_t maxStep = std::max<int32_t>(1, static_cast<int32_t>(kUnityGain / std::max<uint32_t>(1, rate / 50)));
+    for (size_t f = 0; f < frames; ++f) {
+        directGain_ += std::clamp(target - directGain_, -maxStep, maxStep);
+        for (size_t side = 0; side < 2; ++side)
+            out[2 * f + side] = static_cast<int16_t>((int32_t{out[2 * f + side]} * directGain_) >> 16);
+    }
+    return true;
+}
+
 void DeviceCore::render(int16_t* out, uint32_t frames) {
+    if (!renderDirect(out, frames)) std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
     MutexLock lock(mutex_);
     renderLocked(out, frames);
 }
 
 void DeviceCore::renderRealTime(int16_t* out, uint32_t frames) {
+    // The direct source needs no lock: it sounds whatever the buffers do.
+    if (!renderDirect(out, frames)) std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
     // Every holder keeps the lock for a few microseconds: trying again for
     // at most kLockPatience (never waiting on the lock itself) rides over
-    // such a moment; a holder that takes longer costs this period.
+    // such a moment; a holder that takes longer costs this period's buffers.
     if (!tryLockWithinPatience()) {
-        std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
         silentPeriods_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
@@ -254,6 +288,7 @@ void DeviceCore::renderLocked(int16_t* out, uint32_t frames) {
     }
 }
 
+// The buffers' mix is added to what `out` holds (silence, or the direct source's).
 void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
     int32_t* acc = mix_.data();
     std::fill(acc, acc + static_cast<size_t>(frames) * 2, 0);
@@ -267,7 +302,7 @@ void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
     const int32_t target = targetGain_.load(std::memory_order_relaxed);
     if (gain_ == kUnityGain && target == kUnityGain) {
         for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i)
-            out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i], -32768, 32767));
+            out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i] + out[i], -32768, 32767));
         return;
     }
     // The gain moves to its target by at most this much a frame: from
@@ -276,7 +311,7 @@ void DeviceCore::mixChunk(int16_t* out, uint32_t frames, uint32_t rate) {
     for (size_t f = 0; f < frames; ++f) {
         gain_ += std::clamp(target - gain_, -maxStep, maxStep);
         for (size_t side = 0; side < 2; ++side) {
-            const int64_t scaled = (int64_t{acc[2 * f + side]} * gain_) >> 16;
+            const int64_t scaled = ((int64_t{acc[2 * f + side]} * gain_) >> 16) + out[2 * f + side];
             out[2 * f + side] = static_cast<int16_t>(std::clamp<int64_t>(scaled, -32768, 32767));
         }
     }

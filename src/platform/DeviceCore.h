@@ -81,6 +81,11 @@ public:
     // counts the period instead.
     static constexpr std::chrono::microseconds kLockPatience{200};
     void renderRealTime(int16_t* out, uint32_t frames) EXCLUDES(mutex_);
+    // Renders `source` into every period from now on (null: none). Setting
+    // null waits until a render under way has left it, so the source may
+    // then go. Any thread but the audio thread.
+    void setDirectRender(const DirectRender* source);
+    bool realTime() EXCLUDES(backendMutex_);
     // The periods renderRealTime played as silence because the lock was held. Any thread.
     uint64_t silentPeriods() const { return silentPeriods_.load(std::memory_order_relaxed); }
 
@@ -94,6 +99,12 @@ private:
     bool tryLockWithinPatience() TRY_ACQUIRE(true, mutex_);
     void renderLocked(int16_t* out, uint32_t frames) REQUIRES(mutex_);
     void mixChunk(int16_t* out, uint32_t frames, uint32_t rate) REQUIRES(mutex_);
+    // The direct source into `out` with the master gain; false when there is none.
+    bool renderDirect(int16_t* out, uint32_t frames);
+
+    std::atomic<const DirectRender*> direct_{nullptr};
+    std::atomic<uint32_t> insideDirect_{0};  // render calls inside the direct source
+    int32_t directGain_ = 65536;             // the direct source's gain so far; the render thread's
 
     // Master gain in 1/65536 (kUnityGain: the mix untouched): the target any
     // thread sets, and the gain the render thread has reached.

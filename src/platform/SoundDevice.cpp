@@ -45,6 +45,10 @@ SoundDevice::~SoundDevice() { core_->shutdown(); }
 
 void SoundDevice::setMasterGain(double gain) { core_->setMasterGain(gain); }
 
+void SoundDevice::setDirectRender(const DirectRender* source) { core_->setDirectRender(source); }
+
+bool SoundDevice::realTime() const { return core_->realTime(); }
+
 SoundResult SoundDevice::setCooperativeLevel(CooperativeLevel level) {
     const auto value = static_cast<uint32_t>(level);
     if (value < static_cast<uint32_t>(CooperativeLevel::Normal) ||

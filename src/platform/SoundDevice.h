@@ -64,6 +64,13 @@ public:
     // because another thread held the device's lock. Any thread.
     uint64_t silentPeriods() const;
 
+    // Renders `source` straight into every output period, before the
+    // buffers are mixed onto it (null: none; setting null waits for a render
+    // under way to leave the old one). Any thread but the audio thread.
+    void setDirectRender(const DirectRender* source);
+    // Whether the backend calls the mix on a real-time audio thread.
+    bool realTime() const;
+
     // Test hooks: every buffer becomes lost; at most `count` secondary buffers
     // may exist at once (creating and duplicating beyond fails with OutOfMemory).
     void simulateLoss();

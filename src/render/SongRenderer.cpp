@@ -121,7 +121,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
         skipFrames = engine.custom.writeAheadBytes / 4;
     }
     // The Studio mixer's output limiter looks ahead, delaying its sound a little more.
-    if (engine.studio) skipFrames += StudioMixer::kOutputDelay;
+    if (engine.studio) skipFrames += engine.studio->outputDelay();
     // With an end, exactly the span's frames go out.
     const int64_t startFrame = std::llround(std::max(0.0, span_.startSeconds) * engine.outputRate);
     const uint64_t wantedFrames = span_.endSeconds > 0

@@ -59,7 +59,7 @@ void postChannelMessage(MixerEngine& engine, const MidiEvent& event) REQUIRES(en
     e.channel = static_cast<uint8_t>(event.channel);
     e.data1 = static_cast<uint8_t>(event.data1);
     e.data2 = static_cast<uint8_t>(event.data2);
-    engine.studio->post(e);
+    engine.studio->postSong(e);
 }
 
 void controlChange(MixerEngine& engine, int32_t channel, int32_t controller, int32_t value, bool& pitchDirty)
@@ -121,7 +121,7 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
             StudioEvent e;
             e.kind = StudioEvent::Kind::SystemReset;
             e.frame = engine.song.playback.eventFrame;
-            engine.studio->post(e);
+            engine.studio->postSong(e);
         }
         break;
     default:  // a dropped byte, or the track ran out

@@ -38,7 +38,7 @@ void watchEnding(MixerEngine& engine) REQUIRES(engine.mutex) {
 }  // namespace
 
 bool allVoicesSilent(MixerEngine& engine) {
-    if (engine.studio) return engine.studio->idle();
+    if (engine.studio) return engine.studio->songIdle();
     if (engine.softwareMixer) {
         for (const MixerVoice& m : engine.custom.mixerVoices)
             if (m.active) return false;
@@ -74,7 +74,7 @@ void endSong(MixerEngine& engine) {
                 e.type = midi::kControlChange;
                 e.channel = static_cast<uint8_t>(c);
                 e.data1 = static_cast<uint8_t>(controller);
-                engine.studio->post(e);
+                engine.studio->postSong(e);
             }
         }
     } else {

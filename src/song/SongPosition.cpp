@@ -204,7 +204,7 @@ void postChannelRestore(MixerEngine& engine, const SongPoint& point, uint8_t not
     e.data1 = notes;
     e.frame = frame;
     e.immediate = immediate;
-    engine.studio->post(e);
+    engine.studio->postSong(e);
 }
 
 void armLoop(MixerEngine& engine) {
@@ -260,11 +260,12 @@ void moveSong(MixerEngine& engine, double seconds) {
     cutChannelNotes(engine, 0xFFFF);  // the Studio mixer cuts on the restoring event's frame
     applySongPoint(engine, point);
     if (engine.studio) {
-        const uint64_t now = engine.studio->nextFrame();
+        const uint64_t now = engine.studioFeedFrame();
         postChannelRestore(engine, point, StudioEvent::kCutNotes, now, true);
         // Song frame `frame` is the next one written.
         engine.song.playback.studioStartFrame = now - frame;
         engine.song.playback.eventFrame = now;
+        engine.song.playback.heardFrom = now;
     }
     armLoop(engine);
 }

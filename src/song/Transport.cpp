@@ -68,11 +68,12 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
         // The song's time zero is the first frame not yet written (one
         // write-ahead after now, like every later event), less the song
         // frames a start past zero leaves out.
-        engine.song.playback.studioStartFrame = engine.studio->nextFrame() - songFrame;
-        engine.song.playback.eventFrame = engine.studio->nextFrame();
+        engine.song.playback.studioStartFrame = engine.studioFeedFrame() - songFrame;
+        engine.song.playback.eventFrame = engine.studioFeedFrame();
+        engine.song.playback.heardFrom = engine.song.playback.eventFrame;
         // Starting the output drops what was queued: the channels as the song has them there, again.
         if (songFrame > 0)
-            postChannelRestore(engine, engine.song.playback.seekPoint, StudioEvent::kCutNotes, engine.studio->nextFrame(),
+            postChannelRestore(engine, engine.song.playback.seekPoint, StudioEvent::kCutNotes, engine.studioFeedFrame(),
                                true);
         engine.songFeed = &feedStudio;
     }
@@ -115,7 +116,11 @@ void pause(MixerEngine& engine) {
         if (!engine.playing || engine.song.playback.paused) return;
         engine.song.playback.paused = 1;
         taken = engine.takeTimers(MixerEngine::kSequencerTimer | MixerEngine::kMixerTimer);
-        if (engine.softwareMixer) {
+        if (engine.studio && engine.studio->inCallback()) {
+            // The device plays on (live notes with it): the song's voices
+            // and events wait, silent, where they are heard.
+            engine.studio->setSongPaused(true);
+        } else if (engine.softwareMixer) {
             // A stopped buffer keeps its play cursor and what is written ahead of it.
             if (engine.mixBuffer) engine.mixBuffer->stop();
         } else {
@@ -138,7 +143,10 @@ void resume(MixerEngine& engine) {
     EngineLock lock(engine.mutex);
     if (!engine.song.playback.paused) return;
     engine.song.playback.paused = 0;
-    if (engine.softwareMixer) {
+    if (engine.studio && engine.studio->inCallback()) {
+        engine.studio->setSongPaused(false);
+        engine.startTimer(engine.mixerTimer, kMixerPeriodMicros, &MixerEngine::mixerTimerProc);
+    } else if (engine.softwareMixer) {
         if (engine.mixBuffer) {
             engine.mixBuffer->play(PlayFlags::Looping);
             engine.startTimer(engine.mixerTimer, kMixerPeriodMicros, &MixerEngine::mixerTimerProc);
@@ -221,7 +229,8 @@ double songPositionSeconds(const MixerEngine& engine) {
         // The song time the Studio mixer has written up to.
         // Song time zero may lie before the first output frame (after a
         // seek or a loop's turn): the difference is taken as signed.
-        const int64_t songFrames = static_cast<int64_t>(engine.studio->nextFrame() - engine.song.playback.studioStartFrame);
+        const uint64_t heard = std::max(engine.studio->nextSongFrame(), engine.song.playback.heardFrom);
+        const int64_t songFrames = static_cast<int64_t>(heard - engine.song.playback.studioStartFrame);
         const double seconds = songFrames > 0 ? static_cast<double>(songFrames) / engine.outputRate : 0.0;
         return std::min(seconds, songLengthSeconds(engine));
     }
