@@ -3,7 +3,6 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace tonvero {
@@ -20,17 +19,9 @@ void quietJack() {
     jack_set_info_function(&ignoreJackMessage);
 }
 
-std::string serverName() {
-    const char* name = std::getenv("JACK_DEFAULT_SERVER");
-    return name != nullptr && name[0] != '\0' ? std::string(name) : std::string();
-}
-
 std::string openFailure(jack_status_t status, const std::string& clientName) {
-    if ((status & (JackServerFailed | JackServerError)) != 0) {
-        const std::string server = serverName();
-        return "no JACK server is running" + (server.empty() ? std::string() : " (named \"" + server + "\")") +
-               ": start one with jackd or PipeWire's JACK, or choose another --audio";
-    }
+    if ((status & (JackServerFailed | JackServerError)) != 0)
+        return "no JACK server is running (start one with jackd or PipeWire's JACK, or choose another --audio)";
     if ((status & JackInvalidOption) != 0) return "the JACK server refused the client's options";
     if ((status & JackNameNotUnique) != 0) return "the JACK client name \"" + clientName + "\" is taken";
     if ((status & JackVersionError) != 0) return "the JACK server speaks another protocol version than this libjack";
@@ -139,8 +130,8 @@ std::string JackBackend::start(uint32_t rate, RenderFunction render) {
     active_ = true;
     if (connect_) {
         // Missing playback ports are no error: the user may connect by hand.
-        if (const char** playback = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
-                                                   JackPortIsPhysical | JackPortIsInput)) {
+        if (const char** playback =
+                jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput)) {
             if (playback[0] != nullptr) {
                 jack_connect(client_, jack_port_name(outLeft_), playback[0]);
                 if (playback[1] != nullptr) jack_connect(client_, jack_port_name(outRight_), playback[1]);

@@ -173,7 +173,7 @@ TEST_F(JackBackendTest, OutputFollowsPeriodChangesWithoutAGap) {
     // second half arrives before the second, with its offset in that call.
     const uint64_t t0 = sender_->now() + 2 * 8192;
     const std::vector<std::pair<uint64_t, std::vector<uint8_t>>> sent = {{t0 + 100, {0x92, 50, 60}},
-                                                                          {t0 + 5000, {0x82, 50, 0}}};
+                                                                         {t0 + 5000, {0x82, 50, 0}}};
     for (const auto& [time, bytes] : sent) ASSERT_TRUE(sender_->send(time, bytes));
     ASSERT_TRUE(sender_->waitSent());
     ASSERT_TRUE(recorder_->waitUntil(t0 + 8192));
@@ -246,6 +246,8 @@ TEST_F(JackBackendTest, AServerThatStopsIsAFailureForGood) {
     ASSERT_EQ(backend_->start(kRate, probe_.render()), "");
     ASSERT_TRUE(waitFor([&] { return probe_.rendered.load() > 0; }));
     EXPECT_EQ(backend_->failure(), "");
+    std::unique_ptr<JackBackend> idle = JackBackend::open(BackendOptions{"tonvero-idle", false}, error);
+    ASSERT_NE(idle, nullptr) << error;
 
     server_->stop();
     ASSERT_TRUE(waitFor([&] { return !backend_->failure().empty(); }));
@@ -255,6 +257,8 @@ TEST_F(JackBackendTest, AServerThatStopsIsAFailureForGood) {
     EXPECT_EQ(backend_->start(kRate, probe_.render()), backend_->failure());
     EXPECT_EQ(probe_.rendered.load(), afterStop);
     backend_.reset();
+    ASSERT_TRUE(waitFor([&] { return !idle->failure().empty(); }));
+    idle.reset();  // never started: closing returns too
 }
 
 TEST(JackBackendWithoutServer, OpeningSaysNoServerIsRunning) {
@@ -275,8 +279,10 @@ TEST(JackBackendWithoutServer, OpeningSaysNoServerIsRunning) {
     EXPECT_NE(error.find("longer"), std::string::npos) << error;
     EXPECT_TRUE(isBackendName("jack"));
 
-    if (saved != nullptr) setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1);
-    else unsetenv("JACK_DEFAULT_SERVER");
+    if (saved != nullptr)
+        setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1);
+    else
+        unsetenv("JACK_DEFAULT_SERVER");
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ jack_client_t* openClient(const std::string& name, std::string& error) {
     jack_set_info_function(&ignoreJackMessage);
     jack_status_t status{};
     jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
-    if (client == nullptr) error = "cannot open the JACK client \"" + name + "\" (status " + std::to_string(status) + ")";
+    if (client == nullptr)
+        error = "cannot open the JACK client \"" + name + "\" (status " + std::to_string(status) + ")";
     return client;
 }
 
@@ -221,7 +222,9 @@ int JackRecorder::process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
-void JackRecorder::shutdown(jack_status_t, const char*, void* arg) { static_cast<JackRecorder*>(arg)->gone_.store(true); }
+void JackRecorder::shutdown(jack_status_t, const char*, void* arg) {
+    static_cast<JackRecorder*>(arg)->gone_.store(true);
+}
 
 const JackRecorder::Period* JackRecorder::periodHolding(uint64_t frameTime, size_t count) const {
     // Periods are recorded in frame-time order: the last one starting at or before `frameTime`.
@@ -259,8 +262,7 @@ uint64_t JackRecorder::recordedUntil() const {
 }
 
 bool JackRecorder::waitUntil(uint64_t frameTime, double timeoutSeconds) const {
-    return pollUntil(timeoutSeconds,
-                     [&] { return recordedUntil() > frameTime || full_.load() || gone_.load(); }) &&
+    return pollUntil(timeoutSeconds, [&] { return recordedUntil() > frameTime || full_.load() || gone_.load(); }) &&
            recordedUntil() > frameTime;
 }
 

@@ -147,8 +147,8 @@ private:
     FrameClock clock_;
     std::vector<Frame> samples_;
     std::vector<Period> periods_;
-    size_t used_ = 0;                        // process thread only
-    std::atomic<size_t> periodCount_{0};     // published after the period's frames
+    size_t used_ = 0;                     // process thread only
+    std::atomic<size_t> periodCount_{0};  // published after the period's frames
     std::atomic<bool> full_{false};
 };
 
