@@ -142,6 +142,7 @@ TEST_F(JackBackendTest, MessagesReachTheRenderCallCoveringTheirFrame) {
     EXPECT_TRUE(test::jackConnections(backend_->clientName() + ":out_left") ==
                 std::vector<std::string>{recorder_->leftPort()});
 
+    ASSERT_TRUE(sender_->send(sender_->now() > 10 ? sender_->now() - 10 : 0, {0xE0, 0, 64}));
     const uint64_t t0 = sender_->now() + 4 * 1024;  // a period's first frame, well ahead
     const std::vector<std::pair<uint64_t, std::vector<uint8_t>>> sent = {
         {t0, {0x90, 60, 100}},
@@ -155,8 +156,12 @@ TEST_F(JackBackendTest, MessagesReachTheRenderCallCoveringTheirFrame) {
     for (const auto& [time, bytes] : sent) ASSERT_TRUE(sender_->send(time, bytes));
     ASSERT_TRUE(sender_->waitSent());
     ASSERT_TRUE(recorder_->waitUntil(t0 + 4096));
-    expectOnTheirFrames(sent);
-    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(probe_.arrivals[i].offset, (sent[i].first - t0) % 1024);
+    if (backend_->xruns() > 0) GTEST_SKIP() << "the server missed periods: its timeline has holes";
+    ASSERT_EQ(probe_.arrivalCount.load(), sent.size() + 1);
+    EXPECT_EQ(probe_.bytesOf(0), (std::vector<uint8_t>{0xE0, 0, 64}));
+    EXPECT_EQ(probe_.arrivals[0].offset, 0u);  // sent for a time already past
+    expectOnTheirFrames(sent, 1);
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(probe_.arrivals[i + 1].offset, (sent[i].first - t0) % 1024);
     EXPECT_FALSE(test::JackMidiSender().send(0, {0x90, 60}));  // malformed: refused
 }
 
@@ -177,6 +182,8 @@ TEST_F(JackBackendTest, OutputFollowsPeriodChangesWithoutAGap) {
     for (const auto& [time, bytes] : sent) ASSERT_TRUE(sender_->send(time, bytes));
     ASSERT_TRUE(sender_->waitSent());
     ASSERT_TRUE(recorder_->waitUntil(t0 + 8192));
+    if (backend_->xruns() > 0) GTEST_SKIP() << "the server missed periods: its timeline has holes";
+    ASSERT_EQ(probe_.arrivalCount.load(), sent.size());
     expectOnTheirFrames(sent);
     EXPECT_EQ(probe_.arrivals[0].offset, 100u);
     EXPECT_EQ(probe_.arrivals[1].offset, 5000u - JackBackend::kMaxChunk);
