@@ -4,7 +4,7 @@
 
 namespace tonvero {
 
-bool isBackendName(const std::string& name) { return name == "portaudio" || name == "null" || name == "offline"; }
+bool isBackendName(const std::string& name) { return name == "portaudio" || name == "jack" || name == "null" || name == "offline"; }
 
 std::string chooseBackendName(const std::string& requested, const std::string& fallback) {
     if (!requested.empty()) return requested;

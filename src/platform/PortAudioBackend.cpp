@@ -85,6 +85,7 @@ void PortAudioBackend::stop() {
 int PortAudioBackend::callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                                PaStreamCallbackFlags, void* self) {
     auto* backend = static_cast<PortAudioBackend*>(self);
+    backend->periodFrames_.store(static_cast<uint32_t>(frames), std::memory_order_relaxed);
     backend->render_(static_cast<int16_t*>(output), static_cast<uint32_t>(frames));
     return paContinue;
 }

@@ -7,6 +7,7 @@
 
 #include <portaudio.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,8 @@ public:
     const char* name() const override { return "portaudio"; }
     std::string start(uint32_t rate, RenderFunction render) override;
     void stop() override;
+    // The frames of the last callback (PortAudio chooses them; 0 before the first).
+    uint32_t periodFrames() const override { return periodFrames_.load(std::memory_order_relaxed); }
 
 private:
     PortAudioBackend() = default;
@@ -33,6 +36,7 @@ private:
 
     PaStream* stream_ = nullptr;
     RenderFunction render_;
+    std::atomic<uint32_t> periodFrames_{0};
 };
 
 }  // namespace tonvero

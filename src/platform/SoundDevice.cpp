@@ -1,6 +1,7 @@
 #include "platform/SoundDevice.h"
 
 #include "platform/DeviceCore.h"
+#include "platform/JackBackend.h"
 #include "platform/NullBackend.h"
 #include "platform/OfflineBackend.h"
 #include "platform/PortAudioBackend.h"
@@ -26,15 +27,25 @@ bool validSecondaryFormat(const WaveFormat& f) {
 }  // namespace
 
 std::unique_ptr<SoundDevice> SoundDevice::open(const std::string& backendName, std::string& error) {
+    return open(backendName, error, BackendOptions{});
+}
+
+std::unique_ptr<SoundDevice> SoundDevice::open(const std::string& backendName, std::string& error,
+                                               const BackendOptions& options) {
     error.clear();
     if (backendName == "portaudio") {
         std::unique_ptr<PortAudioBackend> backend = PortAudioBackend::open(error);
         if (!backend) return nullptr;
         return std::make_unique<SoundDevice>(std::move(backend));
     }
+    if (backendName == "jack") {
+        std::unique_ptr<JackBackend> backend = JackBackend::open(options, error);
+        if (!backend) return nullptr;
+        return std::make_unique<SoundDevice>(std::move(backend));
+    }
     if (backendName == "null") return std::make_unique<SoundDevice>(std::make_unique<NullBackend>());
     if (backendName == "offline") return std::make_unique<SoundDevice>(std::make_unique<OfflineBackend>());
-    error = "unknown audio output \"" + backendName + "\" (choose portaudio, null or offline)";
+    error = "unknown audio output \"" + backendName + "\" (choose portaudio, jack, null or offline)";
     return nullptr;
 }
 
@@ -183,10 +194,10 @@ void SoundDevice::setBufferLimit(size_t count) {
 
 void SoundDevice::render(int16_t* out, uint32_t frames) { core_->render(out, frames); }
 
-SoundDeviceFactory backendDeviceFactory(const std::string& backendName) {
-    return [backendName]() {
+SoundDeviceFactory backendDeviceFactory(const std::string& backendName, BackendOptions options) {
+    return [backendName, options = std::move(options)]() {
         DeviceOpenResult result;
-        result.device = SoundDevice::open(backendName, result.error);
+        result.device = SoundDevice::open(backendName, result.error, options);
         return result;
     };
 }

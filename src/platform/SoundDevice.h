@@ -33,11 +33,15 @@ class VirtualTimerService;
 
 class SoundDevice {
 public:
-    // Opens a device on a backend by name ("portaudio", "null", "offline");
-    // `error` says why when it returns null (for "portaudio": no output
-    // device, and so on). An "offline" device opened by name is driven by
-    // nobody: it consumes only what render() is asked for.
+    // Opens a device on a backend by name ("portaudio", "jack", "null",
+    // "offline"); `error` says why when it returns null (for "portaudio": no
+    // output device; for "jack": no server running, and so on). An "offline"
+    // device opened by name is driven by nobody: it consumes only what
+    // render() is asked for. `options` name the JACK client and whether its
+    // outputs are connected.
     static std::unique_ptr<SoundDevice> open(const std::string& backendName, std::string& error);
+    static std::unique_ptr<SoundDevice> open(const std::string& backendName, std::string& error,
+                                             const BackendOptions& options);
     // A device on a backend already made (tests, the offline renderer).
     explicit SoundDevice(std::unique_ptr<AudioBackend> backend);
     ~SoundDevice();  // stops the backend; buffers still held stay valid but silent
@@ -95,8 +99,8 @@ struct DeviceOpenResult {
 };
 using SoundDeviceFactory = std::function<DeviceOpenResult()>;
 
-// A factory opening the named backend ("portaudio" or "null").
-SoundDeviceFactory backendDeviceFactory(const std::string& backendName);
+// A factory opening the named backend ("portaudio", "jack" or "null") with `options`.
+SoundDeviceFactory backendDeviceFactory(const std::string& backendName, BackendOptions options = {});
 
 // The offline backend and its virtual clock: the engine runs on `timers()`
 // and the device made by `deviceFactory()`; as the caller advances the clock,
