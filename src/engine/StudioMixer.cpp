@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <chrono>
 #include <thread>
 
 #if defined(__SSE__)
@@ -148,7 +149,29 @@ StudioMixer::Hold::~Hold() {
     if (mixer_.inCallback()) mixer_.gate_.store(0, std::memory_order_release);
 }
 
+bool StudioMixer::lastCallback(uint64_t& frame, int64_t& nanos, uint32_t& frames) const {
+    for (;;) {
+        const uint32_t before = clockSeq_.load(std::memory_order_acquire);
+        if (before == 0) return false;
+        frame = clockFrame_.load(std::memory_order_acquire);
+        nanos = clockNanos_.load(std::memory_order_acquire);
+        frames = clockFrames_.load(std::memory_order_acquire);
+        if ((before & 1) == 0 && clockSeq_.load(std::memory_order_acquire) == before) return true;
+        std::this_thread::yield();
+    }
+}
+
 void StudioMixer::renderInCallback(int16_t* stereo, uint32_t frames) noexcept {
+    // When this period began, for live input stamped by the clock.
+    const uint32_t seq = clockSeq_.load(std::memory_order_relaxed);
+    clockSeq_.store(seq + 1, std::memory_order_release);
+    clockFrame_.store(nextFrame(), std::memory_order_release);
+    clockNanos_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count(),
+                      std::memory_order_release);
+    clockFrames_.store(frames, std::memory_order_release);
+    clockSeq_.store(seq + 2, std::memory_order_release);
     uint32_t expected = 0;
     if (!gate_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
         std::memset(stereo, 0, static_cast<size_t>(frames) * 4);

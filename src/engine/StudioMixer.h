@@ -197,6 +197,9 @@ public:
     };
     // One reader thread at a time (the engine mutex's holder).
     const View& view();
+    // When the last callback began (steady clock, ns), the frame it began
+    // with and its length; false before the first. Any thread.
+    bool lastCallback(uint64_t& frame, int64_t& nanos, uint32_t& frames) const;
     // Periods written as silence because another thread held the state.
     uint64_t heldPeriods() const { return heldPeriods_.load(std::memory_order_relaxed); }
     // Voices counting against the limit (not those ramping out).
@@ -318,6 +321,11 @@ private:
     // 0 free, 1 render() runs in the callback, 2 held by another thread.
     std::atomic<uint32_t> gate_{0};
     std::atomic<uint64_t> heldPeriods_{0};
+    // lastCallback(): written by the callback under an odd sequence number.
+    std::atomic<uint32_t> clockSeq_{0};
+    std::atomic<uint64_t> clockFrame_{0};
+    std::atomic<int64_t> clockNanos_{0};
+    std::atomic<uint32_t> clockFrames_{0};
     std::atomic<bool> songSounding_{false};
     void fillView(View& view) const noexcept;
     // The views: the renderer writes back_, publishes it into middle_; the

@@ -27,7 +27,8 @@ struct DirectRender {
 
 // Bytes of one MIDI message that arrived on the backend's own MIDI input
 // (JACK's midi_in), told on the audio thread before the render call that
-// follows, `offset` frames into the frames that call fills.
+// follows, `offset` frames into the frames that call fills. An empty message
+// (`size` 0) says the input has lost its last connection.
 using MidiInputFunction = void (*)(void* context, uint32_t offset, const uint8_t* bytes, size_t size);
 
 // How a backend presents itself to the sound server (only "jack" reads them).

@@ -170,9 +170,16 @@ uint32_t DeviceCore::primaryBytesFor(const WaveFormat& format) {
     return bytes;
 }
 
-SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& format) {
+SoundResult DeviceCore::setPrimaryFormat(State& primaryState, const WaveFormat& requested) {
     MutexLock backendLock(backendMutex_);
     if (!backend_) return SoundResult::Failed;
+    // A backend that plays at one rate only (a JACK server's) gets that rate;
+    // the buffers are resampled to it as to any other.
+    WaveFormat format = requested;
+    if (const uint32_t fixed = backend_->fixedRate(); fixed != 0 && fixed != format.samplesPerSec) {
+        format.samplesPerSec = fixed;
+        format.avgBytesPerSec = fixed * format.blockAlign;
+    }
     const uint32_t rate = format.samplesPerSec;
     const bool restart = !streaming_ || outputRate_.load() != rate;
     if (streaming_ && restart) {
@@ -220,6 +227,23 @@ void DeviceCore::setDirectRender(const DirectRender* source) {
     if (source) return;
     // A render that took the old source before the store above counted itself in first.
     while (insideDirect_.load() != 0) std::this_thread::yield();
+}
+
+uint32_t DeviceCore::periodFrames() {
+    MutexLock backendLock(backendMutex_);
+    return backend_ ? backend_->periodFrames() : 0;
+}
+
+std::string DeviceCore::failure() {
+    MutexLock backendLock(backendMutex_);
+    return backend_ ? backend_->failure() : std::string();
+}
+
+bool DeviceCore::setMidiInput(MidiInputFunction function, void* context) {
+    MutexLock backendLock(backendMutex_);
+    if (!backend_ || !backend_->hasMidiInput()) return false;
+    backend_->setMidiInput(function, context);
+    return true;
 }
 
 bool DeviceCore::realTime() {

@@ -86,6 +86,9 @@ public:
     // then go. Any thread but the audio thread.
     void setDirectRender(const DirectRender* source);
     bool realTime() EXCLUDES(backendMutex_);
+    uint32_t periodFrames() EXCLUDES(backendMutex_);
+    std::string failure() EXCLUDES(backendMutex_);
+    bool setMidiInput(MidiInputFunction function, void* context) EXCLUDES(backendMutex_);
     // The periods renderRealTime played as silence because the lock was held. Any thread.
     uint64_t silentPeriods() const { return silentPeriods_.load(std::memory_order_relaxed); }
 

@@ -162,6 +162,11 @@ int JackBackend::process(jack_nframes_t frames, void* arg) {
     void* midiBuffer = jack_port_get_buffer(self->midiIn_, frames);
     if (left == nullptr || right == nullptr) return 0;
 
+    // midi_in losing its last connection (the sending program went away, or
+    // was disconnected) is told as an empty message, so its notes can be let go.
+    const bool connected = jack_port_connected(self->midiIn_) > 0;
+    if (self->midiConnected_ && !connected && self->midi_ != nullptr) self->midi_(self->midiContext_, 0, nullptr, 0);
+    self->midiConnected_ = connected;
     const uint32_t eventCount = midiBuffer != nullptr ? jack_midi_get_event_count(midiBuffer) : 0;
     uint32_t nextEvent = 0;
     jack_midi_event_t event{};

@@ -64,6 +64,7 @@ private:
 
     RenderFunction render_;
     MidiInputFunction midi_ = nullptr;
+    bool midiConnected_ = false;  // the process thread's: midi_in had a connection last period
     void* midiContext_ = nullptr;
     std::vector<int16_t> scratch_;  // kMaxChunk interleaved stereo frames, made at open()
 

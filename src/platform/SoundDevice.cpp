@@ -60,6 +60,14 @@ void SoundDevice::setDirectRender(const DirectRender* source) { core_->setDirect
 
 bool SoundDevice::realTime() const { return core_->realTime(); }
 
+uint32_t SoundDevice::periodFrames() const { return core_->periodFrames(); }
+
+std::string SoundDevice::failure() const { return core_->failure(); }
+
+bool SoundDevice::setMidiInput(MidiInputFunction function, void* context) {
+    return core_->setMidiInput(function, context);
+}
+
 SoundResult SoundDevice::setCooperativeLevel(CooperativeLevel level) {
     const auto value = static_cast<uint32_t>(level);
     if (value < static_cast<uint32_t>(CooperativeLevel::Normal) ||

@@ -74,6 +74,13 @@ public:
     void setDirectRender(const DirectRender* source);
     // Whether the backend calls the mix on a real-time audio thread.
     bool realTime() const;
+    // The frames of one device period (0: not known). Any thread.
+    uint32_t periodFrames() const;
+    // Non-empty once the output has stopped for good (the JACK server went away). Any thread.
+    std::string failure() const;
+    // Gives the backend's own MIDI input (JACK's midi_in) to `function`, on
+    // the audio thread before each render; false when it has none. Before the output starts.
+    bool setMidiInput(MidiInputFunction function, void* context);
 
     // Test hooks: every buffer becomes lost; at most `count` secondary buffers
     // may exist at once (creating and duplicating beyond fails with OutOfMemory).

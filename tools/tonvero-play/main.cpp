@@ -5,7 +5,12 @@
 // report on how the real-time parts kept up (--stats). On a terminal the
 // arrow keys seek 5 s back and on, and space pauses and resumes.
 //
-//   tonvero-play SONG.mid [--audio portaudio|null] [--patchmap FILE]
+// With --midi-in (or --audio jack) it plays what a keyboard or another
+// program sends, with or without a song, and --record keeps it as a file.
+//
+//   tonvero-play [SONG.mid] [--audio portaudio|jack|null] [--patchmap FILE]
+//                [--jack-name NAME] [--no-connect] [--midi-in[=PORT]]
+//                [--list-midi] [--record FILE.mid]
 //                [--mixer MODE] [--interpolation KIND] [--voices N] [--gain DB]
 //                [--reverb on|off] [--chorus on|off] [--start TIME] [--loop]
 //                [--volume N] [--mute LIST] [--solo LIST] [--seconds N] [--stats]
@@ -24,6 +29,9 @@
 #include "song/SongLoader.h"
 #include "song/SongPosition.h"
 #include "song/Transport.h"
+#include "live/LiveInput.h"
+#include "live/MidiInput.h"
+#include "live/TakeRecorder.h"
 #include "tonvero/Version.h"
 
 #include <sys/resource.h>
@@ -60,14 +68,28 @@ const std::string& usage() {
     static const std::string text =
         std::string(
             "Usage: tonvero-play [OPTION]... SONG.mid\n"
+            "       tonvero-play --midi-in[=PORT] [OPTION]... [SONG.mid]\n"
             "\n"
             "Plays SONG.mid through the Tonvero engine; q or Ctrl+C stops it.\n"
+            "With --midi-in it also plays what comes in live, and without a song\n"
+            "plays only that, until q, Ctrl+C or SIGTERM.\n"
             "On a terminal, while it plays: Left and Right arrows seek 5 s back and on,\n"
             "space pauses and resumes, q quits.\n"
             "\n"
             "Options:\n"
-            "  --audio NAME       portaudio (the sound device, default) or null (no sound,\n"
-            "                     real time); TONVERO_AUDIO sets the default\n"
+            "  --audio NAME       portaudio (the sound device, default), jack (a client of\n"
+            "                     the running JACK server, PipeWire's too) or null (no\n"
+            "                     sound, real time); TONVERO_AUDIO sets the default\n"
+            "  --jack-name NAME   the JACK client's name (default tonvero)\n"
+            "  --no-connect       leave the JACK outputs unconnected (default: to the\n"
+            "                     system playback ports)\n"
+            "  --midi-in[=PORT]   play live MIDI input: with --audio jack through the\n"
+            "                     client's midi_in port; otherwise from PORT (a number or\n"
+            "                     a name from --list-midi), or without one from an input\n"
+            "                     port of our own that other programs connect to\n"
+            "  --list-midi        list the MIDI input ports and exit\n"
+            "  --record FILE.mid  keep what is played live as a Standard MIDI File, saved\n"
+            "                     every two seconds and at the end (Ctrl+C too)\n"
             "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
             "                     directory, else in the program's data directory)\n") +
         mixerOptionsUsage() +
@@ -135,6 +157,13 @@ struct PlayStats {
     uint64_t silentPeriods = 0;
     bool studio = false;
     StudioMixer::Counters studioCounters;
+    double latencyMs = 0;       // what the output adds: one period, or the write-ahead
+    uint32_t periodFrames = 0;  // 0: the write-ahead
+    int32_t rate = 0;
+    bool live = false;
+    uint64_t liveMessages = 0;
+    uint64_t liveDropped = 0;
+    uint64_t heldPeriods = 0;
 };
 
 void printLateness(const char* what, const TimerLateness& late) {
@@ -160,6 +189,17 @@ void printStats(const PlayStats& stats) {
                  static_cast<unsigned long long>(stats.underruns));
     std::fprintf(stderr, "  silent periods   %llu (audio periods played as silence: the device was busy)\n",
                  static_cast<unsigned long long>(stats.silentPeriods));
+    if (stats.periodFrames > 0)
+        std::fprintf(stderr, "  latency          %.2f ms (one device period: %u frames at %d Hz)\n", stats.latencyMs,
+                     stats.periodFrames, stats.rate);
+    else
+        std::fprintf(stderr, "  latency          %.2f ms (the mixer writes this far ahead of the speaker)\n",
+                     stats.latencyMs);
+    if (stats.live)
+        std::fprintf(stderr, "  live input       %llu messages, %llu refused (queue full), %llu periods held off\n",
+                     static_cast<unsigned long long>(stats.liveMessages),
+                     static_cast<unsigned long long>(stats.liveDropped),
+                     static_cast<unsigned long long>(stats.heldPeriods));
     if (stats.studio) {
         const StudioMixer::Counters& c = stats.studioCounters;
         std::fprintf(stderr,
@@ -239,6 +279,11 @@ int run(int argc, char** argv) {
     int32_t volume = -1;       // below 0: left as it is
     uint16_t muted = 0;
     uint16_t soloed = 0;
+    BackendOptions backendOptions;
+    bool midiIn = false;
+    std::string midiPort;   // empty: our own port
+    std::string recordPath;
+    bool listMidi = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -248,10 +293,26 @@ int run(int argc, char** argv) {
             std::printf("tonvero-play %s\n", kVersionText);
             return kExitOk;
         } else if (arg == "--audio") {
-            if (i + 1 >= argc) return usageError("--audio needs a name: portaudio or null");
+            if (i + 1 >= argc) return usageError("--audio needs a name: portaudio, jack or null");
             audio = argv[++i];
-            if (audio != "portaudio" && audio != "null")
-                return usageError("--audio takes portaudio or null, not \"" + audio + "\"");
+            if (audio != "portaudio" && audio != "jack" && audio != "null")
+                return usageError("--audio takes portaudio, jack or null, not \"" + audio + "\"");
+        } else if (arg == "--jack-name") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return usageError("--jack-name needs a name");
+            backendOptions.jackName = argv[++i];
+        } else if (arg == "--no-connect") {
+            backendOptions.jackConnect = false;
+        } else if (arg == "--midi-in") {
+            midiIn = true;
+        } else if (arg.rfind("--midi-in=", 0) == 0) {
+            midiIn = true;
+            midiPort = arg.substr(10);
+            if (midiPort.empty()) return usageError("--midi-in= needs a port (a number or a name from --list-midi)");
+        } else if (arg == "--list-midi") {
+            listMidi = true;
+        } else if (arg == "--record") {
+            if (i + 1 >= argc) return usageError("--record needs a file name");
+            recordPath = argv[++i];
         } else if (arg == "--patchmap") {
             if (i + 1 >= argc) return usageError("--patchmap needs a file name");
             patchmap = argv[++i];
@@ -294,16 +355,46 @@ int run(int argc, char** argv) {
             return usageError("only one song at a time (\"" + arg + "\" is one too many)");
         }
     }
-    if (song.empty()) return usageError("no song given");
+    if (listMidi) {
+        std::string error;
+        const std::vector<MidiPort> ports = listMidiInputs(MidiApi::Default, error);
+        if (!error.empty()) {
+            std::fprintf(stderr, "tonvero-play: %s\n", error.c_str());
+            return kExitNoAudio;
+        }
+        if (ports.empty()) std::printf("no MIDI input ports\n");
+        for (const MidiPort& port : ports) std::printf("%d %s\n", port.number, port.name.c_str());
+        return kExitOk;
+    }
     const std::string backend = chooseBackendName(audio, "portaudio");
-    if (backend != "portaudio" && backend != "null")
-        return usageError("TONVERO_AUDIO names \"" + backend + "\"; tonvero-play plays through portaudio or null");
+    if (backend != "portaudio" && backend != "jack" && backend != "null")
+        return usageError("TONVERO_AUDIO names \"" + backend +
+                          "\"; tonvero-play plays through portaudio, jack or null");
+    // The JACK client has a MIDI input of its own: live play needs no port.
+    if (backend == "jack" && song.empty()) midiIn = true;
+    if (song.empty() && !midiIn) return usageError("no song given (or --midi-in to play live)");
+    if (!recordPath.empty() && !midiIn) return usageError("--record keeps live input: give --midi-in too");
+    if (midiIn && mixer.mode != MixerMode::Studio)
+        return usageError("live input plays through the Studio mixer (leave out --mixer, or --mixer studio)");
+    if (backend == "jack" && !midiPort.empty())
+        return usageError("with --audio jack, live input comes in on the client's midi_in port: connect " +
+                          midiPort + " to it (jack_connect, or a patchbay) and leave out the port");
     if (patchmap.empty()) patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
 
     // The timers outlive the engine, which runs on them.
     RealTimerService realTimers;
     EngineTimerLateness timers(realTimers);
-    MixerEngine engine(mixer.mode, 44100, backendDeviceFactory(backend), &timers, mixer.studio);
+    // Live input from the device's own MIDI port is given to `liveInput` before
+    // the device starts.
+    LiveInput liveInput(44100);
+    SoundDeviceFactory openDevice = backendDeviceFactory(backend, backendOptions);
+    if (midiIn && backend == "jack")
+        openDevice = [openDevice, &liveInput]() {
+            DeviceOpenResult opened = openDevice();
+            if (opened.device) opened.device->setMidiInput(&LiveInput::fromDevice, &liveInput);
+            return opened;
+        };
+    MixerEngine engine(mixer.mode, 44100, openDevice, &timers, mixer.studio);
     timers.watch(engine);
     // The bank and the song are read before the engine lock is taken: no
     // timer runs yet, but reading files under the lock would hold up anything
@@ -311,7 +402,7 @@ int run(int argc, char** argv) {
     Bank bankRead;
     const LoadResult bank = loadPatchmap(bankRead, patchmap);
     SongImage image;
-    const SongLoadResult loaded = readSongFile(song, image);
+    const SongLoadResult loaded = song.empty() ? SongLoadResult::Loaded : readSongFile(song, image);
     {
         EngineLock lock(engine.mutex);
         std::string error;
@@ -321,6 +412,10 @@ int run(int argc, char** argv) {
                          "Try --audio null to play without sound, or tonvero-render to write the song to a file.\n",
                          error.c_str());
             return kExitNoAudio;
+        }
+        if (midiIn && !(engine.studio && engine.studio->inCallback())) {
+            std::fprintf(stderr, "tonvero-play: live input needs a real-time output (portaudio, jack or null)\n");
+            return kExitUsage;
         }
         if (bank != LoadOk) {
             std::fprintf(stderr, "tonvero-play: cannot read the Patchmap \"%s\": %s\n", patchmap.c_str(),
@@ -333,20 +428,50 @@ int run(int argc, char** argv) {
             return kExitBadSong;
         }
         engine.bank = std::move(bankRead);
-        installSong(engine, std::move(image));
+        if (!song.empty()) installSong(engine, std::move(image));
         const double length = songLengthSeconds(engine);
         if (startSeconds > length) {
             std::fprintf(stderr, "tonvero-play: --start %s is past the end of the song, which lasts %s\n",
                          startText.c_str(), formatSongTime(length).c_str());
             return kExitUsage;
         }
-        const double damagedAfter = songDamagedAfterSeconds(engine);
+        const double damagedAfter = song.empty() ? -1 : songDamagedAfterSeconds(engine);
         if (damagedAfter >= 0) std::fprintf(stderr, "tonvero-play: %s\n", songDamageText(damagedAfter).c_str());
         setLooping(engine, loop);
         if (volume >= 0) setMasterVolume(engine, volume);
         setMutedChannels(engine, muted);
         setSoloedChannels(engine, soloed);
     }
+
+    // Live input: from here on messages reach the Studio mixer.
+    std::unique_ptr<MidiInput> port;
+    std::unique_ptr<TakeRecorder> take;
+    if (midiIn) {
+        liveInput.setRate(engine.outputRate);
+        liveInput.attach(engine.studio.get());
+        take = std::make_unique<TakeRecorder>(engine.outputRate, engine.studio->nextFrame());
+        if (backend != "jack") {
+            std::string error;
+            port = MidiInput::open(MidiApi::Default, midiPort, "tonvero", &LiveInput::fromPort, &liveInput, error);
+            if (!port) {
+                std::fprintf(stderr, "tonvero-play: %s\n", error.c_str());
+                return kExitNoAudio;
+            }
+            std::fprintf(stderr, "tonvero-play: %s\n", port->description().c_str());
+        } else {
+            std::fprintf(stderr, "tonvero-play: MIDI input: JACK port %s:midi_in\n", backendOptions.jackName.c_str());
+        }
+    }
+    size_t takeSaved = 0;
+    auto saveTake = [&]() {
+        if (!take) return;
+        liveInput.takeMessages([&take](const LiveInput::Stamped& s) { take->add(s.frame, s.message); });
+        if (recordPath.empty() || take->eventCount() == takeSaved) return;
+        if (take->save(recordPath))
+            takeSaved = take->eventCount();
+        else
+            std::fprintf(stderr, "tonvero-play: cannot write the take to \"%s\"\n", recordPath.c_str());
+    };
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -358,10 +483,13 @@ int run(int argc, char** argv) {
     const Clock::time_point started = Clock::now();
     rusage usageAtStart{};
     getrusage(RUSAGE_SELF, &usageAtStart);
-    if (startSeconds >= 0)
+    // Without a song only what comes in live plays.
+    if (!song.empty() && startSeconds >= 0)
         playFrom(engine, startSeconds);
-    else
+    else if (!song.empty())
         play(engine);
+    std::string failure;
+    Clock::time_point lastSave = started;
 
     PlayStats stats;
     const bool live = isatty(STDOUT_FILENO) != 0;
@@ -377,8 +505,11 @@ int run(int argc, char** argv) {
         {
             EngineLock lock(engine.mutex);
             const TransportStatus status = transportStatus(engine);
-            ended = status == TransportStatus::Idle;
-            line = positionLine(engine, ended);
+            // With live input the program plays on after the song, until q.
+            ended = status == TransportStatus::Idle && !midiIn;
+            line = song.empty() ? std::string("live") : positionLine(engine, status == TransportStatus::Idle);
+            if (midiIn) line += " (live: " + std::to_string(liveInput.heldNotes()) + " held, " +
+                                std::to_string(liveInput.messages()) + " messages)";
             const Clock::time_point now = Clock::now();
             if (wasPlaying) stats.musicSeconds += std::chrono::duration<double>(now - lastLook).count();
             lastLook = now;
@@ -391,6 +522,19 @@ int run(int argc, char** argv) {
             shown = line;
         }
         if (interrupted.load() || quit) break;
+        if (engine.soundDevice) failure = engine.soundDevice->failure();
+        if (!failure.empty()) break;
+        if (port && !port->portStillThere()) {
+            // The device or program went: no more bytes come, so its notes can be let go here.
+            port->close();
+            port.reset();
+            liveInput.releaseHeld();
+            std::fprintf(stderr, "\ntonvero-play: the MIDI input port went away; its held notes were released\n");
+        }
+        if (take && Clock::now() - lastSave >= std::chrono::seconds(2)) {
+            saveTake();
+            lastSave = Clock::now();
+        }
         if (ended) {
             stats.playedOut = true;
             break;
@@ -418,6 +562,8 @@ int run(int argc, char** argv) {
         stats.notes = noteCounts(engine);
         stats.loopTurns = loopTurns(engine);
     }
+    if (port) port->close();
+    saveTake();
     stop(engine);
     keys.restore();
 
@@ -438,7 +584,18 @@ int run(int argc, char** argv) {
             if (engine.studio) {
                 stats.studio = true;
                 stats.studioCounters = engine.studio->counters();
+                stats.heldPeriods = engine.studio->heldPeriods();
             }
+            stats.rate = engine.outputRate;
+            if (engine.studio && engine.studio->inCallback() && engine.soundDevice) {
+                stats.periodFrames = engine.soundDevice->periodFrames();
+                stats.latencyMs = engine.outputRate > 0 ? 1000.0 * stats.periodFrames / engine.outputRate : 0;
+            } else {
+                stats.latencyMs = 1000.0 * engine.custom.writeAheadSeconds;
+            }
+            stats.live = midiIn;
+            stats.liveMessages = liveInput.messages();
+            stats.liveDropped = liveInput.dropped();
         }
     }
 
@@ -451,6 +608,10 @@ int run(int argc, char** argv) {
     }
     std::fflush(stdout);
     if (wantStats) printStats(stats);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "tonvero-play: %s\n", failure.c_str());
+        return kExitNoAudio;
+    }
     return interrupted.load() ? kExitInterrupted : kExitOk;
 }
 
