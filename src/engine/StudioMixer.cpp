@@ -166,10 +166,10 @@ void StudioMixer::renderInCallback(int16_t* stereo, uint32_t frames) noexcept {
     const uint32_t seq = clockSeq_.load(std::memory_order_relaxed);
     clockSeq_.store(seq + 1, std::memory_order_release);
     clockFrame_.store(nextFrame(), std::memory_order_release);
-    clockNanos_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count(),
-                      std::memory_order_release);
+    clockNanos_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count(),
+        std::memory_order_release);
     clockFrames_.store(frames, std::memory_order_release);
     clockSeq_.store(seq + 2, std::memory_order_release);
     uint32_t expected = 0;

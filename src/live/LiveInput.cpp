@@ -22,8 +22,7 @@ void LiveInput::fromDevice(void* self, uint32_t offset, const uint8_t* bytes, si
     input->receive(bytes, size, start + offset);
 }
 
-void LiveInput::fromPort(void* self, const uint8_t* bytes, size_t size,
-                         std::chrono::steady_clock::time_point arrival) {
+void LiveInput::fromPort(void* self, const uint8_t* bytes, size_t size, std::chrono::steady_clock::time_point arrival) {
     auto* input = static_cast<LiveInput*>(self);
     input->receive(bytes, size, input->frameFor(arrival));
 }

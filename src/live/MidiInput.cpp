@@ -16,7 +16,7 @@ namespace tonvero {
 // call it too, hence the lock.
 struct MidiInput::Errors {
     std::mutex mutex;
-    std::string text;    // the first report's text
+    std::string text;  // the first report's text
     bool any = false;
 
     void clear() {
@@ -61,8 +61,8 @@ bool alsaPresent() { return access(kAlsaDevice, R_OK | W_OK) == 0; }
 // error callback can be set, and would print it.
 bool jackAnswers(const std::string& clientName) {
     jack_status_t status{};
-    jack_client_t* client = jack_client_open(clientName.empty() ? "tonvero" : clientName.c_str(),
-                                             JackNoStartServer, &status);
+    jack_client_t* client =
+        jack_client_open(clientName.empty() ? "tonvero" : clientName.c_str(), JackNoStartServer, &status);
     if (client == nullptr) return false;
     jack_client_close(client);
     return true;
@@ -83,30 +83,51 @@ bool resolve(MidiApi api, const std::string& clientName, RtMidi::Api& out, MidiA
         return true;
     };
     switch (api) {
-        case MidiApi::Alsa:
-            if (alsaCompiled && alsaPresent()) {
-                out = RtMidi::LINUX_ALSA;
-                resolved = MidiApi::Alsa;
-                return true;
-            }
-            error = "cannot use ALSA MIDI: " + alsaMissing;
-            return false;
-        case MidiApi::Jack:
-            if (useJack()) return true;
-            error = "cannot use JACK MIDI: " + jackMissing;
-            return false;
-        case MidiApi::Default:
-            if (alsaCompiled && alsaPresent()) {
-                out = RtMidi::LINUX_ALSA;
-                resolved = MidiApi::Alsa;
-                return true;
-            }
-            if (useJack()) return true;
-            error = "no MIDI input is available: " + alsaMissing + ", and " + jackMissing;
-            return false;
+    case MidiApi::Alsa:
+        if (alsaCompiled && alsaPresent()) {
+            out = RtMidi::LINUX_ALSA;
+            resolved = MidiApi::Alsa;
+            return true;
+        }
+        error = "cannot use ALSA MIDI: " + alsaMissing;
+        return false;
+    case MidiApi::Jack:
+        if (useJack()) return true;
+        error = "cannot use JACK MIDI: " + jackMissing;
+        return false;
+    case MidiApi::Default:
+        if (alsaCompiled && alsaPresent()) {
+            out = RtMidi::LINUX_ALSA;
+            resolved = MidiApi::Alsa;
+            return true;
+        }
+        if (useJack()) return true;
+        error = "no MIDI input is available: " + alsaMissing + ", and " + jackMissing;
+        return false;
     }
     error = "unknown MIDI API";
     return false;
+}
+
+// Runs `step` (false: it failed, `error` set), turning RtMidi's exceptions
+// and the errors it reported meanwhile into `error`.
+template <class F>
+bool guarded(Errors& errors, std::string& error, F&& step) {
+    try {
+        if (!step()) return false;
+    } catch (const RtMidiError& e) {
+        error = e.getMessage();
+        return false;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    std::string text;
+    if (errors.take(text)) {
+        error = text;
+        return false;
+    }
+    return true;
 }
 
 // An RtMidiIn on `api` that reports to `errors`, and that has reached the
@@ -114,25 +135,16 @@ bool resolve(MidiApi api, const std::string& clientName, RtMidi::Api& out, MidiA
 std::unique_ptr<RtMidiIn> makeInput(RtMidi::Api api, const std::string& clientName, Errors& errors,
                                     std::string& error) {
     std::unique_ptr<RtMidiIn> in;
-    try {
+    const bool made = guarded(errors, error, [&] {
         in = std::make_unique<RtMidiIn>(api, clientName);
         in->setErrorCallback(&onRtMidiError, &errors);
         errors.clear();
         // JACK: asks for the client again, and reports if there still is none
         // (the server went away since it was asked).
         in->getPortCount();
-    } catch (const RtMidiError& e) {
-        error = e.getMessage();
-        return nullptr;
-    } catch (const std::exception& e) {
-        error = e.what();
-        return nullptr;
-    }
-    std::string text;
-    if (errors.take(text)) {
-        error = text;
-        return nullptr;
-    }
+        return true;
+    });
+    if (!made) return nullptr;
     return in;
 }
 
@@ -236,7 +248,7 @@ std::unique_ptr<MidiInput> MidiInput::open(MidiApi api, const std::string& port,
     Errors& errors = *input->errors_;
     std::unique_ptr<RtMidiIn> in = makeInput(rtApi, client, errors, error);
     if (!in) return nullptr;
-    try {
+    const bool opened = guarded(errors, error, [&] {
         // Everything comes through; MidiStreamReader filters. Long system
         // exclusive blocks: room for 4 of 4096 bytes where the API buffers them
         // itself (ALSA and JACK hand on blocks of any length).
@@ -252,25 +264,16 @@ std::unique_ptr<MidiInput> MidiInput::open(MidiApi api, const std::string& port,
             std::string text;
             if (errors.take(text)) {
                 error = text;
-                return nullptr;
+                return false;
             }
             const MidiPort* chosen = choose(ports, port, error);
-            if (chosen == nullptr) return nullptr;
+            if (chosen == nullptr) return false;
             input->portName_ = chosen->name;
             in->openPort(static_cast<unsigned>(chosen->number), ownPort);
         }
-    } catch (const RtMidiError& e) {
-        error = e.getMessage();
-        return nullptr;
-    } catch (const std::exception& e) {
-        error = e.what();
-        return nullptr;
-    }
-    std::string text;
-    if (errors.take(text)) {
-        error = text;
-        return nullptr;
-    }
+        return true;
+    });
+    if (!opened) return nullptr;
     {
         std::lock_guard lock(input->mutex_);
         input->in_ = std::move(in);

@@ -281,7 +281,7 @@ int run(int argc, char** argv) {
     uint16_t soloed = 0;
     BackendOptions backendOptions;
     bool midiIn = false;
-    std::string midiPort;   // empty: our own port
+    std::string midiPort;  // empty: our own port
     std::string recordPath;
     bool listMidi = false;
     for (int i = 1; i < argc; ++i) {
@@ -377,8 +377,8 @@ int run(int argc, char** argv) {
     if (midiIn && mixer.mode != MixerMode::Studio)
         return usageError("live input plays through the Studio mixer (leave out --mixer, or --mixer studio)");
     if (backend == "jack" && !midiPort.empty())
-        return usageError("with --audio jack, live input comes in on the client's midi_in port: connect " +
-                          midiPort + " to it (jack_connect, or a patchbay) and leave out the port");
+        return usageError("with --audio jack, live input comes in on the client's midi_in port: connect " + midiPort +
+                          " to it (jack_connect, or a patchbay) and leave out the port");
     if (patchmap.empty()) patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
 
     // The timers outlive the engine, which runs on them.
@@ -508,8 +508,9 @@ int run(int argc, char** argv) {
             // With live input the program plays on after the song, until q.
             ended = status == TransportStatus::Idle && !midiIn;
             line = song.empty() ? std::string("live") : positionLine(engine, status == TransportStatus::Idle);
-            if (midiIn) line += " (live: " + std::to_string(liveInput.heldNotes()) + " held, " +
-                                std::to_string(liveInput.messages()) + " messages)";
+            if (midiIn)
+                line += " (live: " + std::to_string(liveInput.heldNotes()) + " held, " +
+                        std::to_string(liveInput.messages()) + " messages)";
             const Clock::time_point now = Clock::now();
             if (wasPlaying) stats.musicSeconds += std::chrono::duration<double>(now - lastLook).count();
             lastLook = now;
