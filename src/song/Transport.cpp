@@ -32,6 +32,8 @@ void silenceOutput(MixerEngine& engine) REQUIRES(engine.mutex) {
     }
     engine.outputRunning = 0;
     engine.song.playback.paused = 0;
+    // A song stopped while paused leaves no paused song behind in the renderer.
+    if (engine.studio) engine.studio->setSongPaused(false);
     engine.song.playback.ending = 0;
     engine.song.playback.pausedBuffers = 0;
     engine.song.playback.pausedLooping = 0;
