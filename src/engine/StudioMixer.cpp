@@ -242,8 +242,11 @@ void StudioMixer::cutAll() {
 
 void StudioMixer::cutSong() {
     Hold hold(*this);
+    // What was asked before the cut happens first (an audition started just
+    // before, a controller), so nothing it starts outlives the cut.
+    applyDue(queue_, false, frame_);
     forEachActive([this](StudioVoice& v) {
-        if (!v.live && v.channel < kPreviewChannel) cutToSilence(v);
+        if (!v.live) cutToSilence(v);
     });
     songQueue_.clear();
     songSounding_.store(false, std::memory_order_release);

@@ -160,8 +160,9 @@ public:
     // --- while render() is not running ---
     // Every voice and both effects silent at once and every queued event dropped.
     void cutAll();
-    // The song's voices ramped to silence and its queued events dropped;
-    // live notes sound on.
+    // Everything but live notes ramped to silence (the song's voices and the
+    // auditions), the operations queued before applied first and the song's
+    // queued events dropped; live notes sound on.
     void cutSong();
     // The 16 MIDI channels to their power-on values (voices keep sounding).
     void resetSongChannels();
