@@ -5,6 +5,7 @@
 #include "app/CTonveroView.h"
 #include "app/ChannelView.h"
 #include "app/CommandIds.h"
+#include "app/LivePlay.h"
 #include "app/PositionBar.h"
 #include "app/PositionSlider.h"
 #include "app/ToolbarIcons.h"
@@ -52,6 +53,8 @@ const char* const kReverbKey = "Options/reverb";
 const char* const kChorusKey = "Options/chorus";
 const char* const kVolumeKey = "Options/volume";
 const char* const kChannelsKey = "View/channels";
+const char* const kOutputKey = "Options/output";
+const char* const kMidiInputKey = "MIDI/input";
 
 // How far Left and Right move the song.
 constexpr double kSeekStepSeconds = 5.0;
@@ -74,6 +77,23 @@ const MixerChoice kMixerChoices[] = {
     {MixerMode::Hardware, command::MixerHardware, "&Hardware Mixer",
      "Play every voice on a device buffer of its own\nHardware Mixer"},
 };
+
+struct OutputChoice {
+    const char* backend;
+    int command;
+    const char* text;
+    const char* prompt;
+};
+const OutputChoice kOutputChoices[] = {
+    {"portaudio", command::OutputSoundDevice, "Output: Sound &Device",
+     "Play on the sound device (PortAudio's default output)\nSound Device"},
+    {"jack", command::OutputJack, "Output: &JACK",
+     "Play as a client of the JACK server, with a MIDI input of its own (midi_in)\nJACK"},
+    {"null", command::OutputNone, "Output: &No Sound", "Play silently, without a sound device\nNo Sound"},
+};
+
+const FileDialogRequest kTakeDialog{QStringLiteral("take.mid"), QStringLiteral("*.mid"),
+                                    QStringLiteral("MIDI music files (*.mid)|*.mid||")};
 
 const FileDialogRequest kMidiDialog{QStringLiteral("*.mid"), QStringLiteral("*.mid"),
                                     QStringLiteral("MIDI music files (*.mid)|*.mid||")};
@@ -226,6 +246,41 @@ void CMainFrame::buildMenus() {
         optionsMenu->addAction(item);
         connect(item, &QAction::triggered, this, &CMainFrame::onToggleEffects);
     }
+
+    optionsMenu->addSeparator();
+    auto* outputs = new QActionGroup(this);
+    for (const OutputChoice& choice : kOutputChoices) {
+        QAction* item =
+            makeAction(choice.command, QString::fromLatin1(choice.text), QString::fromLatin1(choice.prompt));
+        item->setCheckable(true);
+        outputs->addAction(item);
+        optionsMenu->addAction(item);
+        const std::string backend = choice.backend;
+        connect(item, &QAction::triggered, this, [this, backend] { onChooseOutput(backend); });
+    }
+
+    // The MIDI Input menu: its ports are listed anew whenever it opens.
+    midiMenu_ = menuBar()->addMenu(QStringLiteral("&MIDI Input"));
+    QAction* noInput =
+        makeAction(command::MidiInputNone, QStringLiteral("&None"), QStringLiteral("Play no live MIDI input\nNone"));
+    QAction* ownPort = makeAction(
+        command::MidiInputOwnPort, QStringLiteral("&Own Port (%1)").arg(LivePlay::kOwnPort),
+        QStringLiteral("Open a MIDI input port of Tonvero's own, for keyboards and programs to connect to\nOwn Port"));
+    auto* inputs = new QActionGroup(this);
+    for (QAction* item : {noInput, ownPort}) {
+        item->setCheckable(true);
+        inputs->addAction(item);
+        midiMenu_->addAction(item);
+    }
+    connect(noInput, &QAction::triggered, this, [this] { onChooseMidiInput(QString()); });
+    connect(ownPort, &QAction::triggered, this, [this] { onChooseMidiInput(LivePlay::kOwnPort); });
+    midiPortsEnd_ = midiMenu_->addSeparator();
+    QAction* record = makeAction(command::Record, QStringLiteral("&Record..."),
+                                 QStringLiteral("Keep what is played live as a Standard MIDI File\nRecord"));
+    record->setCheckable(true);
+    midiMenu_->addAction(record);
+    connect(record, &QAction::triggered, this, &CMainFrame::onToggleRecord);
+    connect(midiMenu_, &QMenu::aboutToShow, this, &CMainFrame::rebuildMidiMenu);
 
     QAction* about = makeAction(command::About, QStringLiteral("&About Tonvero..."),
                                 QStringLiteral("Display program information, version number and copyright\nAbout"));
@@ -443,6 +498,13 @@ void CMainFrame::buildStatusBar() {
         positionPane_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
     positionPane_->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(positionPane_);
+    midiPane_ = new QLabel(this);
+    midiPane_->setObjectName(QStringLiteral("midiPane"));
+    statusBar()->addPermanentWidget(midiPane_);
+    latencyPane_ = new QLabel(this);
+    latencyPane_->setObjectName(QStringLiteral("latencyPane"));
+    latencyPane_->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(latencyPane_);
     // The three keyboard indicators; shown greyed, as keys that are off.
     for (const char* indicator : {"CAP", "NUM", "SCRL"}) {
         auto* pane = new QLabel(QString::fromLatin1(indicator), this);
@@ -461,6 +523,10 @@ void CMainFrame::setMessagePaneText(const QString& text) {
 }
 
 QString CMainFrame::positionPaneText() const { return positionPane_->text(); }
+
+QString CMainFrame::latencyPaneText() const { return latencyPane_->text(); }
+
+QString CMainFrame::midiPaneText() const { return midiPane_->text(); }
 
 void CMainFrame::updateTitle() {
     const QString mark = document_.isModified() ? QStringLiteral("*") : QString();
@@ -824,7 +890,133 @@ void CMainFrame::onToggleEffects() {
     refresh();
 }
 
+std::string CMainFrame::storedOutput() {
+    return QSettings().value(QString::fromLatin1(kOutputKey)).toString().toStdString();
+}
+
+void CMainFrame::onChooseOutput(const std::string& backend) {
+    QString error;
+    const bool switched = !outputSwitch_ || outputSwitch_(backend, error);
+    if (outputSwitch_) applyListenerSettings();
+    if (!switched)
+        prompter().notify(this, error);
+    else
+        QSettings().setValue(QString::fromLatin1(kOutputKey), QString::fromStdString(backend));
+    refresh();
+}
+
+QString CMainFrame::storedMidiInput() { return QSettings().value(QString::fromLatin1(kMidiInputKey)).toString(); }
+
+void CMainFrame::onChooseMidiInput(const QString& choice) {
+    if (!live_) return;
+    QString error;
+    // Remembered even when it cannot open now: a keyboard plugged in later is found next time.
+    QSettings().setValue(QString::fromLatin1(kMidiInputKey), choice);
+    if (!live_->choosePort(choice, error))
+        prompter().notify(this, QStringLiteral("The MIDI input cannot be opened: %1").arg(error));
+    else if (!choice.isEmpty() && !live_->playable())
+        setMessagePaneText(QStringLiteral("Live input plays through the Studio mixer on a sound output."));
+    refresh();
+}
+
+void CMainFrame::rebuildMidiMenu() {
+    for (QAction* old : std::as_const(midiPortActions_)) {
+        midiMenu_->removeAction(old);
+        delete old;
+    }
+    midiPortActions_.clear();
+    if (!live_) return;
+    const bool device = live_->deviceInput();
+    QString error;
+    const QStringList ports = device ? QStringList() : LivePlay::listPorts(error);
+    const QString chosen = live_->chosenPort();
+    auto* group = action(command::MidiInputNone)->actionGroup();
+    for (const QString& port : ports) {
+        auto* item = new QAction(QString(port).replace(QLatin1Char('&'), QStringLiteral("&&")), this);
+        item->setCheckable(true);
+        item->setChecked(port == chosen);
+        item->setStatusTip(QStringLiteral("Play what comes in from %1").arg(port));
+        group->addAction(item);
+        midiMenu_->insertAction(midiPortsEnd_, item);
+        connect(item, &QAction::triggered, this, [this, port] { onChooseMidiInput(port); });
+        midiPortActions_ << item;
+    }
+    if (!device && !error.isEmpty()) {
+        auto* note = new QAction(QStringLiteral("(no ports: %1)").arg(error), this);
+        note->setEnabled(false);
+        midiMenu_->insertAction(midiPortsEnd_, note);
+        midiPortActions_ << note;
+    }
+    // With JACK the client's own midi_in is the input; the ports are for the sound device.
+    action(command::MidiInputNone)->setEnabled(!device);
+    action(command::MidiInputOwnPort)->setEnabled(!device);
+    action(command::MidiInputNone)->setChecked(chosen.isEmpty());
+    action(command::MidiInputOwnPort)->setChecked(chosen == LivePlay::kOwnPort);
+}
+
+void CMainFrame::onToggleRecord(bool on) {
+    if (!live_) return;
+    if (!on) {
+        const QString path = live_->recordingPath();
+        if (live_->stopRecording())
+            setMessagePaneText(QStringLiteral("The take was saved to %1.").arg(path));
+        else
+            prompter().notify(this, QStringLiteral("The take could not be written to %1.").arg(path));
+        refresh();
+        return;
+    }
+    const QString path = prompter().saveFile(this, kTakeDialog);
+    QString error;
+    if (path.isEmpty()) {
+        action(command::Record)->setChecked(false);
+        return;
+    }
+    if (!live_->startRecording(path, error)) {
+        action(command::Record)->setChecked(false);
+        prompter().notify(this, error);
+        return;
+    }
+    setMessagePaneText(QStringLiteral("Recording live input to %1.").arg(path));
+    refresh();
+}
+
+void CMainFrame::refreshOutput() {
+    if (!theEngine || refreshingOutput_) return;
+    refreshingOutput_ = true;
+    // A JACK server that stopped takes the output with it: play on silently.
+    const std::string failure = theEngine->soundDevice ? theEngine->soundDevice->failure() : std::string();
+    if (!failure.empty() && outputSwitch_) {
+        QString error;
+        outputSwitch_("null", error);
+        applyListenerSettings();
+        setMessagePaneText(QString::fromStdString(failure) + QStringLiteral(": playing silently (no sound)."));
+    }
+    if (live_) {
+        const QString message = live_->poll();
+        if (!message.isEmpty()) setMessagePaneText(message);
+        midiPane_->setText(live_->statusText());
+        action(command::Record)->setChecked(live_->recording());
+    }
+    const std::string output = outputName_ ? outputName_() : std::string();
+    for (const OutputChoice& choice : kOutputChoices) action(choice.command)->setChecked(output == choice.backend);
+
+    // What the output adds between a key and the speaker.
+    double milliseconds = 0;
+    {
+        EngineLock lock(theEngine->mutex);
+        if (theEngine->studio && theEngine->studio->inCallback() && theEngine->soundDevice) {
+            const uint32_t period = theEngine->soundDevice->periodFrames();
+            if (theEngine->outputRate > 0) milliseconds = 1000.0 * period / theEngine->outputRate;
+        } else if (theEngine->outputRunning) {
+            milliseconds = 1000.0 * theEngine->custom.writeAheadSeconds;
+        }
+    }
+    latencyPane_->setText(milliseconds > 0 ? QStringLiteral("Latency %1 ms").arg(milliseconds, 0, 'f', 1) : QString());
+    refreshingOutput_ = false;
+}
+
 void CMainFrame::refresh() {
+    refreshOutput();
     // The first refresh after the application made its engine gives it the listener's settings.
     if (theEngine != settingsEngine_) applyListenerSettings();
     if (QString::fromStdString(patchmapPath) != titledPatchmap_) nameAfterPatchmap();

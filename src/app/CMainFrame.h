@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <string>
 
 class QAction;
 class QDockWidget;
@@ -34,6 +35,7 @@ namespace tonvero {
 
 class CTonveroView;
 class ChannelView;
+class LivePlay;
 class MixerEngine;
 class Bank;
 class PositionBar;
@@ -95,6 +97,35 @@ public:
     void onToggleEffects();
     // The effects as the user left them (both on until then).
     static void storedEffects(bool& reverb, bool& chorus);
+    // Makes the engine anew on another output ("portaudio", "jack" or
+    // "null"); false with `error`. And the output the engine plays on now.
+    // Set by the application.
+    using OutputSwitch = std::function<bool(const std::string& backend, QString& error)>;
+    using OutputName = std::function<std::string()>;
+    void setOutputSwitch(OutputSwitch change, OutputName current) {
+        outputSwitch_ = std::move(change);
+        outputName_ = std::move(current);
+    }
+    // The Options menu's output items: the engine on that output at once, remembered.
+    void onChooseOutput(const std::string& backend);
+    // The output the user chose last (empty until then).
+    static std::string storedOutput();
+
+    // Live input, owned by the application; the MIDI Input menu drives it.
+    void setLivePlay(LivePlay* live) { live_ = live; }
+    // The MIDI Input menu: no input, our own port, or a port the system
+    // offers by name (LivePlay::kOwnPort for our own), opened at once and remembered.
+    void onChooseMidiInput(const QString& choice);
+    // The MIDI input chosen last (empty: none).
+    static QString storedMidiInput();
+    // The Record toggle: on asks where to keep the take and starts it; off
+    // ends it (the file is complete either way).
+    void onToggleRecord(bool on);
+    // The status bar's panes for the output's latency ("Latency 5.3 ms") and
+    // what MIDI input is connected ("MIDI input: ...").
+    QString latencyPaneText() const;
+    QString midiPaneText() const;
+
     // The master volume as the user left it, 0..100 (100 until then).
     static int storedVolume();
     // Gives theEngine the master volume, looping, the A-B range and the
@@ -160,6 +191,11 @@ private:
     // Names the document after the Patchmap in patchmapPath (when there is one).
     void nameAfterPatchmap();
     void rebuildRecentMenu();
+    // Lists the MIDI Input menu's ports anew (when it opens).
+    void rebuildMidiMenu();
+    // The panes and check marks of the output and live input; a lost output
+    // (a JACK server that stopped) is replaced by silence, and said so.
+    void refreshOutput();
     // Puts a freshly loaded bank in the engine's place, cutting the voices that play the old one.
     void replaceBank(Bank&& bank);
 
@@ -184,6 +220,15 @@ private:
     QAction* exitAction_ = nullptr;
     QLabel* messagePane_ = nullptr;
     QLabel* positionPane_ = nullptr;
+    QLabel* latencyPane_ = nullptr;
+    QLabel* midiPane_ = nullptr;
+    QMenu* midiMenu_ = nullptr;
+    QList<QAction*> midiPortActions_;
+    QAction* midiPortsEnd_ = nullptr;
+    LivePlay* live_ = nullptr;
+    OutputSwitch outputSwitch_;
+    OutputName outputName_;
+    bool refreshingOutput_ = false;
     QMap<int, QAction*> actions_;
     MixerSwitch mixerSwitch_;
     EffectsSwitch effectsSwitch_;

@@ -56,10 +56,20 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
             return true;
         } else if (argument == QStringLiteral("--audio")) {
             if (i + 1 >= arguments.size()) {
-                error = QStringLiteral("--audio needs a backend name: portaudio or null.");
+                error = QStringLiteral("--audio needs a backend name: portaudio, jack or null.");
                 return false;
             }
             audio = arguments[++i];
+        } else if (argument == QStringLiteral("--jack-name")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                error = QStringLiteral("--jack-name needs a name.");
+                return false;
+            }
+            options.backend.jackName = arguments[++i].toStdString();
+            continue;
+        } else if (argument == QStringLiteral("--no-connect")) {
+            options.backend.jackConnect = false;
+            continue;
         } else if (argument.startsWith(QStringLiteral("--audio="))) {
             audio = argument.mid(8);
         } else if (isMixerOption(argument.toStdString())) {
@@ -94,7 +104,7 @@ bool parseCommandLine(const QStringList& arguments, AppOptions& options, QString
             continue;
         }
         if (!isBackendName(audio.toStdString())) {
-            error = QStringLiteral("Unknown audio backend \"%1\": use portaudio or null.").arg(audio);
+            error = QStringLiteral("Unknown audio backend \"%1\": use portaudio, jack or null.").arg(audio);
             return false;
         }
         options.audio = audio.toStdString();
@@ -111,10 +121,13 @@ QString commandLineUsage() {
         "opened.\n"
         "\n"
         "Options:\n"
-        "  --audio portaudio|null\n"
-        "                     portaudio plays on the sound device (the default, unless\n"
-        "                     TONVERO_AUDIO names another); with null it runs without a\n"
-        "                     sound device, silently\n"
+        "  --audio portaudio|jack|null\n"
+        "                     portaudio plays on the sound device, jack as a client of\n"
+        "                     the JACK server (its midi_in port plays live), null\n"
+        "                     without a sound device, silently (default: TONVERO_AUDIO,\n"
+        "                     else the output chosen last, else portaudio)\n"
+        "  --jack-name NAME   the JACK client's name (default tonvero)\n"
+        "  --no-connect       leave the JACK outputs unconnected\n"
         "  --mixer studio|software|primary|hardware\n"
         "                     the mixer (default: the one chosen last, else studio)\n"
         "  --interpolation nearest|linear|cubic|sinc\n"
@@ -133,6 +146,7 @@ QString commandLineUsage() {
 }
 
 const QString kSilentOutputText = QStringLiteral("No sound device: playing silently (null output).");
+const QString kNoJackText = QStringLiteral("playing silently (no sound).");
 
 CTonveroApp::CTonveroApp(AppOptions options) : options_(std::move(options)) {}
 
@@ -144,9 +158,14 @@ bool CTonveroApp::initInstance() {
 
     // The engine at 44100 Hz with the mixer the command line names, else the
     // one the user chose last, else the Studio mixer.
-    factory_ = options_.deviceFactory;
-    const std::string backend = chooseBackendName(options_.audio);
-    if (!factory_) factory_ = backendDeviceFactory(backend);
+    // The output: the command line's, else TONVERO_AUDIO's, else the one
+    // chosen last, else the sound device. Tests give a device of their own.
+    backend_ =
+        options_.deviceFactory ? std::string("offline") : chooseBackendName(options_.audio, CMainFrame::storedOutput());
+    factory_ = options_.deviceFactory ? options_.deviceFactory : outputFactory(backend_);
+    frame_->setLivePlay(&live_);
+    frame_->setOutputSwitch([this](const std::string& backend, QString& error) { return switchOutput(backend, error); },
+                            [this] { return backend_; });
     const MixerMode mode = options_.mixerGiven ? options_.mixer.mode : CMainFrame::storedMixerMode();
     frame_->setMixerSwitch([this](MixerMode chosen, QString& error) { return switchMixer(chosen, error); });
     // The effects as the command line says, else as the user left them.
@@ -164,12 +183,31 @@ bool CTonveroApp::initInstance() {
         }
     });
 
-    // Without a sound device the user may go on without sound; No ends the program.
-    silent_ = !options_.deviceFactory && backend == "null";
+    // The MIDI input chosen last opens with the engine.
+    QString portError;
+    live_.choosePort(CMainFrame::storedMidiInput(), portError);
+
+    // Without a sound device the user may go on without sound; No ends the
+    // program. Without a JACK server the program plays silently and says so.
+    silent_ = backend_ == "null";
     std::string why;
     if (!makeEngine(mode, &why)) {
         QString notice;
-        if (!offerSilentOutput(mode, why, notice)) {
+        if (backend_ == "jack") {
+            live_.detach();
+            delete theEngine;
+            backend_ = "null";
+            factory_ = outputFactory(backend_);
+            silent_ = true;
+            std::string again;
+            if (!makeEngine(mode, &again)) {
+                prompter().notify(
+                    frame_.get(),
+                    QStringLiteral("Tonvero cannot play silently either: %1").arg(QString::fromStdString(again)));
+                return false;
+            }
+            frame_->setMessagePaneText(QString::fromStdString(why) + QStringLiteral(": ") + kNoJackText);
+        } else if (!offerSilentOutput(mode, why, notice)) {
             if (!notice.isEmpty()) prompter().notify(frame_.get(), notice);
             return false;
         }
@@ -196,9 +234,19 @@ bool CTonveroApp::initInstance() {
 }
 
 bool CTonveroApp::makeEngine(MixerMode mode, std::string* why) {
-    new MixerEngine(mode, 44100, factory_, options_.timers, options_.mixer.studio);
-    EngineLock lock(theEngine->mutex);
-    return theEngine->initOutput(why) != 0;
+    new MixerEngine(mode, 44100, live_.withDeviceInput(factory_, options_.backend.jackName), options_.timers,
+                    options_.mixer.studio);
+    bool opened;
+    {
+        EngineLock lock(theEngine->mutex);
+        opened = theEngine->initOutput(why) != 0;
+    }
+    live_.attach(*theEngine);
+    return opened;
+}
+
+SoundDeviceFactory CTonveroApp::outputFactory(const std::string& backend) const {
+    return backendDeviceFactory(backend, options_.backend);
 }
 
 QString CTonveroApp::deviceFailureText(const std::string& why) {
@@ -215,8 +263,10 @@ bool CTonveroApp::offerSilentOutput(MixerMode mode, const std::string& why, QStr
     }
     if (!prompter().confirm(frame_.get(), deviceFailureText(why) + QStringLiteral("\n\nGo on without sound?")))
         return false;
+    live_.detach();
     delete theEngine;  // the one without an output
-    factory_ = backendDeviceFactory("null");
+    backend_ = "null";
+    factory_ = outputFactory(backend_);
     silent_ = true;
     std::string again;
     if (!makeEngine(mode, &again)) {
@@ -227,27 +277,39 @@ bool CTonveroApp::offerSilentOutput(MixerMode mode, const std::string& why, QStr
     return true;
 }
 
-bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
+CTonveroApp::Cargo CTonveroApp::retireEngine() {
+    Cargo cargo;
     MixerEngine* old = theEngine;
-    if (!old || old->mixerMode == mode) return true;
-    bool wasPlaying = false;
     {
         EngineLock lock(old->mutex);
         const TransportStatus status = transportStatus(*old);
-        wasPlaying = status == TransportStatus::Playing || status == TransportStatus::Paused;
+        cargo.wasPlaying = status == TransportStatus::Playing || status == TransportStatus::Paused;
     }
     stop(*old);
-    // The bank and the song move to the new engine; the old one goes.
-    Bank bank;
-    SongImage song;
-    bool haveSong = false;
     {
         EngineLock lock(old->mutex);
-        bank = std::move(old->bank);
-        haveSong = !old->song.songData.empty() && parseSong(old->song.songData, song) == SongLoadResult::Loaded;
+        cargo.bank = std::move(old->bank);
+        cargo.haveSong =
+            !old->song.songData.empty() && parseSong(old->song.songData, cargo.song) == SongLoadResult::Loaded;
     }
-    const MixerMode previous = old->mixerMode;
+    live_.detach();
     delete old;
+    return cargo;
+}
+
+void CTonveroApp::deliverCargo(Cargo& cargo) {
+    {
+        EngineLock lock(theEngine->mutex);
+        theEngine->bank = std::move(cargo.bank);
+        if (cargo.haveSong) installSong(*theEngine, std::move(cargo.song));
+    }
+    if (cargo.wasPlaying && cargo.haveSong) play(*theEngine);
+}
+
+bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
+    if (!theEngine || theEngine->mixerMode == mode) return true;
+    const MixerMode previous = theEngine->mixerMode;
+    Cargo cargo = retireEngine();
 
     std::string why;
     bool opened = makeEngine(mode, &why);
@@ -259,22 +321,52 @@ bool CTonveroApp::switchMixer(MixerMode mode, QString& error) {
         error = QStringLiteral("The %1 cannot open the sound output.\n%2")
                     .arg(QString::fromLatin1(theEngine->mixerModeText()).trimmed(),
                          notice.isEmpty() ? QString::fromStdString(why) : notice);
+        live_.detach();
         delete theEngine;
         std::string again;
         if (!makeEngine(previous, &again)) error += QStringLiteral("\nThe mixer used before cannot open it either.");
     }
-    {
-        EngineLock lock(theEngine->mutex);
-        theEngine->bank = std::move(bank);
-        if (haveSong) installSong(*theEngine, std::move(song));
+    deliverCargo(cargo);
+    return opened;
+}
+
+bool CTonveroApp::switchOutput(const std::string& backend, QString& error) {
+    if (!theEngine || backend == backend_) return true;
+    const MixerMode mode = theEngine->mixerMode;
+    const std::string previous = backend_;
+    const SoundDeviceFactory previousFactory = factory_;
+    Cargo cargo = retireEngine();
+
+    backend_ = backend;
+    factory_ = outputFactory(backend);
+    std::string why;
+    const bool opened = makeEngine(mode, &why);
+    if (!opened) {
+        error = QStringLiteral("The output cannot be opened: %1").arg(QString::fromStdString(why));
+        live_.detach();
+        delete theEngine;
+        backend_ = previous;
+        factory_ = previousFactory;
+        std::string again;
+        if (!makeEngine(mode, &again)) {
+            // Nothing else left: silence, which always opens.
+            live_.detach();
+            delete theEngine;
+            backend_ = "null";
+            factory_ = outputFactory(backend_);
+            makeEngine(mode, &again);
+            error += QStringLiteral("\nThe output used before cannot be opened either: ") + kNoJackText;
+        }
     }
-    if (wasPlaying && haveSong) play(*theEngine);
+    silent_ = backend_ == "null";
+    deliverCargo(cargo);
     return opened;
 }
 
 CTonveroApp::~CTonveroApp() {
     if (frame_ && uiTimer) frame_->killTimer(uiTimer);
     uiTimer = 0;
+    live_.detach();    // the port closed and the take kept before the engine goes
     delete theEngine;  // the destructor clears theEngine
     frame_.reset();
 }

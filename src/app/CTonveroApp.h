@@ -7,9 +7,13 @@
 
 #include "app/CMainFrame.h"
 #include "app/CTonveroDoc.h"
+#include "app/LivePlay.h"
+#include "bank/Bank.h"
+#include "platform/AudioBackend.h"
 #include "platform/SoundDevice.h"
-#include "render/MixerOptions.h"
 #include "platform/TimerService.h"
+#include "render/MixerOptions.h"
+#include "song/SongLoader.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,7 +24,9 @@
 namespace tonvero {
 
 struct AppOptions {
-    std::string audio;  // backend name; empty: TONVERO_AUDIO, else portaudio
+    // Backend name; empty: TONVERO_AUDIO, else the output chosen last, else portaudio.
+    std::string audio;
+    BackendOptions backend;  // the JACK client's name, and whether it connects its outputs
     // The mixer and the Studio mixer's settings; `mixerGiven` when the command
     // line chose the mixer (else the user's settings do, else the Studio mixer).
     MixerOptions mixer;
@@ -44,7 +50,7 @@ struct AppOptions {
     bool version = false;
 };
 
-// The command line: [--audio NAME] [--mixer MODE] [--interpolation KIND]
+// The command line: [--audio NAME] [--jack-name NAME] [--no-connect] [--mixer MODE] [--interpolation KIND]
 // [--voices N] [--gain DB] [--reverb on|off] [--chorus on|off] [-h|--help]
 // [--version] [FILE...]. `arguments` starts with the program's name. It
 // needs no QCoreApplication, so it runs before anything opens a display;
@@ -56,6 +62,8 @@ QString commandLineUsage();
 // What the status bar says when the program plays on the null output because
 // the sound device could not be opened.
 extern const QString kSilentOutputText;
+// What it says when JACK is absent or stopped, after the reason.
+extern const QString kNoJackText;
 
 class CTonveroApp {
 public:
@@ -74,12 +82,32 @@ public:
     // the song (a playing song plays again from its start); false with
     // `error` when its output cannot be opened (the engine then mixes as before).
     bool switchMixer(MixerMode mode, QString& error);
+    // Replaces the engine with one on the output `backend` ("portaudio",
+    // "jack" or "null"), as switchMixer does; false with `error` when it
+    // cannot be opened (the engine then plays on the output it had).
+    bool switchOutput(const std::string& backend, QString& error);
+    // The output the engine plays on: a backend name ("offline" in tests).
+    const std::string& outputName() const { return backend_; }
     CTonveroDoc& document() { return document_; }
+    LivePlay& livePlay() { return live_; }
     int uiTimer = 0;
 
 private:
+    // What goes from an engine to the one that takes its place.
+    struct Cargo {
+        Bank bank;
+        SongImage song;
+        bool haveSong = false;
+        bool wasPlaying = false;
+    };
+    // Stops theEngine, takes its bank and song, and destroys it.
+    Cargo retireEngine();
+    // Gives theEngine the bank and song, playing again when they were.
+    static void deliverCargo(Cargo& cargo);
     // Makes theEngine in `mode` and opens its output; false with `why`.
     bool makeEngine(MixerMode mode, std::string* why);
+    // The factory for an output by backend name.
+    SoundDeviceFactory outputFactory(const std::string& backend) const;
     // The engine in `mode` could not open its output for `why`: asks whether
     // to go on without sound and, on Yes, makes it anew on the null output
     // (and the status bar says so). False on No (`notice` empty), or when
@@ -89,7 +117,10 @@ private:
     static QString deviceFailureText(const std::string& why);
 
     AppOptions options_;
+    // Live input outlives every engine: it is closed before one goes and opened again for the next.
+    LivePlay live_;
     SoundDeviceFactory factory_;
+    std::string backend_;  // the output factory_ opens
     bool silent_ = false;  // factory_ opens the null output
     CTonveroDoc document_;
     std::unique_ptr<CMainFrame> frame_;

@@ -42,5 +42,13 @@ constexpr int LoopEnd = 32802;      // the A-B range's end from the position sli
 constexpr int ClearLoop = 32803;    // forgets the A-B range
 // View menu: the channel view.
 constexpr int ToggleChannels = 32804;
+// Options menu: the sound output.
+constexpr int OutputSoundDevice = 32805;  // PortAudio's default device
+constexpr int OutputJack = 32806;         // a client of the JACK server
+constexpr int OutputNone = 32807;         // no sound
+// MIDI Input menu (the ports the system offers are listed between these).
+constexpr int MidiInputNone = 32808;
+constexpr int MidiInputOwnPort = 32809;
+constexpr int Record = 32810;  // keep what is played live as a Standard MIDI File
 
 }  // namespace tonvero::command
