@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 namespace tonvero {
@@ -120,15 +121,15 @@ public:
         }
         while (rings_.size() < count)
             rings_.push_back({stems[rings_.size()].key, pushed_, std::vector<float>(2 * capacity_)});
-        for (uint32_t k = 0; k < frames; ++k) {
-            const size_t at = 2 * ((head_ + size_ + k) % capacity_);
-            mix_[at] = mix[2 * k];
-            mix_[at + 1] = mix[2 * k + 1];
-            for (uint32_t i = 0; i < count; ++i) {
-                rings_[i].samples[at] = stems[i].stereo[2 * k];
-                rings_[i].samples[at + 1] = stems[i].stereo[2 * k + 1];
-            }
-        }
+        // At most two spans: up to the rings' end, and on from their start.
+        const size_t at = (head_ + size_) % capacity_;
+        const size_t first = std::min<size_t>(frames, capacity_ - at);
+        auto put = [&](std::vector<float>& ring, const float* in) {
+            std::copy(in, in + 2 * first, ring.begin() + static_cast<std::ptrdiff_t>(2 * at));
+            std::copy(in + 2 * first, in + 2 * static_cast<size_t>(frames), ring.begin());
+        };
+        put(mix_, mix);
+        for (uint32_t i = 0; i < count; ++i) put(rings_[i].samples, stems[i].stereo);
         size_ += frames;
         pushed_ += frames;
     }
@@ -137,20 +138,19 @@ public:
     // are kept.
     bool pop(uint32_t count, std::vector<float>& mix, std::vector<std::vector<float>>& stems) {
         if (overflowed_ || size_ < count) return false;
-        mix.resize(2 * static_cast<size_t>(count));
         size_t come = 0;
         while (come < rings_.size() && rings_[come].first < taken_ + count) ++come;
         stems.resize(come);
-        for (std::vector<float>& s : stems) s.resize(2 * static_cast<size_t>(count));
-        for (uint32_t k = 0; k < count; ++k) {
-            const size_t at = 2 * ((head_ + k) % capacity_);
-            mix[2 * k] = mix_[at];
-            mix[2 * k + 1] = mix_[at + 1];
-            for (size_t i = 0; i < come; ++i) {
-                stems[i][2 * k] = rings_[i].samples[at];
-                stems[i][2 * k + 1] = rings_[i].samples[at + 1];
-            }
-        }
+        const size_t first = std::min<size_t>(count, capacity_ - head_);
+        auto take = [&](const std::vector<float>& ring, std::vector<float>& out) {
+            out.resize(2 * static_cast<size_t>(count));
+            const auto from = ring.begin() + static_cast<std::ptrdiff_t>(2 * head_);
+            std::copy(from, from + static_cast<std::ptrdiff_t>(2 * first), out.begin());
+            std::copy(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(2 * (count - first)),
+                      out.begin() + static_cast<std::ptrdiff_t>(2 * first));
+        };
+        take(mix_, mix);
+        for (size_t i = 0; i < come; ++i) take(rings_[i].samples, stems[i]);
         head_ = (head_ + count) % capacity_;
         size_ -= count;
         taken_ += count;
