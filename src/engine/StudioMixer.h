@@ -17,7 +17,9 @@
 // channel's controllers 91 and 93 with the Zone's own sends added), one
 // master gain, a look-ahead limiter that holds peaks at -1 dBFS, and 16-bit
 // output that saturates. The Instrument's three fadings keep their meaning,
-// turned from steps per 20 ms pass into the same fades per second.
+// turned from steps per 20 ms pass into the same fades per second. For
+// offline rendering, taps hand out the float mix and, beside it, stems: the
+// same sound parted by channel or by program (setStemTap).
 //
 // Threads. Producers (the engine's operations and the song's sequencer)
 // call post() and postSong(); live input calls postLive(); the renderer
