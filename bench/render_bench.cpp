@@ -1,13 +1,15 @@
 // The offline renderer end to end: a generated song of 16 tracks and 80
 // seconds, keeping 16 to 32 voices sounding, rendered through the software
-// mixer (and the other two mixers) at 44100 Hz, reported as a multiple of
-// real time ("x_realtime": seconds of sound rendered per second of work).
+// mixer (and the other two mixers) at 44100 Hz, and through the Studio mixer
+// with and without its stems, reported as a multiple of real time
+// ("x_realtime": seconds of sound rendered per second of work).
 
 #include "render/SongRenderer.h"
 #include "song/SongLoader.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -153,6 +155,61 @@ BENCHMARK(BM_RenderSong)
     ->Arg(static_cast<int>(MixerMode::Primary))
     ->Arg(static_cast<int>(MixerMode::Hardware))
     ->ArgName("mixer")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+
+// The Studio mixer's float render of the same song, without stems (0), and
+// with them by channel (1: 16 stems) or by program (2: 4 stems).
+void BM_RenderStems(benchmark::State& state) {
+    const int64_t stems = state.range(0);
+    const Bytes song = benchSong(80);
+    double audioSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto renderer = std::make_unique<SongRenderer>(MixerMode::Studio, 44100);
+        renderer->openOutput();
+        SongImage image;
+        parseSong(song, image);
+        {
+            MixerEngine& e = renderer->engine();
+            EngineLock lock(e.mutex);
+            benchBank(e.bank);
+            installSong(e, std::move(image));
+        }
+        state.ResumeTiming();
+        uint64_t frames = 0;
+        float peak = 0;
+        RenderReport report;
+        if (stems == 0) {
+            report = renderer->renderFloat([&](const float* mix, uint32_t count) {
+                frames += count;
+                peak = std::max(peak, std::fabs(mix[0]));
+                return true;
+            });
+        } else {
+            report = renderer->renderStems(
+                stems == 1 ? StudioMixer::StemMode::Channel : StudioMixer::StemMode::Program,
+                [&](const float* mix, uint32_t count, const std::vector<SongRenderer::StemFrames>& parts) {
+                    frames += count;
+                    peak = std::max(peak, std::fabs(mix[0]));
+                    for (const SongRenderer::StemFrames& p : parts) peak = std::max(peak, std::fabs(p.stereo[0]));
+                    return true;
+                });
+        }
+        benchmark::DoNotOptimize(peak);
+        benchmark::DoNotOptimize(report.frames);
+        audioSeconds += static_cast<double>(frames) / 44100.0;
+    }
+    state.counters["x_realtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    state.counters["song_s"] = audioSeconds / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_RenderStems)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("stems")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);

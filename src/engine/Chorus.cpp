@@ -33,6 +33,12 @@ void Chorus::clear() noexcept {
     silentFrames_ = 0;
 }
 
+void Chorus::follow(const Chorus& lead) noexcept {
+    if (!quiet_) return;
+    phase_ = lead.phase_;
+    write_ = lead.write_;
+}
+
 void Chorus::process(const float* input, float* left, float* right, uint32_t frames) noexcept {
     if (!input && quiet_) return;
     for (uint32_t done = 0; done < frames;) {

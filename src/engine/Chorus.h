@@ -26,6 +26,12 @@ public:
     // its longest delay.
     bool quiet() const { return quiet_; }
     void clear() noexcept;
+    // Before `lead` (a chorus of the same settings and rate) processes a
+    // block: a quiet chorus takes up its swing and write position, so that
+    // choruses fed the parts of the lead's send, each processed with it,
+    // add up to the lead's own chorus. (One that is not quiet has run every
+    // piece the lead ran, and is in step already.)
+    void follow(const Chorus& lead) noexcept;
 
     // The shortest delay of a copy, in seconds; the swing adds up to the depth to it.
     static constexpr double kMinDelaySeconds = 0.007;

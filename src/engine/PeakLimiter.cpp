@@ -18,12 +18,13 @@ bool PeakLimiter::atRest() const {
     return released_ == 1.0 && applied_ == 1.0 && recentSum_ == static_cast<double>(lookAhead_);
 }
 
-void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
+void PeakLimiter::process(float* stereo, uint32_t frames, float* gains) noexcept {
     // Nothing near the threshold and no gain to recover: the sound only passes the delay.
     float peak = 0;
     for (uint32_t k = 0; k < 2 * frames; ++k) peak = std::max(peak, std::fabs(stereo[k]));
     if (peak <= threshold_ && atRest()) {
         passThrough(stereo, frames);
+        if (gains) std::fill(gains, gains + frames, 1.0f);
         return;
     }
     for (uint32_t k = 0; k < frames; ++k, ++frame_) {
@@ -63,6 +64,7 @@ void PeakLimiter::process(float* stereo, uint32_t frames) noexcept {
         const float g = static_cast<float>(applied_);
         x[0] = delay_[2 * out] * g;
         x[1] = delay_[2 * out + 1] * g;
+        if (gains) gains[k] = g;
     }
 }
 

@@ -32,8 +32,10 @@ public:
     // Output frames lag input frames by this many: the look-ahead less one.
     uint32_t delay() const { return delayFrames_; }
 
-    // Limits `frames` interleaved stereo frames in place (delayed by kDelay).
-    void process(float* stereo, uint32_t frames) noexcept;
+    // Limits `frames` interleaved stereo frames in place (delayed by
+    // delay()); with `gains`, writes there the gain each output frame was
+    // given, so other sound delayed alike can be given the same.
+    void process(float* stereo, uint32_t frames, float* gains = nullptr) noexcept;
     // The gain applied to the last frame, 0..1.
     float gain() const { return static_cast<float>(applied_); }
 

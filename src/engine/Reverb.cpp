@@ -120,14 +120,35 @@ void Reverb::writeRing(Ring& ring, const float* in, uint32_t frames) noexcept {
 }
 
 void Reverb::process(const float* inLeft, const float* inRight, float* left, float* right, uint32_t frames) noexcept {
+    ran_ = 0;
+    cleared_ = false;
     if (!inLeft && quiet_) return;
     for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(piece_, frames - done);
         processPiece(inLeft ? inLeft + done : nullptr, inRight ? inRight + done : nullptr, left + done, right + done,
                      n);
         done += n;
-        if (quiet_) return;
+        ran_ = done;
+        if (quietFrames_ >= quietAfter_) {
+            clear();
+            cleared_ = true;
+            return;
+        }
     }
+}
+
+void Reverb::follow(const Reverb& lead, const float* inLeft, const float* inRight, float* left, float* right) noexcept {
+    // A follower is quiet only when cleared with its lead and fed nothing
+    // since: all of it is zero, and so would be all it added.
+    if (inLeft || !quiet_) {
+        for (uint32_t done = 0; done < lead.ran_;) {
+            const uint32_t n = std::min(piece_, lead.ran_ - done);
+            processPiece(inLeft ? inLeft + done : nullptr, inRight ? inRight + done : nullptr, left + done,
+                         right + done, n);
+            done += n;
+        }
+    }
+    if (lead.cleared_) clear();
 }
 
 void Reverb::processPiece(const float* inLeft, const float* inRight, float* left, float* right, uint32_t n) noexcept {
@@ -207,8 +228,6 @@ void Reverb::processPiece(const float* inLeft, const float* inRight, float* left
         for (uint32_t k = 0; k < n; ++k) line[k] = kMixScale * line[k] + kInputGain * send[k];
         writeRing(lines_[static_cast<size_t>(i)].ring, line, n);
     }
-
-    if (quietFrames_ >= quietAfter_) clear();
 }
 
 }  // namespace tonvero

@@ -33,6 +33,12 @@ public:
     // Adds the reverb of the stereo send `inLeft`/`inRight` (null: silence)
     // to `left` and `right`, `frames` of each.
     void process(const float* inLeft, const float* inRight, float* left, float* right, uint32_t frames) noexcept;
+    // The same for one part of `lead`'s send (a reverb of the same settings
+    // and rate, which has just processed the block): the frames it ran, in
+    // the same pieces, and cleared where it was cleared, never judging its
+    // own tail. The network is linear, so reverbs that follow one lead and
+    // are fed the parts of its send add up to the lead's own reverb.
+    void follow(const Reverb& lead, const float* inLeft, const float* inRight, float* left, float* right) noexcept;
     // Nothing is left in the network: it has fallen below -90 dBFS with no
     // send coming in, and was cleared.
     bool quiet() const { return quiet_; }
@@ -71,6 +77,8 @@ private:
     std::array<Ring, kDiffusers> diffLeft_{};
     std::array<Ring, kDiffusers> diffRight_{};
     bool quiet_ = true;
+    uint32_t ran_ = 0;          // frames the last process() ran
+    bool cleared_ = false;      // it cleared the network
     uint32_t quietFrames_ = 0;  // frames in a row with no send and nothing audible out
     uint32_t quietAfter_ = 0;   // that many make the network quiet
 };

@@ -216,6 +216,165 @@ void StudioMixer::setFloatTap(FloatTap tap, void* context) {
     tapContext_ = context;
 }
 
+int32_t StudioMixer::stemKey(StemMode mode, int32_t channel, int32_t program) {
+    if (mode == StemMode::Channel) return std::clamp(channel, 0, kChannels - 1);
+    return channel == Bank::kDrumChannel ? kDrumStem : std::clamp(program, 0, 127);
+}
+
+void StudioMixer::setStemTap(StemMode mode, StemTap tap, void* context) {
+    Hold hold(*this);
+    stemTap_ = nullptr;
+    stems_.clear();
+    stemList_.clear();
+    stemOrder_.clear();
+    stemParts_.clear();
+    partCount_ = 0;
+    if (!tap) {
+        stems_.shrink_to_fit();
+        stemParts_.shrink_to_fit();
+        return;
+    }
+    stemMode_ = mode;
+    const int32_t keys = mode == StemMode::Channel ? kChannels : kStemKeys;
+    for (int32_t k = 0; k < keys; ++k) stems_.push_back(std::make_unique<Stem>(rate_, settings_));
+    stemList_.reserve(static_cast<size_t>(keys));
+    stemOrder_.reserve(static_cast<size_t>(keys));
+    // A chunk's voices are each in one part at most.
+    stemParts_.resize(voices_.size());
+    stemTap_ = tap;
+    stemContext_ = context;
+}
+
+StudioMixer::Stem& StudioMixer::feedStem(int32_t key) noexcept {
+    Stem& stem = *stems_[static_cast<size_t>(key)];
+    if (!stem.listed) {
+        stem.listed = true;
+        stemList_.push_back({key, stem.out});
+        stemOrder_.push_back(key);
+    }
+    if (!stem.dryFed) {
+        std::memset(stem.left, 0, sizeof stem.left);
+        std::memset(stem.right, 0, sizeof stem.right);
+        stem.dryFed = true;
+    }
+    return stem;
+}
+
+void StudioMixer::addToStemPart(const StudioVoice& v, int32_t group, const float* mono, float fromLeft, float fromRight,
+                                float stepLeft, float stepRight, uint32_t produced) noexcept {
+    const int32_t key = stemOf(v);
+    StemPart* part = nullptr;
+    for (uint32_t k = 0; k < partCount_ && !part; ++k)
+        if (stemParts_[k].group == group && stemParts_[k].stem == key) part = &stemParts_[k];
+    if (!part) {
+        if (partCount_ == stemParts_.size()) return;  // never: one part a voice at most
+        part = &stemParts_[partCount_++];
+        part->group = group;
+        part->stem = key;
+        std::memset(part->left, 0, sizeof part->left);
+        std::memset(part->right, 0, sizeof part->right);
+    }
+    for (uint32_t k = 0; k < produced; ++k) {
+        const float s = mono[k];
+        const float n = static_cast<float>(k + 1);
+        part->left[k] += s * (fromLeft + stepLeft * n);
+        part->right[k] += s * (fromRight + stepRight * n);
+    }
+}
+
+void StudioMixer::mixStemParts(uint32_t frames) noexcept {
+    const float ramp = 1.0f / static_cast<float>(frames);
+    for (uint32_t p = 0; p < partCount_; ++p) {
+        const StemPart& part = stemParts_[p];
+        const GroupRamp& r = groupRamps_[part.group];
+        Stem& stem = feedStem(part.stem);
+        float* left = stem.left + chunkOffset_;
+        float* right = stem.right + chunkOffset_;
+        for (uint32_t k = 0; k < frames; ++k) {
+            left[k] += part.left[k];
+            right[k] += part.right[k];
+        }
+        if (r.reverbFrom > 0 || r.reverbTo > 0) {
+            if (!stem.reverbFed) {
+                std::memset(stem.reverbLeft, 0, sizeof stem.reverbLeft);
+                std::memset(stem.reverbRight, 0, sizeof stem.reverbRight);
+                stem.reverbFed = true;
+            }
+            const float step = (r.reverbTo - r.reverbFrom) * ramp;
+            float* sendLeft = stem.reverbLeft + chunkOffset_;
+            float* sendRight = stem.reverbRight + chunkOffset_;
+            for (uint32_t k = 0; k < frames; ++k) {
+                const float g = r.reverbFrom + step * static_cast<float>(k + 1);
+                sendLeft[k] += g * part.left[k];
+                sendRight[k] += g * part.right[k];
+            }
+        }
+        if (r.chorusFrom > 0 || r.chorusTo > 0) {
+            if (!stem.chorusFed) {
+                std::memset(stem.chorusIn, 0, sizeof stem.chorusIn);
+                stem.chorusFed = true;
+            }
+            const float step = (r.chorusTo - r.chorusFrom) * ramp * 0.70710678f;
+            const float from = r.chorusFrom * 0.70710678f;
+            float* send = stem.chorusIn + chunkOffset_;
+            for (uint32_t k = 0; k < frames; ++k)
+                send[k] += (from + step * static_cast<float>(k + 1)) * (part.left[k] + part.right[k]);
+        }
+    }
+    partCount_ = 0;
+}
+
+void StudioMixer::stemReverbs(uint32_t frames) noexcept {
+    for (const int32_t key : stemOrder_) {
+        Stem& stem = *stems_[static_cast<size_t>(key)];
+        if (!stem.dryFed) {
+            std::memset(stem.left, 0, sizeof(float) * frames);
+            std::memset(stem.right, 0, sizeof(float) * frames);
+            stem.dryFed = true;
+        }
+        stem.reverb.follow(reverb_, stem.reverbFed ? stem.reverbLeft : nullptr,
+                           stem.reverbFed ? stem.reverbRight : nullptr, stem.left, stem.right);
+    }
+}
+
+void StudioMixer::stemChoruses(uint32_t frames) noexcept {
+    for (const int32_t key : stemOrder_) {
+        Stem& stem = *stems_[static_cast<size_t>(key)];
+        stem.chorus.follow(chorus_);
+        stem.chorus.process(stem.chorusFed ? stem.chorusIn : nullptr, stem.left, stem.right, frames);
+    }
+}
+
+void StudioMixer::finishStems(uint32_t frames) noexcept {
+    // Frame k goes out as the frame delay() before it, times the mix's gain
+    // for frame k: what the limiter does to the mix.
+    const uint32_t delay = limiter_.delay();
+    for (const int32_t key : stemOrder_) {
+        Stem& stem = *stems_[static_cast<size_t>(key)];
+        for (uint32_t k = 0; k < frames; ++k) {
+            const float g = limiterGains_[k];
+            if (k < delay) {
+                stem.out[2 * k] = stem.held[2 * k] * g;
+                stem.out[2 * k + 1] = stem.held[2 * k + 1] * g;
+            } else {
+                stem.out[2 * k] = stem.left[k - delay] * g;
+                stem.out[2 * k + 1] = stem.right[k - delay] * g;
+            }
+        }
+        // The last `delay` frames of what came in, the held ones first.
+        if (frames < delay) std::memmove(stem.held, stem.held + 2 * frames, sizeof(float) * 2 * (delay - frames));
+        for (uint32_t k = frames < delay ? delay - frames : 0; k < delay; ++k) {
+            const uint32_t from = k + frames - delay;
+            stem.held[2 * k] = stem.left[from];
+            stem.held[2 * k + 1] = stem.right[from];
+        }
+        stem.dryFed = false;
+        stem.reverbFed = false;
+        stem.chorusFed = false;
+    }
+    stemTap_(stemContext_, stereo_, frames, stemList_.data(), static_cast<uint32_t>(stemList_.size()));
+}
+
 bool StudioMixer::idle() const { return activeCount_ == 0 && queue_.empty() && reverb_.quiet() && chorus_.quiet(); }
 
 bool StudioMixer::songIdle() const {
@@ -235,6 +394,10 @@ void StudioMixer::cutAll() {
     liveQueue_.clear();
     reverb_.clear();
     chorus_.clear();
+    for (const std::unique_ptr<Stem>& stem : stems_) {
+        stem->reverb.clear();
+        stem->chorus.clear();
+    }
     touchedBefore_ = 0;
     songSounding_.store(false, std::memory_order_release);
     for (View& v : views_) v.waveCount = 0;
@@ -460,6 +623,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.live = applyingLive_;
     ++playingCount_;
     v.channel = static_cast<uint8_t>(channel);
+    v.program = static_cast<uint8_t>(std::clamp(channels_[static_cast<size_t>(channel)].program, 0, 127));
     v.sendKey = static_cast<uint32_t>(channel);
     if (articulation)
         v.sendKey |= static_cast<uint32_t>(std::clamp(articulation->reverbSend, 0, 1000)) << 5 |
@@ -622,14 +786,19 @@ void StudioMixer::render(int16_t* stereo, uint32_t frames) noexcept {
             if (chunkFrozen_) songLag_ += count;
         }
         reverb_.process(reverbFed_ ? reverbLeft_ : nullptr, reverbFed_ ? reverbRight_ : nullptr, left_, right_, block);
+        if (stemTap_) {
+            stemReverbs(block);
+            stemChoruses(block);
+        }
         chorus_.process(chorusFed_ ? chorusIn_ : nullptr, left_, right_, block);
         for (uint32_t k = 0; k < block; ++k) {
             stereo_[2 * k] = left_[k];
             stereo_[2 * k + 1] = right_[k];
         }
         publishMeters();
-        limiter_.process(stereo_, block);
+        limiter_.process(stereo_, block, stemTap_ ? limiterGains_ : nullptr);
         if (tap_) tap_(tapContext_, stereo_, block);
+        if (stemTap_) finishStems(block);
         toSamples(stereo_, stereo, 2 * block);
         stereo += 2 * block;
         frames -= block;
@@ -859,6 +1028,7 @@ void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLe
             left[k] += s * (fromLeft + stepLeft * n);
             right[k] += s * (fromRight + stepRight * n);
         }
+        if (stemTap_) addToStemPart(v, v.sendGroup, mono, fromLeft, fromRight, stepLeft, stepRight, produced);
     }
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
@@ -954,6 +1124,36 @@ void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, 
         }
         if (chorusIn) chorusIn[k] += chorus * 0.70710678f * (l + r);
     }
+    if (stemTap_) {
+        // The same into the voice's stem.
+        Stem& stem = feedStem(stemOf(v));
+        float* stemLeft = stem.left + chunkOffset_;
+        float* stemRight = stem.right + chunkOffset_;
+        if (reverb > 0 && !stem.reverbFed) {
+            std::memset(stem.reverbLeft, 0, sizeof stem.reverbLeft);
+            std::memset(stem.reverbRight, 0, sizeof stem.reverbRight);
+            stem.reverbFed = true;
+        }
+        if (chorus > 0 && !stem.chorusFed) {
+            std::memset(stem.chorusIn, 0, sizeof stem.chorusIn);
+            stem.chorusFed = true;
+        }
+        float* stemReverbLeft = stem.reverbLeft + chunkOffset_;
+        float* stemReverbRight = stem.reverbRight + chunkOffset_;
+        float* stemChorus = stem.chorusIn + chunkOffset_;
+        for (uint32_t k = 0; k < produced; ++k) {
+            const float n = static_cast<float>(k + 1);
+            const float l = mono[k] * (v.gainLeft + stepLeft * n);
+            const float r = mono[k] * (v.gainRight + stepRight * n);
+            stemLeft[k] += l;
+            stemRight[k] += r;
+            if (reverb > 0) {
+                stemReverbLeft[k] += reverb * l;
+                stemReverbRight[k] += reverb * r;
+            }
+            if (chorus > 0) stemChorus[k] += chorus * 0.70710678f * (l + r);
+        }
+    }
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
 }
@@ -998,6 +1198,7 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
         const float chorusFrom = goesOn ? group.chorus : chorusTo;
         group.reverb = reverbTo;
         group.chorus = chorusTo;
+        if (stemTap_) groupRamps_[g] = {reverbFrom, reverbTo, chorusFrom, chorusTo};
         if (reverbFrom > 0 || reverbTo > 0) {
             const float step = (reverbTo - reverbFrom) * ramp;
             feedReverb();
@@ -1018,6 +1219,7 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
                 send[k] += (from + step * static_cast<float>(k + 1)) * (gl[k] + gr[k]);
         }
     }
+    if (stemTap_) mixStemParts(frames);
     touchedBefore_ = touched_;
     touched_ = 0;
 }

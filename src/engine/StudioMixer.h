@@ -17,7 +17,9 @@
 // channel's controllers 91 and 93 with the Zone's own sends added), one
 // master gain, a look-ahead limiter that holds peaks at -1 dBFS, and 16-bit
 // output that saturates. The Instrument's three fadings keep their meaning,
-// turned from steps per 20 ms pass into the same fades per second.
+// turned from steps per 20 ms pass into the same fades per second. For
+// offline rendering, taps hand out the float mix and, beside it, stems: the
+// same sound parted by channel or by program (setStemTap).
 //
 // Threads. Producers (the engine's operations and the song's sequencer)
 // call post() and postSong(); live input calls postLive(); the renderer
@@ -51,6 +53,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tonvero {
@@ -78,6 +81,26 @@ public:
     // Told every block of the float mix (interleaved stereo, full scale 1.0,
     // before saturation), in the order it is written. Renderer's thread.
     using FloatTap = void (*)(void* context, const float* stereoFrames, uint32_t frames);
+
+    // Stems, for offline rendering: beside the mix, every voice is summed
+    // into the stem of its channel (0..16), or of the program its channel
+    // had when it started (0..127; the drum channel's voices, whatever their
+    // kit, into kDrumStem). Each stem has reverb and chorus of its own, fed
+    // as the mix's are and kept in step with them, and the output limiter's
+    // gain, computed from the mix, over the same delay: all of it linear, so
+    // the stems add up to the mix within float rounding.
+    enum class StemMode : uint8_t { Channel, Program };
+    static constexpr int32_t kDrumStem = 128;
+    static constexpr int32_t kStemKeys = 129;  // keys 0..128
+    struct StemBlock {
+        int32_t key = 0;
+        const float* stereo = nullptr;  // the block's frames, interleaved, as the mix's
+    };
+    // Told every block right after the float tap, with the same mix frames:
+    // the stems that have sounded so far, in the order they first did (a
+    // stem keeps its index; one that comes in later was silent before).
+    using StemTap = void (*)(void* context, const float* mixFrames, uint32_t frames, const StemBlock* stems,
+                             uint32_t count);
 
     // What a song channel does, as of the last block rendered.
     struct ChannelMeter {
@@ -172,6 +195,13 @@ public:
     // Drops the auditions of `instrument` still queued (its Waves are cut with cutWave).
     void dropAuditionsOf(const Instrument& instrument);
     void setFloatTap(FloatTap tap, void* context);
+    // Starts the stems afresh (null `tap`: none, and their memory goes).
+    // Allocates the stems' buffers and effects for every key of `mode`. Set
+    // while the mixer is idle (its effects quiet), for the stems to hold
+    // every part of what the mix then holds. Leaves the mix as it is.
+    void setStemTap(StemMode mode, StemTap tap, void* context);
+    // The stem a voice on `channel` started with `program` goes to.
+    static int32_t stemKey(StemMode mode, int32_t channel, int32_t program);
 
     // No voice sounds, no event waits and the effects have died away.
     bool idle() const;
@@ -353,6 +383,60 @@ private:
     FloatTap tap_ = nullptr;
     void* tapContext_ = nullptr;
 
+    // A stem: its block's dry sum and sends, its effects, and the frames the
+    // limiter's delay holds back.
+    struct Stem {
+        Stem(int32_t rate, const StudioSettings& settings)
+            : reverb(rate, settings.reverb), chorus(rate, settings.chorus) {}
+        Reverb reverb;
+        Chorus chorus;
+        bool listed = false;  // has sounded: in stemList_
+        bool dryFed = false;  // this block's buffers are valid (cleared when first fed)
+        bool reverbFed = false;
+        bool chorusFed = false;
+        alignas(64) float left[kBlockFrames];
+        alignas(64) float right[kBlockFrames];
+        alignas(64) float reverbLeft[kBlockFrames];
+        alignas(64) float reverbRight[kBlockFrames];
+        alignas(64) float chorusIn[kBlockFrames];
+        float held[2 * PeakLimiter::kLookAhead] = {};  // the last delay() frames before the limiter, interleaved
+        alignas(64) float out[2 * kBlockFrames];       // the block handed out
+    };
+    // Voices of one send group and one stem, summed for the chunk: the
+    // group's send ramp is known once every voice is in.
+    struct StemPart {
+        int32_t group = 0;
+        int32_t stem = 0;
+        alignas(64) float left[kChunkFrames];
+        alignas(64) float right[kChunkFrames];
+    };
+    // The send ramps of the groups mixed in the chunk.
+    struct GroupRamp {
+        float reverbFrom = 0, reverbTo = 0, chorusFrom = 0, chorusTo = 0;
+    };
+    StemMode stemMode_ = StemMode::Channel;
+    StemTap stemTap_ = nullptr;
+    void* stemContext_ = nullptr;
+    std::vector<std::unique_ptr<Stem>> stems_;  // by key
+    std::vector<StemBlock> stemList_;           // the stems that have sounded, in that order
+    std::vector<int32_t> stemOrder_;            // their keys, in the same order
+    std::vector<StemPart> stemParts_;           // room for one a voice
+    uint32_t partCount_ = 0;
+    float limiterGains_[kBlockFrames];
+    int32_t stemOf(const StudioVoice& voice) const noexcept { return stemKey(stemMode_, voice.channel, voice.program); }
+    // The stem, listed, its dry buffers valid for the block.
+    Stem& feedStem(int32_t key) noexcept;
+    // Adds `produced` frames of `mono` under the gains ramp to the stem part of group `group`.
+    void addToStemPart(const StudioVoice& voice, int32_t group, const float* mono, float fromLeft, float fromRight,
+                       float stepLeft, float stepRight, uint32_t produced) noexcept;
+    // The chunk's stem parts into their stems' dry sums and sends, under their groups' ramps.
+    void mixStemParts(uint32_t frames) noexcept;
+    // The block's stems through their effects (around the mix's chorus, so as to follow it).
+    void stemReverbs(uint32_t frames) noexcept;
+    void stemChoruses(uint32_t frames) noexcept;
+    // The stems through the limiter's delay and gains, and out to the tap.
+    void finishStems(uint32_t frames) noexcept;
+
     std::atomic<uint64_t> lateEvents_{0};
     std::atomic<uint64_t> droppedEvents_{0};
     std::atomic<uint64_t> stolenVoices_{0};
@@ -374,6 +458,7 @@ private:
         float chorus = 0;
     };
     SendGroup groups_[kSendGroups];
+    GroupRamp groupRamps_[kSendGroups];  // with stems: this chunk's
     alignas(64) float groupLeft_[kSendGroups][kChunkFrames];
     alignas(64) float groupRight_[kSendGroups][kChunkFrames];
     uint64_t touched_ = 0;

@@ -64,6 +64,7 @@ struct StudioVoice {
     bool finished = false;       // the chunk just mixed was its last
     bool live = false;           // a live note's: the song's stops, seeks and turns leave it alone
     uint8_t channel = 0;         // 0..16
+    uint8_t program = 0;         // its channel's program when it started
     // The channel and the Zone's own reverb and chorus sends (0..1000 each):
     // voices with the same key are summed together and sent as one.
     uint32_t sendKey = 0;    // channel | reverb << 5 | chorus << 15

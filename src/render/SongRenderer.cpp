@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 namespace tonvero {
@@ -43,11 +44,17 @@ SongLoadResult SongRenderer::loadSong(const std::string& path) {
 uint64_t SongRenderer::clockMicros() { return audio_.timers().nowMicros(); }
 
 RenderReport SongRenderer::render(const FrameSink& sink, const Progress& progress, double maxSeconds) {
-    return run(sink, {}, progress, maxSeconds);
+    return run(sink, {}, {}, StudioMixer::StemMode::Channel, progress, maxSeconds);
 }
 
 RenderReport SongRenderer::renderFloat(const FloatSink& sink, const Progress& progress, double maxSeconds) {
-    return run({}, sink, progress, maxSeconds);
+    return run({}, sink, {}, StudioMixer::StemMode::Channel, progress, maxSeconds);
+}
+
+RenderReport SongRenderer::renderStems(StudioMixer::StemMode mode, const StemSink& sink, const Progress& progress,
+                                       double maxSeconds) {
+    if (!engine_->studio || !sink) return {};
+    return run({}, {}, sink, mode, progress, maxSeconds);
 }
 
 namespace {
@@ -95,10 +102,93 @@ private:
     bool overflowed_ = false;
 };
 
+// The same for the stems: the mix and every stem that has sounded, frame for
+// frame. A stem's ring is made when it first comes (silence for the frames
+// held before), in the order the mixer lists them, and it is handed out from
+// the frame its first block comes out with.
+class StemFifo {
+public:
+    explicit StemFifo(size_t frames) : capacity_(frames), mix_(2 * frames) {}
+
+    static void tap(void* context, const float* mix, uint32_t frames, const StudioMixer::StemBlock* stems,
+                    uint32_t count) {
+        static_cast<StemFifo*>(context)->push(mix, frames, stems, count);
+    }
+    void push(const float* mix, uint32_t frames, const StudioMixer::StemBlock* stems, uint32_t count) {
+        if (overflowed_ || size_ + frames > capacity_) {
+            overflowed_ = true;
+            return;
+        }
+        while (rings_.size() < count)
+            rings_.push_back({stems[rings_.size()].key, pushed_, std::vector<float>(2 * capacity_)});
+        // At most two spans: up to the rings' end, and on from their start.
+        const size_t at = (head_ + size_) % capacity_;
+        const size_t first = std::min<size_t>(frames, capacity_ - at);
+        auto put = [&](std::vector<float>& ring, const float* in) {
+            std::copy(in, in + 2 * first, ring.begin() + static_cast<std::ptrdiff_t>(2 * at));
+            std::copy(in + 2 * first, in + 2 * static_cast<size_t>(frames), ring.begin());
+        };
+        put(mix_, mix);
+        for (uint32_t i = 0; i < count; ++i) put(rings_[i].samples, stems[i].stereo);
+        size_ += frames;
+        pushed_ += frames;
+    }
+    // Takes `count` frames of the mix into `mix` and of each stem come by
+    // then into `stems` (one for each, added as they come); false when fewer
+    // are kept.
+    bool pop(uint32_t count, std::vector<float>& mix, std::vector<std::vector<float>>& stems) {
+        if (overflowed_ || size_ < count) return false;
+        size_t come = 0;
+        while (come < rings_.size() && rings_[come].first < taken_ + count) ++come;
+        stems.resize(come);
+        const size_t first = std::min<size_t>(count, capacity_ - head_);
+        auto take = [&](const std::vector<float>& ring, std::vector<float>& out) {
+            out.resize(2 * static_cast<size_t>(count));
+            const auto from = ring.begin() + static_cast<std::ptrdiff_t>(2 * head_);
+            std::copy(from, from + static_cast<std::ptrdiff_t>(2 * first), out.begin());
+            std::copy(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(2 * (count - first)),
+                      out.begin() + static_cast<std::ptrdiff_t>(2 * first));
+        };
+        take(mix_, mix);
+        for (size_t i = 0; i < come; ++i) take(rings_[i].samples, stems[i]);
+        head_ = (head_ + count) % capacity_;
+        size_ -= count;
+        taken_ += count;
+        return true;
+    }
+    // Only before the first pop: the frames skipped at the start.
+    void drop(uint32_t count) {
+        const size_t n = std::min<size_t>(size_, count);
+        head_ = (head_ + n) % capacity_;
+        size_ -= n;
+        taken_ += n;
+        dropped_ += n;
+    }
+    int32_t key(size_t stem) const { return rings_[stem].key; }
+    // The frame, as popped frames count, that the stem's first block came out with.
+    uint64_t firstFrame(size_t stem) const { return rings_[stem].first > dropped_ ? rings_[stem].first - dropped_ : 0; }
+
+private:
+    struct Ring {
+        int32_t key = 0;
+        uint64_t first = 0;  // frames pushed before it came
+        std::vector<float> samples;
+    };
+    size_t capacity_;  // frames
+    std::vector<float> mix_;
+    std::vector<Ring> rings_;
+    size_t head_ = 0;  // frames
+    size_t size_ = 0;
+    uint64_t pushed_ = 0;
+    uint64_t taken_ = 0;  // popped and dropped
+    uint64_t dropped_ = 0;
+    bool overflowed_ = false;
+};
+
 }  // namespace
 
-RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink, const Progress& progress,
-                               double maxSeconds) {
+RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink, const StemSink& stemSink,
+                               StudioMixer::StemMode stemMode, const Progress& progress, double maxSeconds) {
     RenderReport report;
     MixerEngine& engine = *engine_;
     VirtualTimerService& clock = audio_.timers();
@@ -112,6 +202,22 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
         EngineLock lock(engine.mutex);
         engine.studio->setFloatTap(&FloatMixFifo::tap, fifo.get());
     }
+    // The stems: the same, every stem beside the mix.
+    std::unique_ptr<StemFifo> stemFifo;
+    std::vector<float> stemMix;
+    std::vector<std::vector<float>> stemSamples;
+    std::vector<StemFrames> stems;
+    if (stemSink && engine.studio) {
+        stemFifo = std::make_unique<StemFifo>(static_cast<size_t>(engine.outputRate) * 2);
+        EngineLock lock(engine.mutex);
+        engine.studio->setStemTap(stemMode, &StemFifo::tap, stemFifo.get());
+    }
+    auto dropTaps = [&] {
+        if (!fifo && !stemFifo) return;
+        EngineLock lock(engine.mutex);
+        if (fifo) engine.studio->setFloatTap(nullptr, nullptr);
+        if (stemFifo) engine.studio->setStemTap(stemMode, nullptr, nullptr);
+    };
 
     // What the software mixer writes ahead of the play cursor reaches the
     // output that much later than the song's events: leave it out.
@@ -133,9 +239,11 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
         if (skipFrames >= count) {
             skipFrames -= count;
             if (fifo) fifo->drop(count);
+            if (stemFifo) stemFifo->drop(count);
             return;
         }
         if (fifo) fifo->drop(static_cast<uint32_t>(skipFrames));
+        if (stemFifo) stemFifo->drop(static_cast<uint32_t>(skipFrames));
         frames += skipFrames * 2;
         count -= static_cast<uint32_t>(skipFrames);
         skipFrames = 0;
@@ -150,6 +258,15 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
                 for (size_t i = 0; i < floats.size(); ++i) floats[i] = static_cast<float>(frames[i]) / 32768.0f;
             }
             accepted = accepted && floatSink(floats.data(), count);
+        } else if (stemFifo) {
+            accepted = stemFifo->pop(count, stemMix, stemSamples);
+            if (accepted) {
+                // A stem new to the sink: silence before its first frame.
+                for (size_t i = stems.size(); i < stemSamples.size(); ++i)
+                    stems.push_back({stemFifo->key(i), std::max(report.frames, stemFifo->firstFrame(i)), nullptr});
+                for (size_t i = 0; i < stems.size(); ++i) stems[i].stereo = stemSamples[i].data();
+                accepted = stemSink(stemMix.data(), count, stems);
+            }
         } else if (sink) {
             accepted = sink(frames, count);
         }
@@ -163,10 +280,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     stop(engine);
     if (!playFrom(engine, static_cast<double>(startFrame) / engine.outputRate)) {
         audio_.setSink({});
-        if (fifo) {
-            EngineLock lock(engine.mutex);
-            engine.studio->setFloatTap(nullptr, nullptr);
-        }
+        dropTaps();
         return report;
     }
     report.started = true;
@@ -204,10 +318,7 @@ RenderReport SongRenderer::run(const FrameSink& sink, const FloatSink& floatSink
     }
     if (progress && report.endedWhole) progress(report.songSeconds, report.songSeconds);
     audio_.setSink({});
-    if (fifo) {
-        EngineLock lock(engine.mutex);
-        engine.studio->setFloatTap(nullptr, nullptr);
-    }
+    dropTaps();
     return report;
 }
 

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tonvero {
 
@@ -50,6 +51,21 @@ public:
     // Receives the same frames as a FrameSink, as floats (full scale 1.0):
     // with the Studio mixer its float mix before it was made 16-bit.
     using FloatSink = std::function<bool(const float* stereoFrames, uint32_t frames)>;
+    // One stem's frames, beside the mix's (see renderStems).
+    struct StemFrames {
+        int32_t key = 0;  // StudioMixer::stemKey: a channel, a program or StudioMixer::kDrumStem
+        // The frame (counted from 0, as the sink gets them) its first block
+        // came out with: it is silence before, and sounds from there or a
+        // little after (within a block of the mixer's, 1024 frames).
+        uint64_t firstFrame = 0;
+        const float* stereo = nullptr;  // the same frames as the mix's, interleaved
+    };
+    // Receives the float mix and, for the same frames, every stem that has
+    // sounded so far: each keeps its index in `stems`, later ones are added
+    // at the end, in the block that holds their first frame (the frames of
+    // that block before it are silence). Written with zeros before its
+    // first frame, every stem is as long as the mix, frame for frame.
+    using StemSink = std::function<bool(const float* mixFrames, uint32_t frames, const std::vector<StemFrames>& stems)>;
     // Told the song position and length in seconds as the render goes on.
     using Progress = std::function<void(double positionSeconds, double lengthSeconds)>;
 
@@ -75,6 +91,17 @@ public:
     // The same, handing the frames as floats.
     RenderReport renderFloat(const FloatSink& sink, const Progress& progress = {}, double maxSeconds = 0);
 
+    // The same as renderFloat (the same frames, span and end), with the
+    // Studio mixer's stems by `mode` beside the mix: one for each channel or
+    // program that sounds, its own reverb and chorus and the limiter's gain
+    // included, so that the stems add up to the mix within float rounding.
+    // Studio mixer only: with the Custom Mixer nothing is rendered (the
+    // report's `started` is false). The mixer should be idle when it starts
+    // (a fresh renderer, or one whose last render ended whole), or the
+    // effects' tails from before are in the mix and in no stem.
+    RenderReport renderStems(StudioMixer::StemMode mode, const StemSink& sink, const Progress& progress = {},
+                             double maxSeconds = 0);
+
     // The span the following renders play (the whole song until set).
     void setSpan(const RenderSpan& span) { span_ = span; }
 
@@ -82,7 +109,8 @@ public:
     uint64_t clockMicros();
 
 private:
-    RenderReport run(const FrameSink& sink, const FloatSink& floatSink, const Progress& progress, double maxSeconds);
+    RenderReport run(const FrameSink& sink, const FloatSink& floatSink, const StemSink& stemSink,
+                     StudioMixer::StemMode stemMode, const Progress& progress, double maxSeconds);
 
     OfflineAudio audio_;
     RenderSpan span_;
