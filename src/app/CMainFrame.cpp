@@ -914,8 +914,6 @@ void CMainFrame::onChooseMidiInput(const QString& choice) {
     QSettings().setValue(QString::fromLatin1(kMidiInputKey), choice);
     if (!live_->choosePort(choice, error))
         prompter().notify(this, QStringLiteral("The MIDI input cannot be opened: %1").arg(error));
-    else if (!choice.isEmpty() && !live_->playable())
-        setMessagePaneText(QStringLiteral("Live input plays through the Studio mixer on a sound output."));
     refresh();
 }
 

@@ -14,6 +14,10 @@
 // through a temporary file renamed over the chosen one, so the file there is
 // always a whole take. A new engine starts a new clock, so it ends the take.
 //
+// The Studio mixer rendering in the device's callback takes live input on
+// its frame; the Custom and hardware mixers (and a Studio mixer writing
+// ahead) get it from a timer here every few milliseconds, at their next pass.
+//
 // Threads: user-interface thread only; the port's own thread and the audio
 // thread reach the LiveInput alone.
 
@@ -23,6 +27,7 @@
 #include "platform/SoundDevice.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -64,7 +69,7 @@ public:
 
     // What is connected, for the status bar: "MIDI input: ..." or empty.
     QString statusText() const;
-    // Live input plays only through the Studio mixer on a real-time output.
+    // Whether an engine takes live input now.
     bool playable() const { return attached_; }
 
     // On the user-interface timer: a port that went lets go of its notes,
@@ -99,6 +104,8 @@ private:
     QString recordPath_;
     size_t takeSaved_ = 0;
     std::chrono::steady_clock::time_point lastSave_{};
+    // The Custom and hardware mixers take what came in from here, every few milliseconds.
+    QTimer pump_;
 };
 
 }  // namespace tonvero

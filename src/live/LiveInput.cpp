@@ -2,13 +2,26 @@
 
 #include "engine/Midi.h"
 #include "engine/StudioMixer.h"
+#include "song/Sequencer.h"
 
 #include <algorithm>
 #include <bit>
 
 namespace tonvero {
 
-LiveInput::LiveInput(int32_t outputRate) : rate_(std::max(1, outputRate)), take_(kTakeCapacity) {}
+LiveInput::LiveInput(int32_t outputRate)
+    : rate_(std::max(1, outputRate)), pending_(kTakeCapacity), take_(kTakeCapacity) {}
+
+void LiveInput::attachPolled() {
+    mixer_.store(nullptr, std::memory_order_release);
+    polledSince_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count(),
+        std::memory_order_relaxed);
+    polled_.store(true, std::memory_order_release);
+}
+
+uint64_t LiveInput::nowFrame() const { return frameFor(std::chrono::steady_clock::now()); }
 
 void LiveInput::fromDevice(void* self, uint32_t offset, const uint8_t* bytes, size_t size) {
     auto* input = static_cast<LiveInput*>(self);
@@ -17,9 +30,13 @@ void LiveInput::fromDevice(void* self, uint32_t offset, const uint8_t* bytes, si
         return;
     }
     StudioMixer* mixer = input->mixer_.load(std::memory_order_acquire);
+    if (!mixer) {
+        // Not the device's own renderer: the frame its arrival makes.
+        input->receive(bytes, size, input->frameFor(std::chrono::steady_clock::now()) + offset);
+        return;
+    }
     // The renderer's own thread, just before it renders this period: its next frame is the period's first.
-    const uint64_t start = mixer ? mixer->nextFrame() : 0;
-    input->receive(bytes, size, start + offset);
+    input->receive(bytes, size, mixer->nextFrame() + offset);
 }
 
 void LiveInput::fromPort(void* self, const uint8_t* bytes, size_t size, std::chrono::steady_clock::time_point arrival) {
@@ -29,7 +46,12 @@ void LiveInput::fromPort(void* self, const uint8_t* bytes, size_t size, std::chr
 
 uint64_t LiveInput::frameFor(std::chrono::steady_clock::time_point arrival) const {
     StudioMixer* mixer = mixer_.load(std::memory_order_acquire);
-    if (!mixer) return 0;
+    if (!mixer) {
+        if (!polled_.load(std::memory_order_acquire)) return 0;
+        const int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(arrival.time_since_epoch()).count() -
+                              polledSince_.load(std::memory_order_relaxed);
+        return since > 0 ? static_cast<uint64_t>(static_cast<double>(since) * rate_ / 1e9) : 0;
+    }
     uint64_t frame = 0;
     int64_t nanos = 0;
     uint32_t period = 0;
@@ -78,15 +100,27 @@ void LiveInput::deliver(const LiveMessage& message, uint64_t frame) {
             sostenuto_ = message.data2 >= midi::kPedalDown ? sostenuto_ | channelBit : sostenuto_ & ~channelBit;
         }
     }
-    StudioMixer* mixer = mixer_.load(std::memory_order_acquire);
-    if (!mixer || !mixer->postLive(e)) dropped_.fetch_add(1, std::memory_order_relaxed);
+    bool queued = false;
+    if (StudioMixer* mixer = mixer_.load(std::memory_order_acquire))
+        queued = mixer->postLive(e);
+    else if (polled_.load(std::memory_order_acquire))
+        // The Custom and hardware mixers hear no resets, from a song or live.
+        queued = e.kind != StudioEvent::Kind::Midi || pending_.push(message);
+    if (!queued) dropped_.fetch_add(1, std::memory_order_relaxed);
     if (!take_.push({frame, message})) takeDropped_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void LiveInput::playPending(MixerEngine& engine) {
+    while (const LiveMessage* m = pending_.front()) {
+        playLiveMessage(engine, m->status, m->data1, m->data2);
+        pending_.pop();
+    }
 }
 
 void LiveInput::releaseHeld() {
     reader_.reset();
     StudioMixer* mixer = mixer_.load(std::memory_order_acquire);
-    const uint64_t now = mixer ? mixer->nextFrame() : 0;
+    const uint64_t now = mixer ? mixer->nextFrame() : nowFrame();
     auto send = [&](uint8_t status, uint8_t data1, uint8_t data2) {
         LiveMessage m;
         m.status = status;

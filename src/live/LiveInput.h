@@ -12,11 +12,17 @@
 // clock says was playing then, so every message has the same latency
 // (one period) whatever moment of the period it came in.
 //
+// The Custom and hardware mixers have no queue of their own: for them the
+// messages wait here until the thread that polls them (the program's main
+// loop, the application's input timer) plays them under the engine mutex,
+// heard at the mixer's next pass after that.
+//
 // Threads: receive paths run on the source's own thread (the audio thread
 // for the device's input) and allocate, lock and wait for nothing; one
 // source at a time. takeMessages() is for one other thread (the recorder's).
 
 #include "engine/EventQueue.h"
+#include "engine/MixerEngine.h"
 #include "live/MidiStream.h"
 
 #include <atomic>
@@ -39,7 +45,19 @@ public:
     // The output rate, for a port's arrival times. Before a port opens.
     void setRate(int32_t outputRate) { rate_ = outputRate > 0 ? outputRate : rate_; }
     // Where messages go from now on (null: nowhere). Set while no source sends.
-    void attach(StudioMixer* mixer) { mixer_.store(mixer, std::memory_order_release); }
+    void attach(StudioMixer* mixer) {
+        polled_.store(false, std::memory_order_release);
+        mixer_.store(mixer, std::memory_order_release);
+    }
+    // From now on messages wait in a queue of their own for playPending():
+    // for the Custom and hardware mixers, which take them at their next pass.
+    // Their frames are then counted from the moment it is called, at the output rate.
+    void attachPolled();
+    // Plays what waits (after attachPolled) through `engine`. One thread at a
+    // time, not the source's; the engine mutex held.
+    void playPending(MixerEngine& engine) REQUIRES(engine.mutex);
+    // The frame a message arriving now is stamped with (a take starts there).
+    uint64_t nowFrame() const;
 
     // A MidiInputFunction for the device's own input (empty: its last connection went).
     static void fromDevice(void* self, uint32_t offset, const uint8_t* bytes, size_t size);
@@ -79,6 +97,9 @@ private:
 
     int32_t rate_;
     std::atomic<StudioMixer*> mixer_{nullptr};
+    std::atomic<bool> polled_{false};
+    std::atomic<int64_t> polledSince_{0};  // steady clock (ns) of the polled frames' zero
+    EventQueue<LiveMessage> pending_;      // for playPending
     MidiStreamReader reader_;
     // Bit k of held_[channel][k / 64]: the source holds key k down there.
     uint64_t held_[16][2] = {};

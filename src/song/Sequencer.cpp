@@ -154,7 +154,8 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) 
         Track& track = *engine.song.tracks.at(t);
         if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.song.currentTick) continue;
         // A format 2 sequence after the first begins at the default tempo.
-        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.song.division)) changeTempo(engine, kDefaultTempo);
+        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.song.division))
+            changeTempo(engine, kDefaultTempo);
         TrackReader reader(engine.song.songData.data(), track);
         for (;;) {
             processEvent(engine, reader, track, pitchDirty);
@@ -317,6 +318,34 @@ void changeTempo(MixerEngine& engine, int32_t tempo) {
     retimeClock(engine, tempo);
     // Whole microseconds, at the nominal length of the ticks.
     engine.startTimer(engine.sequencerTimer, sequencerPeriodMicros(engine), &sequencerTimerProc);
+}
+
+void playLiveMessage(MixerEngine& engine, uint8_t status, uint8_t data1, uint8_t data2) {
+    if (status < 0x80 || status >= 0xF0) return;
+    MidiEvent event;
+    event.type = MidiEventType::Channel;
+    // 0x8n is kind 2 (note-off), 0x9n kind 1 (note-on), then 0xAn.. in order.
+    const int32_t high = status >> 4;
+    event.kind = high == 0x8 ? midi::kind::kNoteOff : high == 0x9 ? midi::kind::kNoteOn : high - 0x7;
+    event.channel = status & 0x0F;
+    event.data1 = data1 & 0x7F;
+    event.data2 = data2 & 0x7F;
+    engine.startOutput();
+    if (engine.studio) {
+        // A Studio mixer that is not the device's own hears it at once.
+        StudioEvent e;
+        e.kind = StudioEvent::Kind::Midi;
+        e.type = static_cast<uint8_t>(status & 0xF0);
+        e.channel = static_cast<uint8_t>(event.channel);
+        e.data1 = static_cast<uint8_t>(event.data1);
+        e.data2 = static_cast<uint8_t>(event.data2);
+        e.immediate = true;
+        engine.studio->post(e);
+        return;
+    }
+    bool pitchDirty = false;
+    channelMessage(engine, event, pitchDirty);
+    if (pitchDirty) engine.retuneBentVoices();
 }
 
 }  // namespace tonvero

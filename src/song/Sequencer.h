@@ -51,6 +51,13 @@ void chaseBend(ChannelState& channel, int32_t lsb, int32_t msb);
 // tempo. Marks the track as begun.
 bool beginsSequence(const MixerEngine& engine, Track& track, int32_t index) REQUIRES(engine.mutex);
 
+// A channel message played live through the Custom or hardware mixer
+// (`status` 0x80..0xEF, its data bytes): the output starts if it was not
+// running, and the message is dealt with as a song's would be at this
+// moment, heard at the mixer's next pass. User-interface or input-polling
+// thread, mutex held.
+void playLiveMessage(MixerEngine& engine, uint8_t status, uint8_t data1, uint8_t data2) REQUIRES(engine.mutex);
+
 // A system-exclusive block (the bytes after F0, and their count) is General
 // MIDI System On (or GM2's), the GS reset or the XG reset.
 bool isSystemReset(const uint8_t* data, uint32_t length);

@@ -182,6 +182,43 @@ TEST(LivePlay, NotesSoundOnTheirFramesAndAGoneSenderLetsGo) {
     EXPECT_EQ(onsets[2] - onsets[0], sent[2] - sent[0]);
 }
 
+// The Custom Mixer writes ahead of the speaker: a live note reaches it at its
+// next pass and sounds one write-ahead later (about 0.3 s), not before it was
+// sent; a sender that goes away has its held note let go there too.
+TEST(LivePlay, TheCustomMixerPlaysLiveInputAtItsNextPass) {
+    ::test::JackServer server(48000, kPeriod);
+    if (!server.running()) GTEST_SKIP() << "no JACK server: " << server.error();
+    const std::string bank = writeToneBank("live-custom.map");
+    Player player(
+        {"--audio", "jack", "--jack-name", "tvcustom", "--no-connect", "--patchmap", bank, "--mixer", "software"});
+    ASSERT_TRUE(waitForPort("tvcustom:midi_in")) << player.output();
+    ::test::JackRecorder recorder("tvcustom-recorder");
+    ASSERT_TRUE(recorder.ok()) << recorder.error();
+    ASSERT_TRUE(recorder.connect("tvcustom:out_left", "tvcustom:out_right"));
+    uint64_t sent = 0;
+    uint64_t gone = 0;
+    {
+        ::test::JackMidiSender sender("tvcustom-sender");
+        ASSERT_TRUE(sender.ok()) << sender.error();
+        ASSERT_TRUE(sender.connect("tvcustom:midi_in"));
+        ASSERT_TRUE(sender.waitRunning());
+        sent = (sender.now() / kPeriod + 8) * kPeriod;
+        ASSERT_TRUE(sender.send(sent, {0x90, 60, 127}));
+        ASSERT_TRUE(sender.waitSent());
+        ASSERT_TRUE(recorder.waitUntil(sent + 96000)) << player.output();
+        gone = recorder.recordedUntil();
+    }
+    ASSERT_TRUE(recorder.waitUntil(gone + 96000)) << player.output();
+    const auto before = silentFrom(recorder, sent - 2000, sent, 1000);
+    ASSERT_TRUE(before) << "sound before the note was sent";
+    const auto onset = recorder.firstNonZeroAfter(*before);
+    ASSERT_TRUE(onset) << player.output();
+    EXPECT_GE(*onset, sent);
+    EXPECT_LT(*onset, sent + 96000) << "not heard within two seconds";
+    EXPECT_TRUE(silentFrom(recorder, gone, gone + 96000, 4800)) << "the held note sounds on: " << player.output();
+    EXPECT_EQ(player.stop(), 130) << player.output();
+}
+
 // With no server the program says so and exits with the no-audio code.
 TEST(LivePlay, NoServerIsAClearMessage) {
     setenv("JACK_DEFAULT_SERVER", "tonvero-no-such-server", 1);

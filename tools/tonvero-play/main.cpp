@@ -374,8 +374,6 @@ int run(int argc, char** argv) {
     if (backend == "jack" && song.empty()) midiIn = true;
     if (song.empty() && !midiIn) return usageError("no song given (or --midi-in to play live)");
     if (!recordPath.empty() && !midiIn) return usageError("--record keeps live input: give --midi-in too");
-    if (midiIn && mixer.mode != MixerMode::Studio)
-        return usageError("live input plays through the Studio mixer (leave out --mixer, or --mixer studio)");
     if (backend == "jack" && !midiPort.empty())
         return usageError("with --audio jack, live input comes in on the client's midi_in port: connect " + midiPort +
                           " to it (jack_connect, or a patchbay) and leave out the port");
@@ -413,10 +411,6 @@ int run(int argc, char** argv) {
                          error.c_str());
             return kExitNoAudio;
         }
-        if (midiIn && !(engine.studio && engine.studio->inCallback())) {
-            std::fprintf(stderr, "tonvero-play: live input needs a real-time output (portaudio, jack or null)\n");
-            return kExitUsage;
-        }
         if (bank != LoadOk) {
             std::fprintf(stderr, "tonvero-play: cannot read the Patchmap \"%s\": %s\n", patchmap.c_str(),
                          loadResultMessage(bank));
@@ -446,10 +440,17 @@ int run(int argc, char** argv) {
     // Live input: from here on messages reach the Studio mixer.
     std::unique_ptr<MidiInput> port;
     std::unique_ptr<TakeRecorder> take;
+    // The Studio mixer in the device's callback takes live input on its
+    // frame; the other mixers take it from this loop, at their next pass.
+    bool polledLive = false;
     if (midiIn) {
         liveInput.setRate(engine.outputRate);
-        liveInput.attach(engine.studio.get());
-        take = std::make_unique<TakeRecorder>(engine.outputRate, engine.studio->nextFrame());
+        polledLive = !(engine.studio && engine.studio->inCallback());
+        if (polledLive)
+            liveInput.attachPolled();
+        else
+            liveInput.attach(engine.studio.get());
+        take = std::make_unique<TakeRecorder>(engine.outputRate, liveInput.nowFrame());
         if (backend != "jack") {
             std::string error;
             port = MidiInput::open(MidiApi::Default, midiPort, "tonvero", &LiveInput::fromPort, &liveInput, error);
@@ -504,6 +505,7 @@ int run(int argc, char** argv) {
         bool ended = false;
         {
             EngineLock lock(engine.mutex);
+            if (polledLive) liveInput.playPending(engine);
             const TransportStatus status = transportStatus(engine);
             // With live input the program plays on after the song, until q.
             ended = status == TransportStatus::Idle && !midiIn;
@@ -545,7 +547,8 @@ int run(int argc, char** argv) {
             timeUp = true;
             break;
         }
-        int napMillis = 100;
+        // Live input waits here for the Custom and hardware mixers: look often.
+        int napMillis = polledLive ? 5 : 100;
         if (limitSeconds > 0)
             napMillis = std::min(napMillis, static_cast<int>(std::ceil((limitSeconds - elapsed) * 1000)));
         pressed.clear();
