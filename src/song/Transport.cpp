@@ -244,4 +244,6 @@ double songLengthSeconds(const MixerEngine& engine) { return engine.song.songTim
 
 NoteCounts noteCounts(const MixerEngine& engine) { return engine.song.playback.notes; }
 
+int64_t skippedStatusCount(const MixerEngine& engine) { return engine.song.playback.skippedStatuses; }
+
 }  // namespace tonvero
