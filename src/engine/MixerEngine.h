@@ -245,7 +245,7 @@ public:
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
     SoundBufferPtr mixBuffer;  // the software mixer's target; the primary in write-primary mode
-    Bank bank;  // instruments, programMap, instrumentCount
+    Bank bank;                 // instruments, programMap, instrumentCount
     int32_t lastNoteId GUARDED_BY(mutex) = 0;
     std::array<Voice, kVoiceCount> voices GUARDED_BY(mutex);
     std::array<ChannelState, kChannelCount> channels GUARDED_BY(mutex);
@@ -264,7 +264,6 @@ public:
     TimerService* timerService = nullptr;
     mutable Mutex mutex;
 
-
     // The loaded song and where it plays: written by song/ only (the loader,
     // the sequencer, the transport); the engine reads the clock to stamp its
     // notes. Mutex held.
@@ -275,7 +274,6 @@ public:
     HardwareMixer hardware GUARDED_BY(mutex);
     // Looping, mute and solo, master volume, as the listener set them.
     ListenerSettings listener;
-
 
     // The mode given at construction; softwareMixer and writePrimary follow
     // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).

@@ -23,8 +23,7 @@ bool alreadyRendered(const BatchSong& song, const BatchJob& job, const std::map<
     if (line.outputs != outputs || line.outputHashes.size() != outputs.size()) return false;
     for (size_t i = 0; i < outputs.size(); ++i) {
         uint64_t hash = 0;
-        if (!fnv1a64OfFile(job.outDir + "/" + outputs[i], hash) || hexText(hash) != line.outputHashes[i])
-            return false;
+        if (!fnv1a64OfFile(job.outDir + "/" + outputs[i], hash) || hexText(hash) != line.outputHashes[i]) return false;
     }
     return true;
 }
@@ -79,7 +78,8 @@ bool runBatch(const Bank& bank, const BatchJob& job, const std::atomic<bool>& st
         finishedOne.notify_all();
     };
 
-    const int32_t threads = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max<int32_t>(1, job.jobs)), todo.size()));
+    const int32_t threads =
+        static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max<int32_t>(1, job.jobs)), todo.size()));
     std::vector<std::thread> pool;
     pool.reserve(static_cast<size_t>(threads));
     for (int32_t t = 0; t < threads; ++t) pool.emplace_back(worker);

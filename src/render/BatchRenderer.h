@@ -39,8 +39,8 @@ struct BatchJob {
 };
 
 struct BatchStatus {
-    int64_t total = 0;     // songs of the share
-    int64_t skipped = 0;   // already rendered (resume)
+    int64_t total = 0;    // songs of the share
+    int64_t skipped = 0;  // already rendered (resume)
     int64_t rendered = 0;
     int64_t failed = 0;
     double musicSeconds = 0;  // rendered so far, songs in progress included

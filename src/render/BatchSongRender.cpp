@@ -47,7 +47,10 @@ std::string numberText(double value, const char* format) {
 class OutputFile {
 public:
     OutputFile(const std::string& outDir, const std::string& name, const BatchSettings& settings)
-        : name_(name), path_(outDir + "/" + name), partPath_(path_ + ".part"), settings_(settings),
+        : name_(name),
+          path_(outDir + "/" + name),
+          partPath_(path_ + ".part"),
+          settings_(settings),
           meter_(settings.rate, false) {}
 
     bool open(std::string& error) {

@@ -50,23 +50,23 @@ struct BatchSettings {
 struct SongOutcome {
     enum class Status { Rendered, Failed, Interrupted };
     Status status = Status::Failed;
-    std::string reason;                 // for Failed, in words for the user
-    std::vector<std::string> outputs;   // the files written, as paths inside the output folder
-    std::vector<uint64_t> outputHashes; // FNV-1a 64 of each output's bytes
-    double songSeconds = 0;             // by the tempo map
-    double renderedSeconds = 0;         // the output's length
+    std::string reason;                  // for Failed, in words for the user
+    std::vector<std::string> outputs;    // the files written, as paths inside the output folder
+    std::vector<uint64_t> outputHashes;  // FNV-1a 64 of each output's bytes
+    double songSeconds = 0;              // by the tempo map
+    double renderedSeconds = 0;          // the output's length
     NoteCounts notes;
-    int64_t skippedStatuses = 0;        // status bytes with no place in a track
-    uint64_t lateEvents = 0;            // the Studio mixer's counters
+    int64_t skippedStatuses = 0;  // status bytes with no place in a track
+    uint64_t lateEvents = 0;      // the Studio mixer's counters
     uint64_t droppedEvents = 0;
     uint64_t stolenVoices = 0;
-    double damagedAfterSeconds = -1;    // where the song's data breaks off; below 0 when whole
-    double peak = 0;                    // the written mix's sample peak, linear
-    double truePeak = 0;                // its true peak, linear, when normalised (else 0)
-    double loudnessLufs = 0;            // its integrated loudness (minus infinity for silence)
-    double gainDb = 0;                  // the gain applied to reach the target
-    bool gainLimited = false;           // the gain was lowered to keep the true peak at -1 dBTP
-    double secondsTaken = 0;            // wall-clock time of the render
+    double damagedAfterSeconds = -1;  // where the song's data breaks off; below 0 when whole
+    double peak = 0;                  // the written mix's sample peak, linear
+    double truePeak = 0;              // its true peak, linear, when normalised (else 0)
+    double loudnessLufs = 0;          // its integrated loudness (minus infinity for silence)
+    double gainDb = 0;                // the gain applied to reach the target
+    bool gainLimited = false;         // the gain was lowered to keep the true peak at -1 dBTP
+    double secondsTaken = 0;          // wall-clock time of the render
 };
 
 // The output name of a song in `outDir`: its planned name with the format's extension.

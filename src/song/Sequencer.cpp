@@ -155,7 +155,8 @@ void dispatchTick(MixerEngine& engine, bool& pitchDirty) REQUIRES(engine.mutex) 
         Track& track = *engine.song.tracks.at(t);
         if (track.ended || static_cast<uint32_t>(track.nextEventTick) != engine.song.currentTick) continue;
         // A format 2 sequence after the first begins at the default tempo.
-        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.song.division)) changeTempo(engine, kDefaultTempo);
+        if (beginsSequence(engine, track, t) && !isSmpteDivision(engine.song.division))
+            changeTempo(engine, kDefaultTempo);
         TrackReader reader(engine.song.songData.data(), track);
         for (;;) {
             processEvent(engine, reader, track, pitchDirty);

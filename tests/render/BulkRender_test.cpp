@@ -33,8 +33,7 @@ std::string writeSong(const std::string& path, int beats, int key, int velocity,
     MidiWriter w(0, 480);
     MidiWriter::Track& t = w.track();
     t.program(0, 0, program);
-    for (int beat = 0; beat < beats; ++beat)
-        t.noteOn(0, 0, key + beat % 5, velocity).noteOff(240, 0, key + beat % 5);
+    for (int beat = 0; beat < beats; ++beat) t.noteOn(0, 0, key + beat % 5, velocity).noteOff(240, 0, key + beat % 5);
     t.endOfTrack(0);
     fs::create_directories(fs::path(path).parent_path());
     EXPECT_TRUE(w.write(path));
@@ -121,8 +120,8 @@ TEST_F(BulkRender, SameBytesWhateverTheJobsAndADamagedSongFailsAlone) {
     const std::string dir = tempPath("bulk-same");
     std::vector<std::string> songs;
     for (int i = 0; i < 6; ++i)
-        songs.push_back(writeSong(dir + "/songs/" + (i % 2 ? "a/" : "b/") + "s" + std::to_string(i / 2) + ".mid",
-                                  3 + i, 55 + 3 * i, 60 + 10 * i, i));
+        songs.push_back(writeSong(dir + "/songs/" + (i % 2 ? "a/" : "b/") + "s" + std::to_string(i / 2) + ".mid", 3 + i,
+                                  55 + 3 * i, 60 + 10 * i, i));
     songs.push_back(writeSong(dir + "/songs/we\"ird\\ \xff\x01.mid", 2, 70, 90));
     const std::string bad = dir + "/songs/bad.mid";
     ASSERT_TRUE(writeFileBytes(bad, {'n', 'o', 't', ' ', 'M', 'I', 'D', 'I'}));
@@ -139,8 +138,8 @@ TEST_F(BulkRender, SameBytesWhateverTheJobsAndADamagedSongFailsAlone) {
         std::ofstream out(list, std::ios::binary);
         for (const std::string& s : reversed) out << s << "\n";
     }
-    const ProgramRun four = runProgram(TONVERO_RENDER_PROGRAM,
-                                       {"--list", list, "--patchmap", bank_, "-d", dir + "/four", "--jobs", "4"});
+    const ProgramRun four =
+        runProgram(TONVERO_RENDER_PROGRAM, {"--list", list, "--patchmap", bank_, "-d", dir + "/four", "--jobs", "4"});
     EXPECT_EQ(four.code, 1) << four.err;
     EXPECT_NE(four.out.find("9 songs: 7 rendered, 2 failed"), std::string::npos) << four.out;
     EXPECT_NE(four.err.find("bad.mid\" failed: cannot read the song"), std::string::npos) << four.err;

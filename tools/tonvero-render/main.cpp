@@ -349,8 +349,7 @@ int renderMany(const Options& options) {
     job.settings.format = options.format;
     job.settings.normalise = options.loudness;
     job.settings.loudnessTarget = options.loudnessTarget;
-    if (!AudioFileWriter::canWrite(options.format, options.rate, options.bits, &problem))
-        return usageError(problem);
+    if (!AudioFileWriter::canWrite(options.format, options.rate, options.bits, &problem)) return usageError(problem);
 
     Bank bank;
     const LoadResult result = loadPatchmap(bank, options.patchmap);
