@@ -123,6 +123,15 @@ TEST_F(BulkRender, SameBytesWhateverTheJobsAndADamagedSongFailsAlone) {
         songs.push_back(writeSong(dir + "/songs/" + (i % 2 ? "a/" : "b/") + "s" + std::to_string(i / 2) + ".mid", 3 + i,
                                   55 + 3 * i, 60 + 10 * i, i));
     songs.push_back(writeSong(dir + "/songs/we\"ird\\ \xff\x01.mid", 2, 70, 90));
+    // A song with a status byte that has no place in a track, and one cut short: both render, with warnings.
+    MidiWriter odd(0, 480);
+    odd.track().noteOn(0, 0, 60, 100).raw({0x00, 0xF4}).noteOff(480, 0, 60).noteOn(0, 0, 62, 100).noteOff(480, 0, 62);
+    songs.push_back(dir + "/songs/odd.mid");
+    ASSERT_TRUE(odd.write(songs.back()));
+    Bytes cut = odd.bytes();
+    cut.resize(cut.size() - 6);
+    songs.push_back(dir + "/songs/cut.mid");
+    ASSERT_TRUE(writeFileBytes(songs.back(), cut));
     const std::string bad = dir + "/songs/bad.mid";
     ASSERT_TRUE(writeFileBytes(bad, {'n', 'o', 't', ' ', 'M', 'I', 'D', 'I'}));
     const std::string missing = dir + "/songs/missing.mid";
@@ -141,7 +150,7 @@ TEST_F(BulkRender, SameBytesWhateverTheJobsAndADamagedSongFailsAlone) {
     const ProgramRun four =
         runProgram(TONVERO_RENDER_PROGRAM, {"--list", list, "--patchmap", bank_, "-d", dir + "/four", "--jobs", "4"});
     EXPECT_EQ(four.code, 1) << four.err;
-    EXPECT_NE(four.out.find("9 songs: 7 rendered, 2 failed"), std::string::npos) << four.out;
+    EXPECT_NE(four.out.find("11 songs: 9 rendered, 2 failed"), std::string::npos) << four.out;
     EXPECT_NE(four.err.find("bad.mid\" failed: cannot read the song"), std::string::npos) << four.err;
 
     const auto lines = bySource(readManifest(dir + "/one/manifest.jsonl"));
@@ -161,6 +170,12 @@ TEST_F(BulkRender, SameBytesWhateverTheJobsAndADamagedSongFailsAlone) {
         EXPECT_GT(std::stod(f.at("rendered_seconds").text), std::stod(f.at("song_seconds").text)) << name;
         EXPECT_LT(std::stod(f.at("loudness_lufs").text), 0) << name;
     }
+    Fields oddWarnings, cutShort;
+    ASSERT_TRUE(parseJsonObjectLine(lines.at(dir + "/songs/odd.mid").at("warnings").text, oddWarnings));
+    ASSERT_TRUE(parseJsonObjectLine(lines.at(dir + "/songs/cut.mid").at("warnings").text, cutShort));
+    EXPECT_EQ(oddWarnings.at("skipped_status_bytes").text, "1");
+    EXPECT_EQ(oddWarnings.at("damaged_after_seconds").kind, JsonValue::Kind::Null);
+    EXPECT_EQ(cutShort.at("damaged_after_seconds").kind, JsonValue::Kind::Number);
     // Songs of one name in two folders keep their folders.
     EXPECT_TRUE(fs::exists(dir + "/one/a/s0.wav"));
     EXPECT_TRUE(fs::exists(dir + "/one/b/s0.wav"));
