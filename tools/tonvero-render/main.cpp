@@ -404,10 +404,10 @@ int renderMany(const Options& options) {
         return kExitFailed;
     }
     if (showProgress) std::fputs("\r\033[K", stderr);
-    std::printf("%lld songs: %lld rendered, %lld failed, %lld already done; %s of music in %.1f s (%.1f s a second)\n",
-                static_cast<long long>(status.total), static_cast<long long>(status.rendered),
-                static_cast<long long>(status.failed), static_cast<long long>(status.skipped),
-                formatSongTime(status.musicSeconds).c_str(), status.wallSeconds,
+    std::printf("%lld %s: %lld rendered, %lld failed, %lld already done; %s of music in %.1f s (%.1f s a second)\n",
+                static_cast<long long>(status.total), status.total == 1 ? "song" : "songs",
+                static_cast<long long>(status.rendered), static_cast<long long>(status.failed),
+                static_cast<long long>(status.skipped), formatSongTime(status.musicSeconds).c_str(), status.wallSeconds,
                 status.wallSeconds > 0 ? status.musicSeconds / status.wallSeconds : 0.0);
     if (status.interrupted) {
         std::fprintf(stderr, "tonvero-render: interrupted; the songs not finished were not written\n");
