@@ -151,7 +151,7 @@ bool AudioFileWriter::writeFloat(const float* stereoFrames, uint32_t frames) {
 
 bool AudioFileWriter::close(std::string* error) {
     if (!file_) return false;
-    sf_write_sync(handle(file_));
+    if (syncOnClose_) sf_write_sync(handle(file_));
     const int result = sf_close(handle(file_));
     file_ = nullptr;
     if (result != 0) {

@@ -49,11 +49,16 @@ public:
     bool writeFloat(const float* stereoFrames, uint32_t frames);
     // Finishes the file; false (and the file removed) when that fails.
     bool close(std::string* error = nullptr);
+    // Whether close waits until the file is on the disk (fsync), as it does
+    // unless told not to. The bulk renderer does not wait: it checks each
+    // output's checksum when it resumes instead.
+    void setSyncOnClose(bool sync) { syncOnClose_ = sync; }
     // Closes and removes the file.
     void discard();
 
 private:
     void* file_ = nullptr;  // SNDFILE*
+    bool syncOnClose_ = true;
     std::string path_;
 };
 

@@ -35,6 +35,8 @@ constexpr double kTruePeakCeilingDb = -1.0;
 constexpr size_t kKeptSamples = size_t{1} << 24;
 // Frames handed to a writer at once from the kept mix.
 constexpr size_t kChunkFrames = 4096;
+// Frames gathered before they go to libsndfile.
+constexpr size_t kWriteFrames = 65536;
 
 std::string numberText(double value, const char* format) {
     char text[40];
@@ -64,18 +66,30 @@ public:
             error = "cannot start the loudness measurement";
             return false;
         }
+        // Not waited onto the disk: a file a power cut took has a checksum
+        // that no longer matches its manifest line, and resuming renders it again.
+        writer_.setSyncOnClose(false);
         return writer_.open(partPath_, settings_.format, settings_.rate, settings_.bits, &error);
     }
+    // The frames are gathered and handed to libsndfile in large pieces: far
+    // fewer writes than one per mixing block.
     bool writeShort(const int16_t* frames, uint32_t count) {
         meter_.addShort(frames, count);
-        return writer_.write(frames, count);
+        shorts_.insert(shorts_.end(), frames, frames + 2 * size_t{count});
+        return shorts_.size() < 2 * kWriteFrames || flush();
     }
     bool writeFloat(const float* frames, uint32_t count) {
         meter_.addFloat(frames, count);
-        return writer_.writeFloat(frames, count);
+        floats_.insert(floats_.end(), frames, frames + 2 * size_t{count});
+        return floats_.size() < 2 * kWriteFrames || flush();
     }
     // Closes, checksums and renames; false with `error` (and nothing left) when that fails.
     bool finish(std::string& error, uint64_t& hash) {
+        if (!flush()) {
+            error = "writing \"" + partPath_ + "\" failed (is the disk full?)";
+            writer_.discard();
+            return false;
+        }
         if (!writer_.close(&error)) return false;
         if (!fnv1a64OfFile(partPath_, hash)) {
             error = "cannot read back \"" + partPath_ + "\"";
@@ -94,12 +108,22 @@ public:
     const std::string& name() const { return name_; }
 
 private:
+    bool flush() {
+        const bool shortsWritten = writer_.write(shorts_.data(), static_cast<uint32_t>(shorts_.size() / 2));
+        const bool floatsWritten = writer_.writeFloat(floats_.data(), static_cast<uint32_t>(floats_.size() / 2));
+        shorts_.clear();
+        floats_.clear();
+        return shortsWritten && floatsWritten;
+    }
+
     std::string name_;
     std::string path_;
     std::string partPath_;
     const BatchSettings& settings_;
     LoudnessMeter meter_;
     AudioFileWriter writer_;
+    std::vector<int16_t> shorts_;
+    std::vector<float> floats_;
 };
 
 // A fresh engine with its own copy of the bank and the song loaded; null
