@@ -262,6 +262,23 @@ TEST_F(BulkRender, ShardsPartitionTheList) {
     EXPECT_EQ(count, songs.size());  // no song in two shards
     EXPECT_EQ(seen, std::set<std::string>(songs.begin(), songs.end()));
     EXPECT_EQ(render(songs, dir + "/out", {"--shard", "4/3"}).code, 2);
+
+    // The README's GNU parallel line on one machine, and its merge.
+    if (!fs::exists("/usr/bin/parallel")) GTEST_SKIP() << "GNU parallel is not installed";
+    const std::string list = dir + "/songs.txt";
+    {
+        std::ofstream out(list, std::ios::binary);
+        for (const std::string& s : songs) out << s << "\n";
+    }
+    const std::string out = dir + "/parallel";
+    const std::string command = std::string("parallel -j2 ") + TONVERO_RENDER_PROGRAM + " --list " + list +
+                                " --patchmap " + bank_ + " -d " + out + " --jobs 1 --shard {}/2 ::: 1 2 && cat " + out +
+                                "/manifest-*-of-2.jsonl > " + out + "/manifest.jsonl";
+    const ProgramRun run = runProgram("/bin/sh", {"-c", command});
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::vector<Fields> merged = readManifest(out + "/manifest.jsonl");
+    EXPECT_EQ(merged.size(), songs.size());
+    EXPECT_EQ(bySource(merged).size(), songs.size());
 }
 
 // --loudness brings songs of different levels to the target, in FLAC as in
