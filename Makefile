@@ -9,7 +9,7 @@ BENCH_DIR := build/bench
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build demo test bench fuzz check-threads check-locks soak compare-players voice-cost note-compare bank-memory clean
+.PHONY: all setup build demo test bench fuzz check-threads check-locks soak compare-players voice-cost note-compare bank-memory bulk-render clean
 
 all: build
 
@@ -57,6 +57,11 @@ soak: build
 compare-players: build
 	@scripts/bootstrap peers
 	@bench/compare-players $(RELEASE_DIR)
+
+# Songs a minute of tonvero-render -d with one and two jobs, against one fluidsynth a song, two at a time.
+bulk-render: build
+	@scripts/bootstrap peers
+	@bench/bulk-render $(RELEASE_DIR)
 
 # What one sounding voice costs each mixer, against fluidsynth.
 voice-cost: build

@@ -3,7 +3,15 @@
 namespace tonvero {
 
 void MixerEngine::startTimer(TimerId& id, uint64_t periodMicros, void (*proc)()) {
-    if (id == 0) id = timerService->setPeriodic(periodMicros, proc);
+    if (id != 0) return;
+    // The callback reaches this engine through theEngine on whatever thread
+    // the service runs it, and leaves that thread's engine as it found it.
+    id = timerService->setPeriodic(periodMicros, [this, proc] {
+        MixerEngine* const before = theEngine;
+        theEngine = this;
+        proc();
+        theEngine = before;
+    });
 }
 
 void MixerEngine::killTimerHere(TimerId& id) {

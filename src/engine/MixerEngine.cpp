@@ -4,9 +4,9 @@
 
 namespace tonvero {
 
-MixerEngine* theEngine = nullptr;
-std::atomic<int32_t> sequencerBusy{0};
-std::atomic<int32_t> mixerBusy{0};
+thread_local MixerEngine* theEngine = nullptr;
+thread_local std::atomic<int32_t> sequencerBusy{0};
+thread_local std::atomic<int32_t> mixerBusy{0};
 
 MixerEngine::MixerEngine(MixerMode mode, int32_t rate, SoundDeviceFactory factory, TimerService* timers,
                          const StudioSettings& settings)

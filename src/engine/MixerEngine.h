@@ -48,6 +48,8 @@ constexpr int32_t kPreviewChannel = 16;
 constexpr uint64_t kMixerPeriodMicros = 20000;
 
 // 2^(d/12) for d = -60..60 at index 60 + d, in single precision.
+// Filled by buildSemitoneTable, once per process (every engine's constructor
+// calls it; later calls change nothing). Read-only after.
 extern float semitoneRatio[121];
 void buildSemitoneTable();
 
@@ -56,11 +58,18 @@ void buildSemitoneTable();
 uint32_t bentFrequency(uint32_t waveFrequency, int32_t pitchOffset, float bend);
 
 class MixerEngine;
-// The one engine of the program, set by its constructor (null after its destructor).
-extern MixerEngine* theEngine;
-// Set while a timer callback runs: a callback that finds its flag set returns at once.
-extern std::atomic<int32_t> sequencerBusy;
-extern std::atomic<int32_t> mixerBusy;
+// The engine of this thread: set by an engine's constructor on the thread that
+// makes it (null after its destructor), and by each of an engine's timer
+// callbacks for as long as it runs. The program has one engine, reached from
+// the user-interface thread and the timer thread; a process that renders
+// several songs at once gives each of its threads an engine of its own, and
+// no engine sees another's.
+extern thread_local MixerEngine* theEngine;
+// Set while a timer callback runs: a callback that finds its flag set returns
+// at once. Per thread, as the callbacks of one timer service all run on one
+// thread: one thread's engine never makes another's callbacks return.
+extern thread_local std::atomic<int32_t> sequencerBusy;
+extern thread_local std::atomic<int32_t> mixerBusy;
 
 // Asked by the Studio mixer's tick, before it renders up to output frame
 // `endFrame` (exclusive), to queue every song event that falls before it.
@@ -236,7 +245,7 @@ public:
     // ---- members, in the engine's declared order ----
     SoundBufferPtr primaryBuffer;
     SoundBufferPtr mixBuffer;  // the software mixer's target; the primary in write-primary mode
-    Bank bank;  // instruments, programMap, instrumentCount
+    Bank bank;                 // instruments, programMap, instrumentCount
     int32_t lastNoteId GUARDED_BY(mutex) = 0;
     std::array<Voice, kVoiceCount> voices GUARDED_BY(mutex);
     std::array<ChannelState, kChannelCount> channels GUARDED_BY(mutex);
@@ -255,7 +264,6 @@ public:
     TimerService* timerService = nullptr;
     mutable Mutex mutex;
 
-
     // The loaded song and where it plays: written by song/ only (the loader,
     // the sequencer, the transport); the engine reads the clock to stamp its
     // notes. Mutex held.
@@ -266,7 +274,6 @@ public:
     HardwareMixer hardware GUARDED_BY(mutex);
     // Looping, mute and solo, master volume, as the listener set them.
     ListenerSettings listener;
-
 
     // The mode given at construction; softwareMixer and writePrimary follow
     // from it (the Studio mixer has a mixing buffer of its own: 1 and 0).

@@ -1,5 +1,7 @@
 #include "engine/MixerEngine.h"
 
+#include <mutex>
+
 namespace tonvero {
 
 float semitoneRatio[121];
@@ -8,7 +10,10 @@ float semitoneRatio[121];
 // k = 1..60 semitones below give the lower half directly (scaled back by
 // 0.00001); the upper half divides them by the value 60 semitones down
 // (100000 x 2^-5), so entry 60 + k is exactly 2^(k/12) to single precision.
-void buildSemitoneTable() {
+// Built once in the process: engines made at once on several threads find it
+// built and never write it while another reads it.
+namespace {
+void fillSemitoneTable() {
     double below[61];
     below[0] = 100000.0;
     double value = 100000.0;
@@ -21,6 +26,12 @@ void buildSemitoneTable() {
         semitoneRatio[60 + k] = static_cast<float>(below[60 - k] / below[60]);
     }
     semitoneRatio[60] = 1.0f;
+}
+}  // namespace
+
+void buildSemitoneTable() {
+    static std::once_flag built;
+    std::call_once(built, fillSemitoneTable);
 }
 
 }  // namespace tonvero

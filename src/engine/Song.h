@@ -161,6 +161,9 @@ struct PlaybackState {
     uint64_t pausedBuffers = 0;
     uint64_t pausedLooping = 0;
     NoteCounts notes;
+    // Status bytes that have no place in a track (0xF1-0xF6, 0xF8-0xFE),
+    // skipped with their data bytes since play.
+    int64_t skippedStatuses = 0;
     // Studio mixer: the output frame of the song's time zero, the song tick
     // the sequencer has reached counted in 64 bits (currentTick wraps at
     // 2^32), and the output frame of the events being dispatched.

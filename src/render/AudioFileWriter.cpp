@@ -27,13 +27,74 @@ AudioFileWriter::~AudioFileWriter() { discard(); }
 
 bool AudioFileWriter::formatForPath(const std::string& path, Format& format) {
     const std::string ext = lowerExtension(path);
-    if (ext == "wav" || ext == "wave")
-        format = Format::Wav;
-    else if (ext == "flac")
-        format = Format::Flac;
-    else
+    if (ext == "wave") return formatForName("wav", format);
+    if (ext == "oga") return formatForName("ogg", format);
+    return formatForName(ext, format);
+}
+
+bool AudioFileWriter::formatForName(const std::string& name, Format& format) {
+    for (Format f : {Format::Wav, Format::Flac, Format::Ogg, Format::Opus, Format::Mp3}) {
+        if (name == extension(f)) {
+            format = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* AudioFileWriter::extension(Format format) {
+    switch (format) {
+    case Format::Wav: return "wav";
+    case Format::Flac: return "flac";
+    case Format::Ogg: return "ogg";
+    case Format::Opus: return "opus";
+    case Format::Mp3: return "mp3";
+    }
+    return "wav";
+}
+
+namespace {
+
+// libsndfile's format code for stereo sound in `format`.
+int sndfileFormat(AudioFileWriter::Format format, int32_t bits) {
+    const int pcm = bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16;
+    switch (format) {
+    case AudioFileWriter::Format::Wav: return SF_FORMAT_WAV | pcm;
+    case AudioFileWriter::Format::Flac: return SF_FORMAT_FLAC | pcm;
+    case AudioFileWriter::Format::Ogg: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case AudioFileWriter::Format::Opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case AudioFileWriter::Format::Mp3: return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    }
+    return SF_FORMAT_WAV | pcm;
+}
+
+const char* formatTitle(AudioFileWriter::Format format) {
+    switch (format) {
+    case AudioFileWriter::Format::Wav: return "WAV";
+    case AudioFileWriter::Format::Flac: return "FLAC";
+    case AudioFileWriter::Format::Ogg: return "Ogg Vorbis";
+    case AudioFileWriter::Format::Opus: return "Opus";
+    case AudioFileWriter::Format::Mp3: return "MP3";
+    }
+    return "WAV";
+}
+
+}  // namespace
+
+bool AudioFileWriter::canWrite(Format format, int32_t rate, int32_t bits, std::string* problem) {
+    if (format == Format::Opus && rate != 48000) {
+        if (problem) *problem = "Opus files are written at 48000 Hz only: give --rate 48000.";
         return false;
-    return true;
+    }
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = sndfileFormat(format, bits);
+    if (sf_format_check(&info) == SF_TRUE) return true;
+    if (problem)
+        *problem = std::string("The libsndfile installed (") + sf_version_string() + ") does not write " +
+                   formatTitle(format) + " files at " + std::to_string(rate) + " Hz.";
+    return false;
 }
 
 bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* error) {
@@ -41,12 +102,18 @@ bool AudioFileWriter::open(const std::string& path, int32_t rate, std::string* e
 }
 
 bool AudioFileWriter::open(const std::string& path, int32_t rate, int32_t bits, std::string* error) {
-    discard();
     Format format;
     if (!formatForPath(path, format)) {
-        if (error) *error = "Cannot tell the output format from \"" + path + "\": name it .wav or .flac.";
+        discard();
+        if (error)
+            *error = "Cannot tell the output format from \"" + path + "\": name it .wav, .flac, .ogg, .opus or .mp3.";
         return false;
     }
+    return open(path, format, rate, bits, error);
+}
+
+bool AudioFileWriter::open(const std::string& path, Format format, int32_t rate, int32_t bits, std::string* error) {
+    discard();
     if (bits != 16 && bits != 24) {
         if (error) *error = "Cannot write " + std::to_string(bits) + "-bit samples: choose 16 or 24.";
         return false;
@@ -54,8 +121,8 @@ bool AudioFileWriter::open(const std::string& path, int32_t rate, int32_t bits, 
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 2;
-    info.format =
-        (format == Format::Flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
+    info.format = sndfileFormat(format, bits);
+    if (!canWrite(format, rate, bits, error)) return false;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
         if (error) *error = "Cannot write \"" + path + "\": " + sf_strerror(nullptr);
@@ -84,7 +151,7 @@ bool AudioFileWriter::writeFloat(const float* stereoFrames, uint32_t frames) {
 
 bool AudioFileWriter::close(std::string* error) {
     if (!file_) return false;
-    sf_write_sync(handle(file_));
+    if (syncOnClose_) sf_write_sync(handle(file_));
     const int result = sf_close(handle(file_));
     file_ = nullptr;
     if (result != 0) {

@@ -144,6 +144,30 @@ const char* mixerOptionsUsage() {
            "  --chorus-level X   0 to 1 (default 0.6)\n";
 }
 
+std::string mixerOptionsText(const MixerOptions& options) {
+    std::string text = std::string("--mixer ") + mixerModeName(options.mode);
+    if (options.mode != MixerMode::Studio) return text;
+    const StudioSettings& s = options.studio;
+    // The shortest digits that read back as the same double.
+    const auto number = [](double value) {
+        char digits[40];
+        for (int precision = 6; precision <= 17; ++precision) {
+            std::snprintf(digits, sizeof digits, "%.*g", precision, value);
+            if (std::strtod(digits, nullptr) == value) break;
+        }
+        return std::string(digits);
+    };
+    text += std::string(" --interpolation ") + interpolationName(s.interpolation);
+    text += " --voices " + std::to_string(s.voices);
+    text += " --gain " + number(s.gainDb);
+    text += std::string(" --reverb ") + (s.reverb.on ? "on" : "off");
+    text += std::string(" --chorus ") + (s.chorus.on ? "on" : "off");
+    text += " --chorus-voices " + std::to_string(s.chorus.voices);
+    StudioSettings copy = s;
+    for (const NumberOption& o : kNumberOptions) text += std::string(" ") + o.name + " " + number(*o.field(copy));
+    return text;
+}
+
 bool parseChannelList(const std::string& text, uint16_t& mask, std::string& problem) {
     if (text.empty()) {
         problem = "no channels given (channels are 1 to 16, such as 10 or 1,4)";

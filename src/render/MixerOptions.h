@@ -24,6 +24,11 @@ bool isMixerOption(const std::string& option);
 bool parseMixerOption(const std::string& option, const std::string& value, MixerOptions& options, std::string& problem);
 // The options' lines for a program's usage text.
 const char* mixerOptionsUsage();
+// Every setting of `options` as the options that give it ("--mixer studio
+// --interpolation cubic --voices 256 ..."), in one order, numbers exactly
+// (the shortest digits that read back as the same value): equal texts for equal settings, however they were spelt. The
+// Studio mixer's settings appear only with the Studio mixer.
+std::string mixerOptionsText(const MixerOptions& options);
 
 // A list of MIDI channels as the programs' --mute and --solo take it: the
 // channels 1 to 16 as people number them, one ("10") or several joined by

@@ -124,6 +124,7 @@ void processEvent(MixerEngine& engine, TrackReader& reader, Track& track, bool& 
             engine.studio->postSong(e);
         }
         break;
+    case MidiEventType::Illegal: ++engine.song.playback.skippedStatuses; break;
     default:  // a dropped byte, or the track ran out
         break;
     }

@@ -48,8 +48,8 @@ int32_t playFrom(MixerEngine& engine, double seconds) {
     {
         EngineLock lock(engine.mutex);
         if (engine.song.songData.empty()) return 0;
-        mustStop = engine.playing || engine.song.playback.ending || engine.song.playback.paused || engine.sequencerTimer != 0 ||
-                   engine.songEndTimer != 0;
+        mustStop = engine.playing || engine.song.playback.ending || engine.song.playback.paused ||
+                   engine.sequencerTimer != 0 || engine.songEndTimer != 0;
     }
     if (mustStop) stop(engine);
 
@@ -202,7 +202,8 @@ void rewindSong(MixerEngine& engine) {
 }
 
 uint64_t sequencerPeriodMicros(const MixerEngine& engine) {
-    const double micros = microsPerTick(engine.song.division, engine.song.tempo) * std::max(1, engine.song.ticksPerTimerEvent);
+    const double micros =
+        microsPerTick(engine.song.division, engine.song.tempo) * std::max(1, engine.song.ticksPerTimerEvent);
     if (!(micros >= 1)) return 1;
     if (micros >= static_cast<double>(kMaxTimerPeriodMicros)) return kMaxTimerPeriodMicros;
     return static_cast<uint64_t>(std::llround(micros));
@@ -243,5 +244,7 @@ double songPositionSeconds(const MixerEngine& engine) {
 double songLengthSeconds(const MixerEngine& engine) { return engine.song.songTiming.lengthSeconds; }
 
 NoteCounts noteCounts(const MixerEngine& engine) { return engine.song.playback.notes; }
+
+int64_t skippedStatusCount(const MixerEngine& engine) { return engine.song.playback.skippedStatuses; }
 
 }  // namespace tonvero

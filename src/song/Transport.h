@@ -84,5 +84,7 @@ double songPositionSeconds(const MixerEngine& engine) REQUIRES(engine.mutex);
 double songLengthSeconds(const MixerEngine& engine) REQUIRES(engine.mutex);
 // Note-ons sent since play, and how many found no Instrument or no Zone.
 NoteCounts noteCounts(const MixerEngine& engine) REQUIRES(engine.mutex);
+// Status bytes with no place in a track that the sequencer skipped since play.
+int64_t skippedStatusCount(const MixerEngine& engine) REQUIRES(engine.mutex);
 
 }  // namespace tonvero

@@ -135,13 +135,13 @@ TEST(AudioFileWriter, WritesWavOrFlacByTheExtension) {
 
 TEST(AudioFileWriter, LeavesNoFileBehindOnFailure) {
     AudioFileWriter::Format format;
-    EXPECT_FALSE(AudioFileWriter::formatForPath("song.mp3", format));
+    EXPECT_FALSE(AudioFileWriter::formatForPath("song.aiff", format));
     EXPECT_FALSE(AudioFileWriter::formatForPath("dir.wav/song", format));
     AudioFileWriter writer;
     std::string error;
-    EXPECT_FALSE(writer.open("writer_test.ogg", 44100, &error));
+    EXPECT_FALSE(writer.open("writer_test.aiff", 44100, &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(fs::exists("writer_test.ogg"));
+    EXPECT_FALSE(fs::exists("writer_test.aiff"));
     EXPECT_FALSE(writer.open("/nonexistent/dir/out.wav", 44100, &error));
     EXPECT_FALSE(error.empty());
 

@@ -1,16 +1,22 @@
-// tonvero-render: renders a Standard MIDI File through the Tonvero engine to a
-// WAV or FLAC file, faster than real time.
+// tonvero-render: renders Standard MIDI Files through the Tonvero engine to
+// WAV, FLAC, Ogg Vorbis, Opus or MP3 files, faster than real time: one song,
+// or many into a folder on every core, with a manifest.
 //
-//   tonvero-render SONG.mid [-o OUT.wav|OUT.flac] [--patchmap FILE]
+//   tonvero-render SONG.mid [-o OUT.wav|.flac|.ogg|.opus|.mp3] [--patchmap FILE]
 //                  [--mixer studio|software|primary|hardware] [--rate HZ]
 //                  [--interpolation nearest|linear|cubic|sinc] [--voices N]
 //                  [--gain DB] [--bits 16|24] [--reverb on|off] [--chorus on|off]
 //                  (and the effects' settings: --reverb-size and the others)
 //                  [--start TIME] [--end TIME] [--mute LIST] [--solo LIST]
 //                  [--loop [--loops N]]
+//   tonvero-render SONG.mid... [--list FILE] -d OUTDIR [--jobs N] [--format F]
+//                  [--loudness LUFS] [--resume] [--shard K/N] (and the mixer's options)
 
 #include "bank/Patchmap.h"
 #include "render/AudioFileWriter.h"
+#include "render/BatchPlan.h"
+#include "render/BatchRenderer.h"
+#include "render/Fnv1a.h"
 #include "render/DefaultPatchmap.h"
 #include "render/MixerOptions.h"
 #include "render/SongRenderer.h"
@@ -20,6 +26,7 @@
 #include "song/Transport.h"
 #include "tonvero/Version.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,7 +35,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tonvero;
@@ -53,11 +63,14 @@ const std::string& usage() {
     static const std::string text =
         std::string(
             "Usage: tonvero-render [OPTION]... SONG.mid\n"
+            "       tonvero-render [OPTION]... SONG.mid... [--list FILE] -d OUTDIR\n"
             "\n"
-            "Renders SONG.mid through the Tonvero engine, faster than real time.\n"
+            "Renders SONG.mid through the Tonvero engine, faster than real time; with -d,\n"
+            "renders many songs into OUTDIR on every core, with OUTDIR/manifest.jsonl.\n"
             "\n"
             "Options:\n"
-            "  -o, --output OUT   the file to write: .wav or .flac (default: SONG.wav)\n"
+            "  -o, --output OUT   the file to write: .wav, .flac, .ogg, .opus or .mp3\n"
+            "                     (default: SONG.wav)\n"
             "  --patchmap FILE    the bank to play from (default: gmpatch.map in the working\n"
             "                     directory, else in the program's data directory)\n"
             "  --rate HZ          output rate, 8000 to 192000 (default 44100)\n"
@@ -76,12 +89,26 @@ const std::string& usage() {
             "  --loops N          with --loop: the loop is heard N times in all, 1 to 10000\n"
             "                     (default 2)\n") +
         mixerOptionsUsage() +
+        "\n"
+        "Many songs (with -d):\n"
+        "  -d, --output-dir D render into folder D: each song's path relative to the\n"
+        "                     folder the songs have in common, with the format's extension\n"
+        "  --list FILE        the songs to render, one path a line (beside those named)\n"
+        "  --jobs N           songs rendered at once, 1 to 1024 (default: every core)\n"
+        "  --format F         wav (default), flac, ogg, opus (48000 Hz only) or mp3\n"
+        "  --loudness LUFS    one gain per song to this EBU R128 integrated loudness,\n"
+        "                     -70 to 0, held down where the true peak would pass -1 dBTP\n"
+        "  --resume           skip the songs the manifest shows rendered with the same\n"
+        "                     options and bank, their files intact\n"
+        "  --shard K/N        render only share K (1 to N) of N: the songs whose path's\n"
+        "                     FNV-1a 64 hash modulo N is K - 1; manifest-K-of-N.jsonl\n"
         "  -h, --help         this text\n"
         "  --version          the program's name and version\n"
         "\n"
         "Exit codes:\n"
-        "  0 done, 1 the output could not be written, 2 wrong usage, 3 the song cannot\n"
-        "  be read, 4 the Patchmap cannot be read, 130 interrupted.\n";
+        "  0 done, 1 the output could not be written (with -d: a song or more failed,\n"
+        "  each with its reason in the manifest), 2 wrong usage, 3 the song cannot be\n"
+        "  read, 4 the Patchmap cannot be read, 130 interrupted.\n";
     return text;
 }
 
@@ -91,6 +118,18 @@ void onInterrupt(int) { interrupted.store(true); }
 
 struct Options {
     std::string song;
+    std::vector<std::string> songs;  // every song named
+    std::vector<std::string> lists;  // --list files
+    std::string outDir;              // -d: many songs into a folder
+    int32_t jobs = 0;                // 0: every core
+    bool resume = false;
+    int32_t shardK = 0;  // 0: every song
+    int32_t shardN = 0;
+    AudioFileWriter::Format format = AudioFileWriter::Format::Wav;
+    bool loudness = false;
+    double loudnessTarget = -23;
+    std::string oneSongOption;   // the first option that renders one song only
+    std::string manySongOption;  // the first option that goes with -d only
     std::string output;
     std::string patchmap;
     MixerOptions mixer;
@@ -131,6 +170,14 @@ int parseOptions(int argc, char** argv, Options& options) {
             return true;
         };
         std::string text;
+        if (arg == "-o" || arg == "--output" || arg == "--start" || arg == "--end" || arg == "--mute" ||
+            arg == "--solo" || arg == "--loop" || arg == "--loops") {
+            if (options.oneSongOption.empty()) options.oneSongOption = arg;
+        }
+        if (arg == "--list" || arg == "--jobs" || arg == "--resume" || arg == "--shard" || arg == "--format" ||
+            arg == "--loudness") {
+            if (options.manySongOption.empty()) options.manySongOption = arg;
+        }
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage().c_str(), stdout);
             return kExitOk;
@@ -139,6 +186,39 @@ int parseOptions(int argc, char** argv, Options& options) {
             return kExitOk;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output)) return usageError(arg + " needs a file name");
+        } else if (arg == "-d" || arg == "--output-dir") {
+            if (!value(options.outDir) || options.outDir.empty()) return usageError(arg + " needs a folder");
+        } else if (arg == "--list") {
+            if (!value(text)) return usageError("--list needs a file of song paths, one a line");
+            options.lists.push_back(text);
+        } else if (arg == "--jobs") {
+            char* end = nullptr;
+            if (!value(text)) return usageError("--jobs needs a number of songs");
+            const long jobs = std::strtol(text.c_str(), &end, 10);
+            if (end == text.c_str() || *end != '\0' || jobs < 1 || jobs > 1024)
+                return usageError("--jobs takes a whole number from 1 to 1024, not \"" + text + "\"");
+            options.jobs = static_cast<int32_t>(jobs);
+        } else if (arg == "--resume") {
+            options.resume = true;
+        } else if (arg == "--shard") {
+            if (!value(text) || !parseShard(text, options.shardK, options.shardN))
+                return usageError("--shard takes K/N with 1 <= K <= N, such as 3/8, not \"" + text + "\"");
+        } else if (arg == "--format") {
+            if (!value(text) || !AudioFileWriter::formatForName(text, options.format))
+                return usageError("--format takes wav, flac, ogg, opus or mp3, not \"" + text + "\"");
+        } else if (arg == "--loudness") {
+            char* end = nullptr;
+            if (!value(text)) return usageError("--loudness needs a target in LUFS, such as -23");
+            const double target = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !std::isfinite(target) || target < -70 || target > 0)
+                return usageError("--loudness takes LUFS from -70 to 0, such as -23, not \"" + text + "\"");
+            options.loudness = true;
+            options.loudnessTarget = target;
+        } else if (arg == "--stems") {
+            if (!value(text) || (text != "channel" && text != "program"))
+                return usageError("--stems takes channel or program");
+            std::fprintf(stderr, "tonvero-render: --stems is not built yet\n");
+            return kExitUsage;
         } else if (arg == "--patchmap") {
             if (!value(options.patchmap)) return usageError("--patchmap needs a file name");
         } else if (isMixerOption(arg)) {
@@ -183,13 +263,22 @@ int parseOptions(int argc, char** argv, Options& options) {
             options.haveLoops = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return usageError("unknown option " + arg);
-        } else if (options.song.empty()) {
-            options.song = arg;
         } else {
-            return usageError("only one song at a time (\"" + arg + "\" is one too many)");
+            options.songs.push_back(arg);
         }
     }
-    if (options.song.empty()) return usageError("no song given");
+    if (!options.outDir.empty()) {
+        if (options.songs.empty() && options.lists.empty()) return usageError("no song given");
+        if (!options.oneSongOption.empty())
+            return usageError(options.oneSongOption + " renders one song: it does not go with -d");
+        return -1;
+    }
+    if (!options.manySongOption.empty()) return usageError(options.manySongOption + " goes with -d OUTDIR");
+    if (options.songs.empty()) return usageError("no song given");
+    if (options.songs.size() > 1)
+        return usageError("several songs are rendered into a folder: give -d OUTDIR (\"" + options.songs[1] +
+                          "\" is one too many without it)");
+    options.song = options.songs[0];
     if (options.haveEnd && options.endSeconds <= options.startSeconds)
         return usageError("--end " + formatSongTime(options.endSeconds) + " must come after the start (" +
                           formatSongTime(options.startSeconds) + ")");
@@ -197,7 +286,9 @@ int parseOptions(int argc, char** argv, Options& options) {
     if (options.output.empty()) options.output = defaultOutput(options.song);
     AudioFileWriter::Format format;
     if (!AudioFileWriter::formatForPath(options.output, format))
-        return usageError("the output \"" + options.output + "\" must end in .wav or .flac");
+        return usageError("the output \"" + options.output + "\" must end in .wav, .flac, .ogg, .opus or .mp3");
+    std::string problem;
+    if (!AudioFileWriter::canWrite(format, options.rate, options.bits, &problem)) return usageError(problem);
     return -1;
 }
 
@@ -220,12 +311,122 @@ std::string decibels(int32_t peak) {
     return text;
 }
 
+// Cores this process may run on.
+int32_t everyCore() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
+
+// The many-song form: the bank loaded once, the songs planned, shared out,
+// rendered on the jobs' threads.
+int renderMany(const Options& options) {
+    std::vector<std::string> sources = options.songs;
+    for (const std::string& list : options.lists) {
+        std::string problem;
+        if (!readSongList(list, sources, problem)) {
+            std::fprintf(stderr, "tonvero-render: %s\n", problem.c_str());
+            return kExitUsage;
+        }
+    }
+    if (sources.empty()) return usageError("no song given (the lists are empty)");
+    std::vector<BatchSong> planned;
+    std::string problem;
+    if (!planOutputNames(sources, planned, problem)) {
+        std::fprintf(stderr, "tonvero-render: %s; nothing rendered\n", problem.c_str());
+        return kExitUsage;
+    }
+    BatchJob job;
+    for (BatchSong& song : planned)
+        if (options.shardN == 0 || inShard(song.source, options.shardK, options.shardN))
+            job.songs.push_back(std::move(song));
+
+    job.settings.mixer = options.mixer;
+    job.settings.rate = options.rate;
+    job.settings.bits = options.bits;
+    job.settings.format = options.format;
+    job.settings.normalise = options.loudness;
+    job.settings.loudnessTarget = options.loudnessTarget;
+    if (!AudioFileWriter::canWrite(options.format, options.rate, options.bits, &problem)) return usageError(problem);
+
+    Bank bank;
+    const LoadResult result = loadPatchmap(bank, options.patchmap);
+    if (result != LoadOk) {
+        std::fprintf(stderr, "tonvero-render: cannot read the Patchmap \"%s\": %s\n", options.patchmap.c_str(),
+                     loadResultMessage(result));
+        return kExitBadBank;
+    }
+    if (!fnv1a64OfFile(options.patchmap, job.bankHash)) {
+        std::fprintf(stderr, "tonvero-render: cannot read the Patchmap \"%s\"\n", options.patchmap.c_str());
+        return kExitBadBank;
+    }
+    job.bankPath = options.patchmap;
+
+    std::error_code ec;
+    std::filesystem::create_directories(options.outDir, ec);
+    if (ec || !std::filesystem::is_directory(options.outDir)) {
+        std::fprintf(stderr, "tonvero-render: cannot make the folder \"%s\": %s\n", options.outDir.c_str(),
+                     ec ? ec.message().c_str() : "a file of that name is there");
+        return kExitFailed;
+    }
+    job.outDir = options.outDir;
+    job.manifestPath = options.outDir + "/" +
+                       (options.shardN == 0 ? std::string("manifest.jsonl")
+                                            : "manifest-" + std::to_string(options.shardK) + "-of-" +
+                                                  std::to_string(options.shardN) + ".jsonl");
+    job.jobs = options.jobs > 0 ? options.jobs : everyCore();
+    job.resume = options.resume;
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    std::mutex printing;
+    BatchHooks hooks;
+    if (showProgress) {
+        hooks.progress = [&](const BatchStatus& s) {
+            std::lock_guard<std::mutex> lock(printing);
+            std::fprintf(stderr, "\r\033[K%lld/%lld songs done, %lld failed, %.1f s of music a second",
+                         static_cast<long long>(s.rendered + s.failed + s.skipped), static_cast<long long>(s.total),
+                         static_cast<long long>(s.failed), s.wallSeconds > 0 ? s.musicSeconds / s.wallSeconds : 0.0);
+            std::fflush(stderr);
+        };
+    }
+    hooks.failed = [&](const BatchSong& song, const std::string& reason) {
+        std::lock_guard<std::mutex> lock(printing);
+        std::fprintf(stderr, "%stonvero-render: \"%s\" failed: %s\n", showProgress ? "\r\033[K" : "",
+                     song.source.c_str(), reason.c_str());
+    };
+    BatchStatus status;
+    if (!runBatch(bank, job, interrupted, hooks, status, problem)) {
+        std::fprintf(stderr, "tonvero-render: %s\n", problem.c_str());
+        return kExitFailed;
+    }
+    if (showProgress) std::fputs("\r\033[K", stderr);
+    std::printf("%lld %s: %lld rendered, %lld failed, %lld already done; %s of music in %.1f s (%.1f s a second)\n",
+                static_cast<long long>(status.total), status.total == 1 ? "song" : "songs",
+                static_cast<long long>(status.rendered), static_cast<long long>(status.failed),
+                static_cast<long long>(status.skipped), formatSongTime(status.musicSeconds).c_str(), status.wallSeconds,
+                status.wallSeconds > 0 ? status.musicSeconds / status.wallSeconds : 0.0);
+    if (status.interrupted) {
+        std::fprintf(stderr, "tonvero-render: interrupted; the songs not finished were not written\n");
+        return kExitInterrupted;
+    }
+    if (status.manifestFailed) {
+        std::fprintf(stderr, "tonvero-render: writing the manifest \"%s\" failed\n", job.manifestPath.c_str());
+        return kExitFailed;
+    }
+    return status.failed > 0 ? kExitFailed : kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (int code = parseOptions(argc, argv, options); code >= 0) return code;
     if (options.patchmap.empty()) options.patchmap = findDefaultPatchmap(argc > 0 ? argv[0] : "");
+    if (!options.outDir.empty()) return renderMany(options);
 
     SongRenderer renderer(options.mixer.mode, options.rate, options.mixer.studio);
     std::string error;
