@@ -164,7 +164,19 @@ std::string BatchSettings::text() const {
     t += std::string(" --format ") + AudioFileWriter::extension(format);
     if (AudioFileWriter::isLossless(format)) t += " --bits " + std::to_string(bits);
     if (normalise) t += " --loudness " + numberText(loudnessTarget, "%.6g");
+    if (stems) t += stemMode == StudioMixer::StemMode::Channel ? " --stems channel" : " --stems program";
     return t;
+}
+
+std::string stemName(StudioMixer::StemMode mode, int32_t key) {
+    char text[24];
+    if (mode == StudioMixer::StemMode::Channel)
+        std::snprintf(text, sizeof text, "channel-%02d", static_cast<int>(key) + 1);
+    else if (key == StudioMixer::kDrumStem)
+        std::snprintf(text, sizeof text, "drums");
+    else
+        std::snprintf(text, sizeof text, "program-%03d", static_cast<int>(key) + 1);
+    return text;
 }
 
 std::string batchOutputName(const BatchSong& song, const BatchSettings& settings) {
@@ -206,7 +218,8 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
     if (settings.normalise) {
         LoudnessMeter measure(settings.rate, true);
         if (!measure.valid()) return failed("cannot start the loudness measurement");
-        bool fits = true;
+        // Stems come from a render of their own: the mix alone is not kept for them.
+        bool fits = !settings.stems;
         const RenderReport report = renderer->renderFloat([&](const float* frames, uint32_t count) {
             if (stop.load(std::memory_order_relaxed)) return false;
             measure.addFloat(frames, count);
@@ -264,7 +277,47 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
         return true;
     };
     bool whole = false;
-    if (keptWhole) {
+    // The stems' files, in the order they first sound.
+    std::vector<std::unique_ptr<OutputFile>> stemFiles;
+    std::string stemError;
+    if (settings.stems) {
+        const std::string extension = AudioFileWriter::extension(settings.format);
+        std::vector<float> stemFrames;
+        const std::vector<float> silence(2 * kChunkFrames, 0.0f);
+        const RenderReport report = renderer->renderStems(
+            settings.stemMode,
+            [&](const float* mixFrames, uint32_t count, const std::vector<SongRenderer::StemFrames>& stems) {
+                if (stop.load(std::memory_order_relaxed)) return false;
+                // A stem heard for the first time: its file, silent up to this block.
+                while (stemFiles.size() < stems.size()) {
+                    const int32_t key = stems[stemFiles.size()].key;
+                    auto file = std::make_unique<OutputFile>(
+                        outDir, song.name + "." + stemName(settings.stemMode, key) + "." + extension, settings);
+                    if (!file->open(stemError)) return false;
+                    for (uint64_t done = 0; done < frames;) {
+                        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunkFrames, frames - done));
+                        if (!file->writeFloat(silence.data(), n)) {
+                            writeFailed = true;
+                            return false;
+                        }
+                        done += n;
+                    }
+                    stemFiles.push_back(std::move(file));
+                }
+                for (size_t k = 0; k < stems.size(); ++k) {
+                    stemFrames.assign(stems[k].stereo, stems[k].stereo + 2 * size_t{count});
+                    if (gain != 1.0f)
+                        for (float& x : stemFrames) x *= gain;
+                    if (!stemFiles[k]->writeFloat(stemFrames.data(), count)) {
+                        writeFailed = true;
+                        return false;
+                    }
+                }
+                return writeFloats(mixFrames, count);
+            });
+        whole = report.endedWhole;
+        if (!report.started && stemError.empty()) stemError = "stems are the Studio mixer's";
+    } else if (keptWhole) {
         whole = true;
         for (size_t at = 0; at < kept.size() && whole; at += 2 * kChunkFrames) {
             const auto count = static_cast<uint32_t>(std::min(kChunkFrames, (kept.size() - at) / 2));
@@ -290,6 +343,8 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
     }
     if (!whole) {
         mix.discard();
+        for (auto& file : stemFiles) file->discard();
+        if (!stemError.empty() && !stop.load()) return failed(stemError);
         const SongOutcome::Status status = stoppedStatus(stop, writeFailed, outcome.reason);
         return finished(status);
     }
@@ -313,6 +368,14 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
     if (!mix.finish(error, hash)) return failed(error);
     outcome.outputs.push_back(mix.name());
     outcome.outputHashes.push_back(hash);
+    for (auto& file : stemFiles) {
+        if (!file->finish(error, hash)) {
+            for (auto& other : stemFiles) other->discard();
+            return failed(error);
+        }
+        outcome.outputs.push_back(file->name());
+        outcome.outputHashes.push_back(hash);
+    }
     return finished(SongOutcome::Status::Rendered);
 }
 

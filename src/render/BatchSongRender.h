@@ -23,6 +23,7 @@
 
 #include "bank/Bank.h"
 #include "engine/Song.h"
+#include "engine/StudioMixer.h"
 #include "render/AudioFileWriter.h"
 #include "render/BatchPlan.h"
 #include "render/MixerOptions.h"
@@ -41,6 +42,11 @@ struct BatchSettings {
     AudioFileWriter::Format format = AudioFileWriter::Format::Wav;
     bool normalise = false;
     double loudnessTarget = -23.0;  // LUFS, with normalise
+    // Stems beside the mix, by channel or by program (drums apart): each
+    // written whole (silence before it first sounds), with the mix's gain, so
+    // they add up to the mix.
+    bool stems = false;
+    StudioMixer::StemMode stemMode = StudioMixer::StemMode::Channel;
 
     // Every setting that shapes the output's bytes, as the options that give
     // it: what a resumed render compares with the manifest.
@@ -71,6 +77,10 @@ struct SongOutcome {
 
 // The output name of a song in `outDir`: its planned name with the format's extension.
 std::string batchOutputName(const BatchSong& song, const BatchSettings& settings);
+
+// The file name part of a stem: "channel-01".."channel-16", "program-001"..
+// "program-128" (General MIDI's numbering), "drums".
+std::string stemName(StudioMixer::StemMode mode, int32_t key);
 
 // Renders `song` into `outDir`. `stop` set makes it give up soon (Interrupted,
 // no file left); each frame written is counted into `framesDone`.

@@ -303,6 +303,73 @@ TEST_F(BulkRender, LoudnessReachesTheTarget) {
     EXPECT_NE(opus.err.find("48000 Hz"), std::string::npos) << opus.err;
 }
 
+std::vector<float> readFloats(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, samples.data(), info.frames);
+    sf_close(f);
+    return samples;
+}
+
+// Stems by channel and by program, normalised with the mix: as long as the
+// mix, adding up to it, only for what sounds, named by channel, program and
+// the drums, and listed in the manifest.
+TEST_F(BulkRender, StemsAddUpToTheMix) {
+    const std::string dir = tempPath("bulk-stems");
+    MidiWriter w(0, 480);
+    MidiWriter::Track& t = w.track();
+    t.program(0, 0, 0).program(0, 2, 5);
+    for (int beat = 0; beat < 6; ++beat)
+        t.noteOn(0, 0, 60 + beat, 110)
+            .noteOn(0, 2, 67, 90)
+            .noteOn(0, 9, 36, 120)
+            .noteOff(240, 0, 60 + beat)
+            .noteOff(0, 2, 67)
+            .noteOff(0, 9, 36);
+    // Channel 3 starts late, on program 6.
+    t.program(0, 2, 6).noteOn(0, 2, 72, 100).noteOff(480, 2, 72).endOfTrack(0);
+    const std::string song = dir + "/band.mid";
+    fs::create_directories(dir);
+    ASSERT_TRUE(w.write(song));
+
+    const std::map<std::string, std::set<std::string>> expected = {
+        {"channel", {"band.wav", "band.channel-01.wav", "band.channel-03.wav", "band.channel-10.wav"}},
+        {"program",
+         {"band.wav", "band.program-001.wav", "band.program-006.wav", "band.program-007.wav", "band.drums.wav"}}};
+    for (const auto& [mode, names] : expected) {
+        const std::string out = dir + "/" + mode;
+        const ProgramRun run = render({song}, out, {"--stems", mode, "--bits", "24", "--loudness", "-20"});
+        ASSERT_EQ(run.code, 0) << run.err;
+        const std::vector<Fields> lines = readManifest(out + "/manifest.jsonl");
+        ASSERT_EQ(lines.size(), 1u);
+        std::set<std::string> listed;
+        for (const JsonValue& item : lines[0].at("outputs").items) listed.insert(item.text);
+        EXPECT_EQ(listed, names);
+        const std::vector<float> mix = readFloats(out + "/band.wav");
+        ASSERT_FALSE(mix.empty());
+        std::vector<double> sum(mix.size(), 0.0);
+        for (const std::string& name : names) {
+            if (name == "band.wav") continue;
+            const std::vector<float> stem = readFloats(out + "/" + name);
+            ASSERT_EQ(stem.size(), mix.size()) << name;
+            for (size_t i = 0; i < stem.size(); ++i) sum[i] += stem[i];
+        }
+        double worst = 0, peak = 0;
+        for (size_t i = 0; i < mix.size(); ++i) {
+            worst = std::max(worst, std::abs(sum[i] - mix[i]));
+            peak = std::max(peak, static_cast<double>(std::abs(mix[i])));
+        }
+        EXPECT_GT(peak, 0.05) << mode;
+        EXPECT_LT(worst, 1e-5) << mode;  // 24-bit rounding of four or five files
+        EXPECT_NEAR(integratedLoudness(out + "/band.wav"), -20.0, 0.5) << mode;
+    }
+    const ProgramRun custom = render({song}, dir + "/custom", {"--stems", "channel", "--mixer", "software"});
+    EXPECT_EQ(custom.code, 2);
+    EXPECT_NE(custom.err.find("Studio mixer"), std::string::npos) << custom.err;
+}
+
 // SIGTERM in the middle of a run: what is there is whole (every file named
 // in the manifest, with its checksum), no half-written file, and a resumed
 // run finishes the rest.

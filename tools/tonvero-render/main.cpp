@@ -13,6 +13,7 @@
 //                  [--loudness LUFS] [--resume] [--shard K/N] (and the mixer's options)
 
 #include "bank/Patchmap.h"
+#include "engine/StudioMixer.h"
 #include "render/AudioFileWriter.h"
 #include "render/BatchPlan.h"
 #include "render/BatchRenderer.h"
@@ -102,6 +103,11 @@ const std::string& usage() {
         "                     options and bank, their files intact\n"
         "  --shard K/N        render only share K (1 to N) of N: the songs whose path's\n"
         "                     FNV-1a 64 hash modulo N is K - 1; manifest-K-of-N.jsonl\n"
+        "  --stems channel|program\n"
+        "                     beside each mix, a file for every MIDI channel (or General\n"
+        "                     MIDI program, drums apart) that sounds: NAME.channel-01,\n"
+        "                     NAME.program-001, NAME.drums; as long as the mix, adding up\n"
+        "                     to it, each with its own reverb and chorus, the mix's gain\n"
         "  -h, --help         this text\n"
         "  --version          the program's name and version\n"
         "\n"
@@ -128,6 +134,8 @@ struct Options {
     AudioFileWriter::Format format = AudioFileWriter::Format::Wav;
     bool loudness = false;
     double loudnessTarget = -23;
+    bool stems = false;  // --stems: one file per channel or program beside each mix
+    StudioMixer::StemMode stemMode = StudioMixer::StemMode::Channel;
     std::string oneSongOption;   // the first option that renders one song only
     std::string manySongOption;  // the first option that goes with -d only
     std::string output;
@@ -217,8 +225,9 @@ int parseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--stems") {
             if (!value(text) || (text != "channel" && text != "program"))
                 return usageError("--stems takes channel or program");
-            std::fprintf(stderr, "tonvero-render: --stems is not built yet\n");
-            return kExitUsage;
+            options.stems = true;
+            options.stemMode = text == "channel" ? StudioMixer::StemMode::Channel : StudioMixer::StemMode::Program;
+            if (options.manySongOption.empty()) options.manySongOption = arg;
         } else if (arg == "--patchmap") {
             if (!value(options.patchmap)) return usageError("--patchmap needs a file name");
         } else if (isMixerOption(arg)) {
@@ -271,6 +280,8 @@ int parseOptions(int argc, char** argv, Options& options) {
         if (options.songs.empty() && options.lists.empty()) return usageError("no song given");
         if (!options.oneSongOption.empty())
             return usageError(options.oneSongOption + " renders one song: it does not go with -d");
+        if (options.stems && options.mixer.mode != MixerMode::Studio)
+            return usageError("--stems are the Studio mixer's: leave out --mixer, or give --mixer studio");
         return -1;
     }
     if (!options.manySongOption.empty()) return usageError(options.manySongOption + " goes with -d OUTDIR");
@@ -348,6 +359,8 @@ int renderMany(const Options& options) {
     job.settings.bits = options.bits;
     job.settings.format = options.format;
     job.settings.normalise = options.loudness;
+    job.settings.stems = options.stems;
+    job.settings.stemMode = options.stemMode;
     job.settings.loudnessTarget = options.loudnessTarget;
     if (!AudioFileWriter::canWrite(options.format, options.rate, options.bits, &problem)) return usageError(problem);
 
