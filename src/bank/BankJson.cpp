@@ -1,6 +1,7 @@
 #include "bank/BankJson.h"
 
 #include "bank/ArticulationField.h"
+#include "bank/Utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,36 +9,6 @@
 namespace tonvero {
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at `i`, or 0 when there is none.
-size_t utf8Length(std::string_view s, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-    const uint8_t lead = byte(i);
-    size_t length;
-    uint32_t code;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3Fu);
-    }
-    // No overlong forms, no surrogates, nothing past U+10FFFF.
-    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
 
 void appendEscaped(std::string& out, std::string_view s) {
     out += '"';
