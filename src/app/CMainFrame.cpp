@@ -985,8 +985,7 @@ void CMainFrame::refreshOutput() {
     const std::string failure = theEngine->soundDevice ? theEngine->soundDevice->failure() : std::string();
     if (!failure.empty() && outputSwitch_) {
         QString error;
-        outputSwitch_("null", error);
-        applyListenerSettings();
+        outputSwitch_("null", error);  // refresh() then gives the new engine the listener's settings
         setMessagePaneText(QString::fromStdString(failure) + QStringLiteral(": playing silently (no sound)."));
     }
     if (live_) {

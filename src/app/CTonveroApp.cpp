@@ -194,13 +194,8 @@ bool CTonveroApp::initInstance() {
     if (!makeEngine(mode, &why)) {
         QString notice;
         if (backend_ == "jack") {
-            live_.detach();
-            delete theEngine;
-            backend_ = "null";
-            factory_ = outputFactory(backend_);
-            silent_ = true;
             std::string again;
-            if (!makeEngine(mode, &again)) {
+            if (!remakeSilent(mode, &again)) {
                 prompter().notify(
                     frame_.get(),
                     QStringLiteral("Tonvero cannot play silently either: %1").arg(QString::fromStdString(again)));
@@ -245,6 +240,15 @@ bool CTonveroApp::makeEngine(MixerMode mode, std::string* why) {
     return opened;
 }
 
+bool CTonveroApp::remakeSilent(MixerMode mode, std::string* why) {
+    live_.detach();
+    delete theEngine;  // the one without an output
+    backend_ = "null";
+    factory_ = outputFactory(backend_);
+    silent_ = true;
+    return makeEngine(mode, why);
+}
+
 SoundDeviceFactory CTonveroApp::outputFactory(const std::string& backend) const {
     return backendDeviceFactory(backend, options_.backend);
 }
@@ -263,13 +267,8 @@ bool CTonveroApp::offerSilentOutput(MixerMode mode, const std::string& why, QStr
     }
     if (!prompter().confirm(frame_.get(), deviceFailureText(why) + QStringLiteral("\n\nGo on without sound?")))
         return false;
-    live_.detach();
-    delete theEngine;  // the one without an output
-    backend_ = "null";
-    factory_ = outputFactory(backend_);
-    silent_ = true;
     std::string again;
-    if (!makeEngine(mode, &again)) {
+    if (!remakeSilent(mode, &again)) {
         notice = QStringLiteral("Tonvero cannot play silently either: %1").arg(QString::fromStdString(again));
         return false;
     }
@@ -350,11 +349,7 @@ bool CTonveroApp::switchOutput(const std::string& backend, QString& error) {
         std::string again;
         if (!makeEngine(mode, &again)) {
             // Nothing else left: silence, which always opens.
-            live_.detach();
-            delete theEngine;
-            backend_ = "null";
-            factory_ = outputFactory(backend_);
-            makeEngine(mode, &again);
+            remakeSilent(mode, &again);
             error += QStringLiteral("\nThe output used before cannot be opened either: ") + kNoJackText;
         }
     }

@@ -106,6 +106,9 @@ private:
     static void deliverCargo(Cargo& cargo);
     // Makes theEngine in `mode` and opens its output; false with `why`.
     bool makeEngine(MixerMode mode, std::string* why);
+    // Destroys theEngine (which could not open its output) and makes it anew
+    // in `mode` on the null output; false with `why` when even that fails.
+    bool remakeSilent(MixerMode mode, std::string* why);
     // The factory for an output by backend name.
     SoundDeviceFactory outputFactory(const std::string& backend) const;
     // The engine in `mode` could not open its output for `why`: asks whether

@@ -14,11 +14,21 @@ constexpr auto kTakeSaveInterval = std::chrono::seconds(2);
 // Our own port's name under the client name, as MidiInput opens it.
 constexpr const char* kClientName = "tonvero";
 
+// How often the Custom and hardware mixers are given what came in.
+constexpr int kPumpMillis = 5;
+
 }  // namespace
 
 const QString LivePlay::kOwnPort = QStringLiteral("tonvero:MIDI In");
 
-LivePlay::LivePlay() = default;
+LivePlay::LivePlay() {
+    pump_.setInterval(kPumpMillis);
+    QObject::connect(&pump_, &QTimer::timeout, [this] {
+        if (!engine_) return;
+        EngineLock lock(engine_->mutex);
+        input_.playPending(*engine_);
+    });
+}
 
 LivePlay::~LivePlay() {
     closePort();
@@ -38,9 +48,9 @@ SoundDeviceFactory LivePlay::withDeviceInput(SoundDeviceFactory factory, const s
 void LivePlay::detach() {
     if (take_) stopRecording();
     closePort();
+    pump_.stop();
     input_.attach(nullptr);
     engine_ = nullptr;
-    attached_ = false;
 }
 
 void LivePlay::attach(MixerEngine& engine) {
@@ -49,16 +59,19 @@ void LivePlay::attach(MixerEngine& engine) {
     int32_t rate = 0;
     {
         EngineLock lock(engine.mutex);
-        // Only the Studio mixer rendering in the device's callback plays
-        // what comes in on the frame it is stamped with.
+        // The Studio mixer rendering in the device's callback plays what
+        // comes in on the frame it is stamped with; the others are pumped.
         if (engine.studio && engine.studio->inCallback()) mixer = engine.studio.get();
         rate = engine.outputRate;
     }
-    attached_ = mixer != nullptr;
-    if (!attached_) return;
     rate_ = rate;
     input_.setRate(rate);
-    input_.attach(mixer);
+    if (mixer) {
+        input_.attach(mixer);
+    } else {
+        input_.attachPolled();
+        pump_.start();
+    }
     QString error;
     if (!deviceInput_ && !choice_.isEmpty()) openPort(error);
 }
@@ -68,7 +81,7 @@ bool LivePlay::choosePort(const QString& choice, QString& error) {
     if (choice == choice_ && (port_ || choice.isEmpty())) return true;
     closePort();
     choice_ = choice;
-    if (choice_.isEmpty() || !attached_ || deviceInput_) return true;
+    if (choice_.isEmpty() || !engine_ || deviceInput_) return true;
     return openPort(error);
 }
 
@@ -101,7 +114,7 @@ void LivePlay::closePort() {
 }
 
 QString LivePlay::statusText() const {
-    if (!attached_) return {};
+    if (!engine_) return {};
     if (deviceInput_)
         return QStringLiteral("MIDI input: JACK port %1:midi_in").arg(QString::fromStdString(clientName_));
     if (port_) return QString::fromStdString(port_->description());
@@ -127,17 +140,15 @@ QString LivePlay::poll() {
 }
 
 bool LivePlay::startRecording(const QString& path, QString& error) {
-    if (!attached_ || !engine_) {
-        error = QStringLiteral(
-            "Live input plays through the Studio mixer on a sound output: choose the Studio "
-            "mixer, and a sound device or JACK.");
+    if (!engine_) {
+        error = QStringLiteral("There is no sound output to play live input on.");
         return false;
     }
     if (take_) stopRecording();
     uint64_t start = 0;
     {
         EngineLock lock(engine_->mutex);
-        start = engine_->studio->nextFrame();
+        start = engine_->studio && engine_->studio->inCallback() ? engine_->studio->nextFrame() : input_.nowFrame();
     }
     // What came in before the take began is not part of it.
     input_.takeMessages([](const LiveInput::Stamped&) {});

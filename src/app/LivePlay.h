@@ -70,7 +70,7 @@ public:
     // What is connected, for the status bar: "MIDI input: ..." or empty.
     QString statusText() const;
     // Whether an engine takes live input now.
-    bool playable() const { return attached_; }
+    bool playable() const { return engine_ != nullptr; }
 
     // On the user-interface timer: a port that went lets go of its notes,
     // the take gets what came in and is saved every two seconds. Returns a
@@ -94,7 +94,6 @@ private:
 
     LiveInput input_{44100};
     MixerEngine* engine_ = nullptr;
-    bool attached_ = false;
     int32_t rate_ = 44100;
     bool deviceInput_ = false;  // the device last opened has a MIDI input of its own
     std::string clientName_ = "tonvero";

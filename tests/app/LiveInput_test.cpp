@@ -7,7 +7,10 @@
 
 #include "app/CommandIds.h"
 #include "app/LivePlay.h"
+#include "engine/MixerEngine.h"
+#include "bank/Patchmap.h"
 #include "support/AppRig.h"
+#include "support/BankFixtures.h"
 #include "support/JackClients.h"
 #include "support/JackServer.h"
 
@@ -54,13 +57,13 @@ private:
     std::unique_ptr<tonvero::test::AppRig> rig_;
 
     // The application on `audio`, with the Studio mixer, its JACK client named `jackName`.
-    bool startOn(const std::string& audio, const std::string& jackName = "tvapp") {
+    bool startOn(const std::string& audio, const std::string& jackName = "tvapp", MixerMode mixer = MixerMode::Studio) {
         AppOptions options = rig_->options();
         options.deviceFactory = {};
         options.audio = audio;
         options.backend.jackName = jackName;
         options.backend.jackConnect = false;
-        options.mixer.mode = MixerMode::Studio;
+        options.mixer.mode = mixer;
         return rig_->start(options);
     }
     CMainFrame& frame() { return rig_->frame(); }
@@ -189,6 +192,25 @@ private slots:
         frame().refresh();
         QVERIFY(frame().midiPaneText().isEmpty());
         QVERIFY(CMainFrame::storedMidiInput().isEmpty());
+
+        // The Custom Mixer takes live input too, at its next pass: the note sounds there.
+        rig_->stop();
+        QVERIFY(savePatchmap(tonvero::test::makeSmallBank(), rig_->path(QStringLiteral("gmpatch.map")).toStdString()));
+        QVERIFY(startOn("null", "tvapp", MixerMode::Software));
+        frame().action(command::MidiInputOwnPort)->trigger();
+        ::test::JackMidiSender player("tvplayer");
+        QVERIFY2(player.ok(), player.error().c_str());
+        QVERIFY(player.connect("tonvero:MIDI In"));
+        QVERIFY(player.waitRunning());
+        QVERIFY(player.send(player.now() + kPeriod, {0x90, 60, 100}));
+        QVERIFY(player.waitSent());
+        const auto sounding = [] {
+            EngineLock lock(theEngine->mutex);
+            for (const MixerVoice& m : theEngine->custom.mixerVoices)
+                if (m.active) return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(sounding(), 30000);
     }
 };
 
