@@ -103,6 +103,19 @@ void benchBank(Bank& bank) {
     for (int p = 0; p < Bank::kProgramEntries; ++p) bank.programMap[static_cast<size_t>(p)] = p % 4;
 }
 
+// A renderer at 44100 Hz in `mode` with the bench bank and `song` loaded.
+std::unique_ptr<SongRenderer> loadedRenderer(MixerMode mode, const Bytes& song) {
+    auto renderer = std::make_unique<SongRenderer>(mode, 44100);
+    renderer->openOutput();
+    SongImage image;
+    parseSong(song, image);
+    MixerEngine& e = renderer->engine();
+    EngineLock lock(e.mutex);
+    benchBank(e.bank);
+    installSong(e, std::move(image));
+    return renderer;
+}
+
 void BM_RenderSong(benchmark::State& state) {
     const MixerMode mode = static_cast<MixerMode>(state.range(0));
     const Bytes song = benchSong(80);
@@ -112,16 +125,7 @@ void BM_RenderSong(benchmark::State& state) {
     int32_t fewest = 32;
     for (auto _ : state) {
         state.PauseTiming();
-        auto renderer = std::make_unique<SongRenderer>(mode, 44100);
-        renderer->openOutput();
-        SongImage image;
-        parseSong(song, image);
-        {
-            MixerEngine& e = renderer->engine();
-            EngineLock lock(e.mutex);
-            benchBank(e.bank);
-            installSong(e, std::move(image));
-        }
+        auto renderer = loadedRenderer(mode, song);
         state.ResumeTiming();
         uint64_t frames = 0;
         MixerEngine& e = renderer->engine();
@@ -167,16 +171,7 @@ void BM_RenderStems(benchmark::State& state) {
     double audioSeconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto renderer = std::make_unique<SongRenderer>(MixerMode::Studio, 44100);
-        renderer->openOutput();
-        SongImage image;
-        parseSong(song, image);
-        {
-            MixerEngine& e = renderer->engine();
-            EngineLock lock(e.mutex);
-            benchBank(e.bank);
-            installSong(e, std::move(image));
-        }
+        auto renderer = loadedRenderer(MixerMode::Studio, song);
         state.ResumeTiming();
         uint64_t frames = 0;
         float peak = 0;

@@ -1097,6 +1097,30 @@ float* StudioMixer::chorusSend() noexcept {
     return chorusIn_ + chunkOffset_;
 }
 
+namespace {
+
+// `produced` frames of `mono` under the gains ramp from `gainLeft` and
+// `gainRight` by their steps a frame, added to the dry pair and, where given
+// (not null), to the reverb pair at `reverb` and the chorus at `chorus`.
+inline void addUnderRamp(const float* mono, uint32_t produced, float gainLeft, float stepLeft, float gainRight,
+                         float stepRight, float* left, float* right, float reverb, float* reverbLeft,
+                         float* reverbRight, float chorus, float* chorusIn) noexcept {
+    for (uint32_t k = 0; k < produced; ++k) {
+        const float n = static_cast<float>(k + 1);
+        const float l = mono[k] * (gainLeft + stepLeft * n);
+        const float r = mono[k] * (gainRight + stepRight * n);
+        left[k] += l;
+        right[k] += r;
+        if (reverbLeft) {
+            reverbLeft[k] += reverb * l;
+            reverbRight[k] += reverb * r;
+        }
+        if (chorusIn) chorusIn[k] += chorus * 0.70710678f * (l + r);
+    }
+}
+
+}  // namespace
+
 void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, float targetRight,
                            uint32_t produced) noexcept {
     // Every group is taken (more keys sound at once than there are groups):
@@ -1112,18 +1136,8 @@ void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, 
     const float ramp = 1.0f / static_cast<float>(produced);
     const float stepLeft = (targetLeft - v.gainLeft) * ramp;
     const float stepRight = (targetRight - v.gainRight) * ramp;
-    for (uint32_t k = 0; k < produced; ++k) {
-        const float n = static_cast<float>(k + 1);
-        const float l = mono[k] * (v.gainLeft + stepLeft * n);
-        const float r = mono[k] * (v.gainRight + stepRight * n);
-        left[k] += l;
-        right[k] += r;
-        if (reverbLeft) {
-            reverbLeft[k] += reverb * l;
-            reverbRight[k] += reverb * r;
-        }
-        if (chorusIn) chorusIn[k] += chorus * 0.70710678f * (l + r);
-    }
+    addUnderRamp(mono, produced, v.gainLeft, stepLeft, v.gainRight, stepRight, left, right, reverb, reverbLeft,
+                 reverbRight, chorus, chorusIn);
     if (stemTap_) {
         // The same into the voice's stem.
         Stem& stem = feedStem(stemOf(v));
@@ -1141,18 +1155,8 @@ void StudioMixer::addAlone(StudioVoice& v, const float* mono, float targetLeft, 
         float* stemReverbLeft = stem.reverbLeft + chunkOffset_;
         float* stemReverbRight = stem.reverbRight + chunkOffset_;
         float* stemChorus = stem.chorusIn + chunkOffset_;
-        for (uint32_t k = 0; k < produced; ++k) {
-            const float n = static_cast<float>(k + 1);
-            const float l = mono[k] * (v.gainLeft + stepLeft * n);
-            const float r = mono[k] * (v.gainRight + stepRight * n);
-            stemLeft[k] += l;
-            stemRight[k] += r;
-            if (reverb > 0) {
-                stemReverbLeft[k] += reverb * l;
-                stemReverbRight[k] += reverb * r;
-            }
-            if (chorus > 0) stemChorus[k] += chorus * 0.70710678f * (l + r);
-        }
+        addUnderRamp(mono, produced, v.gainLeft, stepLeft, v.gainRight, stepRight, stemLeft, stemRight, reverb,
+                     reverb > 0 ? stemReverbLeft : nullptr, stemReverbRight, chorus, chorus > 0 ? stemChorus : nullptr);
     }
     v.gainLeft = targetLeft;
     v.gainRight = targetRight;
