@@ -260,7 +260,7 @@ private slots:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("TonveroTest"));
-        QCoreApplication::setApplicationName(QStringLiteral("TonveroTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("TonveroDialogsUnderWindowManagerTest"));
         QSettings().clear();
     }
 

@@ -78,7 +78,7 @@ private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("TonveroTest"));
-        QCoreApplication::setApplicationName(QStringLiteral("TonveroTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("TonveroLiveInputTest"));
     }
     void init() {
         rig_ = std::make_unique<tonvero::test::AppRig>();

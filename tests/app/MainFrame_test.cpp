@@ -140,7 +140,7 @@ private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("TonveroTest"));
-        QCoreApplication::setApplicationName(QStringLiteral("TonveroTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("TonveroMainFrameTest"));
     }
 
     void init() {

@@ -41,7 +41,7 @@ private slots:
 
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("TonveroTest"));
-        QCoreApplication::setApplicationName(QStringLiteral("TonveroTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("TonveroScreenshotTest"));
         QSettings().clear();
         ScriptedPrompter prompts;
         setPrompter(&prompts);

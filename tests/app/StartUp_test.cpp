@@ -80,7 +80,7 @@ private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("TonveroTest"));
-        QCoreApplication::setApplicationName(QStringLiteral("TonveroTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("TonveroStartUpTest"));
     }
 
     void init() {
