@@ -21,6 +21,15 @@ SampleData SampleData::fromLittleEndian(const uint8_t* bytes, size_t count) {
     });
 }
 
+int32_t SampleData::peakOf(const int16_t* samples, size_t count) {
+    int32_t low = 0, high = 0;
+    for (size_t i = 0; i < count; ++i) {
+        low = std::min<int32_t>(low, samples[i]);
+        high = std::max<int32_t>(high, samples[i]);
+    }
+    return std::max(-low, high);
+}
+
 bool operator==(const SampleData& a, const SampleData& b) {
     return a.size_ == b.size_ && (a.storage_ == b.storage_ || std::equal(a.begin(), a.end(), b.begin()));
 }

@@ -38,6 +38,7 @@ public:
         if (count == 0) return made;
         std::shared_ptr<int16_t[]> storage = std::make_shared_for_overwrite<int16_t[]>(count);
         fill(storage.get());
+        made.peak_ = peakOf(storage.get(), count);
         made.storage_ = std::move(storage);
         made.size_ = count;
         return made;
@@ -50,6 +51,9 @@ public:
     const int16_t* data() const { return storage_.get(); }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    // The largest magnitude among the samples (0..32768), found once when the
+    // storage was made: how loud a voice of them can be at most.
+    int32_t peak() const { return peak_; }
     int16_t operator[](size_t i) const { return data()[i]; }
     const int16_t* begin() const { return data(); }
     const int16_t* end() const { return data() + size_; }
@@ -68,8 +72,11 @@ public:
     }
 
 private:
+    static int32_t peakOf(const int16_t* samples, size_t count);
+
     std::shared_ptr<const int16_t[]> storage_;
     size_t size_ = 0;
+    int32_t peak_ = 0;
 };
 
 }  // namespace tonvero

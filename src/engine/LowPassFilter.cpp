@@ -6,6 +6,10 @@
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TONVERO_WIDE_VECTORS 1
+#endif
 
 namespace tonvero {
 
@@ -143,6 +147,96 @@ void filterEight(FourFilters& f, FourFilters& g, float* const* b, uint32_t frame
     }
 }
 
+#if defined(TONVERO_WIDE_VECTORS)
+// Eight filters side by side on a processor with AVX2: lanes 0..3 are what
+// four filters in FourFilters are, operation for operation, so both give the
+// same bits.
+struct EightFilters {
+    __m256 b0, b1, b2, a1, a2, z1, z2;
+
+    __attribute__((target("avx2"))) explicit EightFilters(const float (*c)[7]) {
+        b0 = _mm256_setr_ps(c[0][0], c[1][0], c[2][0], c[3][0], c[4][0], c[5][0], c[6][0], c[7][0]);
+        b1 = _mm256_setr_ps(c[0][1], c[1][1], c[2][1], c[3][1], c[4][1], c[5][1], c[6][1], c[7][1]);
+        b2 = _mm256_setr_ps(c[0][2], c[1][2], c[2][2], c[3][2], c[4][2], c[5][2], c[6][2], c[7][2]);
+        a1 = _mm256_setr_ps(c[0][3], c[1][3], c[2][3], c[3][3], c[4][3], c[5][3], c[6][3], c[7][3]);
+        a2 = _mm256_setr_ps(c[0][4], c[1][4], c[2][4], c[3][4], c[4][4], c[5][4], c[6][4], c[7][4]);
+        z1 = _mm256_setr_ps(c[0][5], c[1][5], c[2][5], c[3][5], c[4][5], c[5][5], c[6][5], c[7][5]);
+        z2 = _mm256_setr_ps(c[0][6], c[1][6], c[2][6], c[3][6], c[4][6], c[5][6], c[6][6], c[7][6]);
+    }
+    __attribute__((target("avx2"))) __m256 step(__m256 x) {
+        const __m256 y = _mm256_add_ps(_mm256_mul_ps(b0, x), z1);
+        z1 = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(b1, x), _mm256_mul_ps(a1, y)), z2);
+        z2 = _mm256_sub_ps(_mm256_mul_ps(b2, x), _mm256_mul_ps(a2, y));
+        return y;
+    }
+};
+
+// Frames n..n+3 of buffers b[0..7], turned into four vectors of one frame
+// each (filter k in lane k), and back.
+__attribute__((target("avx2"))) inline void loadFrames(float* const* b, uint32_t n, __m256 (&r)[4]) {
+    __m128 lo0 = _mm_loadu_ps(b[0] + n), lo1 = _mm_loadu_ps(b[1] + n), lo2 = _mm_loadu_ps(b[2] + n),
+           lo3 = _mm_loadu_ps(b[3] + n);
+    __m128 hi0 = _mm_loadu_ps(b[4] + n), hi1 = _mm_loadu_ps(b[5] + n), hi2 = _mm_loadu_ps(b[6] + n),
+           hi3 = _mm_loadu_ps(b[7] + n);
+    _MM_TRANSPOSE4_PS(lo0, lo1, lo2, lo3);
+    _MM_TRANSPOSE4_PS(hi0, hi1, hi2, hi3);
+    r[0] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo0), hi0, 1);
+    r[1] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo1), hi1, 1);
+    r[2] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo2), hi2, 1);
+    r[3] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo3), hi3, 1);
+}
+
+__attribute__((target("avx2"))) inline void storeFrames(float* const* b, uint32_t n, const __m256 (&r)[4]) {
+    __m128 lo0 = _mm256_castps256_ps128(r[0]), lo1 = _mm256_castps256_ps128(r[1]), lo2 = _mm256_castps256_ps128(r[2]),
+           lo3 = _mm256_castps256_ps128(r[3]);
+    __m128 hi0 = _mm256_extractf128_ps(r[0], 1), hi1 = _mm256_extractf128_ps(r[1], 1),
+           hi2 = _mm256_extractf128_ps(r[2], 1), hi3 = _mm256_extractf128_ps(r[3], 1);
+    _MM_TRANSPOSE4_PS(lo0, lo1, lo2, lo3);
+    _MM_TRANSPOSE4_PS(hi0, hi1, hi2, hi3);
+    _mm_storeu_ps(b[0] + n, lo0);
+    _mm_storeu_ps(b[1] + n, lo1);
+    _mm_storeu_ps(b[2] + n, lo2);
+    _mm_storeu_ps(b[3] + n, lo3);
+    _mm_storeu_ps(b[4] + n, hi0);
+    _mm_storeu_ps(b[5] + n, hi1);
+    _mm_storeu_ps(b[6] + n, hi2);
+    _mm_storeu_ps(b[7] + n, hi3);
+}
+
+// Sixteen filters, their coefficients and state in `c` (b0 b1 b2 a1 a2 z1
+// z2 each), over buffers b[0..15]: two sets of eight with their feedback
+// chains in flight together. `frames` is a multiple of 4. The state is
+// written back into `c`.
+__attribute__((target("avx2"))) void filterSixteen(float (*c)[7], float* const* b, uint32_t frames) {
+    EightFilters f(c), g(c + 8);
+    for (uint32_t n = 0; n + 4 <= frames; n += 4) {
+        __m256 r[4], q[4];
+        loadFrames(b, n, r);
+        loadFrames(b + 8, n, q);
+        for (int k = 0; k < 4; ++k) {
+            r[k] = f.step(r[k]);
+            q[k] = g.step(q[k]);
+        }
+        storeFrames(b, n, r);
+        storeFrames(b + 8, n, q);
+    }
+    alignas(32) float z1[16], z2[16];
+    _mm256_store_ps(z1, f.z1);
+    _mm256_store_ps(z1 + 8, g.z1);
+    _mm256_store_ps(z2, f.z2);
+    _mm256_store_ps(z2 + 8, g.z2);
+    for (int k = 0; k < 16; ++k) {
+        c[k][5] = z1[k];
+        c[k][6] = z2[k];
+    }
+}
+
+bool processorHasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
 }  // namespace
 #endif
 
@@ -169,6 +263,23 @@ void LowPassFilter::processBatch(LowPassFilter* const* filters, float* const* bu
             filters[first + lane]->z2_ = z2[lane];
         }
     };
+#if defined(TONVERO_WIDE_VECTORS)
+    if (count >= 16 && frames % 4 == 0 && processorHasAvx2()) {
+        for (; k + 16 <= count; k += 16) {
+            float c[16][7];
+            for (uint32_t lane = 0; lane < 16; ++lane) {
+                const LowPassFilter& f = *filters[k + lane];
+                const float values[7] = {f.b0_, f.b1_, f.b2_, f.a1_, f.a2_, f.z1_, f.z2_};
+                std::copy(values, values + 7, c[lane]);
+            }
+            filterSixteen(c, buffers + k, frames);
+            for (uint32_t lane = 0; lane < 16; ++lane) {
+                filters[k + lane]->z1_ = c[lane][5];
+                filters[k + lane]->z2_ = c[lane][6];
+            }
+        }
+    }
+#endif
     for (; k + 8 <= count; k += 8) {
         FourFilters first = load(k), second = load(k + 4);
         filterEight(first, second, buffers + k, frames);

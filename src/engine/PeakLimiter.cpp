@@ -1,5 +1,7 @@
 #include "engine/PeakLimiter.h"
 
+#include "engine/MixKernels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -20,9 +22,7 @@ bool PeakLimiter::atRest() const {
 
 void PeakLimiter::process(float* stereo, uint32_t frames, float* gains) noexcept {
     // Nothing near the threshold and no gain to recover: the sound only passes the delay.
-    float peak = 0;
-    for (uint32_t k = 0; k < 2 * frames; ++k) peak = std::max(peak, std::fabs(stereo[k]));
-    if (peak <= threshold_ && atRest()) {
+    if (peakOf(stereo, static_cast<int32_t>(2 * frames)) <= threshold_ && atRest()) {
         passThrough(stereo, frames);
         if (gains) std::fill(gains, gains + frames, 1.0f);
         return;
@@ -69,28 +69,20 @@ void PeakLimiter::process(float* stereo, uint32_t frames, float* gains) noexcept
 }
 
 void PeakLimiter::passThrough(float* stereo, uint32_t frames) noexcept {
-    while (frames > 0) {
-        // At most a look-ahead at a time: each output frame comes from the
-        // delay line, each input frame goes into it.
-        const uint32_t count = std::min(frames, lookAhead_);
-        float out[2 * kLookAhead];
-        for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t from = static_cast<uint32_t>((frame_ + k + lookAhead_ - delayFrames_) % lookAhead_);
-            // An output delayFrames_ back may be one of this piece's own inputs.
-            const bool inPiece = k >= delayFrames_;
-            out[2 * k] = inPiece ? stereo[2 * (k - delayFrames_)] : delay_[2 * from];
-            out[2 * k + 1] = inPiece ? stereo[2 * (k - delayFrames_) + 1] : delay_[2 * from + 1];
-        }
-        for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t in = static_cast<uint32_t>((frame_ + k) % lookAhead_);
-            delay_[2 * in] = stereo[2 * k];
-            delay_[2 * in + 1] = stereo[2 * k + 1];
-        }
-        std::copy(out, out + 2 * count, stereo);
-        frame_ += count;
-        stereo += 2 * count;
-        frames -= count;
+    // Each input frame goes into the delay line, then the frame delayFrames_
+    // back comes out (the one just written when there is no delay). The two
+    // places move on together and wrap at the line's end.
+    uint32_t in = static_cast<uint32_t>(frame_ % lookAhead_);
+    uint32_t out = (in + lookAhead_ - delayFrames_) % lookAhead_;
+    for (uint32_t k = 0; k < frames; ++k) {
+        delay_[2 * in] = stereo[2 * k];
+        delay_[2 * in + 1] = stereo[2 * k + 1];
+        stereo[2 * k] = delay_[2 * out];
+        stereo[2 * k + 1] = delay_[2 * out + 1];
+        if (++in == lookAhead_) in = 0;
+        if (++out == lookAhead_) out = 0;
     }
+    frame_ += frames;
     // The needed gains of those frames were all 1: the running minimum is 1.
     minHead_ = 0;
     minSize_ = 1;

@@ -20,6 +20,11 @@ namespace tonvero {
 // (the Studio mixer's constructor does), so the audio thread never does.
 void prepareResampler();
 
+// Whether the resampler may use the processor's wider vectors (AVX2) where
+// it has them; on by default. Both ways give the same bits; returns the
+// previous setting (for tests that compare them).
+bool allowWideVectors(bool allow) noexcept;
+
 // Fills the voice's loopEdge from its samples and loop (at its start).
 void prepareLoopEdge(StudioVoice& voice) noexcept;
 

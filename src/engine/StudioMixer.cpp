@@ -2,6 +2,7 @@
 
 #include "bank/Bank.h"
 #include "engine/Midi.h"
+#include "engine/MixKernels.h"
 #include "engine/Resampler.h"
 
 #include <algorithm>
@@ -35,8 +36,12 @@ constexpr double kVibratoHz = 5.0;
 // The fastest a voice may step through its Wave: 2^20 samples per frame.
 constexpr double kMaxRatio = 1048576.0;
 constexpr float kTwoPi = 6.28318530717958648f;
-// Below this output level (-120 dBFS) a voice falling away is over.
-constexpr float kSilentLevel = 1e-6f;
+// A voice falling away is over once the loudest it could still sound is
+// below this output level: 2^-17 of full scale (-102 dBFS), a quarter of a
+// 16-bit step, far under anything a listener hears beside the music.
+constexpr float kSilentLevel = 1.0f / 131072.0f;
+// How far the interpolation (Catmull-Rom or sinc) can overshoot the samples it reads.
+constexpr float kCubicOvershoot = 1.25f;
 // The output limiter holds peaks at -1 dBFS and lets go over about 100 ms.
 constexpr float kLimiterThreshold = 0.8912509f;
 constexpr double kLimiterReleaseSeconds = 0.1;
@@ -274,12 +279,8 @@ void StudioMixer::addToStemPart(const StudioVoice& v, int32_t group, const float
         std::memset(part->left, 0, sizeof part->left);
         std::memset(part->right, 0, sizeof part->right);
     }
-    for (uint32_t k = 0; k < produced; ++k) {
-        const float s = mono[k];
-        const float n = static_cast<float>(k + 1);
-        part->left[k] += s * (fromLeft + stepLeft * n);
-        part->right[k] += s * (fromRight + stepRight * n);
-    }
+    addRampedStereo(mono, static_cast<int32_t>(produced), fromLeft, stepLeft, fromRight, stepRight, part->left,
+                    part->right);
 }
 
 void StudioMixer::mixStemParts(uint32_t frames) noexcept {
@@ -290,10 +291,7 @@ void StudioMixer::mixStemParts(uint32_t frames) noexcept {
         Stem& stem = feedStem(part.stem);
         float* left = stem.left + chunkOffset_;
         float* right = stem.right + chunkOffset_;
-        for (uint32_t k = 0; k < frames; ++k) {
-            left[k] += part.left[k];
-            right[k] += part.right[k];
-        }
+        (void)addPairWithPeak(part.left, part.right, static_cast<int32_t>(frames), left, right);
         if (r.reverbFrom > 0 || r.reverbTo > 0) {
             if (!stem.reverbFed) {
                 std::memset(stem.reverbLeft, 0, sizeof stem.reverbLeft);
@@ -301,13 +299,8 @@ void StudioMixer::mixStemParts(uint32_t frames) noexcept {
                 stem.reverbFed = true;
             }
             const float step = (r.reverbTo - r.reverbFrom) * ramp;
-            float* sendLeft = stem.reverbLeft + chunkOffset_;
-            float* sendRight = stem.reverbRight + chunkOffset_;
-            for (uint32_t k = 0; k < frames; ++k) {
-                const float g = r.reverbFrom + step * static_cast<float>(k + 1);
-                sendLeft[k] += g * part.left[k];
-                sendRight[k] += g * part.right[k];
-            }
+            addPairRamped(part.left, part.right, static_cast<int32_t>(frames), r.reverbFrom, step,
+                          stem.reverbLeft + chunkOffset_, stem.reverbRight + chunkOffset_);
         }
         if (r.chorusFrom > 0 || r.chorusTo > 0) {
             if (!stem.chorusFed) {
@@ -316,9 +309,7 @@ void StudioMixer::mixStemParts(uint32_t frames) noexcept {
             }
             const float step = (r.chorusTo - r.chorusFrom) * ramp * 0.70710678f;
             const float from = r.chorusFrom * 0.70710678f;
-            float* send = stem.chorusIn + chunkOffset_;
-            for (uint32_t k = 0; k < frames; ++k)
-                send[k] += (from + step * static_cast<float>(k + 1)) * (part.left[k] + part.right[k]);
+            addSumRamped(part.left, part.right, static_cast<int32_t>(frames), from, step, stem.chorusIn + chunkOffset_);
         }
     }
     partCount_ = 0;
@@ -636,6 +627,7 @@ void StudioMixer::startVoice(int32_t channel, int32_t key, int32_t velocity, con
     v.wave = &wave;
     v.samples = wave.samples.data();
     v.sampleCount = count;
+    v.peak = static_cast<float>(wave.samples.peak()) * kCubicOvershoot;
     v.loopBegin = wave.loopBegin;
     v.loopEnd = std::min<int64_t>(wave.loopEnd, count - 1);
     v.looped = wave.looped && v.loopBegin >= 0 && v.loopBegin <= v.loopEnd;
@@ -694,6 +686,8 @@ void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t 
         velocity >= 64 ? std::clamp(a.velocityToFilter, -12000, 12000) * (127 - std::min(velocity, 127)) / 127 : 0;
     s.cutoffCents = std::clamp(a.filterCutoff, 1500, kOpenFilterCents) + velocityShift;
     s.resonanceCentibels = std::clamp(a.filterResonance, 0, 960);
+    // The resonance can lift the samples by as much as its peak.
+    v.peak *= static_cast<float>(std::pow(10.0, s.resonanceCentibels / 200.0));
     s.modulationEnvelopeToPitch = std::clamp(a.modulationEnvelopeToPitch, -12000, 12000);
     s.modulationEnvelopeToFilter = std::clamp(a.modulationEnvelopeToFilter, -12000, 12000);
     s.modulationLfoToPitch = std::clamp(a.modulationLfo.toPitch, -12000, 12000);
@@ -959,9 +953,9 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
     if (s.modulationLfoToVolume != 0)
         level *= std::exp2(-modulationLfo * static_cast<float>(s.modulationLfoToVolume) * 0.0166096405f);
     chunk.level = level;
-    // A voice falling away ends once even a full-scale sample of it would be
-    // below kSilentLevel: nothing of it could be heard, in 16 bits or 24.
-    const bool fallenSilent = (s.releasing || v.state == StudioVoice::State::Dying) && level * 32768.0f < kSilentLevel;
+    // A voice falling away ends once the loudest of its samples, through the
+    // interpolation and the filter's resonance, would be below kSilentLevel.
+    const bool fallenSilent = (s.releasing || v.state == StudioVoice::State::Dying) && level * v.peak < kSilentLevel;
     chunk.ended = chunk.produced < frames || s.volumeEnvelope.stage() == VoiceEnvelope::Stage::Finished ||
                   v.dying <= 0.0f || v.velocityGain <= 0.0f || fallenSilent;
 
@@ -1002,6 +996,10 @@ void StudioMixer::filterBatch(uint32_t count, uint32_t frames) noexcept {
             chunk.voice->shape.filter.process(chunk.mono, chunk.produced);
         }
     }
+    for (uint32_t spare = 0; together % 4 != 0 && together < kFilterBatch; ++spare) {
+        filters[together] = &spareFilters_[spare];
+        buffers[together++] = spareMono_[spare];
+    }
     LowPassFilter::processBatch(filters, buffers, frames, together);
     for (uint32_t k = 0; k < count; ++k) finishShapedChunk(batch_[k]);
 }
@@ -1022,12 +1020,7 @@ void StudioMixer::addWithGains(StudioVoice& v, const float* mono, float targetLe
         const float stepRight = (targetRight - v.gainRight) * ramp;
         const float fromLeft = v.gainLeft;
         const float fromRight = v.gainRight;
-        for (uint32_t k = 0; k < produced; ++k) {
-            const float s = mono[k];
-            const float n = static_cast<float>(k + 1);
-            left[k] += s * (fromLeft + stepLeft * n);
-            right[k] += s * (fromRight + stepRight * n);
-        }
+        addRampedStereo(mono, static_cast<int32_t>(produced), fromLeft, stepLeft, fromRight, stepRight, left, right);
         if (stemTap_) addToStemPart(v, v.sendGroup, mono, fromLeft, fromRight, stepLeft, stepRight, produced);
     }
     v.gainLeft = targetLeft;
@@ -1185,12 +1178,7 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
         SendGroup& group = groups_[g];
         const float* gl = groupLeft_[g];
         const float* gr = groupRight_[g];
-        float peak = 0;
-        for (uint32_t k = 0; k < frames; ++k) {
-            left[k] += gl[k];
-            right[k] += gr[k];
-            peak = std::max(peak, std::max(std::fabs(gl[k]), std::fabs(gr[k])));
-        }
+        const float peak = addPairWithPeak(gl, gr, static_cast<int32_t>(frames), left, right);
         float& channelPeak = peaks_[group.key & 31];
         channelPeak = std::max(channelPeak, peak);
         // A group that has just begun to sound takes its sends as they are;
@@ -1206,21 +1194,14 @@ void StudioMixer::mixGroups(uint32_t frames) noexcept {
         if (reverbFrom > 0 || reverbTo > 0) {
             const float step = (reverbTo - reverbFrom) * ramp;
             feedReverb();
-            float* sendLeft = reverbLeft_ + chunkOffset_;
-            float* sendRight = reverbRight_ + chunkOffset_;
-            for (uint32_t k = 0; k < frames; ++k) {
-                const float s = reverbFrom + step * static_cast<float>(k + 1);
-                sendLeft[k] += s * gl[k];
-                sendRight[k] += s * gr[k];
-            }
+            addPairRamped(gl, gr, static_cast<int32_t>(frames), reverbFrom, step, reverbLeft_ + chunkOffset_,
+                          reverbRight_ + chunkOffset_);
         }
         if (chorusFrom > 0 || chorusTo > 0) {
             // Both sides into one send, a centred voice at its own level.
             const float step = (chorusTo - chorusFrom) * ramp * 0.70710678f;
             const float from = chorusFrom * 0.70710678f;
-            float* send = chorusSend();
-            for (uint32_t k = 0; k < frames; ++k)
-                send[k] += (from + step * static_cast<float>(k + 1)) * (gl[k] + gr[k]);
+            addSumRamped(gl, gr, static_cast<int32_t>(frames), from, step, chorusSend());
         }
     }
     if (stemTap_) mixStemParts(frames);

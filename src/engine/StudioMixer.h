@@ -444,6 +444,12 @@ private:
     static constexpr uint32_t kFilterBatch = 16;
     ShapedChunk batch_[kFilterBatch];
     alignas(64) float batchMono_[kFilterBatch][kChunkFrames];
+    // Filters and chunks that only fill a batch's last vector: each filter
+    // lane gives the same bits as filtering alone, so a short batch runs
+    // side by side too, its spare lanes on these.
+    static constexpr uint32_t kSpareLanes = 3;
+    LowPassFilter spareFilters_[kSpareLanes];
+    alignas(64) float spareMono_[kSpareLanes][kChunkFrames] = {};
     alignas(64) float mono_[kChunkFrames];
     alignas(64) float left_[kBlockFrames];  // the block being mixed, one side each
     alignas(64) float right_[kBlockFrames];

@@ -77,6 +77,8 @@ struct StudioVoice {
     const Wave* wave = nullptr;  // not owned; compared, and read only through the copies below
     const int16_t* samples = nullptr;
     int64_t sampleCount = 0;
+    float peak =
+        0;  // the loudest it can sound at unit level: its samples' peak, lifted by the interpolation and the filter
     int64_t loopBegin = 0;
     int64_t loopEnd = 0;  // last sample of the loop, inclusive
     int64_t holdPos = 0;  // from here on, a released voice fades

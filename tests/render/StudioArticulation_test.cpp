@@ -112,6 +112,32 @@ TEST(StudioEnvelope, AttackHoldDecaySustainAndReleaseLastWhatTheySay) {
     EXPECT_NEAR(when(1.4, -48, false) - 1.5, 0.2, 0.2 * 0.05);
 }
 
+TEST(StudioEnvelope, AReleasedNoteEndsOnceItsLoudestSampleFallsFarBelowASixteenBitStep) {
+    // A quiet Wave and one 20 dB louder, each let go at 0.5 s into a release
+    // of 96 dB in 2 s.
+    auto renderAt = [](int16_t peak) {
+        MidiWriter w(0, 100);
+        w.track().noteOn(0, 0, 60, 127).noteOff(100, 0, 60).endOfTrack(0);
+        return render(w.bytes(), [&](Bank& bank) {
+            addZone(newInstrument(bank, "steady"), std::vector<int16_t>(2000, peak), true, 0, 127,
+                    [](ZoneArticulation& a) { a.volumeEnvelope.release = timecents(2.0); });
+        });
+    };
+    const Rendered quiet = renderAt(1000);
+    const Rendered loud = renderAt(10000);
+    // Each voice goes once its level has fallen to the same floor, well before
+    // the envelope's whole 96 dB (at 2.5 s): the louder 20 dB of release later.
+    EXPECT_LT(loud.seconds(), 2.45);
+    EXPECT_NEAR(loud.seconds() - quiet.seconds(), 2.0 * 20.0 / 96.0, 0.03);
+    // Where it goes it is already silent in 16 bits: at least 2 dB under half a step.
+    for (const Rendered* r : {&quiet, &loud}) {
+        const double steady = levelAt(*r, 0.3) / 32768.0;
+        const double lastHeard = 0.5 + 2.0 * (decibels(steady) + 20.0 * std::log10(65536.0)) / 96.0;
+        EXPECT_NEAR(static_cast<double>(lastSound(*r)) / kRate, lastHeard, 0.02);
+        EXPECT_GT(r->seconds() - lastHeard, 2.0 * 2.0 / 96.0);
+    }
+}
+
 TEST(StudioFilter, TheLowPassIsThreeDecibelsDownAtItsCutoff) {
     // A 441 Hz sine played at keys around 2 kHz, through a filter at 2 kHz
     // and through none; velocity 127 leaves the cutoff where it is.
