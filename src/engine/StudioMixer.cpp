@@ -701,6 +701,9 @@ void StudioMixer::shapeVoice(StudioVoice& v, const ZoneArticulation& a, int32_t 
     s.exclusiveClass = std::clamp(a.exclusiveClass, 0, 127);
     s.tailOnRelease = a.tailOnRelease;
     s.modulatesFilter = s.modulationEnvelopeToFilter != 0 || s.modulationLfoToFilter != 0;
+    s.usesModulationEnvelope = s.modulationEnvelopeToPitch != 0 || s.modulationEnvelopeToFilter != 0;
+    s.usesModulationLfo = s.modulationLfoToPitch != 0 || s.modulationLfoToFilter != 0 || s.modulationLfoToVolume != 0;
+    s.usesVibratoLfo = s.vibratoLfoToPitch != 0 || s.modulationToVibrato != 0 || s.pressureToVibrato != 0;
     s.modulatesPitch = s.modulationEnvelopeToPitch != 0 || s.modulationLfoToPitch != 0 || s.vibratoLfoToPitch != 0;
     s.filter.set(absoluteCentsToHz(s.cutoffCents), s.resonanceCentibels / 10.0, rate_);
     s.filterCents = static_cast<float>(s.cutoffCents);
@@ -919,10 +922,12 @@ bool StudioMixer::prepareShapedChunk(StudioVoice& v, uint32_t frames, float* mon
         s.modulationEnvelope.release();
         if (s.tailOnRelease) v.looped = false;
     }
+    // An envelope or LFO that reaches nothing is not stepped: its value
+    // would only be multiplied by zero.
     s.volumeEnvelope.advance(frames);
-    const float modulation = s.modulationEnvelope.advance(frames);
-    const float modulationLfo = s.modulationLfo.advance(frames);
-    const float vibratoLfo = s.vibratoLfo.advance(frames);
+    const float modulation = s.usesModulationEnvelope ? s.modulationEnvelope.advance(frames) : 0.0f;
+    const float modulationLfo = s.usesModulationLfo ? s.modulationLfo.advance(frames) : 0.0f;
+    const float vibratoLfo = s.usesVibratoLfo ? s.vibratoLfo.advance(frames) : 0.0f;
 
     // Pitch: the note's own, the channel's bend and tuning, and what the
     // envelope and the LFOs (the vibrato LFO also from the modulation wheel

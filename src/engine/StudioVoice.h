@@ -44,6 +44,8 @@ struct VoiceShape {
     // The filter and pitch move with time (an envelope or LFO reaches them).
     bool modulatesFilter = false;
     bool modulatesPitch = false;
+    // The modulation envelope and the LFOs reach something.
+    bool usesModulationEnvelope = false, usesModulationLfo = false, usesVibratoLfo = false;
     // The constant-power pan gains and the channel pan they were made for.
     int32_t panFor = -1;
     float panLeft = 0, panRight = 0;
