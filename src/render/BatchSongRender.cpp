@@ -29,10 +29,6 @@ namespace fs = std::filesystem;
 constexpr double kMaxSongSeconds = 12 * 3600.0;
 // The highest true peak a normalising gain may lift the mix to.
 constexpr double kTruePeakCeilingDb = -1.0;
-// Float samples of the mix kept between measuring and writing (64 MiB, a
-// little over three minutes of stereo at 44100 Hz); a longer song is
-// rendered a second time instead.
-constexpr size_t kKeptSamples = size_t{1} << 24;
 // Frames handed to a writer at once from the kept mix.
 constexpr size_t kChunkFrames = 4096;
 // Frames gathered before they go to libsndfile.
@@ -223,7 +219,7 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
         const RenderReport report = renderer->renderFloat([&](const float* frames, uint32_t count) {
             if (stop.load(std::memory_order_relaxed)) return false;
             measure.addFloat(frames, count);
-            if (fits && kept.size() + 2 * size_t{count} > kKeptSamples) {
+            if (fits && kept.size() + 2 * size_t{count} > settings.keptSamples) {
                 fits = false;
                 std::vector<float>().swap(kept);
             }

@@ -47,6 +47,11 @@ struct BatchSettings {
     // they add up to the mix.
     bool stems = false;
     StudioMixer::StemMode stemMode = StudioMixer::StemMode::Channel;
+    // With normalise: the most float samples of the mix kept in memory
+    // between measuring it and writing it (64 MiB, a little over three
+    // minutes of stereo at 44100 Hz); a longer song is rendered a second
+    // time instead, to the same bytes.
+    size_t keptSamples = size_t{1} << 24;
 
     // Every setting that shapes the output's bytes, as the options that give
     // it: what a resumed render compares with the manifest.

@@ -4,6 +4,7 @@
 // written by code.
 
 #include "render/ProgramRun.h"
+#include "render/BatchSongRender.h"
 #include "render/JsonText.h"
 #include "render/LoudnessMeter.h"
 
@@ -301,6 +302,26 @@ TEST_F(BulkRender, LoudnessReachesTheTarget) {
     const ProgramRun opus = render(songs, dir + "/opus", {"--format", "opus"});
     EXPECT_EQ(opus.code, 2);
     EXPECT_NE(opus.err.find("48000 Hz"), std::string::npos) << opus.err;
+
+    // A song too long to keep in memory between measuring and writing is
+    // rendered a second time: to the same bytes, with the same gain.
+    Bank bank;
+    ASSERT_EQ(loadPatchmap(bank, bank_), LoadOk);
+    BatchSettings settings;
+    settings.normalise = true;
+    settings.loudnessTarget = -30;
+    std::vector<SongOutcome> outcomes;
+    for (const size_t kept : {settings.keptSamples, size_t{0}}) {
+        settings.keptSamples = kept;
+        const std::atomic<bool> stop{false};
+        std::atomic<uint64_t> frames{0};
+        outcomes.push_back(renderBatchSong(bank, BatchSong{songs[1], "loud"}, dir + "/kept-" + std::to_string(kept),
+                                           settings, stop, frames));
+        ASSERT_EQ(outcomes.back().status, SongOutcome::Status::Rendered) << outcomes.back().reason;
+    }
+    EXPECT_EQ(outcomes[0].outputHashes, outcomes[1].outputHashes);
+    EXPECT_EQ(outcomes[0].gainDb, outcomes[1].gainDb);
+    EXPECT_NEAR(outcomes[1].loudnessLufs, -30.0, 0.5);
 }
 
 std::vector<float> readFloats(const std::string& path) {
