@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -280,6 +281,56 @@ TEST_F(BulkRender, ShardsPartitionTheList) {
     const std::vector<Fields> merged = readManifest(out + "/manifest.jsonl");
     EXPECT_EQ(merged.size(), songs.size());
     EXPECT_EQ(bySource(merged).size(), songs.size());
+}
+
+// The text of the README's code block that follows `marker`, with the
+// shared folder it names replaced by `outDir`; empty when not found.
+std::string readmeBlock(const std::string& marker, const std::string& outDir) {
+    const char* source = std::getenv("TONVERO_SOURCE_DIR");
+    if (!source) return {};
+    const std::string readme = fileText(std::string(source) + "/README.md");
+    const size_t at = readme.find(marker);
+    const size_t begin = readme.find("```sh\n", at == std::string::npos ? readme.size() : at);
+    const size_t end = begin == std::string::npos ? begin : readme.find("```", begin + 6);
+    if (end == std::string::npos) return {};
+    std::string block = readme.substr(begin + 6, end - begin - 6);
+    for (size_t p = 0; (p = block.find("/shared/out", p)) != std::string::npos; p += outDir.size())
+        block.replace(p, 11, outDir);
+    return block;
+}
+
+// The README's Slurm array script, each task run as Slurm would run it, and
+// its merge: every song rendered once.
+TEST_F(BulkRender, TheReadmesSlurmScriptRendersEveryShareOnce) {
+    const std::string dir = tempPath("bulk-slurm");
+    const std::string out = dir + "/out";
+    const std::string script = readmeBlock("(`sbatch render.sh`):", out);
+    const std::string merge = readmeBlock("merge them with", out);
+    if (script.empty() || merge.empty()) GTEST_SKIP() << "the README is not beside the tests";
+    const size_t array = script.find("#SBATCH --array=1-");
+    ASSERT_NE(array, std::string::npos) << script;
+    const int tasks = std::stoi(script.substr(array + 18));
+    std::vector<std::string> songs;
+    for (int i = 0; i < 10; ++i) songs.push_back(writeSong(dir + "/s" + std::to_string(i) + ".mid", 1, 60, 100));
+    {
+        std::ofstream list(dir + "/songs.txt", std::ios::binary);
+        for (const std::string& s : songs) list << s << "\n";
+        std::ofstream(dir + "/render.sh", std::ios::binary) << script;
+    }
+    const std::string programDir = fs::path(TONVERO_RENDER_PROGRAM).parent_path().string();
+    for (int task = 1; task <= tasks; ++task) {
+        const std::string command = "cd " + dir + " && PATH=" + programDir +
+                                    ":$PATH SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
+                                    " SLURM_CPUS_PER_TASK=1 bash render.sh";
+        const ProgramRun run = runProgram("/bin/sh", {"-c", command});
+        EXPECT_EQ(run.code, 0) << "task " << task << ": " << run.err;
+    }
+    EXPECT_EQ(runProgram("/bin/sh", {"-c", merge}).code, 0);
+    const std::vector<Fields> merged = readManifest(out + "/manifest.jsonl");
+    EXPECT_EQ(merged.size(), songs.size());
+    std::set<std::string> sources;
+    for (const Fields& f : merged) sources.insert(f.at("source").text);
+    EXPECT_EQ(sources, std::set<std::string>(songs.begin(), songs.end()));
 }
 
 // --loudness brings songs of different levels to the target, in FLAC as in
