@@ -1,5 +1,7 @@
 #include "engine/Chorus.h"
 
+#include "engine/Clones.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -58,7 +60,7 @@ inline float catmullRom(float a, float b, float c, float d, float t) {
 
 }  // namespace
 
-void Chorus::addCopy(uint64_t position, uint64_t step, float* out, uint32_t n) const noexcept {
+TONVERO_CLONED void Chorus::addCopy(uint64_t position, uint64_t step, float* out, uint32_t n) const noexcept {
     // The delay changes slowly, so the read position moves on by one sample
     // a frame and its fraction drifts a little: between the frames where the
     // fraction wraps (and where the ring does), samples are read straight

@@ -1,14 +1,9 @@
 #include "engine/MixKernels.h"
 
+#include "engine/Clones.h"
+
 #include <algorithm>
 #include <bit>
-
-// GCC makes each function twice and picks one when the program is loaded.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TONVERO_CLONED [[gnu::target_clones("avx2", "default")]]
-#else
-#define TONVERO_CLONED
-#endif
 
 namespace tonvero {
 

@@ -1,5 +1,7 @@
 #include "engine/Reverb.h"
 
+#include "engine/Clones.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -83,7 +85,7 @@ void Reverb::clear() noexcept {
     quietFrames_ = 0;
 }
 
-void Reverb::diffuse(Ring& ring, float* io, uint32_t frames) noexcept {
+TONVERO_CLONED void Reverb::diffuse(Ring& ring, float* io, uint32_t frames) noexcept {
     // v = x + g v(n - D), y = v(n - D) - g v: flat in magnitude, smeared in
     // time. A ring is never shorter than a piece, so each sample read here
     // was written a whole ring ago: the loop runs straight along each span.
@@ -151,7 +153,8 @@ void Reverb::follow(const Reverb& lead, const float* inLeft, const float* inRigh
     if (lead.cleared_) clear();
 }
 
-void Reverb::processPiece(const float* inLeft, const float* inRight, float* left, float* right, uint32_t n) noexcept {
+TONVERO_CLONED void Reverb::processPiece(const float* inLeft, const float* inRight, float* left, float* right,
+                                         uint32_t n) noexcept {
     alignas(64) float sendLeft[kMaxPiece];
     alignas(64) float sendRight[kMaxPiece];
     if (inLeft) {
