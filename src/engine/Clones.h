@@ -10,3 +10,11 @@
 #else
 #define TONVERO_CLONED
 #endif
+
+namespace tonvero {
+
+// Whether the processor runs AVX2, found once as the program starts (so no
+// audio thread is ever first to ask), for code that chooses its own path.
+extern const bool kProcessorHasAvx2;
+
+}  // namespace tonvero

@@ -1,5 +1,7 @@
 #include "engine/LowPassFilter.h"
 
+#include "engine/Clones.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -231,10 +233,6 @@ __attribute__((target("avx2"))) void filterSixteen(float (*c)[7], float* const* 
     }
 }
 
-bool processorHasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 }  // namespace
@@ -264,7 +262,7 @@ void LowPassFilter::processBatch(LowPassFilter* const* filters, float* const* bu
         }
     };
 #if defined(TONVERO_WIDE_VECTORS)
-    if (count >= 16 && frames % 4 == 0 && processorHasAvx2()) {
+    if (count >= 16 && frames % 4 == 0 && kProcessorHasAvx2) {
         for (; k + 16 <= count; k += 16) {
             float c[16][7];
             for (uint32_t lane = 0; lane < 16; ++lane) {

@@ -1,5 +1,7 @@
 #include "engine/Resampler.h"
 
+#include "engine/Clones.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -180,10 +182,6 @@ __attribute__((target("avx2"))) uint64_t cubicEights(const int16_t* s, uint64_t 
     return pos;
 }
 
-bool processorHasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 std::atomic<bool> wideVectorsAllowed{true};
@@ -193,7 +191,7 @@ uint64_t straightRun<Cubic>(const Cubic& kernel, const int16_t* s, uint64_t pos,
                             uint32_t count) {
     uint32_t j = 0;
 #if defined(TONVERO_WIDE_VECTORS)
-    if (count >= 8 && wideVectorsAllowed.load(std::memory_order_relaxed) && processorHasAvx2()) {
+    if (count >= 8 && wideVectorsAllowed.load(std::memory_order_relaxed) && kProcessorHasAvx2) {
         j = count & ~7u;
         pos = cubicEights(s, pos, step, out, j);
     }
@@ -372,12 +370,7 @@ uint32_t run(StudioVoice& v, float* out, uint32_t frames, const Kernel& kernel) 
 
 }  // namespace
 
-void prepareResampler() {
-    (void)sincTable();
-#if defined(TONVERO_WIDE_VECTORS)
-    (void)processorHasAvx2();
-#endif
-}
+void prepareResampler() { (void)sincTable(); }
 
 bool allowWideVectors(bool allow) noexcept { return wideVectorsAllowed.exchange(allow); }
 
