@@ -132,10 +132,6 @@ inline __m128 highToFloat(__m128i v) { return _mm_cvtepi32_ps(_mm_srai_epi32(_mm
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TONVERO_WIDE_VECTORS 1
-// Eight frames at a time on a processor with AVX2: each 128-bit half does
-// what the four-frame loop below does, lane for lane and operation for
-// operation (no fused multiply-add), so both give the same bits. `count` is
-// a multiple of 8.
 // Samples i-1 .. i+2 around position `q`; two such loads as one vector's halves.
 inline __m128i cubicTaps(const int16_t* s, uint64_t q) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + (q >> 32) - 1));
@@ -144,6 +140,10 @@ __attribute__((target("avx2"))) inline __m256i halves(__m128i lo, __m128i hi) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
+// Eight frames at a time on a processor with AVX2: each 128-bit half does
+// what the four-frame loop below does, lane for lane and operation for
+// operation (no fused multiply-add), so both give the same bits. `count` is
+// a multiple of 8.
 __attribute__((target("avx2"))) uint64_t cubicEights(const int16_t* s, uint64_t pos, uint64_t step, float* out,
                                                      uint32_t count) {
     const __m256 half = _mm256_set1_ps(0.5f), two = _mm256_set1_ps(2.0f), three = _mm256_set1_ps(3.0f),
