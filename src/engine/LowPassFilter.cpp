@@ -86,23 +86,25 @@ struct FourFilters {
     }
 };
 
-// Filters buffers b[0..3] over `frames` frames, four frames at a time
-// turned from one buffer a vector into one frame a vector and back.
+// Frames n..n+3 of buffers b[0..3], turned from one buffer a vector into
+// one frame a vector (buffer k in lane k), and back.
+inline void loadFour(float* const* b, uint32_t n, __m128 (&r)[4]) {
+    for (int k = 0; k < 4; ++k) r[k] = _mm_loadu_ps(b[k] + n);
+    _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
+}
+inline void storeFour(float* const* b, uint32_t n, __m128 (&r)[4]) {
+    _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
+    for (int k = 0; k < 4; ++k) _mm_storeu_ps(b[k] + n, r[k]);
+}
+
+// Filters buffers b[0..3] over `frames` frames, four frames at a time.
 void filterFour(FourFilters& f, float* const* b, uint32_t frames) {
     uint32_t n = 0;
     for (; n + 4 <= frames; n += 4) {
-        __m128 r0 = _mm_loadu_ps(b[0] + n), r1 = _mm_loadu_ps(b[1] + n), r2 = _mm_loadu_ps(b[2] + n),
-               r3 = _mm_loadu_ps(b[3] + n);
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        r0 = f.step(r0);
-        r1 = f.step(r1);
-        r2 = f.step(r2);
-        r3 = f.step(r3);
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        _mm_storeu_ps(b[0] + n, r0);
-        _mm_storeu_ps(b[1] + n, r1);
-        _mm_storeu_ps(b[2] + n, r2);
-        _mm_storeu_ps(b[3] + n, r3);
+        __m128 r[4];
+        loadFour(b, n, r);
+        for (__m128& x : r) x = f.step(x);
+        storeFour(b, n, r);
     }
     for (; n < frames; ++n) {
         alignas(16) float y[4];
@@ -116,30 +118,15 @@ void filterFour(FourFilters& f, float* const* b, uint32_t frames) {
 void filterEight(FourFilters& f, FourFilters& g, float* const* b, uint32_t frames) {
     uint32_t n = 0;
     for (; n + 4 <= frames; n += 4) {
-        __m128 r0 = _mm_loadu_ps(b[0] + n), r1 = _mm_loadu_ps(b[1] + n), r2 = _mm_loadu_ps(b[2] + n),
-               r3 = _mm_loadu_ps(b[3] + n);
-        __m128 q0 = _mm_loadu_ps(b[4] + n), q1 = _mm_loadu_ps(b[5] + n), q2 = _mm_loadu_ps(b[6] + n),
-               q3 = _mm_loadu_ps(b[7] + n);
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
-        r0 = f.step(r0);
-        q0 = g.step(q0);
-        r1 = f.step(r1);
-        q1 = g.step(q1);
-        r2 = f.step(r2);
-        q2 = g.step(q2);
-        r3 = f.step(r3);
-        q3 = g.step(q3);
-        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
-        _mm_storeu_ps(b[0] + n, r0);
-        _mm_storeu_ps(b[1] + n, r1);
-        _mm_storeu_ps(b[2] + n, r2);
-        _mm_storeu_ps(b[3] + n, r3);
-        _mm_storeu_ps(b[4] + n, q0);
-        _mm_storeu_ps(b[5] + n, q1);
-        _mm_storeu_ps(b[6] + n, q2);
-        _mm_storeu_ps(b[7] + n, q3);
+        __m128 r[4], q[4];
+        loadFour(b, n, r);
+        loadFour(b + 4, n, q);
+        for (int k = 0; k < 4; ++k) {
+            r[k] = f.step(r[k]);
+            q[k] = g.step(q[k]);
+        }
+        storeFour(b, n, r);
+        storeFour(b + 4, n, q);
     }
     if (n < frames) {
         float* const tail[4] = {b[0] + n, b[1] + n, b[2] + n, b[3] + n};
@@ -173,36 +160,23 @@ struct EightFilters {
     }
 };
 
-// Frames n..n+3 of buffers b[0..7], turned into four vectors of one frame
-// each (filter k in lane k), and back.
+// Frames n..n+3 of buffers b[0..7] as four vectors of one frame each
+// (buffer k in lane k), and back.
 __attribute__((target("avx2"))) inline void loadFrames(float* const* b, uint32_t n, __m256 (&r)[4]) {
-    __m128 lo0 = _mm_loadu_ps(b[0] + n), lo1 = _mm_loadu_ps(b[1] + n), lo2 = _mm_loadu_ps(b[2] + n),
-           lo3 = _mm_loadu_ps(b[3] + n);
-    __m128 hi0 = _mm_loadu_ps(b[4] + n), hi1 = _mm_loadu_ps(b[5] + n), hi2 = _mm_loadu_ps(b[6] + n),
-           hi3 = _mm_loadu_ps(b[7] + n);
-    _MM_TRANSPOSE4_PS(lo0, lo1, lo2, lo3);
-    _MM_TRANSPOSE4_PS(hi0, hi1, hi2, hi3);
-    r[0] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo0), hi0, 1);
-    r[1] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo1), hi1, 1);
-    r[2] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo2), hi2, 1);
-    r[3] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo3), hi3, 1);
+    __m128 lo[4], hi[4];
+    loadFour(b, n, lo);
+    loadFour(b + 4, n, hi);
+    for (int k = 0; k < 4; ++k) r[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(lo[k]), hi[k], 1);
 }
 
 __attribute__((target("avx2"))) inline void storeFrames(float* const* b, uint32_t n, const __m256 (&r)[4]) {
-    __m128 lo0 = _mm256_castps256_ps128(r[0]), lo1 = _mm256_castps256_ps128(r[1]), lo2 = _mm256_castps256_ps128(r[2]),
-           lo3 = _mm256_castps256_ps128(r[3]);
-    __m128 hi0 = _mm256_extractf128_ps(r[0], 1), hi1 = _mm256_extractf128_ps(r[1], 1),
-           hi2 = _mm256_extractf128_ps(r[2], 1), hi3 = _mm256_extractf128_ps(r[3], 1);
-    _MM_TRANSPOSE4_PS(lo0, lo1, lo2, lo3);
-    _MM_TRANSPOSE4_PS(hi0, hi1, hi2, hi3);
-    _mm_storeu_ps(b[0] + n, lo0);
-    _mm_storeu_ps(b[1] + n, lo1);
-    _mm_storeu_ps(b[2] + n, lo2);
-    _mm_storeu_ps(b[3] + n, lo3);
-    _mm_storeu_ps(b[4] + n, hi0);
-    _mm_storeu_ps(b[5] + n, hi1);
-    _mm_storeu_ps(b[6] + n, hi2);
-    _mm_storeu_ps(b[7] + n, hi3);
+    __m128 lo[4], hi[4];
+    for (int k = 0; k < 4; ++k) {
+        lo[k] = _mm256_castps256_ps128(r[k]);
+        hi[k] = _mm256_extractf128_ps(r[k], 1);
+    }
+    storeFour(b, n, lo);
+    storeFour(b + 4, n, hi);
 }
 
 // Sixteen filters, their coefficients and state in `c` (b0 b1 b2 a1 a2 z1
