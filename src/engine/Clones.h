@@ -5,7 +5,9 @@
 // operations in the same order either way (no fused multiply-add, nothing
 // summed in a different order), so the two give the same bits.
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Not under ThreadSanitizer: the loader runs the choosing code before the
+// sanitizer has started, and the instrumented code then crashes.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TONVERO_CLONED [[gnu::target_clones("avx2", "default")]]
 #else
 #define TONVERO_CLONED
