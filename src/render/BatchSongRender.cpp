@@ -255,22 +255,28 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
     const float gain = static_cast<float>(std::pow(10.0, outcome.gainDb / 20.0));
     bool writeFailed = false;
     uint64_t frames = 0;
-    std::vector<float> scaled;
-    const auto writeFloats = [&](const float* data, uint32_t count) {
-        if (stop.load(std::memory_order_relaxed)) return false;
-        const float* out = data;
-        if (gain != 1.0f) {
-            scaled.assign(data, data + 2 * size_t{count});
-            for (float& x : scaled) x *= gain;
-            out = scaled.data();
-        }
-        if (!mix.writeFloat(out, count)) {
+    // `count` stereo frames under the gain: the frames themselves at unit
+    // gain, else scaled into `scratch`.
+    const auto underGain = [gain](const float* data, uint32_t count, std::vector<float>& scratch) {
+        if (gain == 1.0f) return data;
+        scratch.assign(data, data + 2 * size_t{count});
+        for (float& x : scratch) x *= gain;
+        return static_cast<const float*>(scratch.data());
+    };
+    // The mix's frames written: counted, and false when the write failed.
+    const auto wrote = [&](bool written, uint32_t count) {
+        if (!written) {
             writeFailed = true;
             return false;
         }
         frames += count;
         framesDone.fetch_add(count, std::memory_order_relaxed);
         return true;
+    };
+    std::vector<float> scaled;
+    const auto writeFloats = [&](const float* data, uint32_t count) {
+        if (stop.load(std::memory_order_relaxed)) return false;
+        return wrote(mix.writeFloat(underGain(data, count, scaled), count), count);
     };
     bool whole = false;
     // The stems' files, in the order they first sound.
@@ -301,10 +307,7 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
                     stemFiles.push_back(std::move(file));
                 }
                 for (size_t k = 0; k < stems.size(); ++k) {
-                    stemFrames.assign(stems[k].stereo, stems[k].stereo + 2 * size_t{count});
-                    if (gain != 1.0f)
-                        for (float& x : stemFrames) x *= gain;
-                    if (!stemFiles[k]->writeFloat(stemFrames.data(), count)) {
+                    if (!stemFiles[k]->writeFloat(underGain(stems[k].stereo, count, stemFrames), count)) {
                         writeFailed = true;
                         return false;
                     }
@@ -324,13 +327,7 @@ SongOutcome renderBatchSong(const Bank& bank, const BatchSong& song, const std::
         // The engine's own 16-bit mix, as the one-song form writes it.
         const RenderReport report = renderer->render([&](const int16_t* data, uint32_t count) {
             if (stop.load(std::memory_order_relaxed)) return false;
-            if (!mix.writeShort(data, count)) {
-                writeFailed = true;
-                return false;
-            }
-            frames += count;
-            framesDone.fetch_add(count, std::memory_order_relaxed);
-            return true;
+            return wrote(mix.writeShort(data, count), count);
         });
         whole = report.endedWhole;
     } else {
